@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds, tests and runs with.
+set -euo pipefail
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; else SUDO=; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+  build-essential cmake pkg-config binutils \
+  qt6-base-dev qt6-base-dev-tools libgl-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev \
+  nlohmann-json3-dev libfftw3-dev \
+  clang libclang-rt-14-dev \
+  xvfb xauth xdotool imagemagick x11-utils \
+  fonts-dejavu-core fonts-liberation netcat-openbsd
