@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <optional>
 #include <random>
@@ -40,6 +41,12 @@ std::optional<std::string> Iconv(const std::string& input, const char* to, const
   }
   out.resize(out.size() - outLeft);
   return out;
+}
+
+// A literal with NUL bytes in it, all of it.
+template <std::size_t N>
+std::string Binary(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
 }
 
 // UTF-8 text as Windows-1251 bytes, by the reference converter.
@@ -126,7 +133,7 @@ const LookupCase LookupCases[] = {
     {"EmptyLineIsNoLineEnd", "[s]\r\r\nk=1", "s", "k", "1"},
     {"HeaderWithoutBracket", "[s\r\nk=1\r\n", "s", "k", "1"},
     {"TextAfterHeader", "[s] ; note\r\nk=1\r\n", "s", "k", "1"},
-    {"NulInValue", std::string("[s]\r\nk=a\0b\r\n", 11), "s", "k", std::string("a\0b", 3)},
+    {"NulInValue", Binary("[s]\r\nk=a\0b\r\n"), "s", "k", std::string("a\0b", 3)},
     {"Utf8ByteOrderMark", "\xEF\xBB\xBF[Модуль]\r\nКлюч=значение\r\n", "модуль", "КЛЮЧ",
      "значение"},
     {"MissingSection", "[s]\r\nk=1\r\n", "t", "k", std::nullopt},
@@ -274,7 +281,6 @@ TEST_F(IniFileOnDisk, ReadsValueFormsWithDefaults) {
 }
 
 TEST_F(IniFileOnDisk, StringsAreCutAt2047Characters) {
-  const std::string longText(3000 * 2, '\0');
   std::string cyrillic;
   for (int i = 0; i < 3000; ++i) {
     cyrillic += "ж";
@@ -351,7 +357,7 @@ TEST_F(IniFileOnDisk, UnreadablePathRaisesErrorNamingIt) {
 }
 
 TEST_F(IniFileOnDisk, Utf16FileIsReadButNeverRewritten) {
-  const std::string utf16("\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0\x31\0", 20);
+  const std::string utf16 = Binary("\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0\x31\0");
   WriteBytes(path, utf16);
   IniFile file(path);
   file.WriteInteger("s", "k", 2);
