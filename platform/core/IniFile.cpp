@@ -21,6 +21,8 @@ const std::string CannotRead = "Не могу прочитать файл '";
 const std::string CannotWrite = "Не могу записать файл '";
 const std::string ReasonSeparator = "': ";
 const std::string ReadOnlyReason = "файл только для чтения";
+const std::string NotAFileReason = "это не обычный файл";
+const std::string TooLargeReason = "файл больше 64 МБ";
 const std::string Utf16Reason = "файл в кодировке UTF-16, её эта программа не изменяет";
 
 std::string ErrnoText(int error) { return std::generic_category().message(error); }
@@ -59,9 +61,13 @@ class Descriptor {
   int fd_;
 };
 
+// No settings file comes near this; a larger one is not read into memory.
+constexpr off_t MaxFileSize = 64 * 1024 * 1024;
+
 // The file's bytes, or nullopt when there is no such file.
 std::optional<std::string> ReadFileBytes(const std::string& path, const std::string& shownName) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a pipe in the file's place cannot hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     const int error = errno;
     if (error == ENOENT || error == ENOTDIR) {
@@ -71,9 +77,15 @@ std::optional<std::string> ReadFileBytes(const std::string& path, const std::str
   }
   Descriptor file(fd);
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
     throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + ErrnoText(error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + NotAFileReason);
+  }
+  if (info.st_size > MaxFileSize) {
+    throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + TooLargeReason);
   }
   std::string bytes;
   char buffer[65536];

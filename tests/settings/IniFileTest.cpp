@@ -346,13 +346,24 @@ TEST_F(IniFileOnDisk, ReplacementKeepsModeAndFollowsSymbolicLinks) {
 }
 
 TEST_F(IniFileOnDisk, UnreadablePathRaisesErrorNamingIt) {
-  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-  try {
-    IniFile file(path);
-    FAIL() << "a directory was read as a settings file";
-  } catch (const IniFileError& e) {
-    EXPECT_EQ(e.FileName(), path);
-    EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+  const struct {
+    const char* name;
+    void (*make)(const std::string&);
+  } cases[] = {
+      {"folder", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0755), 0); }},
+      {"pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+      {"huge", [](const std::string& p) { ASSERT_EQ(truncate((WriteBytes(p, ""), p).c_str(), 65 << 20), 0); }},
+  };
+  for (const auto& c : cases) {
+    const std::string name = dir.File(c.name);
+    c.make(name);
+    try {
+      IniFile file(name);
+      ADD_FAILURE() << c.name << " was read as a settings file";
+    } catch (const IniFileError& e) {
+      EXPECT_EQ(e.FileName(), name);
+      EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
+    }
   }
 }
 
