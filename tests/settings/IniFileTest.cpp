@@ -102,7 +102,7 @@ struct LookupCase {
 
 class IniLookup : public testing::TestWithParam<LookupCase> {};
 
-TEST_P(IniLookup, FindsTheValueAsAWindowsReaderWould) {
+TEST_P(IniLookup, FindsTheFirstMatchRegardlessOfCase) {
   const LookupCase& c = GetParam();
   const IniDocument document(c.file);
   EXPECT_EQ(document.Value(c.section, c.key), c.value);
