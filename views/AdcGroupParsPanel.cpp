@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -49,6 +50,16 @@ QLabel* MakeTitle(const QString& name, const QString& text, QWidget* parent) {
   label->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
   label->setWordWrap(true);
   return label;
+}
+
+// A title breaks only where its text carries a hyphen and a blank
+// ("преобра- зований"); otherwise it keeps to one line.
+int TitleWidth(const QLabel& title) {
+  const QFontMetrics metrics(title.font());
+  int width = 0;
+  for (const QString& part : title.text().split(QStringLiteral("- ")))
+    width = std::max(width, metrics.horizontalAdvance(part + QLatin1Char('-')));
+  return width + 2;
 }
 
 template <std::size_t N>
@@ -103,8 +114,7 @@ TAdcGroupParsPanel::TAdcGroupParsPanel(QWidget* parent)
   const std::array<QComboBox*, 3> lists{AdcRateComboBox, CurrentValueLMDComboBox,
                                         DataFormatLMDComboBox};
   for (std::size_t k = 0; k < titles.size(); ++k) {
-    // A title no wider than its list wraps where its text says it may.
-    titles[k]->setFixedWidth(std::max(lists[k]->sizeHint().width(), 130));
+    titles[k]->setFixedWidth(std::max(lists[k]->sizeHint().width(), TitleWidth(*titles[k])));
     commonLayout->addWidget(titles[k], 0, static_cast<int>(k));
     commonLayout->addWidget(lists[k], 1, static_cast<int>(k));
   }

@@ -68,7 +68,7 @@ TKsn48AdcChannelFrame::TKsn48AdcChannelFrame(QWidget* owner, std::uint16_t chann
 
   BasePhaseChannelLMDRadioButton =
       new TCaptionAboveRadioButton(ViewText::ReferenceRadioCaption, panel);
-  BasePhaseChannelLMDRadioButton->setFont(ArialFont(15, false));
+  BasePhaseChannelLMDRadioButton->setFont(ArialFont(14, false));
   BasePhaseChannelLMDRadioButton->setToolTip(ViewText::ReferenceRadioHint);
   MakeTextBlack(*BasePhaseChannelLMDRadioButton);
 
@@ -126,8 +126,8 @@ void TKsn48AdcChannelFrame::BuildLayout() {
 
   // check box | radio | title over value, unit beside it (x3) | lamp
   auto* grid = new QGridLayout(Ksn48AdcChannelLMDSimplePanel);
-  grid->setContentsMargins(8, 3, 8, 4);
-  grid->setHorizontalSpacing(6);
+  grid->setContentsMargins(6, 2, 6, 2);
+  grid->setHorizontalSpacing(4);
   grid->setVerticalSpacing(1);
 
   grid->addWidget(ChannelNumberLMDCheckBox, 0, 0, 2, 1, Qt::AlignCenter);
@@ -138,17 +138,13 @@ void TKsn48AdcChannelFrame::BuildLayout() {
   const std::array<TValueEdit*, 3> edits{Value1LMDEdit, Value2LMDEdit, Value3LMDEdit};
   const std::array<QLabel*, 3> units{Value1LabUnitLMDLabel, Value2LabUnitLMDLabel,
                                      Value3LabUnitLMDLabel};
-  const QFontMetrics digits(Value1LMDEdit->font());
-  // Room for the nine characters of the stored text plus the frame.
-  const int editWidth = digits.horizontalAdvance(ViewText::ValueStored) + 14;
   const int unitWidth = QFontMetrics(Value1LabUnitLMDLabel->font())
                             .horizontalAdvance(ViewText::PhaseUnit) + 4;
   for (int k = 0; k < 3; ++k) {
     const int column = 3 + 2 * k;
     grid->addWidget(titles[static_cast<std::size_t>(k)], 0, column);
     auto* edit = edits[static_cast<std::size_t>(k)];
-    edit->setMinimumWidth(editWidth);
-    edit->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    edit->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     grid->addWidget(edit, 1, column);
     auto* unit = units[static_cast<std::size_t>(k)];
     unit->setMinimumWidth(unitWidth);

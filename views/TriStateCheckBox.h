@@ -11,6 +11,10 @@ class TTriStateCheckBox : public QCheckBox {
 public:
   explicit TTriStateCheckBox(const QString& text, QWidget* parent = nullptr);
 
+  // Ticked, and only ticked. Qt's isChecked() is also true for the mixed
+  // state, which must count as not ticked wherever the box is read.
+  bool IsTicked() const { return checkState() == Qt::Checked; }
+
 protected:
   void nextCheckState() override;
 };

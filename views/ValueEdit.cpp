@@ -2,6 +2,7 @@
 
 #include <QEnterEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QPalette>
 
 const QColor TValueEdit::Lime{0, 255, 0};
@@ -12,6 +13,8 @@ TValueEdit::TValueEdit(QWidget* parent) : QLineEdit(parent) {
   setReadOnly(true);
   setAlignment(Qt::AlignCenter);
   setContextMenuPolicy(Qt::NoContextMenu);
+  // The black field is its own frame; a bevel would only cost height.
+  setFrame(false);
 
   QFont digits(QStringLiteral("Courier New"));
   digits.setStyleHint(QFont::TypeWriter);
@@ -21,6 +24,13 @@ TValueEdit::TValueEdit(QWidget* parent) : QLineEdit(parent) {
 
   ApplyPalette();
 }
+
+QSize TValueEdit::sizeHint() const {
+  const QFontMetrics metrics(font());
+  return {metrics.horizontalAdvance(QLatin1Char('C')) * 9 + 12, metrics.height() + 4};
+}
+
+QSize TValueEdit::minimumSizeHint() const { return sizeHint(); }
 
 void TValueEdit::SetFontColor(const QColor& color) {
   if (fontColor_ == color) return;

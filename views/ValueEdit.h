@@ -22,6 +22,11 @@ public:
   // True between the pointer's enter and leave events.
   bool PointerAbove() const { return pointerAbove_; }
 
+  // Room for the nine characters a value may take, and not more, so that
+  // eight panels fit the window's channel area.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
   static const QColor Lime;
   static const QColor SelectionText;
   static const QColor SelectionBackground;
