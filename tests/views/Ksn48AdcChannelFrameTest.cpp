@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QEnterEvent>
 #include <QLabel>
 #include <QPalette>
@@ -32,6 +34,16 @@ std::unique_ptr<TKsn48AdcChannelFrame> MakeIdlePanel(QWidget* owner, std::uint16
   frame->ResetChannelFrame();
   frame->resize(frame->sizeHint());
   frame->show();
+  return frame;
+}
+
+// A panel as it is once a module is open and its channel is on.
+std::unique_ptr<TKsn48AdcChannelFrame> MakeLivePanel(QWidget* owner) {
+  auto frame = MakeIdlePanel(owner, 0);
+  frame->Ksn48AdcChannelLMDSimplePanel->setEnabled(true);
+  frame->ChannelNumberLMDCheckBox->setEnabled(true);
+  frame->ChannelNumberLMDCheckBox->setChecked(true);
+  frame->EnableChannelControls();
   return frame;
 }
 
@@ -265,16 +277,16 @@ void PointerLeaves(QWidget& widget) {
 TEST_P(HoverSelect, HighlightsOnlyValues) {
   const HoverCase& c = GetParam();
   QWidget owner;
-  auto frame = MakeIdlePanel(&owner, 0);
+  auto frame = MakeLivePanel(&owner);
   owner.show();
   TValueEdit& edit = *frame->Value2LMDEdit;
-  edit.setEnabled(true);
   edit.setText(QString::fromUtf8(c.text));
   frame->SetHoverSelect(c.hoverSelect);
   EXPECT_EQ(frame->HoverSelect(), c.hoverSelect ? 1 : 0);
   EXPECT_EQ(edit.FocusOnMouseAbove(), c.hoverSelect);
 
   PointerEnters(edit);
+  EXPECT_EQ(owner.focusWidget() == &edit, c.hoverSelect);
   EXPECT_EQ(edit.hasSelectedText(), c.selectedOnEnter);
   if (c.selectedOnEnter) {
     EXPECT_EQ(edit.selectedText(), edit.text());
@@ -293,10 +305,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ChannelFrame, ValueChangingUnderPointerStaysHighlighted) {
   QWidget owner;
-  auto frame = MakeIdlePanel(&owner, 0);
+  auto frame = MakeLivePanel(&owner);
   owner.show();
   TValueEdit& edit = *frame->Value1LMDEdit;
-  edit.setEnabled(true);
   edit.setText(QStringLiteral("707.11"));
   frame->SetHoverSelect(true);
   PointerEnters(edit);
@@ -310,6 +321,24 @@ TEST(ChannelFrame, ValueChangingUnderPointerStaysHighlighted) {
   PointerLeaves(edit);
   edit.setText(QStringLiteral("707.13"));
   EXPECT_FALSE(edit.hasSelectedText());
+}
+
+// The field has no context menu of its own, but a highlighted value still
+// goes to the clipboard with the keyboard.
+TEST(ChannelFrame, HighlightedValueCopiesWithTheKeyboard) {
+  QWidget owner;
+  auto frame = MakeLivePanel(&owner);
+  owner.show();
+  TValueEdit& edit = *frame->Value3LMDEdit;
+  edit.setText(QStringLiteral("-12.345"));
+  frame->SetHoverSelect(true);
+  PointerEnters(edit);
+  QApplication::clipboard()->clear();
+
+  QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
+  QApplication::sendEvent(&edit, &copy);
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("-12.345"));
+  EXPECT_EQ(edit.text(), QStringLiteral("-12.345"));
 }
 
 TEST(ChannelFrame, HandlersIgnoreSendersThatAreNotValueFields) {
