@@ -76,6 +76,11 @@ QComboBox* MakeList(const QString& name, const std::array<QString, N>& labels, Q
 
 }  // namespace
 
+const std::array<QString, 8> TAdcGroupParsPanel::AdcRateLabels{
+    QStringLiteral("    610.352"), QStringLiteral("    1220.70"), QStringLiteral("    2441.41"),
+    QStringLiteral("    4882.81"), QStringLiteral("    9765.63"), QStringLiteral("    19531.0"),
+    QStringLiteral("    39063.0"), QStringLiteral("    78125.0")};
+
 TAdcGroupParsPanel::TAdcGroupParsPanel(QWidget* parent)
     : QGroupBox(ViewText::AdcGroupTitle, parent) {
   setObjectName(QStringLiteral("AdcGroupParsLMDGroupBox"));
@@ -96,7 +101,7 @@ TAdcGroupParsPanel::TAdcGroupParsPanel(QWidget* parent)
   QWidget* common = CommonParsLMDSimplePanel;
   AdcRateLabLMDLabel = MakeTitle(QStringLiteral("AdcRateLabLMDLabel"), ViewText::AdcRateTitle,
                                  common);
-  AdcRateComboBox = MakeList(QStringLiteral("AdcRateComboBox"), ViewText::AdcRateLabels, common);
+  AdcRateComboBox = MakeList(QStringLiteral("AdcRateComboBox"), AdcRateLabels, common);
   CurrentValueLabLMDLabel = MakeTitle(QStringLiteral("CurrentValueLabLMDLabel"),
                                       ViewText::CurrentSourceTitle, common);
   CurrentValueLMDComboBox = MakeList(QStringLiteral("CurrentValueLMDComboBox"),

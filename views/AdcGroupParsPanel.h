@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QString>
+
+#include <array>
 
 class QCheckBox;
 class QComboBox;
@@ -18,6 +21,11 @@ class TAdcGroupParsPanel : public QGroupBox {
 
 public:
   explicit TAdcGroupParsPanel(QWidget* parent = nullptr);
+
+  // Labels of the rate list by rate index, four leading blanks included:
+  // fixed texts, not computed from the rates. They belong with the ADC rate
+  // table of the device core and move there once that table exists.
+  static const std::array<QString, 8> AdcRateLabels;
 
   QFrame* ChannelCommonParsLMDSimplePanel;
   TTriStateCheckBox* AllChannelsLMDCheckBox;

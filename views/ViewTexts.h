@@ -54,13 +54,6 @@ inline const QString DataFormatTitle = QStringLiteral("Разрядность д
 inline const QString PhaseCorrectionCaption = QStringLiteral("Фильтр кор- рекции фазы");
 inline const QString AcquisitionTimeTitle = QStringLiteral("Время сбора, мс");
 
-// Rate list labels by rate index (four leading blanks). They are fixed texts,
-// not computed from the rates.
-inline const std::array<QString, 8> AdcRateLabels{
-    QStringLiteral("    610.352"), QStringLiteral("    1220.70"),
-    QStringLiteral("    2441.41"), QStringLiteral("    4882.81"),
-    QStringLiteral("    9765.63"), QStringLiteral("    19531.0"),
-    QStringLiteral("    39063.0"), QStringLiteral("    78125.0")};
 inline const std::array<QString, 2> CurrentSourceLabels{
     QStringLiteral("  2.86 мА"), QStringLiteral(" 10.0  мА")};
 inline const std::array<QString, 2> DataFormatLabels{
