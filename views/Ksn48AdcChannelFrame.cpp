@@ -206,8 +206,9 @@ void TKsn48AdcChannelFrame::SetUpdateIndicator(TIndicatorState state) {
       FlashLed->SetValue(state == TIndicatorState::IndicatorFault);
       return;
     case TIndicatorState::IndicatorOff: {
-      // The panel's own background: the lamp disappears into it.
-      const QColor blank = FlashLed->palette().color(QPalette::Window);
+      // The panel's own background, whatever state the lamp is in: the lamp
+      // disappears into it.
+      const QColor blank = FlashLed->palette().color(QPalette::Active, QPalette::Window);
       FlashLed->SetTrueColor(blank);
       FlashLed->SetFalseColor(blank);
       FlashLed->SetValue(false);
