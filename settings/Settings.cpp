@@ -55,7 +55,7 @@ std::string Settings::NumberFormat(std::uint16_t digits) {
 }
 
 void Settings::ShowMessage(std::string_view text, std::string_view caption) {
-  view_.ShowMessage(Str(text), Str(caption), MessageIcon::Information);
+  view_.ShowMessage(Str(text), Str(caption), SettingsView::MessageIcon::Information);
 }
 
 Settings::OpenResult Settings::OpenSettingsFile() {
@@ -101,7 +101,7 @@ bool Settings::ReadSettings(const IniFile* file, bool /*firstStart*/) {
 
 // An index outside the list falls back to the read default, and to no
 // selection when even that does not fit.
-void Settings::SelectListIndex(const IniFile& file, ParameterList list, std::string_view key,
+void Settings::SelectListIndex(const IniFile& file, SettingsView::ParameterList list, std::string_view key,
                                int defaultIndex) {
   const int count = view_.ItemCount(list);
   int index = file.ReadInteger(names::ModuleSection, key, defaultIndex);
@@ -128,10 +128,10 @@ bool Settings::ReadModuleSettings(const IniFile* file) {
   }
 
   view_.SetBusy(true);
-  SelectListIndex(*file, ParameterList::DataFormat, names::DataFormatKey, DefaultDataFormatIndex);
-  SelectListIndex(*file, ParameterList::CurrentValue, names::CurrentValueKey,
+  SelectListIndex(*file, SettingsView::ParameterList::DataFormat, names::DataFormatKey, DefaultDataFormatIndex);
+  SelectListIndex(*file, SettingsView::ParameterList::CurrentValue, names::CurrentValueKey,
                   DefaultCurrentValueIndex);
-  SelectListIndex(*file, ParameterList::AdcRate, names::AdcRateKey, DefaultAdcRateIndex);
+  SelectListIndex(*file, SettingsView::ParameterList::AdcRate, names::AdcRateKey, DefaultAdcRateIndex);
   int reference = file->ReadInteger(section, names::ReferenceChannelKey, DefaultReferenceChannel);
   if (reference < 0 || reference >= ChannelCount) {
     reference = DefaultReferenceChannel;
@@ -161,7 +161,7 @@ bool Settings::ReadModuleSettings(const IniFile* file) {
 
   view_.SetBusy(true);
   const bool all = file->ReadBool(section, names::AllChannelsKey, true);
-  view_.SetAllChannelsState(all ? CheckState::Checked : CheckState::Unchecked);
+  view_.SetAllChannelsState(all ? SettingsView::CheckState::Checked : SettingsView::CheckState::Unchecked);
   for (int channel = 0; channel < ChannelCount; ++channel) {
     view_.SetChannelChecked(channel,
                             all || file->ReadBool(section, ChannelKey(channel + 1), true));
@@ -171,8 +171,8 @@ bool Settings::ReadModuleSettings(const IniFile* file) {
   for (int channel = 1; channel < ChannelCount; ++channel) {
     agree = agree && view_.ChannelChecked(channel) == first;
   }
-  view_.SetAllChannelsState(!agree ? CheckState::Mixed
-                                   : (first ? CheckState::Checked : CheckState::Unchecked));
+  view_.SetAllChannelsState(!agree ? SettingsView::CheckState::Mixed
+                                   : (first ? SettingsView::CheckState::Checked : SettingsView::CheckState::Unchecked));
   view_.SetBusy(false);
   return true;
 }
@@ -210,10 +210,10 @@ bool Settings::WriteModuleSection(IniFile* file) {
     return false;
   }
   const std::string_view section = names::ModuleSection;
-  file->WriteInteger(section, names::DataFormatKey, view_.ItemIndex(ParameterList::DataFormat));
-  file->WriteInteger(section, names::CurrentValueKey, view_.ItemIndex(ParameterList::CurrentValue));
-  file->WriteInteger(section, names::AdcRateKey, view_.ItemIndex(ParameterList::AdcRate));
-  file->WriteBool(section, names::AllChannelsKey, view_.AllChannelsState() == CheckState::Checked);
+  file->WriteInteger(section, names::DataFormatKey, view_.ItemIndex(SettingsView::ParameterList::DataFormat));
+  file->WriteInteger(section, names::CurrentValueKey, view_.ItemIndex(SettingsView::ParameterList::CurrentValue));
+  file->WriteInteger(section, names::AdcRateKey, view_.ItemIndex(SettingsView::ParameterList::AdcRate));
+  file->WriteBool(section, names::AllChannelsKey, view_.AllChannelsState() == SettingsView::CheckState::Checked);
   for (int channel = 0; channel < ChannelCount; ++channel) {
     file->WriteBool(section, ChannelKey(channel + 1), view_.ChannelChecked(channel));
   }

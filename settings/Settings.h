@@ -81,7 +81,7 @@ class Settings {
 
  private:
   void ShowMessage(std::string_view text, std::string_view caption);
-  void SelectListIndex(const IniFile& file, ParameterList list, std::string_view key,
+  void SelectListIndex(const IniFile& file, SettingsView::ParameterList list, std::string_view key,
                        int defaultIndex);
 
   SettingsView& view_;

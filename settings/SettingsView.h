@@ -4,18 +4,16 @@
 #include <optional>
 #include <string>
 
-// States of the all-channels check box.
-enum class CheckState { Unchecked, Checked, Mixed };
-
-// The three parameter lists whose selection the settings hold.
-enum class ParameterList { DataFormat, CurrentValue, AdcRate };
-
-enum class MessageIcon { None, Information, Error };
-
 // What the settings operations need of the main window. The window implements
 // it over its controls; every call comes on the window's thread.
 class SettingsView {
  public:
+  // States of the all-channels check box.
+  enum class CheckState { Unchecked, Checked, Mixed };
+  // The three parameter lists whose selection the settings hold.
+  enum class ParameterList { DataFormat, CurrentValue, AdcRate };
+  enum class MessageIcon { None, Information, Error };
+
   virtual ~SettingsView() = default;
 
   // The window's busy flag: set, the operator handlers do nothing.

@@ -20,6 +20,8 @@
 namespace {
 
 namespace names = SettingsNames;
+using CheckState = SettingsView::CheckState;
+using MessageIcon = SettingsView::MessageIcon;
 
 // The window's controls as plain state, with a log of what the operations did.
 class FakeView : public SettingsView {
