@@ -437,15 +437,7 @@ int Session::OnRecv(Reader& in, Writer& out)
     generator_.Words(mask_, is24_, position_, n, words_.data());
     position_ += n;
     out.U32(n);
-    std::vector<uint8_t> bytes(std::size_t{n} * 4U);
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t w = words_[i];
-        bytes[4 * i] = static_cast<uint8_t>(w);
-        bytes[4 * i + 1] = static_cast<uint8_t>(w >> 8U);
-        bytes[4 * i + 2] = static_cast<uint8_t>(w >> 16U);
-        bytes[4 * i + 3] = static_cast<uint8_t>(w >> 24U);
-    }
-    out.Bytes(bytes.data(), bytes.size());
+    out.Words(words_.data(), n);
     return KSN_OK;
 }
 

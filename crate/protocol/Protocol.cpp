@@ -1,6 +1,7 @@
 #include "Protocol.h"
 
 #include <arpa/inet.h>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -155,6 +156,37 @@ void Writer::Bytes(const void* data, std::size_t n)
 {
     const auto* p = static_cast<const uint8_t*>(data);
     out_.insert(out_.end(), p, p + n);
+}
+
+void Writer::Words(const uint32_t* words, std::size_t n)
+{
+    const std::size_t at = out_.size();
+    out_.resize(at + n * 4U);
+    uint8_t* p = out_.data() + at;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, words, n * 4U);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            Put32(p + 4 * i, words[i]);
+        }
+    }
+}
+
+bool Reader::Words(uint32_t* out, std::size_t n)
+{
+    if (n > Remaining() / 4U) {
+        ok_ = false;
+        return false;
+    }
+    const uint8_t* p = Take(n * 4U);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, p, n * 4U);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = Get32(p + 4 * i);
+        }
+    }
+    return true;
 }
 
 const uint8_t* Reader::Take(std::size_t n)

@@ -66,6 +66,8 @@ public:
     // Text in a fixed field of n bytes, zero-padded; cut to n - 1 characters.
     void Text(std::string_view text, std::size_t n);
     void Bytes(const void* data, std::size_t n);
+    // n 32-bit words, each little-endian.
+    void Words(const uint32_t* words, std::size_t n);
 
 private:
     std::vector<uint8_t>& out_;
@@ -83,6 +85,8 @@ public:
     // A fixed field of n bytes that must hold a zero terminator.
     std::string Text(std::size_t n);
     const uint8_t* Take(std::size_t n);
+    // n little-endian 32-bit words into out; false (and !ok()) if they are not there.
+    bool Words(uint32_t* out, std::size_t n);
     bool ok() const { return ok_; }
     bool AtEnd() const { return ok_ && pos_ == size_; }
     std::size_t Remaining() const { return ok_ ? size_ - pos_ : 0; }
