@@ -366,4 +366,28 @@ TEST_F(ModuleApi, SignalAndStatusChangesReachTheData)
     ASSERT_EQ(server_->Ctl({"status", "KSN1-0107", "1", "2", "ok"}), 0);
 }
 
+// Without --fast the server delivers a word once its sample tick has
+// passed: a frame of N samples takes N / Fs.
+TEST(RealTimeServer, PacesTheStreamAtTheSampleRate)
+{
+    CrateServer server("", false);
+    Ksn48Handle h{};
+    ASSERT_EQ(OpenModule(h, "KSN5-0042", 3), KSN_OK);
+    ASSERT_EQ(Configure(h, 0b11, 7, 0), KSN_OK);  // 610.35 Hz, two channels
+    const double rate = 78125.0 / 128;
+    std::vector<uint32_t> words(2 * 122);  // 122 ticks: 0.2 s
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(KSN48_Start(&h), KSN_OK);
+    ASSERT_EQ(KSN48_Recv(&h, words.data(), nullptr, 2 * 61, 5000), 2 * 61);
+    ASSERT_EQ(KSN48_Recv(&h, words.data() + 122, nullptr, 2 * 61, 5000), 2 * 61);
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(took, 121 / rate);
+    // Asking for a second of data with 50 ms to wait gets what is there by then.
+    const int r = KSN48_Recv(&h, words.data(), nullptr, 2 * 610, 50);
+    EXPECT_GT(r, 0);
+    EXPECT_LT(r, 2 * 610);
+    EXPECT_EQ(KSN48_Stop(&h), KSN_OK);
+    EXPECT_EQ(KSN48_Close(&h), KSN_OK);
+}
+
 }  // namespace
