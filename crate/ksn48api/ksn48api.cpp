@@ -83,7 +83,11 @@ int CheckOpen(Ksn48Handle* h)
 int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Message& reply,
             ksn::proto::Deadline deadline)
 {
-    const int r = ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline);
+    bool broken = false;
+    const int r = ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline, &broken);
+    if (broken) {
+        DropSocket(h);  // the rest of that reply would still arrive
+    }
     return Broken(h, r);
 }
 

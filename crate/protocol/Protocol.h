@@ -132,8 +132,9 @@ int SendMessage(Transport& t, const Header& h, const std::vector<uint8_t>& paylo
                 Deadline deadline);
 
 // Reads one message; a header that fails CheckHeader gives its error and the
-// stream can no longer be trusted.
-int ReceiveMessage(Transport& t, Message& m, Deadline deadline);
+// stream can no longer be trusted. *partial (when given) tells whether a
+// failure left part of a message read.
+int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial = nullptr);
 
 // Connects to address:port (host order) with a timeout. Returns a
 // non-blocking socket, or a negative KsnError (KSN_ERR_CONNECT,
@@ -143,13 +144,15 @@ int ConnectTo(uint32_t address, uint16_t port, uint32_t timeoutMs);
 // One request and its reply on a client connection. Replies to older
 // requests (left over after a timeout) are skipped. Returns the transport
 // result or KSN_ERR_PROTOCOL; the reply's own status is in reply.header.
+// *broken (when given) is set when a timeout struck in the middle of a
+// reply, so that the connection cannot be used any more.
 int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-         Message& reply, Deadline deadline);
+         Message& reply, Deadline deadline, bool* broken = nullptr);
 
 // Call, then the reply's status; with KSN_ERR_PROTOCOL for a reply whose
 // status is positive or unknown.
 int CallChecked(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-                Message& reply, Deadline deadline);
+                Message& reply, Deadline deadline, bool* broken = nullptr);
 
 // Hello exchange right after connecting. KSN_OK or a negative KsnError.
 int Handshake(int fd, uint32_t& nextRequestId, Deadline deadline);

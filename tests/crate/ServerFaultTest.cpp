@@ -471,8 +471,13 @@ TEST(MisbehavingServer, ModuleApiValidatesEveryReply)
              h.opcode = static_cast<uint16_t>(proto::Opcode::Stop);
              return FakeServer::Reply(h, {});
          }, KSN_ERR_PROTOCOL},
-        {"silence", [](const proto::Header&) {
-             return std::vector<uint8_t>(1, 'K');  // a first byte, then nothing
+        {"reply stops after its first byte", [](const proto::Header&) {
+             return std::vector<uint8_t>(1, 'K');
+         }, KSN_ERR_TIMEOUT},
+        {"payload stops half way", [&](const proto::Header& r) {
+             auto b = FakeServer::Reply(r, words(8, 8));
+             b.resize(b.size() - 10);
+             return b;
          }, KSN_ERR_TIMEOUT},
     };
     for (const auto& c : cases) {
@@ -485,6 +490,9 @@ TEST(MisbehavingServer, ModuleApiValidatesEveryReply)
         const auto start = Clock::now();
         EXPECT_EQ(KSN48_Recv(&h, buf, nullptr, 8, 300), c.expected) << c.what;
         EXPECT_LT(Clock::now() - start, 400ms) << c.what;
+        // What is left of that stream is never read as a reply.
+        EXPECT_EQ(KSN48_Recv(&h, buf, nullptr, 8, 300), KSN_ERR_CONNECTION_LOST) << c.what;
+        EXPECT_EQ(h.AcquisitionRunning, 1) << c.what;
         // Close does not hang on a server that no longer answers.
         EXPECT_EQ(KSN48_Close(&h), KSN_OK);
     }
