@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -165,7 +166,9 @@ TEST_F(StreamingModule, TermSignalEndsTheServerCleanly)
 // Sends raw bytes to the server and reads what comes back.
 class RawClient {
 public:
-    explicit RawClient(uint16_t port) { fd_ = proto::ConnectTo(0x7F000001, port, 1000); }
+    // A long connect timeout: with hundreds of short connections a SYN can meet
+    // a TIME_WAIT entry of the server and be answered only on retry.
+    explicit RawClient(uint16_t port) { fd_ = proto::ConnectTo(0x7F000001, port, 5000); }
     ~RawClient()
     {
         if (fd_ >= 0) {
@@ -278,6 +281,42 @@ TEST_F(StreamingModule, GarbageFromOneClientLeavesTheOthersServed)
     KSN_Init(&link);
     EXPECT_EQ(KSN_Open(&link), KSN_OK);
     KSN_Close(&link);
+}
+
+// Random requests, some with a valid header in front, from many short
+// connections: the server answers or hangs up, and keeps serving.
+TEST(ServerInput, RandomBytesNeverStopTheServer)
+{
+    CrateServer server;
+    std::mt19937 random(20261209);
+    for (int i = 0; i < 300; ++i) {
+        RawClient c(server.Port());
+        ASSERT_TRUE(c.ok()) << "connection " << i;
+        std::vector<uint8_t> bytes;
+        if (i % 2 == 0) {
+            proto::Header h;
+            h.opcode = static_cast<uint16_t>(random() % (static_cast<unsigned>(proto::Opcode::Count) + 2));
+            h.payloadLength = random() % 64;
+            bytes.resize(proto::kHeaderSize);
+            proto::EncodeHeader(h, bytes.data());
+            if (i % 4 == 0) {
+                c.Hello();
+            }
+        }
+        const auto n = random() % 200;
+        for (unsigned k = 0; k < n; ++k) {
+            bytes.push_back(static_cast<uint8_t>(random()));
+        }
+        c.Send(bytes);
+    }
+    KsnCrateLink link;
+    KSN_Init(&link);
+    ASSERT_EQ(KSN_Open(&link), KSN_OK);
+    char list[KSN_MAX_CRATES][KSN_SERIAL_SIZE];
+    EXPECT_EQ(KSN_GetCrates(&link, list), KSN_OK);
+    EXPECT_STREQ(list[0], "KSN5-0042");
+    KSN_Close(&link);
+    EXPECT_EQ(server.Stop(), 0);
 }
 
 // A fake server that answers each request with bytes of the test's making.
