@@ -7,7 +7,7 @@
 #include <string>
 
 #include "CrateServer.h"
-#include "ModuleHelpers.h"
+#include "ModuleSteps.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 

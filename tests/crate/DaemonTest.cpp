@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "CrateServer.h"
-#include "ModuleHelpers.h"
+#include "ModuleSteps.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "CrateServer.h"
-#include "ModuleHelpers.h"
+#include "ModuleSteps.h"
 #include "RawWord.h"
 #include "ksn48api.h"
 
