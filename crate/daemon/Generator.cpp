@@ -36,9 +36,9 @@ double SinOfPhase(uint64_t phase)
 // Fraction of a turn as a 64-bit phase.
 uint64_t TurnToPhase(long double turns)
 {
-    long double frac = turns - std::floor(turns);
-    return static_cast<uint64_t>(std::ldexp(frac, 64) >= std::ldexp(1.0L, 64) ? 0.0L
-                                                                                : std::ldexp(frac, 64));
+    const long double scaled = std::ldexp(turns - std::floor(turns), 64);
+    // A fraction just below 1 can round up to a whole turn, which is phase 0.
+    return scaled >= std::ldexp(1.0L, 64) ? 0 : static_cast<uint64_t>(scaled);
 }
 
 uint64_t SplitMix(uint64_t x)
