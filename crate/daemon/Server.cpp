@@ -444,9 +444,10 @@ int Client::OnRecv(Reader& in, Writer& out)
 
 int Client::OnControl(Reader& in, Writer& out)
 {
-    const std::size_t n = in.Remaining();
-    const uint8_t* p = in.Take(n);
-    std::string text(reinterpret_cast<const char*>(p ? p : reinterpret_cast<const uint8_t*>("")), n);
+    std::string text(in.Remaining(), '\0');
+    if (!text.empty()) {
+        std::memcpy(text.data(), in.Take(text.size()), text.size());
+    }
     int status = KSN_OK;
     json reply;
     json request = json::parse(text, nullptr, false);

@@ -1,6 +1,7 @@
 // Module API against a running crate server: opening, configuring,
 // streaming and converting raw words into volts.
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -364,6 +365,55 @@ TEST_F(ModuleApi, SignalAndStatusChangesReachTheData)
     // Back to the default, for the other tests.
     ASSERT_EQ(server_->Ctl({"signal", "KSN1-0107", "1", "1", "--sine", "1,1000,0", "--dc", "0"}), 0);
     ASSERT_EQ(server_->Ctl({"status", "KSN1-0107", "1", "2", "ok"}), 0);
+}
+
+// Clients on their own threads stream from three modules at once; each gets
+// its own, intact stream.
+TEST_F(ModuleApi, ModulesStreamToSeveralClientsAtOnce)
+{
+    const struct {
+        const char* crate;
+        int slot;
+    } modules[] = {{"KSN5-0042", 3}, {"KSN5-0042", 5}, {"KSN1-0107", 1}};
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (const auto& m : modules) {
+        threads.emplace_back([&good, m] {
+            Ksn48Handle h{};
+            if (OpenModule(h, m.crate, m.slot) != KSN_OK || Configure(h, 0xFF, 0, 1) != KSN_OK) {
+                return;
+            }
+            int frames = 0;
+            std::vector<uint32_t> raw(16000);
+            std::vector<double> volts(8000);
+            for (int f = 0; f < 20; ++f) {
+                if (KSN48_Start(&h) != KSN_OK) {
+                    break;
+                }
+                const bool got = KSN48_Recv(&h, raw.data(), nullptr, 7000, 5000) == 7000 &&
+                                 KSN48_Recv(&h, raw.data() + 7000, nullptr, 9000, 5000) == 9000;
+                if (KSN48_Stop(&h) != KSN_OK || !got) {
+                    break;
+                }
+                uint32_t size = 16000;
+                int32_t status[8];
+                // Channel 3 starts at -2 V (2 V at -90 degrees) in every frame.
+                if (KSN48_ProcessData(&h, raw.data(), volts.data(), &size, 0x81, status) != KSN_OK ||
+                    size != 8000 || std::abs(volts[2] + 2.0) > 1e-6 || status[6] != 2 || status[7] != 1) {
+                    break;
+                }
+                ++frames;
+            }
+            KSN48_Close(&h);
+            if (frames == 20) {
+                ++good;
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(good, 3);
 }
 
 // Without --fast the server delivers a word once its sample tick has
