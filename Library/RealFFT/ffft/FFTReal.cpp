@@ -79,6 +79,170 @@ void PassTable(const double* __restrict cos_lut, long n, const double* __restric
     }
 }
 
+// The groups i = 1 .. h-1 of PassTablePair: A and B are the two halves of a 4n
+// block. Every position range is reached through its own pointer and walked in
+// one direction, so that the loop vectorizes.
+void PassTablePairGroups(const double* __restrict tp_i, const double* __restrict tp_mmi,
+                         const double* __restrict tq_i, const double* __restrict tq_mpi,
+                         const double* __restrict tq_mmi, const double* __restrict tq_nmi,
+                         double* __restrict a_i, double* __restrict a_mpi, double* __restrict a_npi,
+                         double* __restrict a_nmpi, double* __restrict a_mmi,
+                         double* __restrict a_nmi, double* __restrict a_nmmi,
+                         double* __restrict a_2nmi, double* __restrict b_i,
+                         double* __restrict b_mpi, double* __restrict b_npi,
+                         double* __restrict b_nmpi, double* __restrict b_mmi,
+                         double* __restrict b_nmi, double* __restrict b_nmmi,
+                         double* __restrict b_2nmi, long h)
+{
+    for (long i = 1; i < h; ++i) {
+        const double cp = tp_i[i];
+        const double sp = tp_mmi[1 - i];
+
+        // Pass p, butterflies i and m-i, half A.
+        double v = a_npi[i] * cp - a_nmpi[i] * sp;
+        const double tA_i = a_i[i] + v;
+        const double tA_nmi = a_i[i] - v;
+        v = a_npi[i] * sp + a_nmpi[i] * cp;
+        const double tA_npi = v + a_mpi[i];
+        const double tA_2nmi = v - a_mpi[i];
+        v = a_nmmi[1 - i] * sp - a_2nmi[1 - i] * cp;
+        const double tA_mmi = a_mmi[1 - i] + v;
+        const double tA_mpi = a_mmi[1 - i] - v;
+        v = a_nmmi[1 - i] * cp + a_2nmi[1 - i] * sp;
+        const double tA_nmmi = v + a_nmi[1 - i];
+        const double tA_nmpi = v - a_nmi[1 - i];
+
+        // The same for half B.
+        v = b_npi[i] * cp - b_nmpi[i] * sp;
+        const double tB_i = b_i[i] + v;
+        const double tB_nmi = b_i[i] - v;
+        v = b_npi[i] * sp + b_nmpi[i] * cp;
+        const double tB_npi = v + b_mpi[i];
+        const double tB_2nmi = v - b_mpi[i];
+        v = b_nmmi[1 - i] * sp - b_2nmi[1 - i] * cp;
+        const double tB_mmi = b_mmi[1 - i] + v;
+        const double tB_mpi = b_mmi[1 - i] - v;
+        v = b_nmmi[1 - i] * cp + b_2nmi[1 - i] * sp;
+        const double tB_nmmi = v + b_nmi[1 - i];
+        const double tB_nmpi = v - b_nmi[1 - i];
+
+        // Pass p + 1, butterflies i, n-i, m-i and m+i.
+        const double cq_i = tq_i[i];
+        const double cq_nmi = tq_nmi[1 - i];
+        const double cq_mmi = tq_mmi[1 - i];
+        const double cq_mpi = tq_mpi[i];
+
+        v = tB_i * cq_i - tB_npi * cq_nmi;
+        a_i[i] = tA_i + v;
+        a_2nmi[1 - i] = tA_i - v;
+        v = tB_i * cq_nmi + tB_npi * cq_i;
+        b_i[i] = v + tA_npi;
+        b_2nmi[1 - i] = v - tA_npi;
+
+        v = tB_nmi * cq_nmi - tB_2nmi * cq_i;
+        a_nmi[1 - i] = tA_nmi + v;
+        a_npi[i] = tA_nmi - v;
+        v = tB_nmi * cq_i + tB_2nmi * cq_nmi;
+        b_nmi[1 - i] = v + tA_2nmi;
+        b_npi[i] = v - tA_2nmi;
+
+        v = tB_mmi * cq_mmi - tB_nmmi * cq_mpi;
+        a_mmi[1 - i] = tA_mmi + v;
+        a_nmpi[i] = tA_mmi - v;
+        v = tB_mmi * cq_mpi + tB_nmmi * cq_mmi;
+        b_mmi[1 - i] = v + tA_nmmi;
+        b_nmpi[i] = v - tA_nmmi;
+
+        v = tB_mpi * cq_mpi - tB_nmpi * cq_mmi;
+        a_mpi[i] = tA_mpi + v;
+        a_nmmi[1 - i] = tA_mpi - v;
+        v = tB_mpi * cq_mmi + tB_nmpi * cq_mpi;
+        b_mpi[i] = v + tA_nmpi;
+        b_nmmi[1 - i] = v - tA_nmpi;
+    }
+}
+
+// Two table passes p and p + 1 in one sweep, in place on the source of pass p
+// (which is the destination of pass p + 1). Each group of eight positions
+// {i, m-i, m+i, n-i, n+i, n+m-i, n+m+i, 2n-i} in the two halves of a 4n block
+// is read once, goes through the four butterflies of pass p and the four of
+// pass p + 1 that use exactly those positions, and is written back: the same
+// arithmetic as two separate passes, with half the memory traffic.
+// tp: cos(j pi / n), j < m; tq: cos(j pi / 2n), j < n; n = 2^p, m = n / 2.
+void PassTablePair(const double* tp, const double* tq, long n, double* s, long offset, long count)
+{
+    const long m = n >> 1;
+    const long h = m >> 1;
+    const long end = offset + count;
+    for (long o = offset; o < end; o += 4 * n) {
+        double* const A = s + o;
+        double* const B = A + 2 * n;
+
+        // Positions 0, m, n, n+m.
+        {
+            const double tA0 = A[0] + A[n];
+            const double tAn = A[0] - A[n];
+            const double tAm = A[m];
+            const double tAnm = A[n + m];
+            const double tB0 = B[0] + B[n];
+            const double tBn = B[0] - B[n];
+            const double tBm = B[m];
+            const double tBnm = B[n + m];
+            A[0] = tA0 + tB0;
+            B[0] = tA0 - tB0;
+            A[n] = tAn;
+            B[n] = tBn;
+            const double c = tq[m];
+            const double sn = tq[n - m];
+            double v = tBm * c - tBnm * sn;
+            A[m] = tAm + v;
+            A[n + m] = tAm - v;
+            v = tBm * sn + tBnm * c;
+            B[m] = v + tAnm;
+            B[n + m] = v - tAnm;
+        }
+
+        // Positions h, n-h, n+h, 2n-h (m+h = n-h: butterfly h is its own mirror).
+        {
+            const double c = tp[h];
+            const double sn = tp[m - h];
+            double t[2][4]; // per half: h, n-h, n+h, 2n-h
+            double* const halves[2] = {A, B};
+            for (int k = 0; k < 2; ++k) {
+                const double* H = halves[k];
+                double v = H[n + h] * c - H[n + m + h] * sn;
+                t[k][0] = H[h] + v;
+                t[k][1] = H[h] - v;
+                v = H[n + h] * sn + H[n + m + h] * c;
+                t[k][2] = v + H[m + h];
+                t[k][3] = v - H[m + h];
+            }
+            double cq = tq[h];
+            double sq = tq[n - h];
+            double v = t[1][0] * cq - t[1][2] * sq;
+            A[h] = t[0][0] + v;
+            A[2 * n - h] = t[0][0] - v;
+            v = t[1][0] * sq + t[1][2] * cq;
+            B[h] = v + t[0][2];
+            B[2 * n - h] = v - t[0][2];
+            cq = tq[n - h];
+            sq = tq[h];
+            v = t[1][1] * cq - t[1][3] * sq;
+            A[n - h] = t[0][1] + v;
+            A[n + h] = t[0][1] - v;
+            v = t[1][1] * sq + t[1][3] * cq;
+            B[n - h] = v + t[0][3];
+            B[n + h] = v - t[0][3];
+        }
+
+        // Descending ranges are passed one element lower and indexed by 1 - i.
+        PassTablePairGroups(tp, tp + m - 1, tq, tq + m, tq + m - 1, tq + n - 1, A, A + m, A + n,
+                            A + n + m, A + m - 1, A + n - 1, A + n + m - 1, A + 2 * n - 1, B,
+                            B + m, B + n, B + n + m, B + m - 1, B + n - 1, B + n + m - 1,
+                            B + 2 * n - 1, h);
+    }
+}
+
 } // namespace
 
 FFTReal::FFTReal(long length, const StopFlag* stop) : _stop(stop)
@@ -206,8 +370,19 @@ bool FFTReal::transform_leaf(const double* x, double* d0, double* d1, long offse
     if (stop_requested()) {
         return false;
     }
-    for (int p = 2; p < bits; ++p) {
-        pass_any(p, d0, d1, offset, count);
+    int p = 2;
+    while (p < bits) {
+        if (p >= 3 && p + 1 < bits && p + 1 <= TRIGO_BD_LIMIT) {
+            // Passes p and p + 1 together, in the array pass p reads from.
+            double* s = ((p - 1) & 1) == 0 ? d1 : d0;
+            const long n = 1L << p;
+            const double* lut = _trigo_lut.data();
+            PassTablePair(lut + ((n >> 1) - 4), lut + (n - 4), n, s, offset, count);
+            p += 2;
+        } else {
+            pass_any(p, d0, d1, offset, count);
+            ++p;
+        }
         if (stop_requested()) {
             return false;
         }
