@@ -33,6 +33,20 @@ void Pass12(const std::int32_t* __restrict br, const double* __restrict x,
     }
 }
 
+// Passes 1 and 2 from input that is already in bit-reversed order.
+void Pass12InOrder(const double* __restrict y, double* __restrict d, long offset, long count)
+{
+    const long end = offset + count;
+    for (long c = offset; c < end; c += 4) {
+        d[c + 1] = y[c] - y[c + 1];
+        d[c + 3] = y[c + 2] - y[c + 3];
+        const double a = y[c] + y[c + 1];
+        const double b = y[c + 2] + y[c + 3];
+        d[c] = a + b;
+        d[c + 2] = a - b;
+    }
+}
+
 void Pass3(const double* __restrict s, double* __restrict d, long offset, long count)
 {
     const double h = std::numbers::sqrt2 * 0.5;
@@ -345,17 +359,51 @@ void FFTReal::forward_transform(const double* x, double* f)
     // destination is chosen so that the last pass lands in f.
     double* d0 = (_nbr_bits & 1) != 0 ? _buffer.data() : f;
     double* d1 = (_nbr_bits & 1) != 0 ? f : _buffer.data();
-    transform_block(x, d0, d1, 0, _nbr_bits);
+    if (_nbr_bits <= LeafBits) {
+        transform_block(x, false, d0, d1, 0, _nbr_bits);
+        return;
+    }
+    // Long transforms first gather the input in bit-reversed order, tile by
+    // tile, into the array that pass 3 writes: the combined first passes then
+    // read memory in sequence instead of one cache line per value.
+    bit_reverse_copy(x, d1);
+    if (stop_requested()) {
+        return;
+    }
+    transform_block(d1, true, d0, d1, 0, _nbr_bits);
 }
 
-bool FFTReal::transform_block(const double* x, double* d0, double* d1, long offset, int bits)
+void FFTReal::bit_reverse_copy(const double* __restrict x, double* __restrict y) const
+{
+    // Index c = [a: q bits][b: middle bits][e: q bits]; for each b the 2^q x 2^q
+    // tile of (a, e) reads 2^q runs of 2^q values of x and writes 2^q runs of y.
+    constexpr int q = 4;
+    const std::int32_t* br = _br_lut.data();
+    const int high_shift = _nbr_bits - q;
+    const long tile = 1L << q;
+    const long middle = 1L << (_nbr_bits - 2 * q);
+    for (long b = 0; b < middle; ++b) {
+        const long mid = b << q;
+        const long rev_mid = br[mid];
+        for (long a = 0; a < tile; ++a) {
+            const long row = (a << high_shift) | mid;
+            const long rev_row = rev_mid | br[a << high_shift];
+            for (long e = 0; e < tile; ++e) {
+                y[row | e] = x[rev_row | br[e]];
+            }
+        }
+    }
+}
+
+bool FFTReal::transform_block(const double* x, bool permuted, double* d0, double* d1,
+                              long offset, int bits)
 {
     if (bits <= LeafBits) {
-        return transform_leaf(x, d0, d1, offset, bits);
+        return transform_leaf(x, permuted, d0, d1, offset, bits);
     }
     const long half = 1L << (bits - 1);
-    if (!transform_block(x, d0, d1, offset, bits - 1) ||
-        !transform_block(x, d0, d1, offset + half, bits - 1)) {
+    if (!transform_block(x, permuted, d0, d1, offset, bits - 1) ||
+        !transform_block(x, permuted, d0, d1, offset + half, bits - 1)) {
         return false;
     }
     // Pass bits-1 joins the two finished halves of this block.
@@ -363,10 +411,15 @@ bool FFTReal::transform_block(const double* x, double* d0, double* d1, long offs
     return !stop_requested();
 }
 
-bool FFTReal::transform_leaf(const double* x, double* d0, double* d1, long offset, int bits)
+bool FFTReal::transform_leaf(const double* x, bool permuted, double* d0, double* d1,
+                             long offset, int bits)
 {
     const long count = 1L << bits;
-    pass_1_2(x, d0, offset, count);
+    if (permuted) {
+        Pass12InOrder(x, d0, offset, count);
+    } else {
+        pass_1_2(x, d0, offset, count);
+    }
     if (stop_requested()) {
         return false;
     }

@@ -69,8 +69,13 @@ private:
     // Depth-first over the passes: a block of 2^bits values is finished
     // (every pass whose butterflies stay inside it) before the next block is
     // started, so that the early passes run in cache. Returns false on stop.
-    bool transform_block(const double* x, double* d0, double* d1, long offset, int bits);
-    bool transform_leaf(const double* x, double* d0, double* d1, long offset, int bits);
+    // x is the input, or with `permuted` the input already in bit-reversed
+    // order (then it is d1).
+    bool transform_block(const double* x, bool permuted, double* d0, double* d1, long offset,
+                         int bits);
+    bool transform_leaf(const double* x, bool permuted, double* d0, double* d1, long offset,
+                        int bits);
+    void bit_reverse_copy(const double* x, double* y) const;
 
     void pass_1_2(const double* x, double* d, long offset, long count) const;
     static void pass_3(const double* s, double* d, long offset, long count);
