@@ -1,5 +1,6 @@
 #include "FFTReal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -12,6 +13,13 @@ namespace {
 // Blocks up to this size run all their passes before the next block starts;
 // two arrays of 2^13 doubles stay well inside a core's L2 cache.
 constexpr int LeafBits = 13;
+
+// Blocks up to this size run their oscillator passes one after the other over
+// the whole block, so that each rotation sequence serves every sub-block.
+constexpr int CacheBits = 16;
+
+// Rotation values computed ahead of the butterflies that use them.
+constexpr long OscillatorChunk = 256;
 
 constexpr long double PiL = std::numbers::pi_v<long double>;
 
@@ -173,6 +181,28 @@ void PassTablePairGroups(const double* __restrict tp_i, const double* __restrict
         v = tB_mpi * cq_mmi + tB_nmpi * cq_mpi;
         b_mpi[i] = v + tA_nmpi;
         b_nmmi[1 - i] = v - tA_nmpi;
+    }
+}
+
+// Butterflies i0 .. i0+len-1 of an oscillator pass for one block, with the
+// rotation values of those i in cos_run / sin_run. Pointers are at i0 of their
+// range: s1 = s + o, s1m = s1 + m, s2 = s1 + n, s2m = s2 + m, dr = d + o,
+// di = dr + n; dim points at di[-i0], din at di[n - i0] (both walked downwards).
+void PassOscillatorRun(const double* __restrict cos_run, const double* __restrict sin_run,
+                       long len, const double* __restrict s1, const double* __restrict s1m,
+                       const double* __restrict s2, const double* __restrict s2m,
+                       double* __restrict dr, double* __restrict dip, double* __restrict dim,
+                       double* __restrict din)
+{
+    for (long k = 0; k < len; ++k) {
+        const double c = cos_run[k];
+        const double sn = sin_run[k];
+        double v = s2[k] * c - s2m[k] * sn;
+        dr[k] = s1[k] + v;
+        dim[-k] = s1[k] - v;
+        v = s2[k] * sn + s2m[k] * c;
+        dip[k] = v + s1m[k];
+        din[-k] = v - s1m[k];
     }
 }
 
@@ -375,21 +405,35 @@ void FFTReal::forward_transform(const double* x, double* f)
 
 void FFTReal::bit_reverse_copy(const double* __restrict x, double* __restrict y) const
 {
-    // Index c = [a: q bits][b: middle bits][e: q bits]; for each b the 2^q x 2^q
-    // tile of (a, e) reads 2^q runs of 2^q values of x and writes 2^q runs of y.
+    // Index c = [a: q bits][b: middle bits][e: q bits]; y[c] = x[rev(c)] with
+    // rev(c) = [rev(e)][rev(b)][rev(a)]. For each b, the 2^q x 2^q tile of
+    // (a, e) is read as 2^q runs of x and written as 2^q runs of y through a
+    // local copy, so that both sides use whole cache lines.
     constexpr int q = 4;
+    constexpr long tile = 1L << q;
     const std::int32_t* br = _br_lut.data();
     const int high_shift = _nbr_bits - q;
-    const long tile = 1L << q;
+    long rev_low[tile];  // rev(a) for a < 2^q, in the low bits
+    long rev_high[tile]; // rev(e) for e < 2^q, in the high bits
+    for (long k = 0; k < tile; ++k) {
+        rev_low[k] = br[k << high_shift];
+        rev_high[k] = br[k];
+    }
+    double t[tile][tile];
     const long middle = 1L << (_nbr_bits - 2 * q);
     for (long b = 0; b < middle; ++b) {
         const long mid = b << q;
         const long rev_mid = br[mid];
+        for (long e = 0; e < tile; ++e) {
+            const double* row = x + (rev_high[e] | rev_mid);
+            for (long a = 0; a < tile; ++a) {
+                t[a][e] = row[rev_low[a]];
+            }
+        }
         for (long a = 0; a < tile; ++a) {
-            const long row = (a << high_shift) | mid;
-            const long rev_row = rev_mid | br[a << high_shift];
+            double* row = y + ((a << high_shift) | mid);
             for (long e = 0; e < tile; ++e) {
-                y[row | e] = x[rev_row | br[e]];
+                row[e] = t[a][e];
             }
         }
     }
@@ -400,6 +444,21 @@ bool FFTReal::transform_block(const double* x, bool permuted, double* d0, double
 {
     if (bits <= LeafBits) {
         return transform_leaf(x, permuted, d0, d1, offset, bits);
+    }
+    if (bits <= CacheBits) {
+        const long count = 1L << bits;
+        for (long o = offset; o < offset + count; o += 1L << LeafBits) {
+            if (!transform_leaf(x, permuted, d0, d1, o, LeafBits)) {
+                return false;
+            }
+        }
+        for (int p = LeafBits; p < bits; ++p) {
+            pass_any(p, d0, d1, offset, count);
+            if (stop_requested()) {
+                return false;
+            }
+        }
+        return true;
     }
     const long half = 1L << (bits - 1);
     if (!transform_block(x, permuted, d0, d1, offset, bits - 1) ||
@@ -480,6 +539,7 @@ void FFTReal::pass_oscillator(int p, const double* __restrict s, double* __restr
     const long n = 1L << p;
     const long m = n >> 1;
     const Oscillator& osc = _trigo_osc.data()[p - (TRIGO_BD_LIMIT + 1)];
+    // Locals: stores through d could otherwise alias the oscillator.
     const double step_c = osc.step_cos;
     const double step_s = osc.step_sin;
     const long end = offset + count;
@@ -492,18 +552,51 @@ void FFTReal::pass_oscillator(int p, const double* __restrict s, double* __restr
         di[0] = s1[0] - s2[0];
         dr[m] = s1[m];
         di[m] = s2[m];
-        double c = 1.0;
-        double sn = 0.0;
-        for (long i = 1; i < m; ++i) {
+    }
+    if (count / (2 * n) < 4) {
+        // Few blocks: rotate while doing the butterflies, so that the
+        // rotation's dependency chain overlaps with the arithmetic.
+        for (long o = offset; o < end; o += 2 * n) {
+            const double* s1 = s + o;
+            const double* s2 = s1 + n;
+            double* dr = d + o;
+            double* di = dr + n;
+            double c = 1.0;
+            double sn = 0.0;
+            for (long i = 1; i < m; ++i) {
+                const double nc = c * step_c - sn * step_s;
+                sn = c * step_s + sn * step_c;
+                c = nc;
+                double v = s2[i] * c - s2[m + i] * sn;
+                dr[i] = s1[i] + v;
+                di[-i] = s1[i] - v;
+                v = s2[i] * sn + s2[m + i] * c;
+                di[i] = v + s1[m + i];
+                di[n - i] = v - s1[m + i];
+            }
+        }
+        return;
+    }
+    // Every block restarts the oscillator from (1, 0), so all blocks see the
+    // same rotation sequence: run it once per chunk of i and use it for each
+    // block in the range.
+    double cos_run[OscillatorChunk];
+    double sin_run[OscillatorChunk];
+    double c = 1.0;
+    double sn = 0.0;
+    for (long i0 = 1; i0 < m; i0 += OscillatorChunk) {
+        const long len = std::min(OscillatorChunk, m - i0);
+        for (long k = 0; k < len; ++k) {
             const double nc = c * step_c - sn * step_s;
             sn = c * step_s + sn * step_c;
             c = nc;
-            double v = s2[i] * c - s2[m + i] * sn;
-            dr[i] = s1[i] + v;
-            di[-i] = s1[i] - v;
-            v = s2[i] * sn + s2[m + i] * c;
-            di[i] = v + s1[m + i];
-            di[n - i] = v - s1[m + i];
+            cos_run[k] = c;
+            sin_run[k] = sn;
+        }
+        for (long o = offset; o < end; o += 2 * n) {
+            PassOscillatorRun(cos_run, sin_run, len, s + o + i0, s + o + m + i0, s + o + n + i0,
+                              s + o + n + m + i0, d + o + i0, d + o + n + i0,
+                              d + o + n - i0, d + o + 2 * n - i0);
         }
     }
 }
