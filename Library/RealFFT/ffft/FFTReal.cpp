@@ -41,6 +41,57 @@ void Pass12(const std::int32_t* __restrict br, const double* __restrict x,
     }
 }
 
+// Passes 1, 2 and 3 in one sweep: the eight values of a pass-3 group come
+// straight from the two pass-1+2 groups that feed it. get(k) is input k of
+// the group in bit-reversed order.
+template <class Get>
+inline void Group123(Get get, double* d)
+{
+    const double t1 = get(0) - get(1);
+    const double t3 = get(2) - get(3);
+    const double a0 = get(0) + get(1);
+    const double b0 = get(2) + get(3);
+    const double t0 = a0 + b0;
+    const double t2 = a0 - b0;
+    const double t5 = get(4) - get(5);
+    const double t7 = get(6) - get(7);
+    const double a1 = get(4) + get(5);
+    const double b1 = get(6) + get(7);
+    const double t4 = a1 + b1;
+    const double t6 = a1 - b1;
+    const double h = std::numbers::sqrt2 * 0.5;
+    d[0] = t0 + t4;
+    d[4] = t0 - t4;
+    d[2] = t2;
+    d[6] = t6;
+    double v = (t5 - t7) * h;
+    d[1] = t1 + v;
+    d[3] = t1 - v;
+    v = (t5 + t7) * h;
+    d[5] = v + t3;
+    d[7] = v - t3;
+}
+
+void Pass123(const std::int32_t* __restrict br, const double* __restrict x, double* __restrict d,
+             long offset, long count)
+{
+    const long end = offset + count;
+    for (long c = offset; c < end; c += 8) {
+        const std::int32_t* r = br + c;
+        Group123([&](int k) { return x[r[k]]; }, d + c);
+    }
+}
+
+// y may be d: each group is read whole before it is written.
+void Pass123InOrder(const double* y, double* d, long offset, long count)
+{
+    const long end = offset + count;
+    for (long c = offset; c < end; c += 8) {
+        const double* g = y + c;
+        Group123([&](int k) { return g[k]; }, d + c);
+    }
+}
+
 // Passes 1 and 2 from input that is already in bit-reversed order.
 void Pass12InOrder(const double* __restrict y, double* __restrict d, long offset, long count)
 {
@@ -474,15 +525,26 @@ bool FFTReal::transform_leaf(const double* x, bool permuted, double* d0, double*
                              long offset, int bits)
 {
     const long count = 1L << bits;
+    if (stop_requested()) {
+        // Already asked to stop: the first passes alone, then the check.
+        if (permuted) {
+            Pass12InOrder(x, d0, offset, count);
+        } else {
+            pass_1_2(x, d0, offset, count);
+        }
+        return false;
+    }
+    // Passes 1 to 3 together; pass 3 writes d1. With `permuted`, x is d1
+    // itself: each group of eight is read before it is written.
     if (permuted) {
-        Pass12InOrder(x, d0, offset, count);
+        Pass123InOrder(x, d1, offset, count);
     } else {
-        pass_1_2(x, d0, offset, count);
+        Pass123(_br_lut.data(), x, d1, offset, count);
     }
     if (stop_requested()) {
         return false;
     }
-    int p = 2;
+    int p = 3;
     while (p < bits) {
         if (p >= 3 && p + 1 < bits && p + 1 <= TRIGO_BD_LIMIT) {
             // Passes p and p + 1 together, in the array pass p reads from.
