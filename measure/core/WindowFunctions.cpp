@@ -67,11 +67,15 @@ bool BuildWindow(WindowCoefficients& coefficients, int type, double* window,
     const long double step = 2.0L * std::numbers::pi_v<long double>;
     const long double n = length;
 
-    for (std::uint64_t begin = 0; begin < length; begin += WindowBuildBlock) {
+    // The periodic window is symmetric about N/2 (cos(2 pi - x) = cos x):
+    // values 0 .. N/2 are computed and mirrored, which also makes the built
+    // window exactly symmetric.
+    const std::uint64_t last = length / 2;
+    for (std::uint64_t begin = 0; begin <= last; begin += WindowBuildBlock) {
         if (stop != nullptr && stop->load(std::memory_order_relaxed)) {
             return false;
         }
-        const std::uint64_t end = std::min<std::uint64_t>(length, begin + WindowBuildBlock);
+        const std::uint64_t end = std::min<std::uint64_t>(last + 1, begin + WindowBuildBlock);
         for (std::uint64_t i = begin; i < end; ++i) {
             const long double x = static_cast<long double>(i) * step / n;
             // One cosine per sample; the harmonics follow from the product
@@ -89,6 +93,9 @@ bool BuildWindow(WindowCoefficients& coefficients, int type, double* window,
                 w += a[k] * c[k];
             }
             window[i] = static_cast<double>(w);
+            if (i != 0 && i != length - i) {
+                window[length - i] = window[i];
+            }
         }
     }
     return true;

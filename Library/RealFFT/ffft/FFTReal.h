@@ -24,8 +24,10 @@ constexpr bool FFTReal_is_pow2(long x) noexcept
 //   f[N/2 + k] = -Im X_k   for k = 1 .. N/2 - 1
 //
 // Tables and the work buffer are built once in the constructor; a transform
-// allocates nothing. When the stop flag is set, the transform returns after the
-// pass it is in and the output is to be discarded.
+// allocates nothing. The stop flag is checked after every pass over a block
+// (passes that run together in one sweep count as one); once it is set the
+// transform returns and its output is to be discarded. A flag already set
+// when the call starts ends it right after passes 1 and 2.
 class FFTReal {
 public:
     static constexpr int MAX_BIT_DEPTH = 30;
@@ -68,7 +70,9 @@ private:
 
     // Depth-first over the passes: a block of 2^bits values is finished
     // (every pass whose butterflies stay inside it) before the next block is
-    // started, so that the early passes run in cache. Returns false on stop.
+    // started, so that the early passes run in cache. Every value goes
+    // through the same operations as in a pass-by-pass order, so the results
+    // are identical. Returns false on stop.
     // x is the input, or with `permuted` the input already in bit-reversed
     // order (then it is d1).
     bool transform_block(const double* x, bool permuted, double* d0, double* d1, long offset,
