@@ -152,9 +152,10 @@ void PassTable(const double* __restrict cos_lut, long n, const double* __restric
     }
 }
 
-// The groups i = 1 .. h-1 of PassTablePair: A and B are the two halves of a 4n
-// block. Every position range is reached through its own pointer and walked in
-// one direction, so that the loop vectorizes.
+// The groups i = 1 .. h-1 of PassTablePair for `blocks` blocks of `stride`
+// values: A and B are the two halves of the first 4n block. Every position
+// range is reached through its own pointer and walked in one direction, so
+// that the loop vectorizes.
 void PassTablePairGroups(const double* __restrict tp_i, const double* __restrict tp_mmi,
                          const double* __restrict tq_i, const double* __restrict tq_mpi,
                          const double* __restrict tq_mmi, const double* __restrict tq_nmi,
@@ -165,73 +166,76 @@ void PassTablePairGroups(const double* __restrict tp_i, const double* __restrict
                          double* __restrict b_mpi, double* __restrict b_npi,
                          double* __restrict b_nmpi, double* __restrict b_mmi,
                          double* __restrict b_nmi, double* __restrict b_nmmi,
-                         double* __restrict b_2nmi, long h)
+                         double* __restrict b_2nmi, long h, long blocks, long stride)
 {
-    for (long i = 1; i < h; ++i) {
-        const double cp = tp_i[i];
-        const double sp = tp_mmi[1 - i];
+    for (long blk = 0; blk < blocks; ++blk) {
+        const long o = blk * stride;
+        for (long i = 1; i < h; ++i) {
+            const double cp = tp_i[i];
+            const double sp = tp_mmi[1 - i];
 
-        // Pass p, butterflies i and m-i, half A.
-        double v = a_npi[i] * cp - a_nmpi[i] * sp;
-        const double tA_i = a_i[i] + v;
-        const double tA_nmi = a_i[i] - v;
-        v = a_npi[i] * sp + a_nmpi[i] * cp;
-        const double tA_npi = v + a_mpi[i];
-        const double tA_2nmi = v - a_mpi[i];
-        v = a_nmmi[1 - i] * sp - a_2nmi[1 - i] * cp;
-        const double tA_mmi = a_mmi[1 - i] + v;
-        const double tA_mpi = a_mmi[1 - i] - v;
-        v = a_nmmi[1 - i] * cp + a_2nmi[1 - i] * sp;
-        const double tA_nmmi = v + a_nmi[1 - i];
-        const double tA_nmpi = v - a_nmi[1 - i];
+            // Pass p, butterflies i and m-i, half A.
+            double v = a_npi[o + i] * cp - a_nmpi[o + i] * sp;
+            const double tA_i = a_i[o + i] + v;
+            const double tA_nmi = a_i[o + i] - v;
+            v = a_npi[o + i] * sp + a_nmpi[o + i] * cp;
+            const double tA_npi = v + a_mpi[o + i];
+            const double tA_2nmi = v - a_mpi[o + i];
+            v = a_nmmi[o + 1 - i] * sp - a_2nmi[o + 1 - i] * cp;
+            const double tA_mmi = a_mmi[o + 1 - i] + v;
+            const double tA_mpi = a_mmi[o + 1 - i] - v;
+            v = a_nmmi[o + 1 - i] * cp + a_2nmi[o + 1 - i] * sp;
+            const double tA_nmmi = v + a_nmi[o + 1 - i];
+            const double tA_nmpi = v - a_nmi[o + 1 - i];
 
-        // The same for half B.
-        v = b_npi[i] * cp - b_nmpi[i] * sp;
-        const double tB_i = b_i[i] + v;
-        const double tB_nmi = b_i[i] - v;
-        v = b_npi[i] * sp + b_nmpi[i] * cp;
-        const double tB_npi = v + b_mpi[i];
-        const double tB_2nmi = v - b_mpi[i];
-        v = b_nmmi[1 - i] * sp - b_2nmi[1 - i] * cp;
-        const double tB_mmi = b_mmi[1 - i] + v;
-        const double tB_mpi = b_mmi[1 - i] - v;
-        v = b_nmmi[1 - i] * cp + b_2nmi[1 - i] * sp;
-        const double tB_nmmi = v + b_nmi[1 - i];
-        const double tB_nmpi = v - b_nmi[1 - i];
+            // The same for half B.
+            v = b_npi[o + i] * cp - b_nmpi[o + i] * sp;
+            const double tB_i = b_i[o + i] + v;
+            const double tB_nmi = b_i[o + i] - v;
+            v = b_npi[o + i] * sp + b_nmpi[o + i] * cp;
+            const double tB_npi = v + b_mpi[o + i];
+            const double tB_2nmi = v - b_mpi[o + i];
+            v = b_nmmi[o + 1 - i] * sp - b_2nmi[o + 1 - i] * cp;
+            const double tB_mmi = b_mmi[o + 1 - i] + v;
+            const double tB_mpi = b_mmi[o + 1 - i] - v;
+            v = b_nmmi[o + 1 - i] * cp + b_2nmi[o + 1 - i] * sp;
+            const double tB_nmmi = v + b_nmi[o + 1 - i];
+            const double tB_nmpi = v - b_nmi[o + 1 - i];
 
-        // Pass p + 1, butterflies i, n-i, m-i and m+i.
-        const double cq_i = tq_i[i];
-        const double cq_nmi = tq_nmi[1 - i];
-        const double cq_mmi = tq_mmi[1 - i];
-        const double cq_mpi = tq_mpi[i];
+            // Pass p + 1, butterflies i, n-i, m-i and m+i.
+            const double cq_i = tq_i[i];
+            const double cq_nmi = tq_nmi[1 - i];
+            const double cq_mmi = tq_mmi[1 - i];
+            const double cq_mpi = tq_mpi[i];
 
-        v = tB_i * cq_i - tB_npi * cq_nmi;
-        a_i[i] = tA_i + v;
-        a_2nmi[1 - i] = tA_i - v;
-        v = tB_i * cq_nmi + tB_npi * cq_i;
-        b_i[i] = v + tA_npi;
-        b_2nmi[1 - i] = v - tA_npi;
+            v = tB_i * cq_i - tB_npi * cq_nmi;
+            a_i[o + i] = tA_i + v;
+            a_2nmi[o + 1 - i] = tA_i - v;
+            v = tB_i * cq_nmi + tB_npi * cq_i;
+            b_i[o + i] = v + tA_npi;
+            b_2nmi[o + 1 - i] = v - tA_npi;
 
-        v = tB_nmi * cq_nmi - tB_2nmi * cq_i;
-        a_nmi[1 - i] = tA_nmi + v;
-        a_npi[i] = tA_nmi - v;
-        v = tB_nmi * cq_i + tB_2nmi * cq_nmi;
-        b_nmi[1 - i] = v + tA_2nmi;
-        b_npi[i] = v - tA_2nmi;
+            v = tB_nmi * cq_nmi - tB_2nmi * cq_i;
+            a_nmi[o + 1 - i] = tA_nmi + v;
+            a_npi[o + i] = tA_nmi - v;
+            v = tB_nmi * cq_i + tB_2nmi * cq_nmi;
+            b_nmi[o + 1 - i] = v + tA_2nmi;
+            b_npi[o + i] = v - tA_2nmi;
 
-        v = tB_mmi * cq_mmi - tB_nmmi * cq_mpi;
-        a_mmi[1 - i] = tA_mmi + v;
-        a_nmpi[i] = tA_mmi - v;
-        v = tB_mmi * cq_mpi + tB_nmmi * cq_mmi;
-        b_mmi[1 - i] = v + tA_nmmi;
-        b_nmpi[i] = v - tA_nmmi;
+            v = tB_mmi * cq_mmi - tB_nmmi * cq_mpi;
+            a_mmi[o + 1 - i] = tA_mmi + v;
+            a_nmpi[o + i] = tA_mmi - v;
+            v = tB_mmi * cq_mpi + tB_nmmi * cq_mmi;
+            b_mmi[o + 1 - i] = v + tA_nmmi;
+            b_nmpi[o + i] = v - tA_nmmi;
 
-        v = tB_mpi * cq_mpi - tB_nmpi * cq_mmi;
-        a_mpi[i] = tA_mpi + v;
-        a_nmmi[1 - i] = tA_mpi - v;
-        v = tB_mpi * cq_mmi + tB_nmpi * cq_mpi;
-        b_mpi[i] = v + tA_nmpi;
-        b_nmmi[1 - i] = v - tA_nmpi;
+            v = tB_mpi * cq_mpi - tB_nmpi * cq_mmi;
+            a_mpi[o + i] = tA_mpi + v;
+            a_nmmi[o + 1 - i] = tA_mpi - v;
+            v = tB_mpi * cq_mmi + tB_nmpi * cq_mpi;
+            b_mpi[o + i] = v + tA_nmpi;
+            b_nmmi[o + 1 - i] = v - tA_nmpi;
+        }
     }
 }
 
@@ -329,13 +333,14 @@ void PassTablePair(const double* tp, const double* tq, long n, double* s, long o
             B[n - h] = v + t[0][3];
             B[n + h] = v - t[0][3];
         }
-
-        // Descending ranges are passed one element lower and indexed by 1 - i.
-        PassTablePairGroups(tp, tp + m - 1, tq, tq + m, tq + m - 1, tq + n - 1, A, A + m, A + n,
-                            A + n + m, A + m - 1, A + n - 1, A + n + m - 1, A + 2 * n - 1, B,
-                            B + m, B + n, B + n + m, B + m - 1, B + n - 1, B + n + m - 1,
-                            B + 2 * n - 1, h);
     }
+    // Descending ranges are passed one element lower and indexed by 1 - i.
+    double* const A = s + offset;
+    double* const B = A + 2 * n;
+    PassTablePairGroups(tp, tp + m - 1, tq, tq + m, tq + m - 1, tq + n - 1, A, A + m, A + n,
+                        A + n + m, A + m - 1, A + n - 1, A + n + m - 1, A + 2 * n - 1, B, B + m,
+                        B + n, B + n + m, B + m - 1, B + n - 1, B + n + m - 1, B + 2 * n - 1, h,
+                        count / (4 * n), 4 * n);
 }
 
 } // namespace
