@@ -116,28 +116,29 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
             if (k <= width || k >= half) {
                 continue;
             }
-            const long double a = buffers.Amplitudes[k];
+            const auto a = static_cast<long double>(buffers.Amplitudes[k]);
             const long double q = a * a * 0.5L;
             power += q;
             moment += static_cast<long double>(k) * q;
         }
     }
-    const long double ratio = power / windowMeanSquare_;
+    const long double ratio = power / static_cast<long double>(windowMeanSquare_);
     if (!(ratio > 0.0L) || !std::isfinite(static_cast<double>(ratio))) {
         return {EstimateOutcome::NoSignal};
     }
 
     ChannelEstimate result;
     const long double centre = moment / power;
-    result.Frequency = static_cast<double>(centre * adcRate_ / length_);
+    result.Frequency =
+        static_cast<double>(centre * static_cast<long double>(adcRate_) / length_);
     result.Voltage = ScaleVoltage(static_cast<double>(std::sqrt(ratio)));
 
     // The spectrum's phase falls by 180 degrees per bin over the window's main
     // lobe; interpolate from the bin below the centre.
     const long k0 = static_cast<long>(std::floor(centre));
     const long double toDegrees = 180.0L / std::numbers::pi_v<long double>;
-    const long double p0 = buffers.Phases[k0] * toDegrees;
-    const long double p1 = buffers.Phases[k0 + 1] * toDegrees;
+    const long double p0 = static_cast<long double>(buffers.Phases[k0]) * toDegrees;
+    const long double p1 = static_cast<long double>(buffers.Phases[k0 + 1]) * toDegrees;
     long double phase = p0 + std::fabs(p1 - p0) * (centre - static_cast<long double>(k0));
     if (phase < -180.0L) {
         phase += 360.0L;

@@ -61,8 +61,8 @@ bool SpectrumAnalyzer::AmplitudeSpectrum(const double* spectrum, double* amplitu
     amplitudes[0] = static_cast<double>(static_cast<long double>(spectrum[0]) / length_);
     const long double scale = half;
     for (std::uint32_t k = 1; k < half; ++k) {
-        const long double re = spectrum[k];
-        const long double im = spectrum[half + k];
+        const auto re = static_cast<long double>(spectrum[k]);
+        const auto im = static_cast<long double>(spectrum[half + k]);
         amplitudes[k] = static_cast<double>(std::sqrt(re * re + im * im) / scale);
     }
     if (half > 0) {

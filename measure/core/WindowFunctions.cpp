@@ -35,7 +35,8 @@ double WindowSum(const WindowCoefficients& window, std::uint32_t length) noexcep
     if (window.TermCount == 0) {
         return 0.0;
     }
-    return static_cast<double>(static_cast<long double>(length) * window.Coefficients[0]);
+    return static_cast<double>(static_cast<long double>(length) *
+                               static_cast<long double>(window.Coefficients[0]));
 }
 
 double WindowMeanSquare(const WindowCoefficients& window) noexcept
@@ -43,10 +44,10 @@ double WindowMeanSquare(const WindowCoefficients& window) noexcept
     if (window.TermCount == 0) {
         return 0.0;
     }
-    const long double a0 = window.Coefficients[0];
+    const auto a0 = static_cast<long double>(window.Coefficients[0]);
     long double harmonics = 0.0L;
     for (std::size_t k = 1; k < window.TermCount; ++k) {
-        const long double a = window.Coefficients[k];
+        const auto a = static_cast<long double>(window.Coefficients[k]);
         harmonics += a * a;
     }
     return static_cast<double>(a0 * a0 + 0.5L * harmonics);
@@ -62,7 +63,7 @@ bool BuildWindow(WindowCoefficients& coefficients, int type, double* window,
     const std::size_t terms = coefficients.TermCount;
     long double a[TableWindowTerms] = {};
     for (std::size_t k = 0; k < terms; ++k) {
-        a[k] = coefficients.Coefficients[k];
+        a[k] = static_cast<long double>(coefficients.Coefficients[k]);
     }
     const long double step = 2.0L * std::numbers::pi_v<long double>;
     const long double n = length;
@@ -82,7 +83,7 @@ bool BuildWindow(WindowCoefficients& coefficients, int type, double* window,
             // rules c(2k) = 2 c(k)^2 - 1 and c(2k+1) = 2 c(k) c(k+1) - c1.
             long double c[TableWindowTerms];
             c[0] = 1.0L;
-            c[1] = std::cos(static_cast<double>(x));
+            c[1] = static_cast<long double>(std::cos(static_cast<double>(x)));
             for (std::size_t k = 2; k < terms; ++k) {
                 const std::size_t h = k / 2;
                 c[k] = (k % 2 == 0) ? 2.0L * c[h] * c[h] - 1.0L
@@ -110,13 +111,13 @@ double WindowedRms(const double* samples, const double* window, std::uint32_t le
     long double s1 = 0.0L;
     long double s2 = 0.0L;
     for (std::uint32_t i = 0; i < length; ++i) {
-        const long double x = samples[i];
-        const long double xw = x * window[i];
+        const auto x = static_cast<long double>(samples[i]);
+        const long double xw = x * static_cast<long double>(window[i]);
         s1 += xw;
         s2 += x * xw;
     }
-    const long double mean = s1 / windowSum;
-    const long double meanSquare = s2 / windowSum;
+    const long double mean = s1 / static_cast<long double>(windowSum);
+    const long double meanSquare = s2 / static_cast<long double>(windowSum);
     return static_cast<double>(std::sqrt(std::fabs(meanSquare - mean * mean)));
 }
 

@@ -48,8 +48,6 @@ using measure::ChannelEstimate;
 using measure::ChannelEstimator;
 using measure::EstimateOutcome;
 
-constexpr double Deg = std::numbers::pi / 180.0;
-
 // Buffers of one run, sized the way the measurement cycle sizes them.
 struct Frame {
     Frame(CalcMethod method, AmplitudeType amplitude, std::uint32_t n, double rate,
@@ -63,13 +61,16 @@ struct Frame {
     // samples[i] = dc + sum of amplitude * cos(2 pi f t + phase)
     ChannelEstimate Estimate(double dc, const std::vector<std::array<double, 3>>& tones)
     {
-        const double rate = estimator.AdcRate();
+        using Ld = long double;
+        const Ld pi = std::numbers::pi_v<Ld>;
+        const auto rate = static_cast<Ld>(estimator.AdcRate());
         for (std::uint32_t i = 0; i < estimator.Length(); ++i) {
-            long double v = dc;
+            auto v = static_cast<Ld>(dc);
             for (const auto& [amplitude, frequency, phaseDeg] : tones) {
-                const long double t = static_cast<long double>(i) / rate;
-                v += amplitude * std::cos(2.0L * std::numbers::pi_v<long double> * frequency * t +
-                                          phaseDeg * Deg);
+                const Ld t = static_cast<Ld>(i) / rate;
+                v += static_cast<Ld>(amplitude) *
+                     std::cos(2 * pi * static_cast<Ld>(frequency) * t +
+                              static_cast<Ld>(phaseDeg) * pi / 180);
             }
             samples[i] = static_cast<double>(v);
         }

@@ -47,8 +47,8 @@ Reference DirectDft(const std::vector<double>& x)
         long double im = 0.0L;
         for (long j = 0; j < n; ++j) {
             const auto t = static_cast<std::size_t>((k * j) % n);
-            re += x[static_cast<std::size_t>(j)] * c[t];
-            im -= x[static_cast<std::size_t>(j)] * s[t];
+            re += static_cast<long double>(x[static_cast<std::size_t>(j)]) * c[t];
+            im -= static_cast<long double>(x[static_cast<std::size_t>(j)]) * s[t];
         }
         ref.re.push_back(re);
         ref.im.push_back(im);
@@ -66,8 +66,8 @@ Reference Fftw(const std::vector<double>& x)
     fftw_execute(plan);
     Reference ref;
     for (int k = 0; k <= n / 2; ++k) {
-        ref.re.push_back(out[k][0]);
-        ref.im.push_back(out[k][1]);
+        ref.re.push_back(static_cast<long double>(out[k][0]));
+        ref.im.push_back(static_cast<long double>(out[k][1]));
     }
     fftw_destroy_plan(plan);
     fftw_free(out);
@@ -84,9 +84,10 @@ double RelativeError(const std::vector<double>& f, const Reference& ref)
     for (long k = 0; k < static_cast<long>(ref.re.size()); ++k) {
         const auto ku = static_cast<std::size_t>(k);
         maxAbs = std::max(maxAbs, std::hypot(ref.re[ku], ref.im[ku]));
-        maxErr = std::max(maxErr, std::fabs(f[ku] - ref.re[ku]));
+        maxErr = std::max(maxErr, std::fabs(static_cast<long double>(f[ku]) - ref.re[ku]));
         if (k > 0 && k < half) {
-            maxErr = std::max(maxErr, std::fabs(f[static_cast<std::size_t>(half + k)] + ref.im[ku]));
+            const auto im = static_cast<long double>(f[static_cast<std::size_t>(half + k)]);
+            maxErr = std::max(maxErr, std::fabs(im + ref.im[ku]));
         }
     }
     return static_cast<double>(maxErr / maxAbs);

@@ -35,7 +35,8 @@ TEST_P(WindowTypes, ProductRulesMatchDirectCosines)
         const long double x = 2.0L * std::numbers::pi_v<long double> * i / n;
         long double direct = 0.0L;
         for (std::size_t k = 0; k < info->TermCount; ++k) {
-            direct += info->Coefficients[k] * std::cos(static_cast<long double>(k) * x);
+            direct += static_cast<long double>(info->Coefficients[k]) *
+                      std::cos(static_cast<long double>(k) * x);
         }
         ASSERT_NEAR(w[i], static_cast<double>(direct), 1e-15) << "i=" << i;
     }
@@ -55,8 +56,9 @@ TEST_P(WindowTypes, ConstantsFollowFromTheValues)
     long double sum = 0.0L;
     long double squares = 0.0L;
     for (double v : w) {
-        sum += v;
-        squares += static_cast<long double>(v) * v;
+        const auto lv = static_cast<long double>(v);
+        sum += lv;
+        squares += lv * lv;
     }
     EXPECT_NEAR(measure::WindowSum(coefficients, n), static_cast<double>(sum), 1e-12 * n);
     EXPECT_NEAR(measure::WindowMeanSquare(coefficients), static_cast<double>(squares / n), 1e-14);
@@ -109,10 +111,10 @@ double HighestSidelobeDb(const std::vector<double>& coefficients)
             }
             return ((k % 2 == 0) ? sv : -sv) / (pi * x);
         };
-        Ld w = std::fabs(Ld{coefficients[0]}) * sinc(v, 0);
+        Ld w = std::fabs(static_cast<Ld>(coefficients[0])) * sinc(v, 0);
         for (std::size_t k = 1; k < coefficients.size(); ++k) {
             const int ki = static_cast<int>(k);
-            w += std::fabs(Ld{coefficients[k]}) / 2 * (sinc(v - ki, ki) + sinc(v + ki, ki));
+            w += std::fabs(static_cast<Ld>(coefficients[k])) / 2 * (sinc(v - ki, ki) + sinc(v + ki, ki));
         }
         return w;
     };
