@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -95,6 +97,12 @@ struct ToneCase {
     double amplitude;
     double phaseDeg;
 };
+
+// Test names in failure messages instead of the bytes of the case.
+void PrintTo(const ToneCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ToneEstimate : public testing::TestWithParam<ToneCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -18,6 +20,12 @@ struct BinCase {
     double phase; // radians
     double dc;
 };
+
+// Test names in failure messages instead of the bytes of the case.
+void PrintTo(const BinCase& c, std::ostream* os)
+{
+    *os << "N=" << c.n << " bin=" << c.bin;
+}
 
 class AnalyzerSpectra : public testing::TestWithParam<BinCase> {};
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -159,6 +161,12 @@ struct RmsCase {
     double cycles; // over the frame
     double expected;
 };
+
+// Test names in failure messages instead of the bytes of the case.
+void PrintTo(const RmsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class WindowedRmsCases : public testing::TestWithParam<RmsCase> {};
 
