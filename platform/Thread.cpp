@@ -127,6 +127,7 @@ TThread::~TThread()
         WaitFor();
         thread_.join();
     }
+    destroyed_->store(true);
 }
 
 void TThread::Start()

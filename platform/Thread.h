@@ -4,6 +4,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <thread>
 
 // A worker thread in the shape the program's design relies on: a run method
@@ -44,6 +45,9 @@ public:
     bool Finished() const noexcept { return finished_.load(); }
     // True while a Synchronize step of this thread runs on the GUI thread.
     bool InSynchronize() const noexcept { return inSynchronize_.load(); }
+    // Becomes true when the object has been destroyed: lets the owner of a
+    // FreeOnTerminate thread wait for it to be gone.
+    std::shared_ptr<const std::atomic<bool>> DestroyedFlag() const { return destroyed_; }
     // The exception that escaped Execute, if any.
     std::exception_ptr FatalException() const { return fatal_; }
 
@@ -70,6 +74,7 @@ private:
     bool started_ = false;
     bool freeAfterEnd_ = false;
     std::exception_ptr fatal_;
+    std::shared_ptr<std::atomic<bool>> destroyed_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 // True on the thread of the QCoreApplication object.
