@@ -1,0 +1,12 @@
+// GoogleTest entry with the application object the widgets and the
+// Synchronize queue need.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
