@@ -32,7 +32,7 @@ typedef struct KsnCrateLink {
     int32_t  Socket;                   /* 24 */
     uint32_t Address;                  /* 28: server address, host order */
     uint16_t Port;                     /* 32 */
-    uint16_t Reserved1;                /* 34 */
+    uint16_t RequestId;                /* 34: id of the next request */
 } KsnCrateLink;
 
 /* Crate information: 8 bytes reserved by the caller. */

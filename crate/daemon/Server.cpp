@@ -1,0 +1,642 @@
+#include "Server.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Generator.h"
+#include "Protocol.h"
+#include "ksnerror.h"
+
+namespace ksn::sim {
+
+using nlohmann::json;
+using proto::Clock;
+using proto::Opcode;
+using proto::Reader;
+using proto::Writer;
+
+namespace {
+
+constexpr int kNoReply = 1;  // handler result: the request stays unanswered (stall)
+constexpr uint32_t kSendTimeoutMs = 10000;
+constexpr double kBaseRate = 78125.0;
+
+}  // namespace
+
+class Session {
+public:
+    Session(Server& server, int fd) : server_(server), fd_(fd), seed_(server.nextSeed_++) {}
+    ~Session()
+    {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        close(fd_);
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    void Start() { thread_ = std::thread([this] { Loop(); }); }
+
+    // Ends the session from another thread: its socket is shut down and a
+    // pending paced receive wakes up.
+    void Interrupt()
+    {
+        shutdown(fd_, SHUT_RDWR);
+        {
+            std::lock_guard lock(waitMutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+    }
+
+    bool Done() const { return done_; }
+
+private:
+    using Handler = int (Session::*)(Reader&, Writer&);
+
+    void Loop();
+    void Release();
+    int OnHello(Reader& in, Writer& out);
+    int OnListCrates(Reader& in, Writer& out);
+    int OnCrateInfo(Reader& in, Writer& out);
+    int OnCrateModules(Reader& in, Writer& out);
+    int OnModuleOpen(Reader& in, Writer& out);
+    int OnModuleClose(Reader& in, Writer& out);
+    int OnSetAdc(Reader& in, Writer& out);
+    int OnStart(Reader& in, Writer& out);
+    int OnStop(Reader& in, Writer& out);
+    int OnRecv(Reader& in, Writer& out);
+    int OnControl(Reader& in, Writer& out);
+    json Control(const json& request, int& status);
+    const Crate* FindCrate(const std::string& serial) const;
+
+    Server& server_;
+    int fd_;
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    std::mutex waitMutex_;
+    std::condition_variable wake_;
+    bool closing_ = false;
+
+    bool greeted_ = false;
+    bool open_ = false;
+    std::size_t crate_ = 0;
+    std::size_t slot_ = 0;
+    bool configured_ = false;
+    uint8_t mask_ = 0;
+    uint8_t rateCode_ = 0;
+    bool is24_ = false;
+    bool running_ = false;
+    uint64_t position_ = 0;  // words delivered since Start
+    Clock::time_point started_{};
+    Generator generator_;
+    uint64_t generatorGeneration_ = 0;
+    uint64_t seed_;
+    std::vector<uint32_t> words_;
+};
+
+void Session::Loop()
+{
+    static constexpr Handler kHandlers[] = {
+        &Session::OnHello,      &Session::OnListCrates, &Session::OnCrateInfo,
+        &Session::OnCrateModules, &Session::OnModuleOpen, &Session::OnModuleClose,
+        &Session::OnSetAdc,     &Session::OnStart,      &Session::OnStop,
+        &Session::OnRecv,       &Session::OnControl};
+    static_assert(std::size(kHandlers) == static_cast<std::size_t>(Opcode::Count));
+
+    proto::SocketTransport t(fd_);
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> reply;
+    for (;;) {
+        uint8_t head[proto::kHeaderSize];
+        if (t.Read(head, sizeof head, proto::Deadline::max()) != KSN_OK) {
+            break;
+        }
+        const proto::Header h = proto::DecodeHeader(head);
+        proto::Header answer;
+        answer.opcode = h.opcode;
+        answer.requestId = h.requestId;
+        if (h.magic != proto::kMagic || h.version != proto::kVersion ||
+            h.payloadLength > proto::kMaxPayload) {
+            // The stream cannot be trusted any more: say why, then hang up.
+            answer.status = h.magic == proto::kMagic && h.version != proto::kVersion
+                                ? KSN_ERR_VERSION
+                                : KSN_ERR_PROTOCOL;
+            reply.clear();
+            if (answer.status == KSN_ERR_VERSION) {
+                Writer(reply).U16(proto::kVersion);
+            }
+            proto::SendMessage(t, answer, reply, proto::DeadlineIn(1000));
+            break;
+        }
+        payload.resize(h.payloadLength);
+        if (h.payloadLength > 0 &&
+            t.Read(payload.data(), payload.size(), proto::DeadlineIn(kSendTimeoutMs)) != KSN_OK) {
+            break;
+        }
+        reply.clear();
+        Writer out(reply);
+        Reader in(payload);
+        int status = KSN_ERR_PROTOCOL;
+        if (h.opcode < std::size(kHandlers)) {
+            if (!greeted_ && h.opcode != static_cast<uint16_t>(Opcode::Hello)) {
+                status = KSN_ERR_STATE;
+            } else {
+                try {
+                    status = (this->*kHandlers[h.opcode])(in, out);
+                } catch (const std::exception&) {
+                    reply.clear();
+                    status = KSN_ERR_INTERNAL;
+                }
+            }
+        }
+        if (status == kNoReply) {
+            continue;
+        }
+        answer.status = status;
+        if (proto::SendMessage(t, answer, reply, proto::DeadlineIn(kSendTimeoutMs)) != KSN_OK) {
+            break;
+        }
+    }
+    Release();
+    done_ = true;
+}
+
+void Session::Release()
+{
+    if (open_) {
+        std::lock_guard lock(server_.mutex_);
+        auto& state = server_.StateOf(crate_, slot_);
+        if (state.owner == this) {
+            state.owner = nullptr;
+        }
+    }
+    open_ = false;
+    running_ = false;
+    configured_ = false;
+}
+
+const Crate* Session::FindCrate(const std::string& serial) const
+{
+    for (const auto& c : server_.population_.crates) {
+        if (c.serial == serial) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+int Session::OnHello(Reader& in, Writer& out)
+{
+    const uint16_t version = in.U16();
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    out.U16(proto::kVersion);
+    if (version != proto::kVersion) {
+        return KSN_ERR_VERSION;
+    }
+    greeted_ = true;
+    return KSN_OK;
+}
+
+int Session::OnListCrates(Reader& in, Writer& out)
+{
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    std::lock_guard lock(server_.mutex_);
+    out.U32(static_cast<uint32_t>(server_.population_.crates.size()));
+    for (const auto& c : server_.population_.crates) {
+        out.Text(c.serial, proto::kSerialField);
+    }
+    return KSN_OK;
+}
+
+int Session::OnCrateInfo(Reader& in, Writer& out)
+{
+    const std::string serial = in.Text(proto::kSerialField);
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    std::lock_guard lock(server_.mutex_);
+    const Crate* c = FindCrate(serial);
+    if (!c) {
+        return KSN_ERR_NOT_FOUND;
+    }
+    out.U8(c->type);
+    out.U8(static_cast<uint8_t>(kSlots));
+    return KSN_OK;
+}
+
+int Session::OnCrateModules(Reader& in, Writer& out)
+{
+    const std::string serial = in.Text(proto::kSerialField);
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    std::lock_guard lock(server_.mutex_);
+    const Crate* c = FindCrate(serial);
+    if (!c) {
+        return KSN_ERR_NOT_FOUND;
+    }
+    for (const auto& s : c->slots) {
+        out.U16(s.moduleId);
+    }
+    return KSN_OK;
+}
+
+int Session::OnModuleOpen(Reader& in, Writer& out)
+{
+    const std::string serial = in.Text(proto::kSerialField);
+    const uint16_t slot = in.U16();
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    if (open_) {
+        return KSN_ERR_STATE;
+    }
+    if (slot < 1 || slot > kSlots) {
+        return KSN_ERR_NOT_FOUND;
+    }
+    std::lock_guard lock(server_.mutex_);
+    const Crate* c = FindCrate(serial);
+    if (!c) {
+        return KSN_ERR_NOT_FOUND;
+    }
+    const Slot& s = c->slots[slot - 1U];
+    if (!s.ksn48) {
+        return KSN_ERR_NOT_MODULE;
+    }
+    const auto crateIndex = static_cast<std::size_t>(c - server_.population_.crates.data());
+    auto& state = server_.StateOf(crateIndex, slot - 1U);
+    if (state.refuse) {
+        return KSN_ERR_REFUSED;
+    }
+    if (state.owner) {
+        return KSN_ERR_BUSY;
+    }
+    state.owner = this;
+    open_ = true;
+    crate_ = crateIndex;
+    slot_ = slot - 1U;
+    configured_ = false;
+    running_ = false;
+    out.Text(s.ksn48->name, proto::kNameField);
+    out.Text(s.ksn48->serial, proto::kSerialField);
+    out.U16(s.ksn48->firmware);
+    return KSN_OK;
+}
+
+int Session::OnModuleClose(Reader& in, Writer&)
+{
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    if (!open_) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    Release();
+    return KSN_OK;
+}
+
+int Session::OnSetAdc(Reader& in, Writer&)
+{
+    const uint8_t mask = in.U8();
+    const uint8_t rate = in.U8();
+    const uint8_t format = in.U8();
+    const uint8_t current = in.U8();
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    if (!open_) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    if (running_) {
+        return KSN_ERR_STATE;
+    }
+    if (mask == 0 || rate > 7 || format > 1 || current > 1) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    mask_ = mask;
+    rateCode_ = rate;
+    is24_ = format == 1;
+    configured_ = true;
+    return KSN_OK;
+}
+
+int Session::OnStart(Reader& in, Writer&)
+{
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    if (!open_) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    if (!configured_ || running_) {
+        return KSN_ERR_STATE;
+    }
+    {
+        std::lock_guard lock(server_.mutex_);
+        const auto& module = *server_.population_.crates[crate_].slots[slot_].ksn48;
+        generator_ = Generator(module.channels, kBaseRate / (1U << rateCode_), seed_++);
+        generatorGeneration_ = server_.StateOf(crate_, slot_).generation;
+    }
+    running_ = true;
+    position_ = 0;
+    started_ = Clock::now();
+    return KSN_OK;
+}
+
+int Session::OnStop(Reader& in, Writer&)
+{
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    if (!open_) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    if (!running_) {
+        return KSN_ERR_STATE;
+    }
+    running_ = false;
+    return KSN_OK;
+}
+
+int Session::OnRecv(Reader& in, Writer& out)
+{
+    const uint32_t count = in.U32();
+    const uint32_t timeoutMs = in.U32();
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    if (!open_) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    if (!running_) {
+        return KSN_ERR_STATE;
+    }
+    if (count == 0 || count > proto::kMaxRecvWords) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    uint64_t deliver = count;
+    {
+        std::lock_guard lock(server_.mutex_);
+        const auto& state = server_.StateOf(crate_, slot_);
+        if (state.stall) {
+            return kNoReply;
+        }
+        if (state.limit >= 0 && static_cast<uint64_t>(state.limit) < deliver) {
+            deliver = static_cast<uint64_t>(state.limit);
+        }
+        if (state.generation != generatorGeneration_) {
+            // A signal changed at run time: same clock, new signal.
+            const auto& module = *server_.population_.crates[crate_].slots[slot_].ksn48;
+            generator_ = Generator(module.channels, kBaseRate / (1U << rateCode_), seed_++);
+            generatorGeneration_ = state.generation;
+        }
+    }
+    if (!server_.options_.fast && deliver > 0) {
+        // Real time: a word is there once its sample tick has passed.
+        const double rate = kBaseRate / (1U << rateCode_);
+        const uint64_t perTick = static_cast<uint64_t>(std::popcount(mask_)) * (is24_ ? 2U : 1U);
+        const uint64_t needTicks = (position_ + deliver + perTick - 1) / perTick;
+        const auto ready = started_ + std::chrono::duration_cast<Clock::duration>(
+                                          std::chrono::duration<double>(static_cast<double>(needTicks) / rate));
+        const auto deadline = proto::DeadlineIn(timeoutMs);
+        {
+            std::unique_lock lock(waitMutex_);
+            wake_.wait_until(lock, std::min(ready, deadline), [this] { return closing_; });
+            if (closing_) {
+                return KSN_ERR_CONNECTION_LOST;
+            }
+        }
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started_).count();
+        const auto ticks = static_cast<uint64_t>(std::floor(elapsed * rate));
+        const uint64_t available = ticks * perTick > position_ ? ticks * perTick - position_ : 0;
+        deliver = std::min(deliver, available);
+        if (deliver == 0) {
+            return KSN_ERR_TIMEOUT;
+        }
+    }
+    const auto n = static_cast<uint32_t>(deliver);
+    words_.resize(n);
+    generator_.Words(mask_, is24_, position_, n, words_.data());
+    position_ += n;
+    out.U32(n);
+    std::vector<uint8_t> bytes(std::size_t{n} * 4U);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t w = words_[i];
+        bytes[4 * i] = static_cast<uint8_t>(w);
+        bytes[4 * i + 1] = static_cast<uint8_t>(w >> 8U);
+        bytes[4 * i + 2] = static_cast<uint8_t>(w >> 16U);
+        bytes[4 * i + 3] = static_cast<uint8_t>(w >> 24U);
+    }
+    out.Bytes(bytes.data(), bytes.size());
+    return KSN_OK;
+}
+
+int Session::OnControl(Reader& in, Writer& out)
+{
+    const std::size_t n = in.Remaining();
+    const uint8_t* p = in.Take(n);
+    std::string text(reinterpret_cast<const char*>(p ? p : reinterpret_cast<const uint8_t*>("")), n);
+    int status = KSN_OK;
+    json reply;
+    json request = json::parse(text, nullptr, false);
+    if (request.is_discarded() || !request.is_object()) {
+        status = KSN_ERR_INVALID_ARGUMENT;
+        reply = {{"error", "control request is not a JSON object"}};
+    } else {
+        try {
+            reply = Control(request, status);
+        } catch (const ConfigError& e) {
+            status = KSN_ERR_INVALID_ARGUMENT;
+            reply = {{"error", e.what()}};
+        } catch (const json::exception& e) {
+            status = KSN_ERR_INVALID_ARGUMENT;
+            reply = {{"error", std::string("malformed control request: ") + e.what()}};
+        }
+    }
+    const std::string body = reply.dump();
+    out.Bytes(body.data(), body.size());
+    return status;
+}
+
+json Session::Control(const json& request, int& status)
+{
+    const std::string cmd = request.value("cmd", "");
+    std::lock_guard lock(server_.mutex_);
+    auto& crates = server_.population_.crates;
+    if (cmd == "list") {
+        json all = PopulationToJson(server_.population_);
+        for (std::size_t c = 0; c < crates.size(); ++c) {
+            for (auto& js : all["crates"][c]["slots"]) {
+                if (!js.contains("ksn48")) {
+                    continue;
+                }
+                const auto& state = server_.StateOf(c, js["slot"].get<std::size_t>() - 1U);
+                js["open"] = state.owner != nullptr;
+                js["refuse"] = state.refuse;
+                js["stall"] = state.stall;
+                js["limit"] = state.limit;
+            }
+        }
+        return all;
+    }
+    // Every other command names one KSN48 module.
+    const std::string serial = request.value("crate", "");
+    const int slot = request.value("slot", 0);
+    std::size_t crateIndex = crates.size();
+    for (std::size_t c = 0; c < crates.size(); ++c) {
+        if (crates[c].serial == serial) {
+            crateIndex = c;
+        }
+    }
+    if (crateIndex == crates.size() || slot < 1 || slot > kSlots ||
+        !crates[crateIndex].slots[static_cast<std::size_t>(slot - 1)].ksn48) {
+        status = KSN_ERR_NOT_FOUND;
+        return {{"error", "no KSN48 module in crate \"" + serial + "\" slot " + std::to_string(slot)}};
+    }
+    auto& module = *crates[crateIndex].slots[static_cast<std::size_t>(slot - 1)].ksn48;
+    auto& state = server_.StateOf(crateIndex, static_cast<std::size_t>(slot - 1));
+    if (cmd == "signal") {
+        const int channel = request.value("channel", 0);
+        if (channel < 1 || channel > kChannels || !request.contains("signal") ||
+            !request["signal"].is_object()) {
+            status = KSN_ERR_INVALID_ARGUMENT;
+            return {{"error", "signal needs a channel 1..8 and a signal object"}};
+        }
+        auto& ch = module.channels[static_cast<std::size_t>(channel - 1)];
+        ApplyChannelJson(request["signal"], ch, "channel " + std::to_string(channel));
+        ++state.generation;
+        return ChannelToJson(ch);
+    }
+    if (cmd == "refuse" || cmd == "stall") {
+        if (!request.contains("on") || !request["on"].is_boolean()) {
+            status = KSN_ERR_INVALID_ARGUMENT;
+            return {{"error", cmd + " needs \"on\": true or false"}};
+        }
+        (cmd == "refuse" ? state.refuse : state.stall) = request["on"].get<bool>();
+        return {{cmd, request["on"]}};
+    }
+    if (cmd == "limit") {
+        if (!request.contains("words") || !request["words"].is_number_integer() ||
+            request["words"].get<int64_t>() < -1) {
+            status = KSN_ERR_INVALID_ARGUMENT;
+            return {{"error", "limit needs \"words\": a count, or -1 for none"}};
+        }
+        state.limit = request["words"].get<int64_t>();
+        return {{"limit", state.limit}};
+    }
+    if (cmd == "drop") {
+        const bool had = state.owner != nullptr;
+        if (had) {
+            state.owner->Interrupt();
+        }
+        return {{"dropped", had}};
+    }
+    status = KSN_ERR_INVALID_ARGUMENT;
+    return {{"error", "unknown command \"" + cmd + "\""}};
+}
+
+Server::Server(Population population, ServerOptions options)
+    : population_(std::move(population)), options_(options),
+      modules_(population_.crates.size())
+{
+}
+
+Server::~Server()
+{
+    for (auto& s : sessions_) {
+        s->Interrupt();
+    }
+    sessions_.clear();
+    if (listenFd_ >= 0) {
+        close(listenFd_);
+    }
+}
+
+Server::ModuleState& Server::StateOf(std::size_t crate, std::size_t slot)
+{
+    return modules_[crate][slot];
+}
+
+void Server::Listen()
+{
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0) {
+        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    }
+    const int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(options_.port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listenFd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(options_.port) +
+                                 ": " + std::strerror(errno));
+    }
+    if (listen(listenFd_, 64) != 0) {
+        throw std::runtime_error(std::string("listen: ") + std::strerror(errno));
+    }
+    socklen_t len = sizeof sa;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+}
+
+void Server::Reap(bool all)
+{
+    for (auto it = sessions_.begin(); it != sessions_.end();) {
+        if (all || (*it)->Done()) {
+            it = sessions_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Server::Run(int wakeFd)
+{
+    for (;;) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int r = poll(fds, 2, 1000);
+        if (r < 0 && errno != EINTR) {
+            break;
+        }
+        Reap(false);
+        if (fds[1].revents != 0) {
+            break;
+        }
+        if (r > 0 && (fds[0].revents & POLLIN)) {
+            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                continue;  // the client gave up, or out of descriptors for now
+            }
+            const int one = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            sessions_.push_back(std::make_unique<Session>(*this, fd));
+            sessions_.back()->Start();
+        }
+    }
+    for (auto& s : sessions_) {
+        s->Interrupt();
+    }
+    Reap(true);
+}
+
+}  // namespace ksn::sim

@@ -1,0 +1,402 @@
+// Module API client for one KSN48 module.
+
+#include "ksn48api.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+
+#include "Protocol.h"
+#include "RawWord.h"
+
+namespace {
+
+using ksn::proto::Message;
+using ksn::proto::Opcode;
+using ksn::proto::Reader;
+using ksn::proto::Writer;
+
+constexpr std::size_t kSerialSize = 16;  // crate serial, terminator included
+constexpr uint32_t kMagicClosed = 0x3834434BU;
+constexpr uint32_t kMagicOpen = 0x3834344FU;
+constexpr uint32_t kConnectTimeoutMs = 2000;
+constexpr uint32_t kRequestTimeoutMs = 3000;
+constexpr uint32_t kCloseTimeoutMs = 1000;
+// Slack for the reply to a receive to travel after the server's own deadline.
+constexpr uint32_t kRecvSlackMs = 50;
+
+// Configuration last accepted by the server, kept in LibraryState: it is
+// what the streamed words follow, whatever the caller writes later.
+enum AppliedByte { kApplied, kAppliedMask, kAppliedRate, kAppliedFormat, kAppliedCurrent };
+
+uint8_t EnabledMask(const Ksn48Handle* h, bool& valid)
+{
+    uint8_t mask = 0;
+    valid = true;
+    for (unsigned c = 0; c < KSN48_CHANNEL_COUNT; ++c) {
+        const int32_t e = h->Channel[c].ChannelEnabled;
+        if (e != 0 && e != 1) {
+            valid = false;
+        }
+        if (e == 1) {
+            mask = static_cast<uint8_t>(mask | (1U << c));
+        }
+    }
+    return mask;
+}
+
+bool IsOpen(const Ksn48Handle* h)
+{
+    return h && h->Magic == kMagicOpen;
+}
+
+void DropSocket(Ksn48Handle* h)
+{
+    if (h->Socket >= 0) {
+        close(h->Socket);
+    }
+    h->Socket = -1;
+}
+
+// Connection-level failures leave the stream unusable: drop the socket so
+// that later calls report the loss at once.
+int Broken(Ksn48Handle* h, int result)
+{
+    if (result == KSN_ERR_CONNECTION_LOST || result == KSN_ERR_PROTOCOL ||
+        result == KSN_ERR_VERSION) {
+        DropSocket(h);
+    }
+    return result;
+}
+
+int CheckOpen(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!IsOpen(h)) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    return h->Socket < 0 ? KSN_ERR_CONNECTION_LOST : KSN_OK;
+}
+
+int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Message& reply,
+            ksn::proto::Deadline deadline)
+{
+    const int r = ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline);
+    return Broken(h, r);
+}
+
+int SimpleRequest(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, uint32_t timeoutMs)
+{
+    Message reply;
+    const int r = Request(h, op, payload, reply, ksn::proto::DeadlineIn(timeoutMs));
+    if (r == KSN_OK && !reply.payload.empty()) {
+        return Broken(h, KSN_ERR_PROTOCOL);
+    }
+    return r;
+}
+
+void CopyText(char* field, std::size_t size, const std::string& text)
+{
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+}  // namespace
+
+extern "C" {
+
+KSN48_API int KSN48_Init(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    std::memset(h, 0, sizeof *h);
+    h->Magic = kMagicClosed;
+    h->Socket = -1;
+    return KSN_OK;
+}
+
+KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const char* crateSerial,
+                         int slot)
+{
+    if (!h || !crateSerial || slot < 1 || slot > 16) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    const std::size_t len = strnlen(crateSerial, kSerialSize);
+    if (len == 0 || len >= kSerialSize) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    // A handle never prepared by KSN48_Init (zeroed, or left closed) may be
+    // opened; only a handle that is open now is refused.
+    if (IsOpen(h)) {
+        return KSN_ERR_STATE;
+    }
+    port = ksn::proto::PortFromEnvironment(port);
+    const int fd = ksn::proto::ConnectTo(address, port, kConnectTimeoutMs);
+    if (fd < 0) {
+        h->Magic = kMagicClosed;
+        h->Socket = -1;
+        return fd;
+    }
+    h->Socket = fd;
+    const auto deadline = ksn::proto::DeadlineIn(kRequestTimeoutMs);
+    int r = ksn::proto::Handshake(fd, h->NextRequestId, deadline);
+    Message reply;
+    if (r == KSN_OK) {
+        std::vector<uint8_t> payload;
+        Writer w(payload);
+        w.Text(std::string(crateSerial, len), ksn::proto::kSerialField);
+        w.U16(static_cast<uint16_t>(slot));
+        r = Request(h, Opcode::ModuleOpen, payload, reply, deadline);
+    }
+    std::string name;
+    std::string serial;
+    uint16_t firmware = 0;
+    if (r == KSN_OK) {
+        Reader in(reply.payload);
+        name = in.Text(ksn::proto::kNameField);
+        serial = in.Text(ksn::proto::kSerialField);
+        firmware = in.U16();
+        if (!in.AtEnd()) {
+            r = KSN_ERR_PROTOCOL;
+        }
+    }
+    if (r != KSN_OK) {
+        DropSocket(h);
+        h->Magic = kMagicClosed;
+        return r;
+    }
+    h->Magic = kMagicOpen;
+    h->Address = address;
+    h->Port = port;
+    h->Slot = static_cast<uint16_t>(slot);
+    CopyText(h->CrateSerial, sizeof h->CrateSerial, std::string(crateSerial, len));
+    h->AcquisitionRunning = 0;
+    std::memset(h->LibraryState, 0, sizeof h->LibraryState);
+    std::memset(h->StreamState, 0, sizeof h->StreamState);
+    CopyText(h->ModuleName, sizeof h->ModuleName, name);
+    CopyText(h->ModuleSerial, sizeof h->ModuleSerial, serial);
+    h->FirmwareVersion = firmware;
+    return KSN_OK;
+}
+
+KSN48_API int KSN48_IsOpened(const Ksn48Handle* h)
+{
+    return IsOpen(h) ? KSN_OK : KSN_ERR_NOT_OPEN;
+}
+
+KSN48_API int KSN48_Close(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!IsOpen(h)) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    if (h->Socket >= 0) {
+        // Telling the server lets the module be reopened at once; a dead or
+        // stalled server only costs the short close timeout.
+        SimpleRequest(h, Opcode::ModuleClose, {}, kCloseTimeoutMs);
+    }
+    DropSocket(h);
+    h->AcquisitionRunning = 0;
+    h->LibraryState[kApplied] = 0;
+    h->Magic = kMagicClosed;
+    return KSN_OK;
+}
+
+KSN48_API int KSN48_SetADC(Ksn48Handle* h)
+{
+    int r = CheckOpen(h);
+    if (r != KSN_OK) {
+        return r;
+    }
+    if (h->AcquisitionRunning) {
+        return KSN_ERR_STATE;
+    }
+    bool valid = false;
+    const uint8_t mask = EnabledMask(h, valid);
+    if (!valid || mask == 0 || h->RateCode > 7 || h->DataFormat > 1 || h->CurrentSource > 1) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    std::vector<uint8_t> payload;
+    Writer w(payload);
+    w.U8(mask);
+    w.U8(h->RateCode);
+    w.U8(h->DataFormat);
+    w.U8(h->CurrentSource);
+    h->LibraryState[kApplied] = 0;
+    r = SimpleRequest(h, Opcode::SetAdc, payload, kRequestTimeoutMs);
+    if (r != KSN_OK) {
+        return r;
+    }
+    h->LibraryState[kApplied] = 1;
+    h->LibraryState[kAppliedMask] = mask;
+    h->LibraryState[kAppliedRate] = h->RateCode;
+    h->LibraryState[kAppliedFormat] = h->DataFormat;
+    h->LibraryState[kAppliedCurrent] = h->CurrentSource;
+    return KSN_OK;
+}
+
+KSN48_API int KSN48_Start(Ksn48Handle* h)
+{
+    int r = CheckOpen(h);
+    if (r != KSN_OK) {
+        return r;
+    }
+    if (h->AcquisitionRunning || !h->LibraryState[kApplied]) {
+        return KSN_ERR_STATE;
+    }
+    r = SimpleRequest(h, Opcode::Start, {}, kRequestTimeoutMs);
+    if (r == KSN_OK) {
+        h->AcquisitionRunning = 1;
+    }
+    return r;
+}
+
+KSN48_API int KSN48_Stop(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!IsOpen(h)) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    if (!h->AcquisitionRunning) {
+        return KSN_ERR_STATE;
+    }
+    h->AcquisitionRunning = 0;
+    if (h->Socket < 0) {
+        return KSN_ERR_CONNECTION_LOST;
+    }
+    return SimpleRequest(h, Opcode::Stop, {}, kRequestTimeoutMs);
+}
+
+KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint32_t count,
+                         uint32_t timeoutMs)
+{
+    if (!words || marks || count == 0 || count > 0x7FFFFFFFU) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    int r = CheckOpen(h);
+    if (r != KSN_OK) {
+        return r;
+    }
+    if (!h->AcquisitionRunning) {
+        return KSN_ERR_STATE;
+    }
+    const auto deadline = ksn::proto::DeadlineIn(timeoutMs);
+    uint32_t received = 0;
+    while (received < count) {
+        const uint32_t ask = std::min(count - received, ksn::proto::kMaxRecvWords);
+        const auto now = ksn::proto::Clock::now();
+        const auto left = deadline > now
+                              ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
+                              : 0;
+        std::vector<uint8_t> payload;
+        Writer w(payload);
+        w.U32(ask);
+        w.U32(static_cast<uint32_t>(left));
+        Message reply;
+        r = Request(h, Opcode::Recv, payload, reply,
+                    deadline + std::chrono::milliseconds(kRecvSlackMs));
+        if (r != KSN_OK) {
+            // Words already in the caller's buffer are reported, not lost.
+            return received > 0 && r == KSN_ERR_TIMEOUT ? static_cast<int>(received) : r;
+        }
+        Reader in(reply.payload);
+        const uint32_t n = in.U32();
+        if (!in.ok() || n > ask || in.Remaining() != std::size_t{n} * 4U) {
+            return Broken(h, KSN_ERR_PROTOCOL);
+        }
+        const uint8_t* p = in.Take(std::size_t{n} * 4U);
+        for (uint32_t i = 0; i < n; ++i, p += 4) {
+            words[received + i] = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8U) |
+                                  (static_cast<uint32_t>(p[2]) << 16U) |
+                                  (static_cast<uint32_t>(p[3]) << 24U);
+        }
+        received += n;
+        if (n < ask) {
+            break;  // the server delivered fewer: report what came
+        }
+    }
+    return static_cast<int>(received);
+}
+
+KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
+                                uint32_t* size, uint32_t flags, int32_t status[8])
+{
+    constexpr uint32_t kKnownFlags = KSN48_FLAG_CONVERT | KSN48_FLAG_PHASE_CORRECTION;
+    if (!h || !words || !samples || !size || !status || *size == 0 ||
+        (flags & KSN48_FLAG_CONVERT) != KSN48_FLAG_CONVERT || (flags & ~kKnownFlags) != 0) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!h->LibraryState[kApplied]) {
+        return KSN_ERR_STATE;
+    }
+    // All channels of the module sample on one clock, so the phase
+    // correction flag has no skew to correct and changes nothing.
+    const uint8_t mask = h->LibraryState[kAppliedMask];
+    const bool is24 = h->LibraryState[kAppliedFormat] == 1;
+    unsigned enabled[KSN48_CHANNEL_COUNT];
+    unsigned n = 0;
+    for (unsigned c = 0; c < KSN48_CHANNEL_COUNT; ++c) {
+        if (mask & (1U << c)) {
+            enabled[n++] = c;
+        }
+    }
+    if (n == 0) {
+        return KSN_ERR_STATE;
+    }
+    const uint32_t in = *size;
+    const uint32_t out = is24 ? in / 2U : in;  // a trailing half sample is dropped
+    if (out == 0) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    *size = 0;
+    uint32_t seen[KSN48_CHANNEL_COUNT] = {};
+    for (uint32_t i = 0; i < out; ++i) {
+        const unsigned k = i % n;
+        const unsigned ch = enabled[k];
+        int32_t code = 0;
+        uint32_t st = 0;
+        if (!is24) {
+            const uint32_t w = words[i];
+            if ((w & (ksn::raw::kFormatBit | ksn::raw::kLowPartBit | ksn::raw::kReservedMask20)) != 0 ||
+                ksn::raw::ChannelOf(w) != ch) {
+                return KSN_ERR_BAD_DATA;
+            }
+            st = ksn::raw::StatusOf(w);
+            code = ksn::raw::SignExtend(w & 0xFFFFFU, 20);
+        } else {
+            const uint32_t hi = words[2 * i];
+            const uint32_t lo = words[2 * i + 1];
+            if ((hi & (ksn::raw::kFormatBit | ksn::raw::kLowPartBit)) != ksn::raw::kFormatBit ||
+                (lo & (ksn::raw::kFormatBit | ksn::raw::kLowPartBit)) !=
+                    (ksn::raw::kFormatBit | ksn::raw::kLowPartBit) ||
+                ((hi | lo) & ksn::raw::kReservedMask24) != 0 || ksn::raw::ChannelOf(hi) != ch ||
+                ksn::raw::ChannelOf(lo) != ch || ksn::raw::StatusOf(hi) != ksn::raw::StatusOf(lo)) {
+                return KSN_ERR_BAD_DATA;
+            }
+            st = ksn::raw::StatusOf(hi);
+            code = ksn::raw::SignExtend(((hi & 0xFFFU) << 12U) | (lo & 0xFFFU), 24);
+        }
+        if (st > ksn::raw::StatusOpen) {
+            return KSN_ERR_BAD_DATA;
+        }
+        // A fault anywhere in the frame marks the channel's frame.
+        if (st != ksn::raw::StatusOk) {
+            seen[k] = st;
+        }
+        samples[i] = ksn::raw::ToVolts(code, is24);
+    }
+    for (unsigned k = 0; k < n; ++k) {
+        status[k] = static_cast<int32_t>(seen[k]);
+    }
+    *size = out;
+    return KSN_OK;
+}
+
+}  // extern "C"
