@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -145,7 +146,8 @@ void TMainForm::BuildLayout()
 
     SelectedModuleLMDSimplePanel = MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"),
                                              ModuleDetectionLMDGroupBox);
-    auto* selection = new QHBoxLayout(SelectedModuleLMDSimplePanel);
+    auto* selection = new QGridLayout(SelectedModuleLMDSimplePanel);
+    selection->setContentsMargins(2, 2, 2, 2);
     QFont listFont(QStringLiteral("Courier New"));
     listFont.setPixelSize(16);
     listFont.setBold(true);
@@ -179,12 +181,20 @@ void TMainForm::BuildLayout()
     ModuleFirmwareVersionLMDLabel->setToolTip(AppTexts::FirmwareHint);
     Bevel3 = MakePanel(QStringLiteral("Bevel3"), SelectedModuleLMDSimplePanel);
     Bevel3->setFrameStyle(QFrame::VLine | QFrame::Sunken);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             KsnCratesLabLMDLabel, KsnCratesComboBox, ModulesLabLMDLabel, ModulesComboBox,
-             ModuleSerialNumberLabLMDLabel, ModuleSerialNumberLMDLabel,
-             ModuleFirmwareVersionLabLMDLabel, ModuleFirmwareVersionLMDLabel, Bevel3}) {
-        selection->addWidget(w);
-    }
+    // Lists on the left, the module's identity on the right, one row each.
+    selection->addWidget(KsnCratesLabLMDLabel, 0, 0);
+    selection->addWidget(KsnCratesComboBox, 0, 1);
+    selection->addWidget(ModulesLabLMDLabel, 1, 0);
+    selection->addWidget(ModulesComboBox, 1, 1);
+    selection->addWidget(ModuleSerialNumberLabLMDLabel, 0, 2);
+    selection->addWidget(ModuleSerialNumberLMDLabel, 0, 3);
+    selection->addWidget(ModuleFirmwareVersionLabLMDLabel, 1, 2);
+    selection->addWidget(ModuleFirmwareVersionLMDLabel, 1, 3);
+    selection->addWidget(Bevel3, 0, 4, 2, 1);
+    ModuleSerialNumberLMDLabel->setMinimumWidth(150);
+    ModuleFirmwareVersionLMDLabel->setMinimumWidth(150);
+    ModuleSerialNumberLMDLabel->setAlignment(Qt::AlignCenter);
+    ModuleFirmwareVersionLMDLabel->setAlignment(Qt::AlignCenter);
     bar->addWidget(SelectedModuleLMDSimplePanel, 1);
 
     StartMultimeterLMDSimplePanel = MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"),
@@ -250,6 +260,10 @@ void TMainForm::BuildLayout()
     AdcIndividualParsLMDSimplePanel->setMinimumSize(ChannelAreaMinWidth, ChannelAreaMinHeight);
     AdcIndividualParsLMDScrollBox->setWidget(AdcIndividualParsLMDSimplePanel);
     AdcIndividualParsLMDScrollBox->setWidgetResizable(true);
+    // Room for the channel area and its vertical scroll bar, never a
+    // horizontal one.
+    AdcIndividualParsLMDScrollBox->setMinimumWidth(ChannelAreaMinWidth + Screen().VerticalScrollBarWidth()
+                                                   + 2 * AdcIndividualParsLMDScrollBox->frameWidth());
     individual->addWidget(AdcIndividualParsLMDScrollBox);
     multimeter->addWidget(AdcIndividualParsLMDGroupBox, 1);
     EquipmentLMDSimplePanel = MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
