@@ -79,4 +79,29 @@ TEST(Program, AnyOtherThrownValueShowsAnEmptyMessage)
     EXPECT_TRUE(dialogs.Shown()[0].text.isEmpty());
 }
 
+// Runs only where the test run says what the screen is meant to be.
+TEST(RealScreen, TheEntryChecksThePrimaryScreen)
+{
+    const QByteArray expected = qgetenv("KSN_TEST_SCREEN_ACCEPTED");
+    if (expected.isEmpty()) {
+        GTEST_SKIP() << "run with an offscreen screen configuration and KSN_TEST_SCREEN_ACCEPTED";
+    }
+    DialogRecorder dialogs;
+    int formsCreated = 0;
+    RunProgram(*qApp, [&]() -> std::unique_ptr<QWidget> {
+        ++formsCreated;
+        auto form = std::make_unique<QWidget>();
+        QTimer::singleShot(0, form.get(), [w = form.get()] { w->close(); });
+        return form;
+    });
+    if (expected == "1") {
+        EXPECT_EQ(formsCreated, 1);
+        EXPECT_TRUE(dialogs.Shown().empty());
+    } else {
+        EXPECT_EQ(formsCreated, 0);
+        ASSERT_EQ(dialogs.Shown().size(), 1u);
+        EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!"));
+    }
+}
+
 }  // namespace
