@@ -1,10 +1,14 @@
 #include "MessageBox.h"
 
+#include "Thread.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
 #include <QTimer>
+
+#include <stdexcept>
 
 namespace {
 
@@ -31,6 +35,15 @@ QMessageBox::Icon ToQt(MessageIcon icon)
 
 }  // namespace
 
+void RequireGuiThread()
+{
+    if (!IsGuiThread()) {
+        // A thread reports through Synchronize; a widget made on another
+        // thread would take down the process.
+        throw std::logic_error("a dialog must be shown on the GUI thread");
+    }
+}
+
 DialogHook SetDialogHook(DialogHook hook)
 {
     DialogHook previous = std::move(CurrentHook());
@@ -40,6 +53,7 @@ DialogHook SetDialogHook(DialogHook hook)
 
 int RunModalDialog(QDialog& dialog, const ShownDialog& shown)
 {
+    RequireGuiThread();
     // Copy: the hook may replace itself while it runs.
     const DialogHook hook = CurrentHook();
     if (hook) {
@@ -57,6 +71,7 @@ int RunModalDialog(QDialog& dialog, const ShownDialog& shown)
 
 int ShowMessageBox(const QString& text, const QString& caption, MessageIcon icon)
 {
+    RequireGuiThread();
     QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     ShownDialog shown;
@@ -71,6 +86,7 @@ int ShowMessageBox(const QString& text, const QString& caption, MessageIcon icon
 
 void ShowException(const QString& message)
 {
+    RequireGuiThread();
     const QString caption = QCoreApplication::applicationName();
     QMessageBox box(QMessageBox::Critical, caption, message, QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);

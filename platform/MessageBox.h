@@ -45,6 +45,10 @@ int ShowMessageBox(const QString& text, const QString& caption, MessageIcon icon
 // caption is the application's name.
 void ShowException(const QString& message);
 
+// Throws std::logic_error off the GUI thread: every dialog function starts
+// with it.
+void RequireGuiThread();
+
 // Shows a prepared dialog through the hook and runs it modally; returns its
 // result. For dialog builders of the platform layer.
 int RunModalDialog(QDialog& dialog, const ShownDialog& shown);

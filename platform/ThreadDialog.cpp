@@ -141,6 +141,7 @@ std::unique_ptr<QDialog> BuildThreadDialog(const QWidget* mainWindow, const QStr
 int ShowThreadDialog(const QWidget* mainWindow, const QString& caption, const QString& text,
                      const ThreadDialogOptions& options)
 {
+    RequireGuiThread();
     std::unique_ptr<QDialog> dialog = BuildThreadDialog(mainWindow, caption, text, options);
     ShownDialog shown;
     shown.kind = DialogKind::ThreadDialog;

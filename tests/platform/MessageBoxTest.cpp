@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <thread>
+
 namespace {
 
 struct BoxCase {
@@ -80,6 +83,22 @@ TEST(MessageBox, RecordersNestAndRestoreTheOuterHook)
     ShowMessageBox(QStringLiteral("2"), QStringLiteral("c"), MessageIcon::None);
     ASSERT_EQ(outer.Shown().size(), 1u);
     EXPECT_EQ(outer.Shown()[0].text, QStringLiteral("2"));
+}
+
+TEST(MessageBox, OffTheGuiThreadADialogIsRefusedNotBuilt)
+{
+    DialogRecorder recorder;
+    bool refused = false;
+    std::thread other([&] {
+        try {
+            ShowMessageBox(QStringLiteral("t"), QStringLiteral("c"), MessageIcon::None);
+        } catch (const std::logic_error&) {
+            refused = true;
+        }
+    });
+    other.join();
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(recorder.Shown().empty());
 }
 
 }  // namespace
