@@ -350,8 +350,10 @@ void TMainForm::FormResize()
     }
     Busy = true;
     if (WindowState == 2) {
+        // Centred in the work area, also when the work area does not start
+        // at the top of the screen (a panel at the top).
         const QRect work = Screen().WorkArea(this);
-        const int top = (work.height() - frameGeometry().height()) / 2;
+        const int top = work.top() + (work.height() - frameGeometry().height()) / 2;
         move(frameGeometry().left(), top);
         WindowState = 3;
         StartInitDevicesThread(ModeFullDetection, true);

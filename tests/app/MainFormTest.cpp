@@ -1,6 +1,7 @@
 #include "MainForm.h"
 
 #include "MessageBox.h"
+#include "ScreenMetrics.h"
 #include "WaitLoop.h"
 
 #include <QApplication>
@@ -290,12 +291,17 @@ TEST_F(MainFormTest, LayoutRegionsExistWithTheirNamesAndTexts)
 
 TEST_F(MainFormTest, FirstShowRequestsOneFirstStartDetection)
 {
+    FixedScreenMetrics metrics;
+    metrics.Work = QRect(0, 40, 1920, 1000);  // a panel along the top
+    const ScopedScreenMetrics scoped(metrics);
     MakeForm();
     form->resize(900, 700);  // before the show: nothing
     Pump(1);
     EXPECT_TRUE(initRequests.empty());
     form->show();
     EXPECT_EQ(form->WindowState, 3);
+    // Centred vertically in the work area.
+    EXPECT_EQ(form->frameGeometry().top(), 40 + (1000 - form->frameGeometry().height()) / 2);
     WaitLoop([this] { return !initRequests.empty(); });
     WaitForDetectionEnd();
     ASSERT_EQ(initRequests.size(), 1u);
