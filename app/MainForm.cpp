@@ -59,27 +59,26 @@ QFrame* MakePanel(const QString& name, QWidget* parent)
 TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     : QWidget(parent), setup_(std::move(setup))
 {
-    // 1. The window and the controls of the layout.
+    // The window and the controls of the layout.
     BuildLayout();
 
-    // 3. Application hooks.
+    // Application-wide hooks.
     ApplicationHooks::SetShortCut([this](int key) { return ApplicationShortCut(key); });
     ApplicationHooks::SetActivate([this] { ApplicationActivate(); });
     ApplicationHooks::SetDeactivate([this] { ApplicationDeactivate(); });
 
-    // 6. The caption the detection pass shows until it knows the version;
+    // The caption the detection pass shows until it knows the version;
     // the window shows its design caption meanwhile.
     DefaultCaption = AppTexts::DefaultCaption;
     setWindowTitle(AppTexts::DesignCaption);
 
-    // 7. Detection bar texts.
+    // Detection bar texts until a module is known.
     ModuleSerialNumberLMDLabel->setText(AppTexts::UnknownSerial);
     ModuleFirmwareVersionLMDLabel->setText(AppTexts::UnknownFirmware);
 
-    // 8.
     SetDecimalSeparatorDot();
 
-    // 9. Initial state, then busy for the rest of the construction.
+    // Initial state, then busy for the rest of the construction.
     Busy = false;
     WindowState = 0;
     DeviceInventory.SelectedCrate = DeviceInventory::NoCrate;
@@ -91,22 +90,22 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     MeasurementIdle = true;
     Busy = true;
 
-    // 13. First page.
+    // First page.
     MainLMDPageControl->setCurrentIndex(0);
     currentPage_ = 0;
 
-    // 14-15. Fixed frame without maximize button, sized to the screen.
+    // Fixed frame without maximize button, sized to the screen.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
-    // 16. Parts that are built but never shown.
+    // Parts that are built but never shown.
     Bevel3->hide();
     EquipmentLMDSimplePanel->hide();
     MainLMDPageControl->setTabVisible(1, false);
     MainLMDPageControl->setTabVisible(2, false);
     SizeWindow();
 
-    // 18.
+    // Created.
     Busy = false;
     WindowState = 1;
 

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -362,6 +364,12 @@ struct FactoryFailure {
     std::function<std::unique_ptr<TThread>(TMainForm&)> factory;
 };
 
+void PrintTo(const FactoryFailure& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+
 class DetectionThreadFailure : public MainFormTest, public ::testing::WithParamInterface<FactoryFailure> {};
 
 TEST_P(DetectionThreadFailure, IsReportedAndBlocksLaterRequests)
@@ -571,6 +579,12 @@ struct DetectionClose {
     bool respectTerminate;
     bool busy;
 };
+
+void PrintTo(const DetectionClose& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 
 class CloseDuringDetection : public MainFormTest, public ::testing::WithParamInterface<DetectionClose> {};
 

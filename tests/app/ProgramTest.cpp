@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <stdexcept>
 
@@ -19,6 +21,12 @@ struct ScreenCase {
     int height;
     bool accepted;
 };
+
+void PrintTo(const ScreenCase& c, std::ostream* os)
+{
+    *os << c.width << 'x' << c.height;
+}
+
 
 class ScreenCheck : public ::testing::TestWithParam<ScreenCase> {};
 

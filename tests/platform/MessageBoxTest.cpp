@@ -6,16 +6,25 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <stdexcept>
 #include <thread>
 
 namespace {
 
 struct BoxCase {
+    const char* name;
     const char* caption;
     const char* text;
     MessageIcon icon;
 };
+
+void PrintTo(const BoxCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 
 class MessageBoxCases : public ::testing::TestWithParam<BoxCase> {};
 
@@ -36,10 +45,10 @@ TEST_P(MessageBoxCases, TheHookSeesCaptionTextAndIconAndTheBoxCloses)
 
 INSTANTIATE_TEST_SUITE_P(
     Boxes, MessageBoxCases,
-    ::testing::Values(BoxCase{"Ошибка!!!", "Разрешение монитора должно быть не ниже 1280x768!", MessageIcon::None},
-                      BoxCase{"Внимание!!!", "Нет открытого модуля!", MessageIcon::Information},
-                      BoxCase{"x", "", MessageIcon::Error},
-                      BoxCase{"w", "line 1\nline 2", MessageIcon::Warning}));
+    ::testing::Values(BoxCase{"NoIcon", "Ошибка!!!", "Разрешение монитора должно быть не ниже 1280x768!", MessageIcon::None},
+                      BoxCase{"Information", "Внимание!!!", "Нет открытого модуля!", MessageIcon::Information},
+                      BoxCase{"EmptyText", "x", "", MessageIcon::Error},
+                      BoxCase{"TwoLines", "w", "line 1\nline 2", MessageIcon::Warning}));
 
 TEST(MessageBox, ExceptionDisplayUsesTheApplicationNameAsCaption)
 {

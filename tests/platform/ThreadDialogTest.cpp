@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 FixedScreenMetrics Metrics()
@@ -29,6 +31,12 @@ struct DialogCase {
     int minButtonWidth;
     QRect mainWindow;
 };
+
+void PrintTo(const DialogCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 
 class ThreadDialogShape : public ::testing::TestWithParam<DialogCase> {};
 
