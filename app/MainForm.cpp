@@ -433,7 +433,11 @@ void TMainForm::InitThreadTerminate(TThread& thread)
 
 void TMainForm::StartThread()
 {
-    // At most one worker: a worker that is still stopping blocks a new one.
+    // A worker that was stopped from inside its own step has ended since;
+    // it goes now. One that is still stopping blocks a new one.
+    if (worker_ && worker_->Finished() && !stoppingWorker_) {
+        worker_.reset();
+    }
     if (MainThreadRunning || !MainRequestDone || worker_ || closing_) {
         return;
     }

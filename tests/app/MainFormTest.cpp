@@ -420,6 +420,29 @@ TEST_F(MainFormTest, StartThreadReturnsWithTheWorkerRunningAndStopThreadDeletesI
     EXPECT_TRUE(dialogs.Shown().empty());
 }
 
+TEST_F(MainFormTest, AWorkerStoppedFromInsideItsOwnStepCanBeFollowedByANewOne)
+{
+    // The display step of a run may end the run itself (the start button is
+    // released from the worker's step): StopThread cannot wait there.
+    bool stoppedOnce = false;
+    workerStep = [&stoppedOnce](TMainForm& f) {
+        if (!stoppedOnce && f.MainRequestDone) {
+            stoppedOnce = true;
+            f.StopThread();
+        }
+    };
+    MakeForm();
+    form->StartThread();
+    WaitLoop([&] { return stoppedOnce && !form->MainThreadRunning; });
+    EXPECT_TRUE(form->Worker() == nullptr || form->Worker()->Finished());
+    form->StartThread();
+    EXPECT_EQ(workerPages.size(), 2u);
+    ASSERT_NE(form->Worker(), nullptr);
+    EXPECT_TRUE(form->MainThreadRunning);
+    form->StopThread();
+    EXPECT_EQ(probeData.liveThreads.load(), 0);
+}
+
 TEST_F(MainFormTest, AWorkerThatCannotBeMadeIsReportedAndClosesTheWindow)
 {
     workerFactory = [](TMainForm&) { return std::unique_ptr<TThread>(); };
