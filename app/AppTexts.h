@@ -23,6 +23,9 @@ inline const QString NoOpenModuleCaption = QStringLiteral("Внимание!!!")
 
 inline const QString UnknownSerial = QStringLiteral("????????");
 inline const QString UnknownFirmware = QStringLiteral("??.??.??.??");
+inline const QString ModuleLedHint = QStringLiteral("Статус модуля");
+inline const QString ModuleLedStartHint = QStringLiteral("Статус модуля -> ???");
+inline const QString ChannelFrameName = QStringLiteral("Ksn48AdcChannel%1Frame");
 
 // Layout texts.
 inline const QString FindDevice = QStringLiteral("Обнаружить");
@@ -39,7 +42,6 @@ inline const QString Save = QStringLiteral("Сохранить");
 inline const QString MultimeterPage = QStringLiteral("Мультиметр");
 inline const QString CorrectionFactorsPage = QStringLiteral("Коэффициенты");
 inline const QString VerificationPage = QStringLiteral("Поверка");
-inline const QString CommonParsGroup = QStringLiteral("Общие параметры");
 inline const QString IndividualParsGroup = QStringLiteral("Индивидуальные параметры");
 
 }  // namespace AppTexts

@@ -1,10 +1,16 @@
 #include "MainForm.h"
 
+#include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
 #include "ApplicationHooks.h"
+#include "CaptionAboveCheckBox.h"
+#include "CaptionAboveRadioButton.h"
 #include "DecimalSeparator.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "Led.h"
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
+#include "TriStateCheckBox.h"
 #include "WaitLoop.h"
 
 #include <QCheckBox>
@@ -16,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QTabWidget>
@@ -75,6 +82,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     // Detection bar texts until a module is known.
     ModuleSerialNumberLMDLabel->setText(AppTexts::UnknownSerial);
     ModuleFirmwareVersionLMDLabel->setText(AppTexts::UnknownFirmware);
+    ModuleStatusLed->setToolTip(AppTexts::ModuleLedStartHint);
 
     SetDecimalSeparatorDot();
 
@@ -90,6 +98,13 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     MeasurementIdle = true;
     Busy = true;
 
+    // The rate list without a choice, all eight rates in view; the
+    // all-channels box unticked; then the channel panels.
+    AdcRateComboBox->setCurrentIndex(-1);
+    AdcRateComboBox->setMaxVisibleItems(static_cast<int>(AdcRateComboBox->count()));
+    AllChannelsLMDCheckBox->setCheckState(Qt::Unchecked);
+    BuildChannelFrames();
+
     // First page.
     MainLMDPageControl->setCurrentIndex(0);
     currentPage_ = 0;
@@ -100,6 +115,8 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
 
     // Parts that are built but never shown.
     Bevel3->hide();
+    GeneratorStatusLed->hide();
+    VoltmeterStatusLed->hide();
     EquipmentLMDSimplePanel->hide();
     MainLMDPageControl->setTabVisible(1, false);
     MainLMDPageControl->setTabVisible(2, false);
@@ -178,18 +195,36 @@ void TMainForm::BuildLayout()
     ModuleFirmwareVersionLMDLabel->setFont(valueFont);
     ModuleFirmwareVersionLMDLabel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     ModuleFirmwareVersionLMDLabel->setToolTip(AppTexts::FirmwareHint);
+    const auto makeLed = [this](const QString& name) {
+        auto* led = new TLed(SelectedModuleLMDSimplePanel);
+        led->setObjectName(name);
+        led->setFixedSize(24, 24);
+        const QColor face = palette().color(QPalette::Button);
+        led->SetTrueColor(face);
+        led->SetFalseColor(face);
+        return led;
+    };
+    KsnCrateStatusLed = makeLed(QStringLiteral("KsnCrateStatusLed"));
+    ModuleStatusLed = makeLed(QStringLiteral("ModuleStatusLed"));
+    ModuleStatusLed->setToolTip(AppTexts::ModuleLedHint);
     Bevel3 = MakePanel(QStringLiteral("Bevel3"), SelectedModuleLMDSimplePanel);
+    GeneratorStatusLed = makeLed(QStringLiteral("GeneratorStatusLed"));
+    VoltmeterStatusLed = makeLed(QStringLiteral("VoltmeterStatusLed"));
     Bevel3->setFrameStyle(QFrame::VLine | QFrame::Sunken);
     // Lists on the left, the module's identity on the right, one row each.
     selection->addWidget(KsnCratesLabLMDLabel, 0, 0);
     selection->addWidget(KsnCratesComboBox, 0, 1);
     selection->addWidget(ModulesLabLMDLabel, 1, 0);
     selection->addWidget(ModulesComboBox, 1, 1);
-    selection->addWidget(ModuleSerialNumberLabLMDLabel, 0, 2);
-    selection->addWidget(ModuleSerialNumberLMDLabel, 0, 3);
-    selection->addWidget(ModuleFirmwareVersionLabLMDLabel, 1, 2);
-    selection->addWidget(ModuleFirmwareVersionLMDLabel, 1, 3);
-    selection->addWidget(Bevel3, 0, 4, 2, 1);
+    selection->addWidget(ModuleSerialNumberLabLMDLabel, 0, 3);
+    selection->addWidget(ModuleSerialNumberLMDLabel, 0, 4);
+    selection->addWidget(ModuleFirmwareVersionLabLMDLabel, 1, 3);
+    selection->addWidget(ModuleFirmwareVersionLMDLabel, 1, 4);
+    selection->addWidget(KsnCrateStatusLed, 0, 2);
+    selection->addWidget(ModuleStatusLed, 1, 2);
+    selection->addWidget(Bevel3, 0, 5, 2, 1);
+    selection->addWidget(GeneratorStatusLed, 0, 6);
+    selection->addWidget(VoltmeterStatusLed, 1, 6);
     ModuleSerialNumberLMDLabel->setMinimumWidth(150);
     ModuleFirmwareVersionLMDLabel->setMinimumWidth(150);
     ModuleSerialNumberLMDLabel->setAlignment(Qt::AlignCenter);
@@ -243,10 +278,10 @@ void TMainForm::BuildLayout()
     pageLayout->addWidget(MultimeterLMDSimplePanel);
     pageLayout->addStretch();
     auto* multimeter = new QVBoxLayout(MultimeterLMDSimplePanel);
-    AdcGroupParsLMDGroupBox = new QGroupBox(AppTexts::CommonParsGroup, MultimeterLMDSimplePanel);
-    AdcGroupParsLMDGroupBox->setObjectName(QStringLiteral("AdcGroupParsLMDGroupBox"));
-    AdcGroupParsLMDGroupBox->setMinimumHeight(90);
-    multimeter->addWidget(AdcGroupParsLMDGroupBox);
+    AdcGroupParsLMDGroupBox = new TAdcGroupParsPanel(MultimeterLMDSimplePanel);
+    AllChannelsLMDCheckBox = AdcGroupParsLMDGroupBox->AllChannelsLMDCheckBox;
+    AdcRateComboBox = AdcGroupParsLMDGroupBox->AdcRateComboBox;
+    multimeter->addWidget(AdcGroupParsLMDGroupBox, 0, Qt::AlignHCenter);
     AdcIndividualParsLMDGroupBox = new QGroupBox(AppTexts::IndividualParsGroup, MultimeterLMDSimplePanel);
     AdcIndividualParsLMDGroupBox->setObjectName(QStringLiteral("AdcIndividualParsLMDGroupBox"));
     auto* individual = new QVBoxLayout(AdcIndividualParsLMDGroupBox);
@@ -282,6 +317,39 @@ void TMainForm::SizeWindow()
     const int height = std::min(DesignHeight - EquipmentStripHeight, work.height() - decorationsH);
     const int width = std::min(DesignWidth - HiddenLedRoom, work.width() - decorationsW);
     setFixedSize(std::max(width, 1), std::max(height, 1));
+}
+
+void TMainForm::BuildChannelFrames()
+{
+    // Stacked one below the other, centred in the channel area; the area
+    // grows to hold all eight so that it scrolls when the window is low.
+    int panelHeight = 0;
+    int panelWidth = 0;
+    for (std::size_t i = 0; i < ChannelFrames.size(); ++i) {
+        auto* frame = new TKsn48AdcChannelFrame(AdcIndividualParsLMDSimplePanel, static_cast<std::uint16_t>(i));
+        frame->setObjectName(AppTexts::ChannelFrameName.arg(i));
+        frame->adjustSize();
+        const QRect inner = frame->Ksn48AdcChannelLMDSimplePanel->geometry();
+        panelWidth = std::max(inner.left() + inner.width(), frame->width());
+        panelHeight = std::max(inner.top() + inner.height(), frame->height());
+        frame->resize(panelWidth, panelHeight);
+        const int left = std::max(0, static_cast<int>((ChannelAreaMinWidth - panelWidth) * 0.5));
+        frame->move(left, static_cast<int>(i) * panelHeight + 2);
+        frame->SetValueTitlesAndUnits();
+        connect(frame->ChannelNumberLMDCheckBox, &QCheckBox::stateChanged, this,
+                [this, box = frame->ChannelNumberLMDCheckBox](int) { EnaChannelLMDCheckBoxChange(box); });
+        connect(frame->BasePhaseChannelLMDRadioButton, &QRadioButton::clicked, this,
+                [this, radio = frame->BasePhaseChannelLMDRadioButton] {
+                    BasePhaseChannelLMDRadioButtonClick(radio);
+                });
+        frame->DisablePanel();
+        ChannelFrames[i] = frame;
+        ResetChannelFrame(static_cast<int>(i));
+        frame->show();
+    }
+    AdcIndividualParsLMDSimplePanel->setMinimumSize(
+        std::max(ChannelAreaMinWidth, panelWidth),
+        std::max(ChannelAreaMinHeight, static_cast<int>(ChannelFrames.size()) * panelHeight + 4));
 }
 
 // --- events ---
@@ -545,11 +613,69 @@ bool TMainForm::ApplicationShortCut(int key)
 
 void TMainForm::ApplicationActivate()
 {
-    // The channel panels' hover selection joins here with the panels.
+    SetHoverSelect(ChannelFrames, true);
 }
 
 void TMainForm::ApplicationDeactivate()
 {
+    SetHoverSelect(ChannelFrames, false);
+}
+
+// --- channel panels ---
+
+void TMainForm::ResetChannelFrame(int i)
+{
+    if (i >= 0 && static_cast<std::size_t>(i) < ChannelFrames.size() && ChannelFrames[static_cast<std::size_t>(i)] != nullptr) {
+        ChannelFrames[static_cast<std::size_t>(i)]->ResetChannelFrame();
+    }
+}
+
+namespace {
+
+void ShowViewMessage(const TViewMessage& message)
+{
+    MessageIcon icon = MessageIcon::None;
+    if (message.Icon == QMessageBox::Information) {
+        icon = MessageIcon::Information;
+    } else if (message.Icon == QMessageBox::Critical) {
+        icon = MessageIcon::Error;
+    } else if (message.Icon == QMessageBox::Warning) {
+        icon = MessageIcon::Warning;
+    }
+    ShowMessageBox(message.Text, message.Caption, icon);
+}
+
+}  // namespace
+
+void TMainForm::EnaChannelLMDCheckBoxChange(QObject* sender)
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    StopThread();
+    const TChannelHandlerResult result = ChannelCheckBoxChanged(ChannelFrames, *AllChannelsLMDCheckBox, sender);
+    if (result.Message) {
+        ShowViewMessage(*result.Message);
+    }
+    Busy = false;
+}
+
+void TMainForm::BasePhaseChannelLMDRadioButtonClick(QObject* sender)
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    // A running measurement follows the new reference from its next result.
+    const TChannelHandlerResult result = ReferenceRadioClicked(ChannelFrames, sender);
+    if (result.Channel) {
+        Settings.ReferenceChannel = *result.Channel;
+    }
+    if (result.Message) {
+        ShowViewMessage(*result.Message);
+    }
+    Busy = false;
 }
 
 // --- pages ---

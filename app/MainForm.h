@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ChannelPanels.h"
+#include "SettingsRecord.h"
 #include "Thread.h"
 #include "WindowMessages.h"
 #include "ksn48api.h"
@@ -21,7 +23,10 @@ class QLabel;
 class QPushButton;
 class QScrollArea;
 class QTabWidget;
+class TAdcGroupParsPanel;
+class TLed;
 class TMainForm;
+class TTriStateCheckBox;
 
 // Crates and KSN48 modules found by the last detection pass. Counts and
 // indices are 16-bit; texts are zero-terminated in 16 bytes. Entries beyond
@@ -93,6 +98,11 @@ public:
     std::atomic<std::uint8_t> ModuleState{0};  // 2 = a module is open
     ::Ksn48Handle Ksn48Handle{};
 
+    // --- operator settings and views ---
+    ::SettingsRecord Settings;
+    // The eight channel panels, owned by AdcIndividualParsLMDSimplePanel.
+    TChannelFrames ChannelFrames{};
+
     // --- controls (names of the layout) ---
     QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
     QPushButton* FindDeviceLMDButton = nullptr;
@@ -105,6 +115,10 @@ public:
     QLabel* ModuleSerialNumberLMDLabel = nullptr;
     QLabel* ModuleFirmwareVersionLabLMDLabel = nullptr;
     QLabel* ModuleFirmwareVersionLMDLabel = nullptr;
+    TLed* KsnCrateStatusLed = nullptr;
+    TLed* ModuleStatusLed = nullptr;
+    TLed* GeneratorStatusLed = nullptr;
+    TLed* VoltmeterStatusLed = nullptr;
     QFrame* Bevel3 = nullptr;
     QFrame* StartMultimeterLMDSimplePanel = nullptr;
     QPushButton* StartMultimeterLMDSpeedButton = nullptr;
@@ -117,7 +131,9 @@ public:
     QWidget* CorrectionFactorsLMDTabSheet = nullptr;
     QWidget* VerificationLMDTabSheet = nullptr;
     QFrame* MultimeterLMDSimplePanel = nullptr;
-    QGroupBox* AdcGroupParsLMDGroupBox = nullptr;
+    TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
+    TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
+    QComboBox* AdcRateComboBox = nullptr;                 // inside the group
     QGroupBox* AdcIndividualParsLMDGroupBox = nullptr;
     QScrollArea* AdcIndividualParsLMDScrollBox = nullptr;
     QWidget* AdcIndividualParsLMDSimplePanel = nullptr;
@@ -144,6 +160,12 @@ public:
     void ApplicationActivate();
     void ApplicationDeactivate();
 
+    // --- channel panels ---
+    // Panel i back to "not measured".
+    void ResetChannelFrame(int i);
+    void EnaChannelLMDCheckBoxChange(QObject* sender);
+    void BasePhaseChannelLMDRadioButtonClick(QObject* sender);
+
     // --- pages ---
     // Returns false when the change is refused.
     bool MainLMDPageControlChangingEx(int newPage);
@@ -166,6 +188,7 @@ protected:
 
 private:
     void BuildLayout();
+    void BuildChannelFrames();
     void SizeWindow();
     void InitThreadTerminate(TThread& thread);
     void MainThreadTerminate();

@@ -1,5 +1,13 @@
 #include "MainForm.h"
 
+#include "AdcGroupParsPanel.h"
+#include "CaptionAboveCheckBox.h"
+#include "CaptionAboveRadioButton.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "Led.h"
+#include "TriStateCheckBox.h"
+#include "ValueEdit.h"
+
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
 #include "WaitLoop.h"
@@ -279,7 +287,6 @@ TEST_F(MainFormTest, LayoutRegionsExistWithTheirNamesAndTexts)
     EXPECT_EQ(form->SaveIniSettingLMDGroupBox->title(), QStringLiteral("Настройки"));
     EXPECT_EQ(form->AutoSaveSettingsLMDCheckBox->text(), QStringLiteral("    Авто Сохранение"));
     EXPECT_EQ(form->SaveSettingsButton->text(), QStringLiteral("Сохранить"));
-    EXPECT_EQ(form->AdcGroupParsLMDGroupBox->title(), QStringLiteral("Общие параметры"));
     EXPECT_EQ(form->MainLMDPageControl->tabText(0), QStringLiteral("Мультиметр"));
     EXPECT_EQ(form->MainLMDPageControl->tabText(1), QStringLiteral("Коэффициенты"));
     EXPECT_EQ(form->MainLMDPageControl->tabText(2), QStringLiteral("Поверка"));
@@ -289,6 +296,70 @@ TEST_F(MainFormTest, LayoutRegionsExistWithTheirNamesAndTexts)
     EXPECT_TRUE(form->EquipmentLMDSimplePanel->isHidden());
     EXPECT_GE(form->AdcIndividualParsLMDSimplePanel->minimumWidth(), 988);
     EXPECT_GE(form->AdcIndividualParsLMDSimplePanel->minimumHeight(), 554);
+}
+
+TEST_F(MainFormTest, EightChannelPanelsStackedAndIdle)
+{
+    MakeForm();
+    int previousTop = -1;
+    for (std::size_t i = 0; i < form->ChannelFrames.size(); ++i) {
+        TKsn48AdcChannelFrame* frame = form->ChannelFrames[i];
+        ASSERT_NE(frame, nullptr) << i;
+        EXPECT_EQ(frame->objectName(), QStringLiteral("Ksn48AdcChannel%1Frame").arg(i));
+        EXPECT_EQ(frame->parentWidget(), form->AdcIndividualParsLMDSimplePanel);
+        EXPECT_EQ(frame->ChannelIndex(), i);
+        EXPECT_FALSE(frame->isHidden());
+        EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isEnabled()) << "idle until a module is open";
+        EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isChecked());
+        EXPECT_EQ(frame->Value1LMDEdit->text(), QStringLiteral("--------"));
+        EXPECT_EQ(frame->Value1LabLMDLabel->text(), QStringLiteral("Напряжение"));
+        EXPECT_EQ(frame->Value3LabUnitLMDLabel->text(), QStringLiteral("Град"));
+        // One below the other, without overlap, inside the channel area.
+        EXPECT_EQ(frame->y(), static_cast<int>(i) * frame->height() + 2);
+        EXPECT_GT(frame->y(), previousTop);
+        previousTop = frame->y();
+        EXPECT_LE(frame->geometry().bottom(), form->AdcIndividualParsLMDSimplePanel->minimumHeight());
+    }
+    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), -1);
+    EXPECT_EQ(form->AdcRateComboBox->count(), 8);
+    EXPECT_EQ(form->AdcRateComboBox->maxVisibleItems(), 8);
+    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::Unchecked);
+    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля -> ???"));
+    EXPECT_FALSE(form->KsnCrateStatusLed->isHidden());
+    EXPECT_TRUE(form->GeneratorStatusLed->isHidden());
+    EXPECT_TRUE(form->VoltmeterStatusLed->isHidden());
+}
+
+TEST_F(MainFormTest, ActivationSwitchesHoverSelectionOfThePanels)
+{
+    MakeForm();
+    form->ApplicationActivate();
+    for (const auto* frame : form->ChannelFrames) {
+        EXPECT_EQ(frame->HoverSelect(), 1);
+    }
+    form->ApplicationDeactivate();
+    for (const auto* frame : form->ChannelFrames) {
+        EXPECT_EQ(frame->HoverSelect(), 0);
+    }
+}
+
+TEST_F(MainFormTest, AChannelSwitchStopsTheMeasurementAReferenceClickDoesNot)
+{
+    MakeForm();
+    EnableParameterControls(form->ChannelFrames, true);
+    form->StartThread();
+    ASSERT_NE(form->Worker(), nullptr);
+    form->ChannelFrames[4]->BasePhaseChannelLMDRadioButton->setEnabled(true);
+    form->ChannelFrames[4]->BasePhaseChannelLMDRadioButton->click();
+    EXPECT_EQ(form->Settings.ReferenceChannel, 4);
+    EXPECT_NE(form->Worker(), nullptr);
+
+    form->ChannelFrames[2]->ChannelNumberLMDCheckBox->setChecked(true);
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_TRUE(form->ChannelFrames[2]->Value1LMDEdit->isEnabled());
+    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::PartiallyChecked);
+    EXPECT_FALSE(form->Busy);
+    EXPECT_TRUE(dialogs.Shown().empty());
 }
 
 TEST_F(MainFormTest, FirstShowRequestsOneFirstStartDetection)
