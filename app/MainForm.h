@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ChannelPanels.h"
-#include "SettingsRecord.h"
+#include "Settings.h"
 #include "Thread.h"
 #include "WindowMessages.h"
 #include "ksn48api.h"
@@ -26,6 +26,7 @@ class QTabWidget;
 class TAdcGroupParsPanel;
 class TLed;
 class TMainForm;
+class TMainFormSettingsView;
 class TTriStateCheckBox;
 
 // Crates and KSN48 modules found by the last detection pass. Counts and
@@ -64,6 +65,8 @@ struct MainFormSetup {
     // handle is taken as never opened.
     int (*ModuleIsOpened)(const Ksn48Handle*) = nullptr;
     int (*ModuleClose)(Ksn48Handle*) = nullptr;
+    // Folder of the settings file; empty for the program's own folder.
+    QString SettingsDirectory;
 };
 
 // The program's only window: owner of the device state, the module handle
@@ -99,7 +102,8 @@ public:
     ::Ksn48Handle Ksn48Handle{};
 
     // --- operator settings and views ---
-    ::SettingsRecord Settings;
+    // The settings record and the settings-file object kept for writing.
+    std::unique_ptr<::Settings> Settings;
     // The eight channel panels, owned by AdcIndividualParsLMDSimplePanel.
     TChannelFrames ChannelFrames{};
 
@@ -201,6 +205,7 @@ private:
     void CloseModule();
 
     MainFormSetup setup_;
+    std::unique_ptr<TMainFormSettingsView> settingsView_;
     std::unique_ptr<TThread> worker_;
     bool workerEnded_ = false;
     bool stoppingWorker_ = false;
