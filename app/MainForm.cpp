@@ -322,14 +322,27 @@ void TMainForm::BuildLayout()
 
 void TMainForm::SizeWindow()
 {
-    // Fixed size: the design size less the hidden parts, within the work area.
+    // Fixed size: the design size less the hidden parts, within the work
+    // area. The hidden LEDs and the equipment strip take no room in the
+    // layout, so only the numbers change.
     const ScreenMetrics& screen = Screen();
     const QRect work = screen.WorkArea(this);
     const int decorationsH = screen.CaptionHeight() + 2 * screen.DialogFrameHeight();
     const int decorationsW = 2 * screen.DialogFrameWidth();
-    const int height = std::min(DesignHeight - EquipmentStripHeight, work.height() - decorationsH);
-    const int width = std::min(DesignWidth - HiddenLedRoom, work.width() - decorationsW);
-    setFixedSize(std::max(width, 1), std::max(height, 1));
+    const int maxHeight = std::max(work.height() - decorationsH, 1);
+    const int maxWidth = std::max(work.width() - decorationsW, 1);
+    // Never narrower than the layout needs: the channel area and its scroll
+    // bar keep their room, nothing is cut at the right.
+    const int width = std::min(std::max(DesignWidth - HiddenLedRoom, minimumSizeHint().width()), maxWidth);
+    // Where the screen has room, the window grows until the whole channel
+    // area is in view; otherwise the channel list scrolls.
+    QScrollArea* box = AdcIndividualParsLMDScrollBox;
+    // At its minimum height every part has its minimum; the box then needs
+    // the rest of its panel.
+    const int allInView = minimumSizeHint().height() - box->minimumSizeHint().height()
+                          + AdcIndividualParsLMDSimplePanel->minimumHeight() + 2 * box->frameWidth();
+    const int height = std::min(std::max(DesignHeight - EquipmentStripHeight, allInView), maxHeight);
+    setFixedSize(width, height);
 }
 
 void TMainForm::BuildChannelFrames()
