@@ -1,0 +1,500 @@
+// The window's acquisition controls, settings commands, context menu,
+// tooltips and mouse wheel, driven as the operator would.
+#include "MainForm.h"
+
+#include "AdcGroupParsPanel.h"
+#include "CaptionAboveCheckBox.h"
+#include "CaptionAboveRadioButton.h"
+#include "Led.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "MessageBox.h"
+#include "ScreenMetrics.h"
+#include "TriStateCheckBox.h"
+#include "ValueEdit.h"
+#include "WaitLoop.h"
+#include "WindowServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A detection pass that only says it ran.
+class QuickDetection : public TThread {
+public:
+    explicit QuickDetection(TMainForm& form) : form_(form) {}
+
+protected:
+    void Execute() override
+    {
+        form_.InitThreadRunning = true;
+        Sleep(2);
+    }
+
+private:
+    TMainForm& form_;
+};
+
+// A measurement that runs until it is stopped.
+class RunningWorker : public TThread {
+public:
+    explicit RunningWorker(TMainForm& form) : form_(form) {}
+
+protected:
+    void Execute() override
+    {
+        form_.MainThreadRunning = true;
+        form_.MeasurementIdle = false;
+        while (!Terminated()) {
+            Sleep(2);
+        }
+        form_.MeasurementIdle = true;
+    }
+
+private:
+    TMainForm& form_;
+};
+
+class MainFormWindowTest : public ::testing::Test {
+protected:
+    void MakeForm()
+    {
+        MainFormSetup setup;
+        setup.InitThread = [this](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+            detections.emplace_back(firstStart, mode);
+            return std::make_unique<QuickDetection>(f);
+        };
+        setup.MainThread = [this](TMainForm& f, std::uint16_t) -> std::unique_ptr<TThread> {
+            ++workersMade;
+            return std::make_unique<RunningWorker>(f);
+        };
+        setup.SettingsDirectory = directory.path();
+        form = std::make_unique<TMainForm>(std::move(setup));
+        form->show();
+        form->activateWindow();
+        WaitLoop([this] { return !detections.empty() && form->DetectionThread() == nullptr; });
+        detections.clear();
+    }
+
+    // What a finished detection pass with an open module leaves: the
+    // controls enabled.
+    void EnableControls()
+    {
+        form->AdcGroupParsLMDGroupBox->setEnabled(true);
+        EnableParameterControls(form->ChannelFrames, true);
+    }
+
+    void StartMeasurement()
+    {
+        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_NE(form->Worker(), nullptr);
+        ASSERT_TRUE(form->StartMultimeterLMDSpeedButton->isChecked());
+    }
+
+    QString SettingsPath() const { return directory.filePath(QStringLiteral("Ksn48_Vevu.ini")); }
+
+    QTemporaryDir directory;
+    DialogRecorder dialogs;
+    std::vector<std::pair<bool, int>> detections;
+    int workersMade = 0;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(MainFormWindowTest, TheStartButtonStartsWhenPressedAndStopsWhenReleased)
+{
+    MakeForm();
+    StartMeasurement();
+    EXPECT_EQ(workersMade, 1);
+    form->StartMultimeterLMDSpeedButton->click();
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isChecked());
+    EXPECT_EQ(workersMade, 1);
+}
+
+TEST_F(MainFormWindowTest, APressWhileBusyDoesNothingAndLeavesTheButtonUp)
+{
+    MakeForm();
+    form->Busy = true;
+    form->StartMultimeterLMDSpeedButton->click();
+    form->Busy = false;
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isChecked());
+}
+
+struct ParameterChange {
+    const char* name;
+    std::function<void(TMainForm&)> act;
+};
+
+std::ostream& operator<<(std::ostream& out, const ParameterChange& change)
+{
+    return out << change.name;
+}
+
+class ParameterChangeStopsTheMeasurement : public MainFormWindowTest,
+                                           public ::testing::WithParamInterface<ParameterChange> {};
+
+TEST_P(ParameterChangeStopsTheMeasurement, AndKeepsTheChoice)
+{
+    MakeForm();
+    EnableControls();
+    StartMeasurement();
+    GetParam().act(*form);
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_TRUE(form->MeasurementIdle);
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, ParameterChangeStopsTheMeasurement,
+    ::testing::Values(
+        ParameterChange{"rate",
+                        [](TMainForm& f) {
+                            f.AdcRateComboBox->setCurrentIndex(2);
+                            emit f.AdcRateComboBox->activated(2);
+                            EXPECT_EQ(f.AdcRateComboBox->currentIndex(), 2);
+                        }},
+        ParameterChange{"width",
+                        [](TMainForm& f) {
+                            QComboBox* list = f.AdcGroupParsLMDGroupBox->DataFormatLMDComboBox;
+                            list->setCurrentIndex(1);
+                            emit list->activated(1);
+                            EXPECT_EQ(list->currentIndex(), 1);
+                        }},
+        ParameterChange{"current",
+                        [](TMainForm& f) {
+                            QComboBox* list = f.AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox;
+                            list->setCurrentIndex(1);
+                            emit list->activated(1);
+                            EXPECT_EQ(list->currentIndex(), 1);
+                        }},
+        ParameterChange{"channel",
+                        [](TMainForm& f) {
+                            f.ChannelFrames[3]->ChannelNumberLMDCheckBox->click();
+                            EXPECT_TRUE(f.ChannelFrames[3]->ChannelNumberLMDCheckBox->isChecked());
+                        }},
+        ParameterChange{"all channels", [](TMainForm& f) {
+                            f.AllChannelsLMDCheckBox->click();
+                            for (TKsn48AdcChannelFrame* frame : f.ChannelFrames) {
+                                EXPECT_TRUE(frame->ChannelNumberLMDCheckBox->isChecked());
+                                EXPECT_TRUE(frame->BasePhaseChannelLMDRadioButton->isEnabled());
+                            }
+                        }}),
+    [](const ::testing::TestParamInfo<ParameterChange>& param) {
+        std::string name = param.param.name;
+        for (char& c : name) {
+            if (c == ' ') {
+                c = '_';
+            }
+        }
+        return name;
+    });
+
+TEST_F(MainFormWindowTest, SettingsThatFillTheListsStopNothing)
+{
+    MakeForm();
+    EnableControls();
+    StartMeasurement();
+    form->AdcRateComboBox->setCurrentIndex(5);
+    form->AllChannelsLMDCheckBox->setCheckState(Qt::PartiallyChecked);
+    EXPECT_NE(form->Worker(), nullptr);
+    form->StartMultimeterLMDSpeedButton->click();
+}
+
+TEST_F(MainFormWindowTest, UntickingAllChannelsUnticksAndGreysEveryPanel)
+{
+    MakeForm();
+    EnableControls();
+    form->AllChannelsLMDCheckBox->click();
+    form->AllChannelsLMDCheckBox->click();
+    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::Unchecked);
+    for (TKsn48AdcChannelFrame* frame : form->ChannelFrames) {
+        EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isChecked());
+        EXPECT_TRUE(frame->ChannelNumberLMDCheckBox->isEnabled());
+        EXPECT_FALSE(frame->Value1LMDEdit->isEnabled());
+    }
+}
+
+TEST_F(MainFormWindowTest, DetectClearsTheRateAndEveryPanelAndRequestsAFullPass)
+{
+    MakeForm();
+    EnableControls();
+    form->AdcRateComboBox->setCurrentIndex(4);
+    form->AllChannelsLMDCheckBox->click();
+    for (TKsn48AdcChannelFrame* frame : form->ChannelFrames) {
+        frame->Value1LMDEdit->setText(QStringLiteral("1.234"));
+        frame->SetUpdateIndicator(TIndicatorState::IndicatorOk);
+    }
+    StartMeasurement();
+
+    form->FindDeviceLMDButton->click();
+
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), -1);
+    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::Unchecked);
+    for (TKsn48AdcChannelFrame* frame : form->ChannelFrames) {
+        EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isChecked());
+        EXPECT_NE(frame->Value1LMDEdit->text(), QStringLiteral("1.234"));
+    }
+    WaitLoop([this] { return !detections.empty(); });
+    ASSERT_EQ(detections.size(), 1U);
+    EXPECT_FALSE(detections[0].first);
+    EXPECT_EQ(detections[0].second, TMainForm::ModeFullDetection);
+}
+
+TEST_F(MainFormWindowTest, TheRateListShowsTheEightRatesWithTheirBlanks)
+{
+    MakeForm();
+    ASSERT_EQ(form->AdcRateComboBox->count(), 8);
+    EXPECT_EQ(form->AdcRateComboBox->itemText(0), QStringLiteral("    610.352"));
+    EXPECT_EQ(form->AdcRateComboBox->itemText(5), QStringLiteral("    19531.0"));
+    EXPECT_EQ(form->AdcRateComboBox->itemText(7), QStringLiteral("    78125.0"));
+}
+
+// --- tooltips ---
+
+struct HintCase {
+    const char* name;
+    QPoint at;
+    QSize size;
+    QPoint expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const HintCase& c)
+{
+    return out << c.name;
+}
+
+class HintPlacement : public ::testing::TestWithParam<HintCase> {};
+
+TEST_P(HintPlacement, StaysInsideTheWorkArea)
+{
+    // A work area that does not start at the screen's corner (a panel at
+    // the top and one at the left).
+    const QRect work(40, 30, 1000, 700);  // right edge 1040, bottom edge 730
+    const HintCase& c = GetParam();
+    EXPECT_EQ(WindowServices::KeepHintOnScreen(c.at, c.size, work), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, HintPlacement,
+    ::testing::Values(HintCase{"inside", {500, 400}, {200, 40}, {500, 400}},
+                      HintCase{"touching_the_right_edge", {840, 400}, {200, 40}, {840, 400}},
+                      HintCase{"across_the_right_edge", {841, 400}, {200, 40}, {830, 400}},
+                      HintCase{"across_the_bottom_edge", {500, 700}, {200, 40}, {500, 680}},
+                      HintCase{"across_the_corner", {1000, 720}, {200, 40}, {830, 680}},
+                      HintCase{"wider_than_the_area", {100, 100}, {1000, 40}, {30, 100}}),
+    [](const ::testing::TestParamInfo<HintCase>& param) { return std::string(param.param.name); });
+
+TEST_F(MainFormWindowTest, TheCrateLedHintStaysLongOnlyForCrateType21)
+{
+    MakeForm();
+    auto& inventory = form->DeviceInventory;
+    inventory.ModuleCrateCount = 2;
+    inventory.ModuleCrateTypes[0] = 3;
+    inventory.ModuleCrateTypes[1] = 21;
+    const struct {
+        std::uint16_t selected;
+        QWidget* control;
+        int ms;
+    } cases[] = {
+        {1, form->KsnCrateStatusLed, 10000},
+        {0, form->KsnCrateStatusLed, 2000},
+        {1, form->ModuleStatusLed, 2000},
+        {DeviceInventory::NoCrate, form->KsnCrateStatusLed, 2000},
+        {2, form->KsnCrateStatusLed, 2000},  // beyond the list: left over from an earlier pass
+    };
+    for (const auto& c : cases) {
+        inventory.SelectedCrate = c.selected;
+        EXPECT_EQ(form->ApplicationShowHint(c.control), c.ms) << "selected " << c.selected;
+    }
+}
+
+// --- mouse wheel ---
+
+class WheelTest : public MainFormWindowTest {
+protected:
+    void SetUp() override
+    {
+        // A low screen: the channel list needs its scroll bar.
+        metrics.Screen = {1280, 768};
+        metrics.Work = {0, 0, 1280, 768};
+        scoped = std::make_unique<ScopedScreenMetrics>(metrics);
+    }
+    void TearDown() override
+    {
+        form.reset();
+        scoped.reset();
+    }
+
+    // Turns the wheel one notch down over the point of the widget.
+    void WheelDown(QWidget* over, QPoint at)
+    {
+        const QPointF global = over->mapToGlobal(QPointF(at));
+        QWheelEvent wheel(QPointF(at), global, QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(over, &wheel);
+    }
+
+    FixedScreenMetrics metrics;
+    std::unique_ptr<ScopedScreenMetrics> scoped;
+};
+
+TEST_F(WheelTest, ScrollsTheChannelListOnlyOverItsBox)
+{
+    MakeForm();
+    QScrollBar* bar = form->AdcIndividualParsLMDScrollBox->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    ASSERT_GT(bar->maximum(), 0);
+
+    // Over a channel panel: nothing moves, also not through the box behind it.
+    TKsn48AdcChannelFrame* panel = form->ChannelFrames[1];
+    WheelDown(panel, panel->rect().center());
+    WheelDown(panel->Value1LMDEdit, panel->Value1LMDEdit->rect().center());
+    // What the panel leaves unhandled reaches the box's visible area, which
+    // would scroll by itself.
+    QWidget* viewport = form->AdcIndividualParsLMDScrollBox->viewport();
+    WheelDown(viewport, panel->mapTo(viewport, panel->rect().center()));
+    EXPECT_EQ(bar->value(), 0);
+
+    // Over the box's ground left of the panels: one pixel down, focus in the box.
+    QWidget* ground = form->AdcIndividualParsLMDSimplePanel;
+    ASSERT_GT(form->ChannelFrames[0]->x(), 2);
+    WheelDown(ground, QPoint(1, 10));
+    EXPECT_EQ(bar->value(), 1);
+    EXPECT_TRUE(form->AdcIndividualParsLMDScrollBox->hasFocus());
+
+    // Elsewhere in the window the list stays where it is.
+    WheelDown(form->FindDeviceLMDButton, form->FindDeviceLMDButton->rect().center());
+    EXPECT_EQ(bar->value(), 1);
+}
+
+// --- settings commands and the context menu ---
+
+TEST_F(MainFormWindowTest, SaveIsDisabledForHalfASecondAndWhileAutomaticSaveIsOn)
+{
+    MakeForm();
+    QPushButton* save = form->SaveSettingsButton;
+    std::vector<bool> seenDuringSave;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { seenDuringSave.push_back(save->isEnabled()); });
+    probe.start(50);
+    const auto began = std::chrono::steady_clock::now();
+    save->click();
+    const auto took = std::chrono::steady_clock::now() - began;
+    probe.stop();
+    EXPECT_GE(took, 500ms);
+    ASSERT_FALSE(seenDuringSave.empty());
+    EXPECT_EQ(std::count(seenDuringSave.begin(), seenDuringSave.end(), true), 0);
+    EXPECT_TRUE(save->isEnabled());
+    EXPECT_TRUE(QFile::exists(SettingsPath()));
+
+    form->AutoSaveSettingsLMDCheckBox->click();
+    EXPECT_FALSE(save->isEnabled());
+    form->SaveCurrentSettingsClick();  // the menu's save keeps it disabled
+    EXPECT_FALSE(save->isEnabled());
+    form->AutoSaveSettingsLMDCheckBox->click();
+    EXPECT_TRUE(save->isEnabled());
+}
+
+TEST_F(MainFormWindowTest, TheMenuHoldsItsItemsAndPopsUpUntilSwitchedOff)
+{
+    MakeForm();
+    QStringList texts;
+    for (QAction* action : form->PopupMenu->actions()) {
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text() + QLatin1Char(' ')
+                                                                    + action->shortcut().toString());
+    }
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Перезагрузка Изделия Ctrl+R"), QStringLiteral("-"),
+                                  QStringLiteral("Сохранение штатных настроек Ctrl+D"),
+                                  QStringLiteral("Сохранение текущих настроек Ctrl+S"), QStringLiteral("-"),
+                                  QStringLiteral("О программе ... Ctrl+A"), QStringLiteral("-"),
+                                  QStringLiteral("Выход Ctrl+Q")}));
+    EXPECT_EQ(form->PopupMenu->defaultAction(), form->PopupMenu->actions().first());
+
+    emit form->customContextMenuRequested(QPoint(100, 100));
+    EXPECT_TRUE(form->PopupMenu->isVisible());
+    form->PopupMenu->hide();
+    form->SetPopupMenuAutoPopup(false);
+    emit form->customContextMenuRequested(QPoint(100, 100));
+    EXPECT_FALSE(form->PopupMenu->isVisible());
+}
+
+TEST_F(MainFormWindowTest, ShortcutsSaveAndExitWithThePopUpSwitchedOff)
+{
+    MakeForm();
+    form->SetPopupMenuAutoPopup(false);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+
+    QTest::keyClick(form.get(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_TRUE(QFile::exists(SettingsPath()));
+    EXPECT_TRUE(dialogs.Shown().empty());
+
+    QTest::keyClick(form.get(), Qt::Key_Q, Qt::ControlModifier);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    WaitLoop([&] { return form->Closing() || std::chrono::steady_clock::now() > deadline; });
+    EXPECT_TRUE(form->Closing());
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainFormWindowTest, DefaultSettingsCommandWritesTheFile)
+{
+    MakeForm();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form.get(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_TRUE(QFile::exists(SettingsPath()));
+}
+
+// --- operating system class ---
+
+TEST(OsVersionCode, ClassifiesTheKnownSystemsAndNothingElse)
+{
+    using WindowServices::OsPlatform;
+    const struct {
+        OsPlatform platform;
+        unsigned major;
+        unsigned minor;
+        int code;
+    } cases[] = {
+        {OsPlatform::Win32s, 3, 10, 1},     {OsPlatform::Windows9x, 4, 0, 2},
+        {OsPlatform::Windows9x, 4, 10, 3},  {OsPlatform::Windows9x, 4, 90, 3},
+        {OsPlatform::Windows9x, 3, 95, 0},  {OsPlatform::WindowsNt, 3, 51, 4},
+        {OsPlatform::WindowsNt, 4, 0, 4},   {OsPlatform::WindowsNt, 5, 0, 5},
+        {OsPlatform::WindowsNt, 5, 1, 6},   {OsPlatform::WindowsNt, 5, 2, 7},
+        {OsPlatform::WindowsNt, 5, 3, 0},   {OsPlatform::WindowsNt, 6, 0, 8},
+        {OsPlatform::WindowsNt, 6, 1, 9},   {OsPlatform::WindowsNt, 6, 2, 10},
+        {OsPlatform::WindowsNt, 6, 3, 10},  {OsPlatform::WindowsNt, 10, 0, 0},
+        {OsPlatform::Other, 6, 1, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WindowServices::ClassifyOsVersion(c.platform, c.major, c.minor), c.code)
+            << static_cast<int>(c.platform) << ' ' << c.major << '.' << c.minor;
+    }
+    EXPECT_EQ(WindowServices::GetOsVersionCode(), 0);
+    EXPECT_LT(WindowServices::GetOsVersionCode(), WindowServices::FlatCaptionOsCode);
+}
+
+}  // namespace
