@@ -11,4 +11,4 @@ $SUDO apt-get install -y --no-install-recommends \
   nlohmann-json3-dev libfftw3-dev \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils \
-  fonts-dejavu-core fonts-liberation netcat-openbsd
+  fonts-dejavu-core fonts-liberation locales

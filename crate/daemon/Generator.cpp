@@ -29,16 +29,16 @@ double SinOfPhase(uint64_t phase)
 {
     const auto& t = SineTable();
     const auto index = static_cast<std::size_t>(phase >> (64U - kTableBits));
-    const double frac = std::ldexp(static_cast<double>(phase << kTableBits >> 11U), -53);
+    const double frac = static_cast<double>(phase << kTableBits >> 11U) * 0x1.0p-53;
     return t[index] + (t[index + 1] - t[index]) * frac;
 }
 
 // Fraction of a turn as a 64-bit phase.
 uint64_t TurnToPhase(long double turns)
 {
-    long double frac = turns - std::floor(turns);
-    return static_cast<uint64_t>(std::ldexp(frac, 64) >= std::ldexp(1.0L, 64) ? 0.0L
-                                                                                : std::ldexp(frac, 64));
+    const long double scaled = std::ldexp(turns - std::floor(turns), 64);
+    // A fraction just below 1 can round up to a whole turn, which is phase 0.
+    return scaled >= std::ldexp(1.0L, 64) ? 0 : static_cast<uint64_t>(scaled);
 }
 
 uint64_t SplitMix(uint64_t x)
@@ -98,29 +98,36 @@ void Generator::Words(uint8_t mask, bool is24, uint64_t first, uint32_t count, u
     }
     const unsigned perSample = is24 ? 2U : 1U;
     const uint64_t perTick = uint64_t{n} * perSample;
-    uint64_t pos = first;
-    const uint64_t end = first + count;
+    uint64_t tick = first / perTick;
+    const auto within = static_cast<unsigned>(first % perTick);
+    unsigned slot = within / perSample;
+    unsigned skip = within % perSample;  // the stream may start inside a 24-bit pair
+    uint32_t left = count;
     uint32_t pair[2];
-    while (pos < end) {
-        const uint64_t tick = pos / perTick;
-        const auto slot = static_cast<unsigned>((pos % perTick) / perSample);
-        const unsigned ch = enabled[slot];
-        const raw::SensorStatus st = status_[ch];
-        int32_t code = 0;
-        if (st == raw::StatusOpen) {
-            code = is24 ? raw::kMax24 : raw::kMax20;  // an open input sits at the rail
-        } else if (st == raw::StatusOk) {
-            code = raw::ToCode(Sample(ch, tick), is24);
+    while (left > 0) {
+        for (; slot < n && left > 0; ++slot) {
+            const unsigned ch = enabled[slot];
+            const raw::SensorStatus st = status_[ch];
+            int32_t code = 0;
+            if (st == raw::StatusOpen) {
+                code = is24 ? raw::kMax24 : raw::kMax20;  // an open input sits at the rail
+            } else if (st == raw::StatusOk) {
+                code = raw::ToCode(Sample(ch, tick), is24);
+            }
+            if (!is24) {
+                *out++ = raw::Encode20(ch, st, code);
+                --left;
+                continue;
+            }
+            raw::Encode24(ch, st, code, pair);
+            for (unsigned part = skip; part < 2 && left > 0; ++part) {
+                *out++ = pair[part];
+                --left;
+            }
+            skip = 0;
         }
-        if (!is24) {
-            *out++ = raw::Encode20(ch, st, code);
-            ++pos;
-            continue;
-        }
-        raw::Encode24(ch, st, code, pair);
-        for (unsigned part = static_cast<unsigned>(pos % 2U); part < 2 && pos < end; ++part, ++pos) {
-            *out++ = pair[part];
-        }
+        slot = 0;
+        ++tick;
     }
 }
 

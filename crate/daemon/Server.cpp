@@ -35,22 +35,23 @@ constexpr double kBaseRate = 78125.0;
 
 }  // namespace
 
-class Session {
+// One connected client, served on its own thread.
+class Client {
 public:
-    Session(Server& server, int fd) : server_(server), fd_(fd), seed_(server.nextSeed_++) {}
-    ~Session()
+    Client(Server& server, int fd) : server_(server), fd_(fd), seed_(server.nextSeed_++) {}
+    ~Client()
     {
         if (thread_.joinable()) {
             thread_.join();
         }
         close(fd_);
     }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
 
     void Start() { thread_ = std::thread([this] { Loop(); }); }
 
-    // Ends the session from another thread: its socket is shut down and a
+    // Ends this connection from another thread: its socket is shut down and a
     // pending paced receive wakes up.
     void Interrupt()
     {
@@ -65,7 +66,7 @@ public:
     bool Done() const { return done_; }
 
 private:
-    using Handler = int (Session::*)(Reader&, Writer&);
+    using Handler = int (Client::*)(Reader&, Writer&);
 
     void Loop();
     void Release();
@@ -108,13 +109,13 @@ private:
     std::vector<uint32_t> words_;
 };
 
-void Session::Loop()
+void Client::Loop()
 {
     static constexpr Handler kHandlers[] = {
-        &Session::OnHello,      &Session::OnListCrates, &Session::OnCrateInfo,
-        &Session::OnCrateModules, &Session::OnModuleOpen, &Session::OnModuleClose,
-        &Session::OnSetAdc,     &Session::OnStart,      &Session::OnStop,
-        &Session::OnRecv,       &Session::OnControl};
+        &Client::OnHello,      &Client::OnListCrates, &Client::OnCrateInfo,
+        &Client::OnCrateModules, &Client::OnModuleOpen, &Client::OnModuleClose,
+        &Client::OnSetAdc,     &Client::OnStart,      &Client::OnStop,
+        &Client::OnRecv,       &Client::OnControl};
     static_assert(std::size(kHandlers) == static_cast<std::size_t>(Opcode::Count));
 
     proto::SocketTransport t(fd_);
@@ -175,7 +176,7 @@ void Session::Loop()
     done_ = true;
 }
 
-void Session::Release()
+void Client::Release()
 {
     if (open_) {
         std::lock_guard lock(server_.mutex_);
@@ -189,7 +190,7 @@ void Session::Release()
     configured_ = false;
 }
 
-const Crate* Session::FindCrate(const std::string& serial) const
+const Crate* Client::FindCrate(const std::string& serial) const
 {
     for (const auto& c : server_.population_.crates) {
         if (c.serial == serial) {
@@ -199,7 +200,7 @@ const Crate* Session::FindCrate(const std::string& serial) const
     return nullptr;
 }
 
-int Session::OnHello(Reader& in, Writer& out)
+int Client::OnHello(Reader& in, Writer& out)
 {
     const uint16_t version = in.U16();
     if (!in.AtEnd()) {
@@ -213,7 +214,7 @@ int Session::OnHello(Reader& in, Writer& out)
     return KSN_OK;
 }
 
-int Session::OnListCrates(Reader& in, Writer& out)
+int Client::OnListCrates(Reader& in, Writer& out)
 {
     if (!in.AtEnd()) {
         return KSN_ERR_PROTOCOL;
@@ -226,7 +227,7 @@ int Session::OnListCrates(Reader& in, Writer& out)
     return KSN_OK;
 }
 
-int Session::OnCrateInfo(Reader& in, Writer& out)
+int Client::OnCrateInfo(Reader& in, Writer& out)
 {
     const std::string serial = in.Text(proto::kSerialField);
     if (!in.AtEnd()) {
@@ -242,7 +243,7 @@ int Session::OnCrateInfo(Reader& in, Writer& out)
     return KSN_OK;
 }
 
-int Session::OnCrateModules(Reader& in, Writer& out)
+int Client::OnCrateModules(Reader& in, Writer& out)
 {
     const std::string serial = in.Text(proto::kSerialField);
     if (!in.AtEnd()) {
@@ -259,7 +260,7 @@ int Session::OnCrateModules(Reader& in, Writer& out)
     return KSN_OK;
 }
 
-int Session::OnModuleOpen(Reader& in, Writer& out)
+int Client::OnModuleOpen(Reader& in, Writer& out)
 {
     const std::string serial = in.Text(proto::kSerialField);
     const uint16_t slot = in.U16();
@@ -301,7 +302,7 @@ int Session::OnModuleOpen(Reader& in, Writer& out)
     return KSN_OK;
 }
 
-int Session::OnModuleClose(Reader& in, Writer&)
+int Client::OnModuleClose(Reader& in, Writer&)
 {
     if (!in.AtEnd()) {
         return KSN_ERR_PROTOCOL;
@@ -313,7 +314,7 @@ int Session::OnModuleClose(Reader& in, Writer&)
     return KSN_OK;
 }
 
-int Session::OnSetAdc(Reader& in, Writer&)
+int Client::OnSetAdc(Reader& in, Writer&)
 {
     const uint8_t mask = in.U8();
     const uint8_t rate = in.U8();
@@ -338,7 +339,7 @@ int Session::OnSetAdc(Reader& in, Writer&)
     return KSN_OK;
 }
 
-int Session::OnStart(Reader& in, Writer&)
+int Client::OnStart(Reader& in, Writer&)
 {
     if (!in.AtEnd()) {
         return KSN_ERR_PROTOCOL;
@@ -361,7 +362,7 @@ int Session::OnStart(Reader& in, Writer&)
     return KSN_OK;
 }
 
-int Session::OnStop(Reader& in, Writer&)
+int Client::OnStop(Reader& in, Writer&)
 {
     if (!in.AtEnd()) {
         return KSN_ERR_PROTOCOL;
@@ -376,7 +377,7 @@ int Session::OnStop(Reader& in, Writer&)
     return KSN_OK;
 }
 
-int Session::OnRecv(Reader& in, Writer& out)
+int Client::OnRecv(Reader& in, Writer& out)
 {
     const uint32_t count = in.U32();
     const uint32_t timeoutMs = in.U32();
@@ -437,23 +438,16 @@ int Session::OnRecv(Reader& in, Writer& out)
     generator_.Words(mask_, is24_, position_, n, words_.data());
     position_ += n;
     out.U32(n);
-    std::vector<uint8_t> bytes(std::size_t{n} * 4U);
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t w = words_[i];
-        bytes[4 * i] = static_cast<uint8_t>(w);
-        bytes[4 * i + 1] = static_cast<uint8_t>(w >> 8U);
-        bytes[4 * i + 2] = static_cast<uint8_t>(w >> 16U);
-        bytes[4 * i + 3] = static_cast<uint8_t>(w >> 24U);
-    }
-    out.Bytes(bytes.data(), bytes.size());
+    out.Words(words_.data(), n);
     return KSN_OK;
 }
 
-int Session::OnControl(Reader& in, Writer& out)
+int Client::OnControl(Reader& in, Writer& out)
 {
-    const std::size_t n = in.Remaining();
-    const uint8_t* p = in.Take(n);
-    std::string text(reinterpret_cast<const char*>(p ? p : reinterpret_cast<const uint8_t*>("")), n);
+    std::string text(in.Remaining(), '\0');
+    if (!text.empty()) {
+        std::memcpy(text.data(), in.Take(text.size()), text.size());
+    }
     int status = KSN_OK;
     json reply;
     json request = json::parse(text, nullptr, false);
@@ -476,7 +470,7 @@ int Session::OnControl(Reader& in, Writer& out)
     return status;
 }
 
-json Session::Control(const json& request, int& status)
+json Client::Control(const json& request, int& status)
 {
     const std::string cmd = request.value("cmd", "");
     std::lock_guard lock(server_.mutex_);
@@ -561,10 +555,10 @@ Server::Server(Population population, ServerOptions options)
 
 Server::~Server()
 {
-    for (auto& s : sessions_) {
+    for (auto& s : clients_) {
         s->Interrupt();
     }
-    sessions_.clear();
+    clients_.clear();
     if (listenFd_ >= 0) {
         close(listenFd_);
     }
@@ -601,9 +595,9 @@ void Server::Listen()
 
 void Server::Reap(bool all)
 {
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
+    for (auto it = clients_.begin(); it != clients_.end();) {
         if (all || (*it)->Done()) {
-            it = sessions_.erase(it);
+            it = clients_.erase(it);
         } else {
             ++it;
         }
@@ -629,11 +623,11 @@ void Server::Run(int wakeFd)
             }
             const int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            sessions_.push_back(std::make_unique<Session>(*this, fd));
-            sessions_.back()->Start();
+            clients_.push_back(std::make_unique<Client>(*this, fd));
+            clients_.back()->Start();
         }
     }
-    for (auto& s : sessions_) {
+    for (auto& s : clients_) {
         s->Interrupt();
     }
     Reap(true);

@@ -21,7 +21,7 @@ struct ServerOptions {
     bool fast = false;      // no real-time pacing
 };
 
-class Session;
+class Client;
 
 class Server {
 public:
@@ -35,15 +35,15 @@ public:
     uint16_t Port() const { return port_; }
 
     // Serves until wakeFd becomes readable (a signal), then ends every
-    // session and returns.
+    // client connection and returns.
     void Run(int wakeFd);
 
 private:
-    friend class Session;
+    friend class Client;
 
     // Faults and ownership of one KSN48 module, guarded by mutex_.
     struct ModuleState {
-        Session* owner = nullptr;
+        Client* owner = nullptr;
         bool refuse = false;
         bool stall = false;
         int64_t limit = -1;      // words per receive at most; -1 no limit
@@ -59,7 +59,7 @@ private:
     uint16_t port_ = 0;
     std::mutex mutex_;
     std::vector<std::array<ModuleState, kSlots>> modules_;
-    std::list<std::unique_ptr<Session>> sessions_;
+    std::list<std::unique_ptr<Client>> clients_;
     std::atomic<uint64_t> nextSeed_{1};
 };
 

@@ -62,7 +62,9 @@ KSN48_API int KSN48_Init(Ksn48Handle* h);
 /* Opens the KSN48 module in slot (1..16) of the crate crateSerial at the
    crate server address:port (address as a 32-bit number, 0x7F000001 for
    127.0.0.1; the environment variable KSN_CRATE_PORT, when set, replaces
-   the port). Fills ModuleName, ModuleSerial and FirmwareVersion.
+   the port). Fills ModuleName, ModuleSerial and FirmwareVersion. A zeroed
+   or closed handle may be opened without KSN48_Init; the configuration
+   fields are kept. On failure the handle stays closed.
    Returns 0, KSN_ERR_INVALID_ARGUMENT, KSN_ERR_STATE (already open),
    KSN_ERR_CONNECT, KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_VERSION,
    KSN_ERR_CONNECTION_LOST, KSN_ERR_NOT_FOUND, KSN_ERR_NOT_MODULE,
@@ -95,11 +97,15 @@ KSN48_API int KSN48_Start(Ksn48Handle* h);
 KSN48_API int KSN48_Stop(Ksn48Handle* h);
 
 /* Receives up to count raw 32-bit words of the running acquisition into
-   words. marks must be null (time marks are not supported). Waits at most
-   timeoutMs for the words. Returns the number of words received (count,
-   unless the server delivered fewer), or KSN_ERR_INVALID_ARGUMENT,
-   KSN_ERR_NOT_OPEN, KSN_ERR_STATE (not running), KSN_ERR_TIMEOUT,
-   KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST. */
+   words (format: crate/README.md). marks must be null (time marks are not
+   supported). Waits at most timeoutMs (plus at most 100 ms) for the words.
+   Returns the number of words received: count, or fewer when the server
+   delivered fewer or only some were due by the timeout; or
+   KSN_ERR_INVALID_ARGUMENT, KSN_ERR_NOT_OPEN, KSN_ERR_STATE (not running),
+   KSN_ERR_TIMEOUT (none by the timeout), KSN_ERR_PROTOCOL or
+   KSN_ERR_CONNECTION_LOST. After a malformed reply, a lost connection or a
+   reply cut off by the timeout, every later call on the handle returns
+   KSN_ERR_CONNECTION_LOST until it is closed. */
 KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks,
                          uint32_t count, uint32_t timeoutMs);
 
@@ -108,9 +114,12 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks,
    are interleaved over the enabled channels in channel order. status
    receives one word per enabled channel, in that order: 0 valid, 1 short
    circuit, 2 open circuit. flags: KSN48_FLAG_CONVERT, optionally with
-   KSN48_FLAG_PHASE_CORRECTION. Returns 0, KSN_ERR_INVALID_ARGUMENT or
-   KSN_ERR_BAD_DATA (a word's channel tag or format does not match the
-   configuration). */
+   KSN48_FLAG_PHASE_CORRECTION. The words must begin at the start of an
+   acquisition (first enabled channel first) and follow the configuration
+   last applied by KSN48_SetADC. Returns 0, KSN_ERR_INVALID_ARGUMENT (null
+   pointer, other flags, no whole sample), KSN_ERR_STATE (no configuration
+   applied) or KSN_ERR_BAD_DATA (a word's channel tag, format or reserved
+   bits do not match; *size is then 0). */
 KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
                                 uint32_t* size, uint32_t flags, int32_t status[8]);
 

@@ -48,15 +48,21 @@ typedef struct KsnCrateInfo {
 KSN_API int KSN_Init(KsnCrateLink* link);
 
 /* Connects to the crate server; when CrateSerial is not empty, also selects
-   that crate. Returns 0, KSN_ERR_INVALID_ARGUMENT, KSN_ERR_NOT_INITIALIZED,
-   KSN_ERR_CONNECT, KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_VERSION,
-   KSN_ERR_CONNECTION_LOST or KSN_ERR_NOT_FOUND (no crate of that serial). */
+   that crate. Channel must be 0. Returns 0, KSN_ERR_INVALID_ARGUMENT
+   (Channel not 0, CrateSerial without terminator), KSN_ERR_NOT_INITIALIZED,
+   KSN_ERR_STATE (already open), KSN_ERR_CONNECT (refused: at once),
+   KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_VERSION,
+   KSN_ERR_CONNECTION_LOST or KSN_ERR_NOT_FOUND (no crate of that serial).
+   On failure the link stays closed. */
 KSN_API int KSN_Open(KsnCrateLink* link);
 
 /* Fills list with the serials of the crates the server reports, in the
    server's order, each zero-terminated; entries after the last are zeroed.
-   Returns 0, KSN_ERR_INVALID_ARGUMENT, KSN_ERR_NOT_OPEN, KSN_ERR_TIMEOUT,
-   KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST. */
+   list is left untouched on failure. Returns 0, KSN_ERR_INVALID_ARGUMENT,
+   KSN_ERR_NOT_INITIALIZED, KSN_ERR_NOT_OPEN, KSN_ERR_TIMEOUT,
+   KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST. After a timeout, a malformed
+   reply or a lost connection the link reports KSN_ERR_CONNECTION_LOST
+   until it is closed and opened again. */
 KSN_API int KSN_GetCrates(KsnCrateLink* link, char list[KSN_MAX_CRATES][KSN_SERIAL_SIZE]);
 
 /* Information on the crate selected by KSN_Open. Returns as KSN_GetCrates;
@@ -68,7 +74,9 @@ KSN_API int KSN_GetCrateInfo(KsnCrateLink* link, KsnCrateInfo* info);
    KSN_GetCrateInfo. */
 KSN_API int KSN_GetCrateModules(KsnCrateLink* link, uint16_t ids[KSN_SLOT_COUNT]);
 
-/* Closes the connection, if any. Returns 0, or KSN_ERR_INVALID_ARGUMENT. */
+/* Closes the connection, if any. Returns 0, KSN_ERR_INVALID_ARGUMENT or
+   KSN_ERR_NOT_INITIALIZED (the record was never prepared: nothing is
+   touched). */
 KSN_API int KSN_Close(KsnCrateLink* link);
 
 #ifdef __cplusplus

@@ -83,7 +83,11 @@ int CheckOpen(Ksn48Handle* h)
 int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Message& reply,
             ksn::proto::Deadline deadline)
 {
-    const int r = ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline);
+    bool broken = false;
+    const int r = ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline, &broken);
+    if (broken) {
+        DropSocket(h);  // the rest of that reply would still arrive
+    }
     return Broken(h, r);
 }
 
@@ -311,12 +315,7 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
         if (!in.ok() || n > ask || in.Remaining() != std::size_t{n} * 4U) {
             return Broken(h, KSN_ERR_PROTOCOL);
         }
-        const uint8_t* p = in.Take(std::size_t{n} * 4U);
-        for (uint32_t i = 0; i < n; ++i, p += 4) {
-            words[received + i] = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8U) |
-                                  (static_cast<uint32_t>(p[2]) << 16U) |
-                                  (static_cast<uint32_t>(p[3]) << 24U);
-        }
+        in.Words(words + received, n);
         received += n;
         if (n < ask) {
             break;  // the server delivered fewer: report what came
@@ -357,8 +356,9 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
     }
     *size = 0;
     uint32_t seen[KSN48_CHANNEL_COUNT] = {};
+    unsigned k = n - 1;  // position of sample i among the enabled channels
     for (uint32_t i = 0; i < out; ++i) {
-        const unsigned k = i % n;
+        k = k + 1 == n ? 0 : k + 1;
         const unsigned ch = enabled[k];
         int32_t code = 0;
         uint32_t st = 0;
@@ -392,8 +392,8 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
         }
         samples[i] = ksn::raw::ToVolts(code, is24);
     }
-    for (unsigned k = 0; k < n; ++k) {
-        status[k] = static_cast<int32_t>(seen[k]);
+    for (unsigned j = 0; j < n; ++j) {
+        status[j] = static_cast<int32_t>(seen[j]);
     }
     *size = out;
     return KSN_OK;

@@ -20,12 +20,13 @@ constexpr uint8_t kOpen = 1;
 constexpr uint32_t kConnectTimeoutMs = 2000;
 constexpr uint32_t kRequestTimeoutMs = 3000;
 
-// Drops a connection whose stream can no longer be trusted; later calls
-// then report the loss instead of reading a half-consumed reply.
+// Drops a connection whose stream can no longer be trusted (a reply may
+// still be on its way after a timeout); later calls then report the loss
+// instead of reading a half-consumed or stale reply.
 int Broken(KsnCrateLink* link, int result)
 {
     if (result == KSN_ERR_CONNECTION_LOST || result == KSN_ERR_PROTOCOL ||
-        result == KSN_ERR_VERSION) {
+        result == KSN_ERR_VERSION || result == KSN_ERR_TIMEOUT) {
         if (link->Socket >= 0) {
             close(link->Socket);
         }

@@ -1,6 +1,7 @@
 #include "Protocol.h"
 
 #include <arpa/inet.h>
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -157,6 +158,37 @@ void Writer::Bytes(const void* data, std::size_t n)
     out_.insert(out_.end(), p, p + n);
 }
 
+void Writer::Words(const uint32_t* words, std::size_t n)
+{
+    const std::size_t at = out_.size();
+    out_.resize(at + n * 4U);
+    uint8_t* p = out_.data() + at;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, words, n * 4U);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            Put32(p + 4 * i, words[i]);
+        }
+    }
+}
+
+bool Reader::Words(uint32_t* out, std::size_t n)
+{
+    if (n > Remaining() / 4U) {
+        ok_ = false;
+        return false;
+    }
+    const uint8_t* p = Take(n * 4U);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, p, n * 4U);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = Get32(p + 4 * i);
+        }
+    }
+    return true;
+}
+
 const uint8_t* Reader::Take(std::size_t n)
 {
     if (!ok_ || size_ - pos_ < n) {
@@ -280,10 +312,22 @@ int SendMessage(Transport& t, const Header& h, const std::vector<uint8_t>& paylo
     return r;
 }
 
-int ReceiveMessage(Transport& t, Message& m, Deadline deadline)
+int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial)
 {
+    if (partial) {
+        *partial = false;
+    }
     uint8_t head[kHeaderSize];
-    int r = t.Read(head, sizeof head, deadline);
+    // Timing out before the first byte leaves the stream intact; after it,
+    // the rest of that message would still be on its way.
+    int r = t.Read(head, 1, deadline);
+    if (r != KSN_OK) {
+        return r;
+    }
+    if (partial) {
+        *partial = true;
+    }
+    r = t.Read(head + 1, sizeof head - 1, deadline);
     if (r != KSN_OK) {
         return r;
     }
@@ -295,6 +339,9 @@ int ReceiveMessage(Transport& t, Message& m, Deadline deadline)
     m.payload.resize(m.header.payloadLength);
     if (m.header.payloadLength > 0) {
         r = t.Read(m.payload.data(), m.payload.size(), deadline);
+    }
+    if (r == KSN_OK && partial) {
+        *partial = false;
     }
     return r;
 }
@@ -332,8 +379,11 @@ int ConnectTo(uint32_t address, uint16_t port, uint32_t timeoutMs)
 }
 
 int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-         Message& reply, Deadline deadline)
+         Message& reply, Deadline deadline, bool* broken)
 {
+    if (broken) {
+        *broken = false;
+    }
     if (fd < 0) {
         return KSN_ERR_CONNECTION_LOST;
     }
@@ -346,7 +396,7 @@ int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>&
         return r;
     }
     for (;;) {
-        r = ReceiveMessage(t, reply, deadline);
+        r = ReceiveMessage(t, reply, deadline, broken);
         if (r != KSN_OK) {
             return r;
         }
@@ -363,9 +413,9 @@ int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>&
 }
 
 int CallChecked(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-                Message& reply, Deadline deadline)
+                Message& reply, Deadline deadline, bool* broken)
 {
-    const int r = Call(fd, nextRequestId, op, payload, reply, deadline);
+    const int r = Call(fd, nextRequestId, op, payload, reply, deadline, broken);
     if (r != KSN_OK) {
         return r;
     }

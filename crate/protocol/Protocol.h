@@ -66,6 +66,8 @@ public:
     // Text in a fixed field of n bytes, zero-padded; cut to n - 1 characters.
     void Text(std::string_view text, std::size_t n);
     void Bytes(const void* data, std::size_t n);
+    // n 32-bit words, each little-endian.
+    void Words(const uint32_t* words, std::size_t n);
 
 private:
     std::vector<uint8_t>& out_;
@@ -83,6 +85,8 @@ public:
     // A fixed field of n bytes that must hold a zero terminator.
     std::string Text(std::size_t n);
     const uint8_t* Take(std::size_t n);
+    // n little-endian 32-bit words into out; false (and !ok()) if they are not there.
+    bool Words(uint32_t* out, std::size_t n);
     bool ok() const { return ok_; }
     bool AtEnd() const { return ok_ && pos_ == size_; }
     std::size_t Remaining() const { return ok_ ? size_ - pos_ : 0; }
@@ -128,8 +132,9 @@ int SendMessage(Transport& t, const Header& h, const std::vector<uint8_t>& paylo
                 Deadline deadline);
 
 // Reads one message; a header that fails CheckHeader gives its error and the
-// stream can no longer be trusted.
-int ReceiveMessage(Transport& t, Message& m, Deadline deadline);
+// stream can no longer be trusted. *partial (when given) tells whether a
+// failure left part of a message read.
+int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial = nullptr);
 
 // Connects to address:port (host order) with a timeout. Returns a
 // non-blocking socket, or a negative KsnError (KSN_ERR_CONNECT,
@@ -139,13 +144,15 @@ int ConnectTo(uint32_t address, uint16_t port, uint32_t timeoutMs);
 // One request and its reply on a client connection. Replies to older
 // requests (left over after a timeout) are skipped. Returns the transport
 // result or KSN_ERR_PROTOCOL; the reply's own status is in reply.header.
+// *broken (when given) is set when a timeout struck in the middle of a
+// reply, so that the connection cannot be used any more.
 int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-         Message& reply, Deadline deadline);
+         Message& reply, Deadline deadline, bool* broken = nullptr);
 
 // Call, then the reply's status; with KSN_ERR_PROTOCOL for a reply whose
 // status is positive or unknown.
 int CallChecked(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-                Message& reply, Deadline deadline);
+                Message& reply, Deadline deadline, bool* broken = nullptr);
 
 // Hello exchange right after connecting. KSN_OK or a negative KsnError.
 int Handshake(int fd, uint32_t& nextRequestId, Deadline deadline);

@@ -36,14 +36,15 @@ constexpr int32_t kMax24 = (1 << 23) - 1;
 inline int32_t ToCode(double volts, bool is24)
 {
     const int32_t max = is24 ? kMax24 : kMax20;
-    const double scaled = std::nearbyint(volts / kFullScaleVolts * (static_cast<double>(max) + 1.0));
-    if (!(scaled < max)) {  // also catches NaN
-        return std::isnan(scaled) ? 0 : max;
+    const double x = volts * ((static_cast<double>(max) + 1.0) / kFullScaleVolts);
+    if (!(x < max)) {  // also catches NaN
+        return std::isnan(x) ? 0 : max;
     }
-    if (scaled < -max - 1) {
+    if (x <= -max - 1) {
         return -max - 1;
     }
-    return static_cast<int32_t>(scaled);
+    // Round half away from zero without a library call.
+    return x >= 0 ? static_cast<int32_t>(x + 0.5) : -static_cast<int32_t>(-x + 0.5);
 }
 
 inline double ToVolts(int32_t code, bool is24)

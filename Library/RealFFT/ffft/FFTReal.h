@@ -1,0 +1,99 @@
+#pragma once
+
+#include "DynArray.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace ffft {
+
+// Stop request shared with the thread that runs the transform; the transform
+// only reads it.
+using StopFlag = std::atomic<bool>;
+
+// True when x is a positive power of two (x equals its lowest set bit).
+constexpr bool FFTReal_is_pow2(long x) noexcept
+{
+    return x > 0 && (x & -x) == x;
+}
+
+// Forward real FFT, radix 2, decimation in time, double precision.
+//
+// Output layout for X_k = sum x_n exp(-j 2 pi k n / N), not normalised:
+//   f[k]       =  Re X_k   for k = 0 .. N/2
+//   f[N/2 + k] = -Im X_k   for k = 1 .. N/2 - 1
+//
+// Tables and the work buffer are built once in the constructor; a transform
+// allocates nothing. The stop flag is checked after every pass over a block
+// (passes that run together in one sweep count as one); once it is set the
+// transform returns and its output is to be discarded. A flag already set
+// when the call starts ends it right after passes 1 and 2.
+class FFTReal {
+public:
+    static constexpr int MAX_BIT_DEPTH = 30;
+    static constexpr int TRIGO_BD_LIMIT = 12;
+
+    // Throws std::invalid_argument unless length is a power of two up to
+    // 2^MAX_BIT_DEPTH.
+    explicit FFTReal(long length, const StopFlag* stop = nullptr);
+
+    FFTReal(const FFTReal&) = delete;
+    FFTReal& operator=(const FFTReal&) = delete;
+
+    long get_length() const noexcept { return _length; }
+    int get_nbr_bits() const noexcept { return _nbr_bits; }
+    const StopFlag* stop_flag() const noexcept { return _stop; }
+
+    // x: N input values, f: N output values. Both must be present, distinct
+    // and not the work buffer (std::invalid_argument otherwise).
+    void forward_transform(const double* x, double* f);
+
+    // N doubles of scratch space; the next transform overwrites it.
+    double* use_buffer() noexcept { return _buffer.data(); }
+
+private:
+    struct Oscillator {
+        double cos = 1.0;
+        double sin = 0.0;
+        double step_cos = 1.0;
+        double step_sin = 0.0;
+    };
+
+    bool stop_requested() const noexcept
+    {
+        return _stop != nullptr && _stop->load(std::memory_order_relaxed);
+    }
+
+    void init_br_lut();
+    void init_trigo_lut();
+    void init_trigo_osc();
+
+    // Depth-first over the passes: a block of 2^bits values is finished
+    // (every pass whose butterflies stay inside it) before the next block is
+    // started, so that the early passes run in cache. Every value goes
+    // through the same operations as in a pass-by-pass order, so the results
+    // are identical. Returns false on stop.
+    // x is the input, or with `permuted` the input already in bit-reversed
+    // order (then it is d1).
+    bool transform_block(const double* x, bool permuted, double* d0, double* d1, long offset,
+                         int bits);
+    bool transform_leaf(const double* x, bool permuted, double* d0, double* d1, long offset,
+                        int bits);
+    void bit_reverse_copy(const double* x, double* y) const;
+
+    void pass_1_2(const double* x, double* d, long offset, long count) const;
+    static void pass_3(const double* s, double* d, long offset, long count);
+    void pass_table(int p, const double* s, double* d, long offset, long count) const;
+    void pass_oscillator(int p, const double* s, double* d, long offset, long count) const;
+    void pass_any(int p, double* d0, double* d1, long offset, long count) const;
+
+    std::int32_t _length = 0;
+    std::int32_t _nbr_bits = 0;
+    DynArray<std::int32_t> _br_lut;
+    DynArray<double> _trigo_lut;
+    DynArray<double> _buffer;
+    DynArray<Oscillator> _trigo_osc;
+    const StopFlag* _stop = nullptr;
+};
+
+} // namespace ffft

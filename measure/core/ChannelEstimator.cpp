@@ -1,0 +1,153 @@
+#include "ChannelEstimator.h"
+
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+
+namespace measure {
+
+CalcMethod CalcMethodFromText(std::string_view text) noexcept
+{
+    return text == CalcMethodFftText ? CalcMethod::Fft : CalcMethod::Sum;
+}
+
+AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept
+{
+    return text == AmplitudeTypeRmsText ? AmplitudeType::Rms : AmplitudeType::Amp;
+}
+
+ChannelEstimator::ChannelEstimator(CalcMethod method, AmplitudeType amplitude,
+                                   std::uint32_t length, double adcRate, const StopFlag* stop)
+    : method_(method), amplitude_(amplitude), length_(length), adcRate_(adcRate), stop_(stop)
+{
+    if (length == 0) {
+        throw std::invalid_argument("ChannelEstimator: frame length is 0");
+    }
+    if (!(adcRate > 0.0) || !std::isfinite(adcRate)) {
+        throw std::invalid_argument("ChannelEstimator: ADC rate " + std::to_string(adcRate) +
+                                    " is not a positive number");
+    }
+    if (method == CalcMethod::Fft) {
+        if (!ffft::FFTReal_is_pow2(static_cast<long>(length))) {
+            throw std::invalid_argument("ChannelEstimator: frame length " +
+                                        std::to_string(length) + " is not a power of two");
+        }
+        analyzer_ = std::make_unique<SpectrumAnalyzer>(length, stop);
+    }
+}
+
+bool ChannelEstimator::BuildWindow(double* window)
+{
+    windowReady_ = false;
+    if (window == nullptr) {
+        return false;
+    }
+    if (analyzer_) {
+        if (!analyzer_->BuildWindow(window, MeasurementWindowType) || Stopped()) {
+            return false;
+        }
+        windowSum_ = analyzer_->WindowSum();
+        windowMeanSquare_ = analyzer_->WindowMeanSquare();
+    } else {
+        if (!measure::BuildWindow(sumWindow_, MeasurementWindowType, window, length_, stop_) ||
+            Stopped()) {
+            return false;
+        }
+        windowSum_ = measure::WindowSum(sumWindow_, length_);
+        windowMeanSquare_ = measure::WindowMeanSquare(sumWindow_);
+    }
+    windowReady_ = true;
+    return true;
+}
+
+ChannelEstimate ChannelEstimator::Estimate(const EstimateBuffers& buffers)
+{
+    if (!windowReady_ || buffers.Samples == nullptr || buffers.Window == nullptr) {
+        return {};
+    }
+    if (Stopped()) {
+        return {EstimateOutcome::Stopped};
+    }
+    return method_ == CalcMethod::Fft ? EstimateFft(buffers) : EstimateSum(buffers);
+}
+
+double ChannelEstimator::ScaleVoltage(double rms) const noexcept
+{
+    return amplitude_ == AmplitudeType::Rms ? rms : rms * std::numbers::sqrt2;
+}
+
+ChannelEstimate ChannelEstimator::EstimateSum(const EstimateBuffers& buffers) const
+{
+    ChannelEstimate result;
+    result.Voltage = ScaleVoltage(WindowedRms(buffers.Samples, buffers.Window, length_, windowSum_));
+    result.Outcome = EstimateOutcome::Ok;
+    return result;
+}
+
+ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
+{
+    if (buffers.Spectrum == nullptr || buffers.Amplitudes == nullptr ||
+        buffers.Phases == nullptr) {
+        return {};
+    }
+    SpectrumAnalyzer& analyzer = *analyzer_;
+    analyzer.ApplyWindow(buffers.Samples, buffers.Window);
+    if (!analyzer.Transform(buffers.Samples, buffers.Spectrum)) {
+        return {};
+    }
+    if (Stopped()) {
+        return {EstimateOutcome::Stopped};
+    }
+    analyzer.AmplitudeSpectrum(buffers.Spectrum, buffers.Amplitudes);
+    analyzer.PhaseSpectrum(buffers.Spectrum, buffers.Phases);
+    if (Stopped()) {
+        return {EstimateOutcome::Stopped};
+    }
+
+    const long peak = analyzer.FindPeak(buffers.Amplitudes);
+    const long width = analyzer.PeakHalfWidth();
+    const long half = length_ / 2;
+    // Power in the band [peak - H, peak + H - 1], bins above H and below N/2.
+    long double power = 0.0L;
+    long double moment = 0.0L;
+    if (peak >= 0) {
+        for (long k = peak - width; k <= peak + width - 1; ++k) {
+            if (k <= width || k >= half) {
+                continue;
+            }
+            const auto a = static_cast<long double>(buffers.Amplitudes[k]);
+            const long double q = a * a * 0.5L;
+            power += q;
+            moment += static_cast<long double>(k) * q;
+        }
+    }
+    const long double ratio = power / static_cast<long double>(windowMeanSquare_);
+    if (!(ratio > 0.0L) || !std::isfinite(static_cast<double>(ratio))) {
+        return {EstimateOutcome::NoSignal};
+    }
+
+    ChannelEstimate result;
+    const long double centre = moment / power;
+    result.Frequency =
+        static_cast<double>(centre * static_cast<long double>(adcRate_) / length_);
+    result.Voltage = ScaleVoltage(static_cast<double>(std::sqrt(ratio)));
+
+    // The spectrum's phase falls by 180 degrees per bin over the window's main
+    // lobe; interpolate from the bin below the centre.
+    const long k0 = static_cast<long>(std::floor(centre));
+    const long double toDegrees = 180.0L / std::numbers::pi_v<long double>;
+    const long double p0 = static_cast<long double>(buffers.Phases[k0]) * toDegrees;
+    const long double p1 = static_cast<long double>(buffers.Phases[k0 + 1]) * toDegrees;
+    long double phase = p0 + std::fabs(p1 - p0) * (centre - static_cast<long double>(k0));
+    if (phase < -180.0L) {
+        phase += 360.0L;
+    } else if (phase > 180.0L) {
+        phase -= 360.0L;
+    }
+    result.Phase = static_cast<double>(phase);
+    result.Outcome = EstimateOutcome::Ok;
+    return result;
+}
+
+} // namespace measure
