@@ -129,19 +129,24 @@ void MeasurementCycle::PrepareMeasurement()
         return;
     }
     host_.Pause(PauseAfterStepMs);
+    PrepareBuffers();
+}
+
+bool MeasurementCycle::PrepareBuffers()
+{
     if (!Allocate()) {
-        return;
+        return false;
     }
     const StopFlag* stop = &terminated_;
     estimator_ = std::make_unique<ChannelEstimator>(
         CalcMethodFromText(Settings.CalcMethod), AmplitudeTypeFromText(Settings.AmplitudeType),
         SamplesPerChannel, AdcRate, stop);
-    estimator_->BuildWindow(window_.get());
-    if (ShouldStop()) {
-        return;
+    if (!estimator_->BuildWindow(window_.get()) || ShouldStop()) {
+        return false;
     }
     WindowSum = estimator_->WindowSum();
     WindowMeanSquare = estimator_->WindowMeanSquare();
+    return true;
 }
 
 std::uint32_t MeasurementCycle::WordsPerFrame() const noexcept
@@ -271,6 +276,11 @@ void MeasurementCycle::ConfigureAdc()
         return;
     }
 
+    SizeFrame();
+}
+
+void MeasurementCycle::SizeFrame()
+{
     ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * AdcRate * ActiveChannelCount);
     if (CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft) {
         SamplesPerChannel = FftFrameLength(Settings.MaxAcquisitionTime, AdcRate, ActiveChannelCount);
@@ -353,24 +363,32 @@ void MeasurementCycle::FrameLoop()
         if (!AcquireFrame(rcvBuffer_.get(), WordsPerFrame()) || Terminated()) {
             break;
         }
-        if (!ConvertFrame(rcvBuffer_.get(), data_.get(), WordsPerFrame())) {
-            Show(MeasurementText::ConvertBad);
-            break;
-        }
-        if (Terminated()) {
-            break;
-        }
-        Voltage.fill(0.0);
-        Frequency.fill(0.0);
-        Phase.fill(0.0);
-        EstimateChannels();
-        if (!ShouldStop()) {
+        if (ProcessFrame() && !ShouldStop()) {
             host_.Synchronize([this] { host_.ShowResults(*this); });
             ++framesShown_;
             host_.Pause(PauseMs);
             host_.Synchronize([this] { host_.ShowChannelLeds(*this); });
         }
     }
+}
+
+bool MeasurementCycle::ProcessFrame()
+{
+    if (!ConvertFrame(rcvBuffer_.get(), data_.get(), WordsPerFrame())) {
+        Show(MeasurementText::ConvertBad);
+        return false;
+    }
+    if (Terminated()) {
+        return false;
+    }
+    Voltage.fill(0.0);
+    Frequency.fill(0.0);
+    Phase.fill(0.0);
+    if (Terminated()) {
+        return false;
+    }
+    EstimateChannels();
+    return true;
 }
 
 void MeasurementCycle::EstimateChannels()

@@ -95,7 +95,18 @@ public:
     void ShowMeasurementStarted();
     void ConfigureAdc();
     void ShowMeasurementStopped();
+    // Frame length and receive block from AdcRate, ActiveChannelCount and
+    // Settings (the end of ConfigureAdc).
+    void SizeFrame();
+    // Allocates the buffers and builds the window for the sized frame; false
+    // after a message or when stopped.
+    bool PrepareBuffers();
     bool AcquireFrame(std::uint32_t* buffer, std::uint32_t total);
+    // Converts the frame in RcvBuffer() and estimates every enabled channel
+    // with a valid status; false after a message or when stopped.
+    bool ProcessFrame();
+    std::uint32_t* RcvBuffer() noexcept { return rcvBuffer_.get(); }
+    std::uint32_t WordsPerFrame() const noexcept;
     bool ConvertFrame(const std::uint32_t* source, double* destination, std::uint32_t words);
     // Frees the buffers and the estimator; safe to call again.
     void FreeBuffers() noexcept;
@@ -143,7 +154,6 @@ private:
     void EstimateChannels();
     bool Allocate();
     void StopAtEnd();
-    std::uint32_t WordsPerFrame() const noexcept;
 
     MeasurementHost& host_;
     Ksn48Handle& handle_;
