@@ -146,7 +146,85 @@ bool MeasurementCycle::PrepareBuffers()
     }
     WindowSum = estimator_->WindowSum();
     WindowMeanSquare = estimator_->WindowMeanSquare();
+    lanes_[0] = Lane{dataPerChannel_.get(),
+                     {dataPerChannel_.get(), window_.get(), fftAdcDataPerChannel_.get(),
+                      amplitudeSpectr_.get(), phaseSpectr_.get()},
+                     estimator_.get(), 0, false};
+    return ActiveChannelCount < 2 || StartHelper();
+}
+
+bool MeasurementCycle::StartHelper()
+{
+    // The second lane's buffers; the window is shared (read only).
+    const std::uint64_t n = SamplesPerChannel;
+    const bool fft = CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft;
+    if (!(helperSamples_ = TryAllocate<double>(n + SpareElements))) {
+        Show(MeasurementText::NoDataPerChannel);
+        return false;
+    }
+    if (fft) {
+        if (!(helperSpectrum_ = TryAllocate<double>(n + SpareElements))) {
+            Show(MeasurementText::NoFftData);
+            return false;
+        }
+        if (!(helperAmplitudes_ = TryAllocate<double>(n / 2 + SpareElements))) {
+            Show(MeasurementText::NoAmplitudeSpectr);
+            return false;
+        }
+        if (!(helperPhases_ = TryAllocate<double>(n / 2 + SpareElements))) {
+            Show(MeasurementText::NoPhaseSpectr);
+            return false;
+        }
+    }
+    const StopFlag* stop = &terminated_;
+    helperEstimator_ = std::make_unique<ChannelEstimator>(
+        CalcMethodFromText(Settings.CalcMethod), AmplitudeTypeFromText(Settings.AmplitudeType),
+        SamplesPerChannel, AdcRate, stop);
+    // Writes the same values into the shared window, before any frame.
+    if (!helperEstimator_->BuildWindow(window_.get()) || ShouldStop()) {
+        return false;
+    }
+    lanes_[1] = Lane{helperSamples_.get(),
+                     {helperSamples_.get(), window_.get(), helperSpectrum_.get(),
+                      helperAmplitudes_.get(), helperPhases_.get()},
+                     helperEstimator_.get(), 1, false};
+    helperQuit_ = false;
+    helperJob_ = helperDone_ = 0;
+    helper_ = std::thread([this] { HelperLoop(); });
     return true;
+}
+
+void MeasurementCycle::HelperLoop() noexcept
+{
+    std::uint64_t seen = 0;
+    for (;;) {
+        {
+            std::unique_lock lock(helperMutex_);
+            helperWake_.wait(lock, [&] { return helperQuit_ || helperJob_ != seen; });
+            if (helperQuit_) {
+                return;
+            }
+            seen = helperJob_;
+        }
+        EstimateLane(lanes_[1]);
+        {
+            std::lock_guard lock(helperMutex_);
+            helperDone_ = seen;
+        }
+        helperWake_.notify_all();
+    }
+}
+
+void MeasurementCycle::StopHelper() noexcept
+{
+    if (helper_.joinable()) {
+        {
+            std::lock_guard lock(helperMutex_);
+            helperQuit_ = true;
+        }
+        helperWake_.notify_all();
+        helper_.join();
+    }
 }
 
 std::uint32_t MeasurementCycle::WordsPerFrame() const noexcept
@@ -197,6 +275,14 @@ bool MeasurementCycle::Allocate()
 
 void MeasurementCycle::FreeBuffers() noexcept
 {
+    StopHelper();
+    lanes_[0] = Lane{};
+    lanes_[1] = Lane{};
+    helperSamples_.reset();
+    helperSpectrum_.reset();
+    helperAmplitudes_.reset();
+    helperPhases_.reset();
+    helperEstimator_.reset();
     rcvBuffer_.reset();
     data_.reset();
     dataPerChannel_.reset();
@@ -210,7 +296,9 @@ void MeasurementCycle::FreeBuffers() noexcept
 bool MeasurementCycle::BuffersFreed() const noexcept
 {
     return !rcvBuffer_ && !data_ && !dataPerChannel_ && !window_ && !fftAdcDataPerChannel_ &&
-           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_;
+           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && !helperSamples_ &&
+           !helperSpectrum_ && !helperAmplitudes_ && !helperPhases_ && !helperEstimator_ &&
+           !helper_.joinable();
 }
 
 void MeasurementCycle::ShowMeasurementStarted()
@@ -393,27 +481,56 @@ bool MeasurementCycle::ProcessFrame()
 
 void MeasurementCycle::EstimateChannels()
 {
-    const std::uint32_t n = SamplesPerChannel;
-    const EstimateBuffers buffers{dataPerChannel_.get(), window_.get(),
-                                  fftAdcDataPerChannel_.get(), amplitudeSpectr_.get(),
-                                  phaseSpectr_.get()};
+    // The enabled channels whose status in this frame is valid, in order.
+    validCount_ = 0;
     std::size_t j = 0;
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
         if (handle_.Channel[c].ChannelEnabled == 0) {
             continue;
         }
         const std::int32_t status = ChannelStatus[j++];
-        if (status != 0 || FramePosition[c] < 0) {
-            continue;
+        if (status == 0 && FramePosition[c] >= 0) {
+            validChannels_[validCount_++] = c;
         }
+    }
+    const bool twoLanes = helper_.joinable() && validCount_ > 1;
+    if (twoLanes) {
+        {
+            std::lock_guard lock(helperMutex_);
+            ++helperJob_;
+        }
+        helperWake_.notify_all();
+    }
+    EstimateLane(lanes_[0]);
+    if (twoLanes) {
+        std::unique_lock lock(helperMutex_);
+        helperWake_.wait(lock, [this] { return helperDone_ == helperJob_; });
+    } else {
+        // A single lane takes every channel.
+        lanes_[0].First = 0;
+    }
+    if (lanes_[0].NoSignal || (twoLanes && lanes_[1].NoSignal)) {
+        Show(NoSignalMessage);
+    }
+}
+
+void MeasurementCycle::EstimateLane(Lane& lane) noexcept
+{
+    lane.NoSignal = false;
+    const bool alone = !helper_.joinable() || validCount_ < 2;
+    const std::size_t step = alone ? 1 : 2;
+    const std::size_t first = alone ? 0 : lane.First;
+    const std::uint32_t n = SamplesPerChannel;
+    for (std::size_t v = first; v < validCount_; v += step) {
+        const std::size_t c = validChannels_[v];
         const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
         for (std::uint32_t i = 0; i < n; ++i) {
-            dataPerChannel_[i] = from[static_cast<std::size_t>(i) * ActiveChannelCount];
+            lane.Samples[i] = from[static_cast<std::size_t>(i) * ActiveChannelCount];
         }
         if (ShouldStop()) {
-            break;
+            return;
         }
-        const ChannelEstimate estimate = estimator_->Estimate(buffers);
+        const ChannelEstimate estimate = lane.Estimator->Estimate(lane.Buffers);
         switch (estimate.Outcome) {
         case EstimateOutcome::Ok:
             Voltage[c] = estimate.Voltage;
@@ -421,14 +538,14 @@ void MeasurementCycle::EstimateChannels()
             Phase[c] = estimate.Phase;
             break;
         case EstimateOutcome::NoSignal:
-            Show(NoSignalMessage);
-            break;
+            lane.NoSignal = true;
+            return;
         case EstimateOutcome::Stopped:
         case EstimateOutcome::InvalidInput:
-            break;
+            return;
         }
         if (ShouldStop()) {
-            break;
+            return;
         }
     }
 }

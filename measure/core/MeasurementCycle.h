@@ -5,12 +5,15 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <mutex>
 
 namespace measure {
 
@@ -152,6 +155,12 @@ private:
     void Show(std::string_view text);
     void FrameLoop();
     void EstimateChannels();
+    // Estimates the channels of one lane (every second valid channel).
+    struct Lane;
+    void EstimateLane(Lane& lane) noexcept;
+    bool StartHelper();
+    void StopHelper() noexcept;
+    void HelperLoop() noexcept;
     bool Allocate();
     void StopAtEnd();
 
@@ -171,6 +180,31 @@ private:
     std::unique_ptr<double[]> amplitudeSpectr_;
     std::unique_ptr<double[]> phaseSpectr_;
     std::unique_ptr<ChannelEstimator> estimator_;
+
+    // A channel's buffers and estimator. Frames of several channels are
+    // estimated on two lanes at once: this thread takes the even entries of
+    // the frame's valid channels, a helper thread of the run the odd ones.
+    struct Lane {
+        double* Samples = nullptr;
+        EstimateBuffers Buffers;
+        ChannelEstimator* Estimator = nullptr;
+        std::size_t First = 0; // 0 or 1: which entries of the valid channels
+        bool NoSignal = false;
+    };
+    std::array<std::size_t, MeasurementChannelCount> validChannels_{};
+    std::size_t validCount_ = 0;
+    Lane lanes_[2];
+    std::unique_ptr<double[]> helperSamples_;
+    std::unique_ptr<double[]> helperSpectrum_;
+    std::unique_ptr<double[]> helperAmplitudes_;
+    std::unique_ptr<double[]> helperPhases_;
+    std::unique_ptr<ChannelEstimator> helperEstimator_;
+    std::thread helper_;
+    std::mutex helperMutex_;
+    std::condition_variable helperWake_;
+    std::uint64_t helperJob_ = 0;  // frames handed to the helper
+    std::uint64_t helperDone_ = 0; // frames it has finished
+    bool helperQuit_ = false;
 };
 
 // N for the "fft" method: the smallest power of two that covers maxTime at
