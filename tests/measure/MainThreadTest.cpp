@@ -303,4 +303,29 @@ TEST_F(MeasurementWindow, AKilledServerGivesOneMessageAndANewDetectionMeasuresAg
     EXPECT_EQ(Voltage(0), "707.11");
 }
 
+TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesUntilStopped)
+{
+    form.reset();
+    MainFormSetup setup;
+    setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
+        auto thread = std::make_unique<TMainThread>(true, page, f);
+        thread->ProcessingIndex = 1;  // past the table
+        return thread;
+    };
+    form = std::make_unique<TMainForm>(setup);
+    form->StartThread();
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }));
+    EXPECT_EQ(dialogs.Shown()[0].text, MeasureText::NoProcessingFunction);
+    EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+    // Finished with its work, the thread waits for the window.
+    WaitUntil([] { return false; }, std::chrono::milliseconds(200));
+    ASSERT_NE(form->Worker(), nullptr);
+    EXPECT_FALSE(form->Worker()->Finished());
+    EXPECT_TRUE(form->MainThreadRunning);
+    form->StopThread();
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_FALSE(form->MainThreadRunning);
+    EXPECT_EQ(dialogs.Shown().size(), 1u);
+}
+
 } // namespace
