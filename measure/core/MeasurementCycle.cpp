@@ -146,8 +146,7 @@ bool MeasurementCycle::PrepareBuffers()
     }
     WindowSum = estimator_->WindowSum();
     WindowMeanSquare = estimator_->WindowMeanSquare();
-    lanes_[0] = Lane{dataPerChannel_.get(),
-                     {dataPerChannel_.get(), window_.get(), fftAdcDataPerChannel_.get(),
+    lanes_[0] = Lane{{nullptr, window_.get(), fftAdcDataPerChannel_.get(),
                       amplitudeSpectr_.get(), phaseSpectr_.get()},
                      estimator_.get(), 0, false};
     return ActiveChannelCount < 2 || StartHelper();
@@ -158,10 +157,6 @@ bool MeasurementCycle::StartHelper()
     // The second lane's buffers; the window is shared (read only).
     const std::uint64_t n = SamplesPerChannel;
     const bool fft = CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft;
-    if (!(helperSamples_ = TryAllocate<double>(n + SpareElements))) {
-        Show(MeasurementText::NoDataPerChannel);
-        return false;
-    }
     if (fft) {
         if (!(helperSpectrum_ = TryAllocate<double>(n + SpareElements))) {
             Show(MeasurementText::NoFftData);
@@ -184,8 +179,7 @@ bool MeasurementCycle::StartHelper()
     if (!helperEstimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
     }
-    lanes_[1] = Lane{helperSamples_.get(),
-                     {helperSamples_.get(), window_.get(), helperSpectrum_.get(),
+    lanes_[1] = Lane{{nullptr, window_.get(), helperSpectrum_.get(),
                       helperAmplitudes_.get(), helperPhases_.get()},
                      helperEstimator_.get(), 1, false};
     helperQuit_ = false;
@@ -248,7 +242,10 @@ bool MeasurementCycle::Allocate()
     if (!(data_ = TryAllocate<double>(FrameSampleCount))) {
         return fail(MeasurementText::NoData);
     }
-    if (!(dataPerChannel_ = TryAllocate<double>(n + SpareElements))) {
+    // The channels' samples one after the other; a single channel is read in
+    // place in Data.
+    const std::uint64_t perChannel = ActiveChannelCount > 1 ? n * ActiveChannelCount : 0;
+    if (!(dataPerChannel_ = TryAllocate<double>(perChannel + SpareElements))) {
         return fail(MeasurementText::NoDataPerChannel);
     }
     if (!(window_ = TryAllocate<double>(n + SpareElements))) {
@@ -278,7 +275,6 @@ void MeasurementCycle::FreeBuffers() noexcept
     StopHelper();
     lanes_[0] = Lane{};
     lanes_[1] = Lane{};
-    helperSamples_.reset();
     helperSpectrum_.reset();
     helperAmplitudes_.reset();
     helperPhases_.reset();
@@ -296,7 +292,7 @@ void MeasurementCycle::FreeBuffers() noexcept
 bool MeasurementCycle::BuffersFreed() const noexcept
 {
     return !rcvBuffer_ && !data_ && !dataPerChannel_ && !window_ && !fftAdcDataPerChannel_ &&
-           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && !helperSamples_ &&
+           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ &&
            !helperSpectrum_ && !helperAmplitudes_ && !helperPhases_ && !helperEstimator_ &&
            !helper_.joinable();
 }
@@ -493,6 +489,7 @@ void MeasurementCycle::EstimateChannels()
             validChannels_[validCount_++] = c;
         }
     }
+    SplitChannels();
     const bool twoLanes = helper_.joinable() && validCount_ > 1;
     if (twoLanes) {
         {
@@ -514,19 +511,47 @@ void MeasurementCycle::EstimateChannels()
     }
 }
 
+double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
+{
+    if (ActiveChannelCount == 1) {
+        return data_.get();
+    }
+    return dataPerChannel_.get() +
+           static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
+}
+
+void MeasurementCycle::SplitChannels() noexcept
+{
+    if (ActiveChannelCount < 2) {
+        return;
+    }
+    // In blocks that stay in the cache, so that the interleaved frame is read
+    // once for all channels rather than once per channel.
+    constexpr std::uint32_t Block = 2048;
+    const std::uint32_t n = SamplesPerChannel;
+    const std::size_t stride = ActiveChannelCount;
+    for (std::uint32_t start = 0; start < n; start += Block) {
+        const std::uint32_t end = std::min(n, start + Block);
+        for (std::size_t v = 0; v < validCount_; ++v) {
+            const std::size_t c = validChannels_[v];
+            double* to = ChannelSamples(c);
+            const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
+            for (std::uint32_t i = start; i < end; ++i) {
+                to[i] = from[i * stride];
+            }
+        }
+    }
+}
+
 void MeasurementCycle::EstimateLane(Lane& lane) noexcept
 {
     lane.NoSignal = false;
     const bool alone = !helper_.joinable() || validCount_ < 2;
     const std::size_t step = alone ? 1 : 2;
     const std::size_t first = alone ? 0 : lane.First;
-    const std::uint32_t n = SamplesPerChannel;
     for (std::size_t v = first; v < validCount_; v += step) {
         const std::size_t c = validChannels_[v];
-        const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            lane.Samples[i] = from[static_cast<std::size_t>(i) * ActiveChannelCount];
-        }
+        lane.Buffers.Samples = ChannelSamples(c);
         if (ShouldStop()) {
             return;
         }

@@ -158,6 +158,9 @@ private:
     // Estimates the channels of one lane (every second valid channel).
     struct Lane;
     void EstimateLane(Lane& lane) noexcept;
+    // The frame's samples of the valid channels, channel after channel.
+    void SplitChannels() noexcept;
+    double* ChannelSamples(std::size_t c) noexcept;
     bool StartHelper();
     void StopHelper() noexcept;
     void HelperLoop() noexcept;
@@ -185,8 +188,7 @@ private:
     // estimated on two lanes at once: this thread takes the even entries of
     // the frame's valid channels, a helper thread of the run the odd ones.
     struct Lane {
-        double* Samples = nullptr;
-        EstimateBuffers Buffers;
+        EstimateBuffers Buffers; // Samples points at the channel being estimated
         ChannelEstimator* Estimator = nullptr;
         std::size_t First = 0; // 0 or 1: which entries of the valid channels
         bool NoSignal = false;
@@ -194,7 +196,6 @@ private:
     std::array<std::size_t, MeasurementChannelCount> validChannels_{};
     std::size_t validCount_ = 0;
     Lane lanes_[2];
-    std::unique_ptr<double[]> helperSamples_;
     std::unique_ptr<double[]> helperSpectrum_;
     std::unique_ptr<double[]> helperAmplitudes_;
     std::unique_ptr<double[]> helperPhases_;

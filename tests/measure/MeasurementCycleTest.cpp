@@ -140,6 +140,19 @@ TEST_F(Cycle, AChannelShortOrOpenInTheFrameKeepsZerosAndShiftsNoOtherChannel)
     EXPECT_NEAR(host.Last.Voltage[5], 1.41421, 1e-4);
 }
 
+TEST_F(Cycle, ASingleChannelIsMeasuredOnItsOwn)
+{
+    host.Choice.ChannelTicked = {false, false, false, false, false, true, false, false};
+    host.Choice.ReferenceChannel = 5;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(cycle->FramePosition[5], 0);
+    EXPECT_NEAR(host.Last.Voltage[5], 1.41421, 1e-4);
+    EXPECT_NEAR(host.Last.Phase[5], 90.0, 1e-3);
+    EXPECT_EQ(host.Last.Voltage[0], 0.0);
+}
+
 TEST_F(Cycle, StopDuringAReceiveEndsTheRunAfterThatCall)
 {
     fake::Current().RecvResult = [this](int call, std::uint32_t block) {
