@@ -1,5 +1,7 @@
 #include "MainForm.h"
 
+#include "MainFormSettingsView.h"
+
 #include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
 #include "ApplicationHooks.h"
@@ -14,6 +16,7 @@
 #include "WaitLoop.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -68,6 +71,16 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
 {
     // The window and the controls of the layout.
     BuildLayout();
+    const QString settingsDirectory = setup_.SettingsDirectory.isEmpty()
+                                          ? QCoreApplication::applicationDirPath()
+                                          : setup_.SettingsDirectory;
+    settingsView_ = std::make_unique<TMainFormSettingsView>(*this);
+    Settings = std::make_unique<::Settings>(*settingsView_,
+                                            ::Settings::SettingsFilePath(settingsDirectory.toStdString()));
+    connect(SaveSettingsButton, &QPushButton::clicked, this, [this] { Settings->SaveSettingsButtonClick(); });
+    connect(AutoSaveSettingsLMDCheckBox, &QCheckBox::stateChanged, this,
+            [this](int) { Settings->AutoSaveSettingsLMDCheckBoxChange(); });
+    SetUpWindowServices();
 
     // Application-wide hooks.
     ApplicationHooks::SetShortCut([this](int key) { return ApplicationShortCut(key); });
@@ -439,6 +452,12 @@ void TMainForm::FormClose()
         return;
     }
     Busy = true;
+    try {
+        Settings->SaveOnClose();
+    } catch (const std::exception& e) {
+        // Whatever the settings did, the threads and the module go.
+        ShowException(QString::fromUtf8(e.what()));
+    }
     StopThread();
     ReleaseThreadsAndModule();
     Busy = false;
@@ -503,7 +522,8 @@ void TMainForm::StartThread()
 {
     // A worker that was stopped from inside its own step has ended since;
     // it goes now. One that is still stopping blocks a new one.
-    if (worker_ && worker_->Finished() && !stoppingWorker_) {
+    if (worker_ && workerEnded_ && !stoppingWorker_) {
+        worker_->WaitFor();  // past its end notification: returns at once
         worker_.reset();
     }
     if (MainThreadRunning || !MainRequestDone || worker_ || closing_) {
@@ -670,7 +690,7 @@ void TMainForm::BasePhaseChannelLMDRadioButtonClick(QObject* sender)
     // A running measurement follows the new reference from its next result.
     const TChannelHandlerResult result = ReferenceRadioClicked(ChannelFrames, sender);
     if (result.Channel) {
-        Settings.ReferenceChannel = *result.Channel;
+        Settings->Record.ReferenceChannel = *result.Channel;
     }
     if (result.Message) {
         ShowViewMessage(*result.Message);

