@@ -1,0 +1,778 @@
+#include "MainForm.h"
+
+#include "MainFormSettingsView.h"
+
+#include "AdcGroupParsPanel.h"
+#include "AppTexts.h"
+#include "ApplicationHooks.h"
+#include "CaptionAboveCheckBox.h"
+#include "CaptionAboveRadioButton.h"
+#include "DecimalSeparator.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "Led.h"
+#include "MessageBox.h"
+#include "ScreenMetrics.h"
+#include "TriStateCheckBox.h"
+#include "WaitLoop.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+// Design sizes of the window: the minimum client height and width, the
+// equipment strip's height (hidden, so taken off) and the room of the two
+// hidden LEDs at the end of the selection panel.
+constexpr int DesignHeight = 941;
+constexpr int DesignWidth = 1112;
+constexpr int EquipmentStripHeight = 100;
+constexpr int HiddenLedRoom = 35;
+constexpr int ChannelAreaMinWidth = 988;
+constexpr int ChannelAreaMinHeight = 554;
+
+// How long the shutdown waits for one thread before it checks again that
+// the thread is not stuck inside its own step; the wait itself has no bound
+// here, the threads' own I/O timeouts bound it.
+constexpr auto ShutdownServeSlice = std::chrono::milliseconds(200);
+
+QLabel* MakeLabel(const QString& name, const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QFrame* MakePanel(const QString& name, QWidget* parent)
+{
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(name);
+    return panel;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
+    : QWidget(parent), setup_(std::move(setup))
+{
+    // The window and the controls of the layout.
+    BuildLayout();
+    const QString settingsDirectory = setup_.SettingsDirectory.isEmpty()
+                                          ? QCoreApplication::applicationDirPath()
+                                          : setup_.SettingsDirectory;
+    settingsView_ = std::make_unique<TMainFormSettingsView>(*this);
+    Settings = std::make_unique<::Settings>(*settingsView_,
+                                            ::Settings::SettingsFilePath(settingsDirectory.toStdString()));
+    connect(SaveSettingsButton, &QPushButton::clicked, this, [this] { Settings->SaveSettingsButtonClick(); });
+    connect(AutoSaveSettingsLMDCheckBox, &QCheckBox::stateChanged, this,
+            [this](int) { Settings->AutoSaveSettingsLMDCheckBoxChange(); });
+
+    // Application-wide hooks.
+    ApplicationHooks::SetShortCut([this](int key) { return ApplicationShortCut(key); });
+    ApplicationHooks::SetActivate([this] { ApplicationActivate(); });
+    ApplicationHooks::SetDeactivate([this] { ApplicationDeactivate(); });
+
+    // The caption the detection pass shows until it knows the version;
+    // the window shows its design caption meanwhile.
+    DefaultCaption = AppTexts::DefaultCaption;
+    setWindowTitle(AppTexts::DesignCaption);
+
+    // Detection bar texts until a module is known.
+    ModuleSerialNumberLMDLabel->setText(AppTexts::UnknownSerial);
+    ModuleFirmwareVersionLMDLabel->setText(AppTexts::UnknownFirmware);
+    ModuleStatusLed->setToolTip(AppTexts::ModuleLedStartHint);
+
+    SetDecimalSeparatorDot();
+
+    // Initial state, then busy for the rest of the construction.
+    Busy = false;
+    WindowState = 0;
+    DeviceInventory.SelectedCrate = DeviceInventory::NoCrate;
+    PageList = {MultimeterLMDTabSheet};
+    InitThreadRunning = false;
+    InitRequestDone = true;
+    MainThreadRunning = false;
+    MainRequestDone = true;
+    MeasurementIdle = true;
+    Busy = true;
+
+    // The rate list without a choice, all eight rates in view; the
+    // all-channels box unticked; then the channel panels.
+    AdcRateComboBox->setCurrentIndex(-1);
+    AdcRateComboBox->setMaxVisibleItems(static_cast<int>(AdcRateComboBox->count()));
+    AllChannelsLMDCheckBox->setCheckState(Qt::Unchecked);
+    BuildChannelFrames();
+
+    // First page.
+    MainLMDPageControl->setCurrentIndex(0);
+    currentPage_ = 0;
+
+    // Fixed frame without maximize button, sized to the screen.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    // Parts that are built but never shown.
+    Bevel3->hide();
+    GeneratorStatusLed->hide();
+    VoltmeterStatusLed->hide();
+    EquipmentLMDSimplePanel->hide();
+    MainLMDPageControl->setTabVisible(1, false);
+    MainLMDPageControl->setTabVisible(2, false);
+    SizeWindow();
+
+    // Created.
+    Busy = false;
+    WindowState = 1;
+
+    FormCreate();
+}
+
+TMainForm::~TMainForm()
+{
+    closing_ = true;
+    ApplicationHooks::SetShortCut(nullptr);
+    ApplicationHooks::SetActivate(nullptr);
+    ApplicationHooks::SetDeactivate(nullptr);
+    // No thread may outlive the window: stop the worker, let a running
+    // detection pass end (its steps still run on this window meanwhile),
+    // then close the module.
+    if (worker_) {
+        worker_->Terminate();
+        worker_->WaitFor();
+        worker_.reset();
+    }
+    WaitForDetectionEnd();
+    CloseModule();
+}
+
+void TMainForm::BuildLayout()
+{
+    setObjectName(QStringLiteral("MainForm"));
+    auto* root = new QVBoxLayout(this);
+
+    // Detection bar.
+    ModuleDetectionLMDGroupBox = new QGroupBox(this);
+    ModuleDetectionLMDGroupBox->setObjectName(QStringLiteral("ModuleDetectionLMDGroupBox"));
+    auto* bar = new QHBoxLayout(ModuleDetectionLMDGroupBox);
+    FindDeviceLMDButton = new QPushButton(AppTexts::FindDevice, ModuleDetectionLMDGroupBox);
+    FindDeviceLMDButton->setObjectName(QStringLiteral("FindDeviceLMDButton"));
+    bar->addWidget(FindDeviceLMDButton);
+
+    SelectedModuleLMDSimplePanel = MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"),
+                                             ModuleDetectionLMDGroupBox);
+    auto* selection = new QGridLayout(SelectedModuleLMDSimplePanel);
+    selection->setContentsMargins(2, 2, 2, 2);
+    QFont listFont(QStringLiteral("Courier New"));
+    listFont.setPixelSize(16);
+    listFont.setBold(true);
+    KsnCratesLabLMDLabel = MakeLabel(QStringLiteral("KsnCratesLabLMDLabel"), AppTexts::CratesLabel,
+                                     SelectedModuleLMDSimplePanel);
+    KsnCratesComboBox = new QComboBox(SelectedModuleLMDSimplePanel);
+    KsnCratesComboBox->setObjectName(QStringLiteral("KsnCratesComboBox"));
+    KsnCratesComboBox->setFont(listFont);
+    KsnCratesComboBox->setMinimumWidth(180);
+    ModulesLabLMDLabel = MakeLabel(QStringLiteral("ModulesLabLMDLabel"), AppTexts::ModulesLabel,
+                                   SelectedModuleLMDSimplePanel);
+    ModulesComboBox = new QComboBox(SelectedModuleLMDSimplePanel);
+    ModulesComboBox->setObjectName(QStringLiteral("ModulesComboBox"));
+    ModulesComboBox->setFont(listFont);
+    ModulesComboBox->setMinimumWidth(160);
+    QFont valueFont(QStringLiteral("Courier New"));
+    valueFont.setBold(true);
+    ModuleSerialNumberLabLMDLabel = MakeLabel(QStringLiteral("ModuleSerialNumberLabLMDLabel"),
+                                              AppTexts::SerialNumberTitle, SelectedModuleLMDSimplePanel);
+    ModuleSerialNumberLMDLabel = MakeLabel(QStringLiteral("ModuleSerialNumberLMDLabel"), QString(),
+                                           SelectedModuleLMDSimplePanel);
+    ModuleSerialNumberLMDLabel->setFont(valueFont);
+    ModuleSerialNumberLMDLabel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    ModuleSerialNumberLMDLabel->setToolTip(AppTexts::SerialNumberHint);
+    ModuleFirmwareVersionLabLMDLabel = MakeLabel(QStringLiteral("ModuleFirmwareVersionLabLMDLabel"),
+                                                 AppTexts::FirmwareTitle, SelectedModuleLMDSimplePanel);
+    ModuleFirmwareVersionLMDLabel = MakeLabel(QStringLiteral("ModuleFirmwareVersionLMDLabel"), QString(),
+                                              SelectedModuleLMDSimplePanel);
+    ModuleFirmwareVersionLMDLabel->setFont(valueFont);
+    ModuleFirmwareVersionLMDLabel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    ModuleFirmwareVersionLMDLabel->setToolTip(AppTexts::FirmwareHint);
+    const auto makeLed = [this](const QString& name) {
+        auto* led = new TLed(SelectedModuleLMDSimplePanel);
+        led->setObjectName(name);
+        led->setFixedSize(24, 24);
+        const QColor face = palette().color(QPalette::Button);
+        led->SetTrueColor(face);
+        led->SetFalseColor(face);
+        return led;
+    };
+    KsnCrateStatusLed = makeLed(QStringLiteral("KsnCrateStatusLed"));
+    ModuleStatusLed = makeLed(QStringLiteral("ModuleStatusLed"));
+    ModuleStatusLed->setToolTip(AppTexts::ModuleLedHint);
+    Bevel3 = MakePanel(QStringLiteral("Bevel3"), SelectedModuleLMDSimplePanel);
+    GeneratorStatusLed = makeLed(QStringLiteral("GeneratorStatusLed"));
+    VoltmeterStatusLed = makeLed(QStringLiteral("VoltmeterStatusLed"));
+    Bevel3->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    // Lists on the left, the module's identity on the right, one row each.
+    selection->addWidget(KsnCratesLabLMDLabel, 0, 0);
+    selection->addWidget(KsnCratesComboBox, 0, 1);
+    selection->addWidget(ModulesLabLMDLabel, 1, 0);
+    selection->addWidget(ModulesComboBox, 1, 1);
+    selection->addWidget(ModuleSerialNumberLabLMDLabel, 0, 3);
+    selection->addWidget(ModuleSerialNumberLMDLabel, 0, 4);
+    selection->addWidget(ModuleFirmwareVersionLabLMDLabel, 1, 3);
+    selection->addWidget(ModuleFirmwareVersionLMDLabel, 1, 4);
+    selection->addWidget(KsnCrateStatusLed, 0, 2);
+    selection->addWidget(ModuleStatusLed, 1, 2);
+    selection->addWidget(Bevel3, 0, 5, 2, 1);
+    selection->addWidget(GeneratorStatusLed, 0, 6);
+    selection->addWidget(VoltmeterStatusLed, 1, 6);
+    ModuleSerialNumberLMDLabel->setMinimumWidth(150);
+    ModuleFirmwareVersionLMDLabel->setMinimumWidth(150);
+    ModuleSerialNumberLMDLabel->setAlignment(Qt::AlignCenter);
+    ModuleFirmwareVersionLMDLabel->setAlignment(Qt::AlignCenter);
+    bar->addWidget(SelectedModuleLMDSimplePanel, 1);
+
+    StartMultimeterLMDSimplePanel = MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"),
+                                              ModuleDetectionLMDGroupBox);
+    auto* startLayout = new QHBoxLayout(StartMultimeterLMDSimplePanel);
+    StartMultimeterLMDSpeedButton = new QPushButton(AppTexts::StartCaption, StartMultimeterLMDSimplePanel);
+    StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
+    StartMultimeterLMDSpeedButton->setCheckable(true);
+    StartMultimeterLMDSpeedButton->setStyleSheet(QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;"));
+    startLayout->addWidget(StartMultimeterLMDSpeedButton);
+    bar->addWidget(StartMultimeterLMDSimplePanel);
+
+    SaveIniSettingLMDGroupBox = new QGroupBox(AppTexts::SettingsGroup, ModuleDetectionLMDGroupBox);
+    SaveIniSettingLMDGroupBox->setObjectName(QStringLiteral("SaveIniSettingLMDGroupBox"));
+    auto* saveLayout = new QVBoxLayout(SaveIniSettingLMDGroupBox);
+    AutoSaveSettingsLMDCheckBox = new QCheckBox(AppTexts::AutoSave, SaveIniSettingLMDGroupBox);
+    AutoSaveSettingsLMDCheckBox->setObjectName(QStringLiteral("AutoSaveSettingsLMDCheckBox"));
+    SaveSettingsButton = new QPushButton(AppTexts::Save, SaveIniSettingLMDGroupBox);
+    SaveSettingsButton->setObjectName(QStringLiteral("SaveSettingsButton"));
+    saveLayout->addWidget(AutoSaveSettingsLMDCheckBox);
+    saveLayout->addWidget(SaveSettingsButton);
+    bar->addWidget(SaveIniSettingLMDGroupBox);
+    root->addWidget(ModuleDetectionLMDGroupBox);
+
+    // Page area.
+    MainLMDSimplePanel = MakePanel(QStringLiteral("MainLMDSimplePanel"), this);
+    auto* pageArea = new QVBoxLayout(MainLMDSimplePanel);
+    pageArea->setContentsMargins(0, 0, 0, 0);
+    MainLMDPageControl = new QTabWidget(MainLMDSimplePanel);
+    MainLMDPageControl->setObjectName(QStringLiteral("MainLMDPageControl"));
+    MultimeterLMDTabSheet = new QWidget;
+    MultimeterLMDTabSheet->setObjectName(QStringLiteral("MultimeterLMDTabSheet"));
+    CorrectionFactorsLMDTabSheet = new QWidget;
+    CorrectionFactorsLMDTabSheet->setObjectName(QStringLiteral("CorrectionFactorsLMDTabSheet"));
+    VerificationLMDTabSheet = new QWidget;
+    VerificationLMDTabSheet->setObjectName(QStringLiteral("VerificationLMDTabSheet"));
+    MainLMDPageControl->addTab(MultimeterLMDTabSheet, AppTexts::MultimeterPage);
+    MainLMDPageControl->addTab(CorrectionFactorsLMDTabSheet, AppTexts::CorrectionFactorsPage);
+    MainLMDPageControl->addTab(VerificationLMDTabSheet, AppTexts::VerificationPage);
+    pageArea->addWidget(MainLMDPageControl);
+    root->addWidget(MainLMDSimplePanel, 1);
+
+    // "Мультиметр" page: the panel centred on it.
+    auto* pageLayout = new QHBoxLayout(MultimeterLMDTabSheet);
+    MultimeterLMDSimplePanel = MakePanel(QStringLiteral("MultimeterLMDSimplePanel"), MultimeterLMDTabSheet);
+    pageLayout->addStretch();
+    pageLayout->addWidget(MultimeterLMDSimplePanel);
+    pageLayout->addStretch();
+    auto* multimeter = new QVBoxLayout(MultimeterLMDSimplePanel);
+    AdcGroupParsLMDGroupBox = new TAdcGroupParsPanel(MultimeterLMDSimplePanel);
+    AllChannelsLMDCheckBox = AdcGroupParsLMDGroupBox->AllChannelsLMDCheckBox;
+    AdcRateComboBox = AdcGroupParsLMDGroupBox->AdcRateComboBox;
+    multimeter->addWidget(AdcGroupParsLMDGroupBox, 0, Qt::AlignHCenter);
+    AdcIndividualParsLMDGroupBox = new QGroupBox(AppTexts::IndividualParsGroup, MultimeterLMDSimplePanel);
+    AdcIndividualParsLMDGroupBox->setObjectName(QStringLiteral("AdcIndividualParsLMDGroupBox"));
+    auto* individual = new QVBoxLayout(AdcIndividualParsLMDGroupBox);
+    AdcIndividualParsLMDScrollBox = new QScrollArea(AdcIndividualParsLMDGroupBox);
+    AdcIndividualParsLMDScrollBox->setObjectName(QStringLiteral("AdcIndividualParsLMDScrollBox"));
+    AdcIndividualParsLMDScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    AdcIndividualParsLMDScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    AdcIndividualParsLMDSimplePanel = new QWidget;
+    AdcIndividualParsLMDSimplePanel->setObjectName(QStringLiteral("AdcIndividualParsLMDSimplePanel"));
+    AdcIndividualParsLMDSimplePanel->setMinimumSize(ChannelAreaMinWidth, ChannelAreaMinHeight);
+    AdcIndividualParsLMDScrollBox->setWidget(AdcIndividualParsLMDSimplePanel);
+    AdcIndividualParsLMDScrollBox->setWidgetResizable(true);
+    // Room for the channel area and its vertical scroll bar, never a
+    // horizontal one.
+    AdcIndividualParsLMDScrollBox->setMinimumWidth(ChannelAreaMinWidth + Screen().VerticalScrollBarWidth()
+                                                   + 2 * AdcIndividualParsLMDScrollBox->frameWidth());
+    individual->addWidget(AdcIndividualParsLMDScrollBox);
+    multimeter->addWidget(AdcIndividualParsLMDGroupBox, 1);
+    EquipmentLMDSimplePanel = MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
+    EquipmentLMDSimplePanel->setFixedHeight(EquipmentStripHeight);
+    multimeter->addWidget(EquipmentLMDSimplePanel);
+
+    connect(MainLMDPageControl, &QTabWidget::currentChanged, this, [this](int index) { OnPageChanged(index); });
+}
+
+void TMainForm::SizeWindow()
+{
+    // Fixed size: the design size less the hidden parts, within the work area.
+    const ScreenMetrics& screen = Screen();
+    const QRect work = screen.WorkArea(this);
+    const int decorationsH = screen.CaptionHeight() + 2 * screen.DialogFrameHeight();
+    const int decorationsW = 2 * screen.DialogFrameWidth();
+    const int height = std::min(DesignHeight - EquipmentStripHeight, work.height() - decorationsH);
+    const int width = std::min(DesignWidth - HiddenLedRoom, work.width() - decorationsW);
+    setFixedSize(std::max(width, 1), std::max(height, 1));
+}
+
+void TMainForm::BuildChannelFrames()
+{
+    // Stacked one below the other, centred in the channel area; the area
+    // grows to hold all eight so that it scrolls when the window is low.
+    int panelHeight = 0;
+    int panelWidth = 0;
+    for (std::size_t i = 0; i < ChannelFrames.size(); ++i) {
+        auto* frame = new TKsn48AdcChannelFrame(AdcIndividualParsLMDSimplePanel, static_cast<std::uint16_t>(i));
+        frame->setObjectName(AppTexts::ChannelFrameName.arg(i));
+        frame->adjustSize();
+        const QRect inner = frame->Ksn48AdcChannelLMDSimplePanel->geometry();
+        panelWidth = std::max(inner.left() + inner.width(), frame->width());
+        panelHeight = std::max(inner.top() + inner.height(), frame->height());
+        frame->resize(panelWidth, panelHeight);
+        const int left = std::max(0, static_cast<int>((ChannelAreaMinWidth - panelWidth) * 0.5));
+        frame->move(left, static_cast<int>(i) * panelHeight + 2);
+        frame->SetValueTitlesAndUnits();
+        connect(frame->ChannelNumberLMDCheckBox, &QCheckBox::stateChanged, this,
+                [this, box = frame->ChannelNumberLMDCheckBox](int) { EnaChannelLMDCheckBoxChange(box); });
+        connect(frame->BasePhaseChannelLMDRadioButton, &QRadioButton::clicked, this,
+                [this, radio = frame->BasePhaseChannelLMDRadioButton] {
+                    BasePhaseChannelLMDRadioButtonClick(radio);
+                });
+        frame->DisablePanel();
+        ChannelFrames[i] = frame;
+        ResetChannelFrame(static_cast<int>(i));
+        frame->show();
+    }
+    AdcIndividualParsLMDSimplePanel->setMinimumSize(
+        std::max(ChannelAreaMinWidth, panelWidth),
+        std::max(ChannelAreaMinHeight, static_cast<int>(ChannelFrames.size()) * panelHeight + 4));
+}
+
+// --- events ---
+
+bool TMainForm::event(QEvent* event)
+{
+    if (event->type() == WindowMessageEvent::EventType()) {
+        Dispatch(static_cast<WindowMessageEvent*>(event)->Message());
+        return true;
+    }
+    if (event->type() == QEvent::WindowActivate) {
+        FormActivate();
+    }
+    return QWidget::event(event);
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous()) {
+        return;
+    }
+    FormShow();
+    // Qt sends the first resize before the show, not after it: the start-up
+    // request follows the first show directly.
+    FormResize();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TMainForm::FormCreate()
+{
+    SetDecimalSeparatorDot();
+}
+
+void TMainForm::FormActivate()
+{
+    SetDecimalSeparatorDot();
+}
+
+void TMainForm::FormShow()
+{
+    if (Busy) {
+        return;
+    }
+    if (WindowState == 1) {
+        WindowState = 2;
+    }
+}
+
+void TMainForm::FormResize()
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    if (WindowState == 2) {
+        // Centred in the work area, also when the work area does not start
+        // at the top of the screen (a panel at the top).
+        const QRect work = Screen().WorkArea(this);
+        const int top = work.top() + (work.height() - frameGeometry().height()) / 2;
+        move(frameGeometry().left(), top);
+        WindowState = 3;
+        StartInitDevicesThread(ModeFullDetection, true);
+    }
+    Busy = false;
+}
+
+void TMainForm::FormClose()
+{
+    closing_ = true;
+    if (Busy) {
+        // The visible shutdown is skipped, as the design has it; the threads
+        // and the module are still released, when the window is destroyed
+        // at the latest.
+        ReleaseThreadsAndModule();
+        return;
+    }
+    Busy = true;
+    try {
+        Settings->SaveOnClose();
+    } catch (const std::exception& e) {
+        // Whatever the settings did, the threads and the module go.
+        ShowException(QString::fromUtf8(e.what()));
+    }
+    StopThread();
+    ReleaseThreadsAndModule();
+    Busy = false;
+}
+
+void TMainForm::ApplicationExitClick()
+{
+    Busy = false;
+    close();
+}
+
+// --- thread control ---
+
+void TMainForm::StartInitDevicesThread(int mode, bool firstStart)
+{
+    if (InitThreadRunning || !InitRequestDone || closing_) {
+        return;
+    }
+    InitRequestDone = false;
+    PostMessage(this, WM_START_INIT_THREAD, mode, firstStart ? 1 : 0);
+}
+
+void TMainForm::OnStartInitDevicesThread(TMessage& message)
+{
+    InitThreadRunning = false;
+    if (closing_) {
+        return;
+    }
+    std::unique_ptr<TThread> made;
+    try {
+        if (setup_.InitThread) {
+            made = setup_.InitThread(*this, message.LParam != 0, static_cast<int>(message.WParam));
+        }
+    } catch (...) {
+        made.reset();
+    }
+    if (!made) {
+        ShowMessageBox(AppTexts::InitThreadFailed, AppTexts::InitThreadFailedCaption, MessageIcon::None);
+        return;
+    }
+    // The pass frees its thread object; the window only watches it.
+    TThread* thread = made.release();
+    thread->FreeOnTerminate = true;
+    thread->OnTerminate = [this](TThread& ended) { InitThreadTerminate(ended); };
+    detectionThread_ = thread;
+    detectionGone_ = thread->DestroyedFlag();
+    thread->Start();
+    // Also ends when the pass is over before this loop saw it run.
+    WaitLoop([this, thread] { return InitThreadRunning.load() || detectionThread_ != thread; });
+    InitRequestDone = true;
+}
+
+void TMainForm::InitThreadTerminate(TThread& thread)
+{
+    InitThreadRunning = false;
+    if (detectionThread_ == &thread) {
+        detectionThread_ = nullptr;
+    }
+}
+
+void TMainForm::StartThread()
+{
+    // A worker that was stopped from inside its own step has ended since;
+    // it goes now. One that is still stopping blocks a new one.
+    if (worker_ && workerEnded_ && !stoppingWorker_) {
+        worker_->WaitFor();  // past its end notification: returns at once
+        worker_.reset();
+    }
+    if (MainThreadRunning || !MainRequestDone || worker_ || closing_) {
+        return;
+    }
+    QWidget* active = MainLMDPageControl->currentWidget();
+    const auto found = std::find(PageList.begin(), PageList.end(), active);
+    if (found == PageList.end()) {
+        ShowMessageBox(AppTexts::UnknownPage, AppTexts::UnknownPageCaption, MessageIcon::Information);
+        return;
+    }
+    PageNumber = static_cast<std::uint16_t>(found - PageList.begin());
+    if (*found == MultimeterLMDTabSheet) {
+        MainRequestDone = false;
+        PostMessage(this, WM_START_MAIN_THREAD, 0, 0);
+        // A worker that cannot be made closes the window; then nothing runs.
+        WaitLoop([this] { return MainRequestDone || closing_; });
+    }
+}
+
+void TMainForm::OnStartMainThread(TMessage&)
+{
+    MainThreadRunning = false;
+    if (closing_ || worker_) {
+        MainRequestDone = true;
+        return;
+    }
+    std::unique_ptr<TThread> made;
+    try {
+        if (setup_.MainThread) {
+            made = setup_.MainThread(*this, PageNumber);
+        }
+    } catch (...) {
+        made.reset();
+    }
+    if (!made) {
+        ShowMessageBox(AppTexts::MainThreadFailed, AppTexts::MainThreadFailedCaption, MessageIcon::None);
+        close();
+        return;
+    }
+    worker_ = std::move(made);
+    workerEnded_ = false;
+    worker_->FreeOnTerminate = false;
+    worker_->OnTerminate = [this](TThread&) { MainThreadTerminate(); };
+    worker_->Start();
+    WaitLoop([this] { return MainThreadRunning.load() || workerEnded_ || closing_; });
+    MainRequestDone = true;
+}
+
+void TMainForm::MainThreadTerminate()
+{
+    MainThreadRunning = false;
+    workerEnded_ = true;
+}
+
+void TMainForm::StopThread()
+{
+    if (!worker_ || !MainRequestDone || stoppingWorker_) {
+        return;
+    }
+    if (worker_->InSynchronize()) {
+        // Called from inside the worker's own step: it cannot end before
+        // this returns. Ask it to stop; the caller that waits for it (the
+        // next StopThread, the close) finishes the job.
+        worker_->Terminate();
+        return;
+    }
+    stoppingWorker_ = true;
+    WaitLoop([this] { return MainThreadRunning.load() || workerEnded_; });
+    worker_->Terminate();
+    worker_->WaitFor();
+    WaitLoop([this] { return !MainThreadRunning.load() || workerEnded_; });
+    worker_.reset();
+    stoppingWorker_ = false;
+}
+
+void TMainForm::Dispatch(TMessage& message)
+{
+    switch (message.Msg) {
+    case WM_START_INIT_THREAD:
+        OnStartInitDevicesThread(message);
+        break;
+    case WM_START_MAIN_THREAD:
+        OnStartMainThread(message);
+        break;
+    default:
+        break;  // no other messages of our own
+    }
+}
+
+// --- hooks ---
+
+bool TMainForm::ApplicationShortCut(int key)
+{
+    if (key != Qt::Key_Escape) {
+        return false;
+    }
+    if (Busy || InitThreadRunning) {
+        Busy = false;
+        return true;
+    }
+    if (MainLMDPageControl->currentIndex() == 0 && !MeasurementIdle) {
+        StopThread();
+    }
+    return false;
+}
+
+void TMainForm::ApplicationActivate()
+{
+    SetHoverSelect(ChannelFrames, true);
+}
+
+void TMainForm::ApplicationDeactivate()
+{
+    SetHoverSelect(ChannelFrames, false);
+}
+
+// --- channel panels ---
+
+void TMainForm::ResetChannelFrame(int i)
+{
+    if (i >= 0 && static_cast<std::size_t>(i) < ChannelFrames.size() && ChannelFrames[static_cast<std::size_t>(i)] != nullptr) {
+        ChannelFrames[static_cast<std::size_t>(i)]->ResetChannelFrame();
+    }
+}
+
+namespace {
+
+void ShowViewMessage(const TViewMessage& message)
+{
+    MessageIcon icon = MessageIcon::None;
+    if (message.Icon == QMessageBox::Information) {
+        icon = MessageIcon::Information;
+    } else if (message.Icon == QMessageBox::Critical) {
+        icon = MessageIcon::Error;
+    } else if (message.Icon == QMessageBox::Warning) {
+        icon = MessageIcon::Warning;
+    }
+    ShowMessageBox(message.Text, message.Caption, icon);
+}
+
+}  // namespace
+
+void TMainForm::EnaChannelLMDCheckBoxChange(QObject* sender)
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    StopThread();
+    const TChannelHandlerResult result = ChannelCheckBoxChanged(ChannelFrames, *AllChannelsLMDCheckBox, sender);
+    if (result.Message) {
+        ShowViewMessage(*result.Message);
+    }
+    Busy = false;
+}
+
+void TMainForm::BasePhaseChannelLMDRadioButtonClick(QObject* sender)
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    // A running measurement follows the new reference from its next result.
+    const TChannelHandlerResult result = ReferenceRadioClicked(ChannelFrames, sender);
+    if (result.Channel) {
+        Settings->Record.ReferenceChannel = *result.Channel;
+    }
+    if (result.Message) {
+        ShowViewMessage(*result.Message);
+    }
+    Busy = false;
+}
+
+// --- pages ---
+
+bool TMainForm::MainLMDPageControlChangingEx(int newPage)
+{
+    if (Busy) {
+        return true;
+    }
+    Busy = true;
+    if (ModuleState != 2) {
+        MainLMDPageControl->setEnabled(true);
+        Busy = false;
+        ShowMessageBox(AppTexts::NoOpenModule, AppTexts::NoOpenModuleCaption, MessageIcon::Information);
+        return false;
+    }
+    if (newPage == 0) {
+        StopThread();
+        StartMultimeterLMDSimplePanel->show();
+    }
+    Busy = false;
+    return true;
+}
+
+void TMainForm::OnPageChanged(int index)
+{
+    if (revertingPage_) {
+        return;
+    }
+    if (MainLMDPageControlChangingEx(index)) {
+        currentPage_ = index;
+        return;
+    }
+    revertingPage_ = true;
+    MainLMDPageControl->setCurrentIndex(currentPage_);
+    revertingPage_ = false;
+}
+
+// --- shutdown ---
+
+bool TMainForm::ReleaseThreadsAndModule()
+{
+    if (worker_) {
+        if (worker_->InSynchronize() || stoppingWorker_) {
+            return false;  // an outer frame is waiting for it
+        }
+        worker_->Terminate();
+        worker_->WaitFor();
+        worker_.reset();
+    }
+    if (detectionThread_ != nullptr) {
+        if (detectionThread_->InSynchronize()) {
+            return false;
+        }
+        WaitForDetectionEnd();
+    }
+    CloseModule();
+    return true;
+}
+
+void TMainForm::WaitForDetectionEnd()
+{
+    if (detectionThread_ != nullptr) {
+        detectionThread_->Terminate();
+    }
+    if (!detectionGone_) {
+        return;
+    }
+    const auto gone = detectionGone_;
+    while (!ServeSynchronizeUntil([&gone] { return gone->load(); }, ShutdownServeSlice)) {
+    }
+    detectionGone_.reset();
+}
+
+void TMainForm::CloseModule()
+{
+    if (setup_.ModuleIsOpened != nullptr && setup_.ModuleClose != nullptr
+        && setup_.ModuleIsOpened(&Ksn48Handle) == 0) {
+        setup_.ModuleClose(&Ksn48Handle);
+    }
+}

@@ -1,0 +1,217 @@
+#pragma once
+
+#include "ChannelPanels.h"
+#include "Settings.h"
+#include "Thread.h"
+#include "WindowMessages.h"
+#include "ksn48api.h"
+
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QTabWidget;
+class TAdcGroupParsPanel;
+class TLed;
+class TMainForm;
+class TMainFormSettingsView;
+class TTriStateCheckBox;
+
+// Crates and KSN48 modules found by the last detection pass. Counts and
+// indices are 16-bit; texts are zero-terminated in 16 bytes. Entries beyond
+// the counts are left over from earlier passes and are never read.
+struct DeviceInventory {
+    static constexpr int MaxCrates = 16;
+    static constexpr int MaxSlots = 16;
+    static constexpr std::uint16_t NoCrate = 0xFFFF;
+    using Text = std::array<char, 16>;
+
+    std::uint16_t CrateCount = 0;
+    std::array<Text, MaxCrates> CrateSerials{};
+    std::array<std::uint8_t, MaxCrates> CrateTypes{};
+    std::array<std::array<std::uint16_t, MaxSlots>, MaxCrates> CrateModuleIds{};
+    std::uint16_t ModuleCrateCount = 0;
+    std::array<Text, MaxCrates> ModuleCrateSerials{};
+    std::array<std::uint8_t, MaxCrates> ModuleCrateTypes{};
+    std::array<std::array<std::uint16_t, MaxSlots>, MaxCrates> ModuleSlots{};
+    std::array<std::array<Text, MaxSlots>, MaxCrates> ModuleSerials{};
+    std::array<std::uint16_t, MaxCrates> ModuleCounts{};
+    std::uint16_t SelectedCrate = NoCrate;
+    std::array<std::uint16_t, MaxCrates> SelectedModule{};
+};
+
+// What the program hands the window: how to make its two threads and how to
+// ask the module library about the handle. The executable installs the real
+// ones; tests install their own.
+struct MainFormSetup {
+    // Make (not necessarily start) the detection thread for one request, or
+    // return null / throw when it cannot be made. The window starts it.
+    std::function<std::unique_ptr<TThread>(TMainForm& form, bool firstStart, int mode)> InitThread;
+    // Make the worker for the page with the given index in PageList.
+    std::function<std::unique_ptr<TThread>(TMainForm& form, std::uint16_t pageNumber)> MainThread;
+    // The module library's KSN48_IsOpened / KSN48_Close; without them the
+    // handle is taken as never opened.
+    int (*ModuleIsOpened)(const Ksn48Handle*) = nullptr;
+    int (*ModuleClose)(Ksn48Handle*) = nullptr;
+    // Folder of the settings file; empty for the program's own folder.
+    QString SettingsDirectory;
+};
+
+// The program's only window: owner of the device state, the module handle
+// and the two threads; serializes operator actions with Busy.
+class TMainForm : public QWidget {
+public:
+    // Detection requests (wParam of WM_START_INIT_THREAD).
+    static constexpr int ModeModuleChanged = 1;
+    static constexpr int ModeCrateChanged = 2;
+    static constexpr int ModeFullDetection = 3;
+
+    explicit TMainForm(MainFormSetup setup, QWidget* parent = nullptr);
+    // Stops and waits for the threads and closes the module, whatever path
+    // led here.
+    ~TMainForm() override;
+
+    // --- window state (GUI thread unless atomic) ---
+    bool Busy = false;
+    std::atomic<bool> InitThreadRunning{false};
+    bool InitRequestDone = true;
+    std::atomic<bool> MainThreadRunning{false};
+    bool MainRequestDone = true;
+    std::atomic<bool> MeasurementIdle{true};
+    std::uint8_t WindowState = 0;
+    std::vector<QWidget*> PageList;
+    std::uint16_t PageNumber = 0;
+    QString DefaultCaption;
+
+    // --- device state: written by the detection thread, read by everyone ---
+    ::DeviceInventory DeviceInventory;
+    std::atomic<std::int32_t> CrateOk{0};
+    std::atomic<std::uint8_t> ModuleState{0};  // 2 = a module is open
+    ::Ksn48Handle Ksn48Handle{};
+
+    // --- operator settings and views ---
+    // The settings record and the settings-file object kept for writing.
+    std::unique_ptr<::Settings> Settings;
+    // The eight channel panels, owned by AdcIndividualParsLMDSimplePanel.
+    TChannelFrames ChannelFrames{};
+
+    // --- controls (names of the layout) ---
+    QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
+    QPushButton* FindDeviceLMDButton = nullptr;
+    QFrame* SelectedModuleLMDSimplePanel = nullptr;
+    QLabel* KsnCratesLabLMDLabel = nullptr;
+    QComboBox* KsnCratesComboBox = nullptr;
+    QLabel* ModulesLabLMDLabel = nullptr;
+    QComboBox* ModulesComboBox = nullptr;
+    QLabel* ModuleSerialNumberLabLMDLabel = nullptr;
+    QLabel* ModuleSerialNumberLMDLabel = nullptr;
+    QLabel* ModuleFirmwareVersionLabLMDLabel = nullptr;
+    QLabel* ModuleFirmwareVersionLMDLabel = nullptr;
+    TLed* KsnCrateStatusLed = nullptr;
+    TLed* ModuleStatusLed = nullptr;
+    TLed* GeneratorStatusLed = nullptr;
+    TLed* VoltmeterStatusLed = nullptr;
+    QFrame* Bevel3 = nullptr;
+    QFrame* StartMultimeterLMDSimplePanel = nullptr;
+    QPushButton* StartMultimeterLMDSpeedButton = nullptr;
+    QGroupBox* SaveIniSettingLMDGroupBox = nullptr;
+    QCheckBox* AutoSaveSettingsLMDCheckBox = nullptr;
+    QPushButton* SaveSettingsButton = nullptr;
+    QFrame* MainLMDSimplePanel = nullptr;
+    QTabWidget* MainLMDPageControl = nullptr;
+    QWidget* MultimeterLMDTabSheet = nullptr;
+    QWidget* CorrectionFactorsLMDTabSheet = nullptr;
+    QWidget* VerificationLMDTabSheet = nullptr;
+    QFrame* MultimeterLMDSimplePanel = nullptr;
+    TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
+    TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
+    QComboBox* AdcRateComboBox = nullptr;                 // inside the group
+    QGroupBox* AdcIndividualParsLMDGroupBox = nullptr;
+    QScrollArea* AdcIndividualParsLMDScrollBox = nullptr;
+    QWidget* AdcIndividualParsLMDSimplePanel = nullptr;
+    QFrame* EquipmentLMDSimplePanel = nullptr;
+
+    // --- events ---
+    void FormCreate();
+    void FormShow();
+    void FormResize();
+    void FormActivate();
+    void FormClose();
+
+    // --- thread control ---
+    void StartInitDevicesThread(int mode, bool firstStart);
+    void OnStartInitDevicesThread(TMessage& message);
+    void StartThread();
+    void OnStartMainThread(TMessage& message);
+    void StopThread();
+    void Dispatch(TMessage& message);
+
+    // --- application hooks ---
+    // Returns true when the key is handled.
+    bool ApplicationShortCut(int key);
+    void ApplicationActivate();
+    void ApplicationDeactivate();
+
+    // --- channel panels ---
+    // Panel i back to "not measured".
+    void ResetChannelFrame(int i);
+    void EnaChannelLMDCheckBoxChange(QObject* sender);
+    void BasePhaseChannelLMDRadioButtonClick(QObject* sender);
+
+    // --- pages ---
+    // Returns false when the change is refused.
+    bool MainLMDPageControlChangingEx(int newPage);
+
+    // Context menu "Выход": closes with the full shutdown.
+    void ApplicationExitClick();
+
+    // The worker and the last detection thread while they exist (tests and
+    // diagnostics).
+    TThread* Worker() const noexcept { return worker_.get(); }
+    TThread* DetectionThread() const noexcept { return detectionThread_; }
+    // True once a close has begun: no new thread is started after that.
+    bool Closing() const noexcept { return closing_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildChannelFrames();
+    void SizeWindow();
+    void InitThreadTerminate(TThread& thread);
+    void MainThreadTerminate();
+    void OnPageChanged(int index);
+    // Stops the threads and closes the module when nothing can use the
+    // handle any more; returns false when a thread must still be waited for
+    // later (a close from inside that thread's own Synchronize step).
+    bool ReleaseThreadsAndModule();
+    void WaitForDetectionEnd();
+    void CloseModule();
+
+    MainFormSetup setup_;
+    std::unique_ptr<TMainFormSettingsView> settingsView_;
+    std::unique_ptr<TThread> worker_;
+    bool workerEnded_ = false;
+    bool stoppingWorker_ = false;
+    TThread* detectionThread_ = nullptr;
+    std::shared_ptr<const std::atomic<bool>> detectionGone_;
+    bool closing_ = false;
+    int currentPage_ = 0;
+    bool revertingPage_ = false;
+};

@@ -1,0 +1,203 @@
+#include "MainFormSettingsView.h"
+
+#include "AdcGroupParsPanel.h"
+#include "CaptionAboveCheckBox.h"
+#include "CaptionAboveRadioButton.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "MainForm.h"
+#include "MessageBox.h"
+#include "TriStateCheckBox.h"
+#include "WaitLoop.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstring>
+
+namespace {
+
+QComboBox* List(const TMainForm& form, SettingsView::ParameterList list)
+{
+    switch (list) {
+    case SettingsView::ParameterList::DataFormat:
+        return form.AdcGroupParsLMDGroupBox->DataFormatLMDComboBox;
+    case SettingsView::ParameterList::CurrentValue:
+        return form.AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox;
+    case SettingsView::ParameterList::AdcRate:
+        break;
+    }
+    return form.AdcGroupParsLMDGroupBox->AdcRateComboBox;
+}
+
+TKsn48AdcChannelFrame* Frame(const TMainForm& form, int channel)
+{
+    if (channel < 0 || static_cast<std::size_t>(channel) >= form.ChannelFrames.size()) {
+        return nullptr;
+    }
+    return form.ChannelFrames[static_cast<std::size_t>(channel)];
+}
+
+// A zero-terminated text of at most 16 bytes.
+std::string Text(const DeviceInventory::Text& text)
+{
+    return std::string(text.data(), strnlen(text.data(), text.size()));
+}
+
+}  // namespace
+
+bool TMainFormSettingsView::Busy() const
+{
+    return form_.Busy;
+}
+
+void TMainFormSettingsView::SetBusy(bool busy)
+{
+    form_.Busy = busy;
+}
+
+bool TMainFormSettingsView::AutoSaveChecked() const
+{
+    return form_.AutoSaveSettingsLMDCheckBox->isChecked();
+}
+
+void TMainFormSettingsView::SetAutoSaveChecked(bool checked)
+{
+    form_.AutoSaveSettingsLMDCheckBox->setChecked(checked);
+}
+
+void TMainFormSettingsView::SetSaveButtonEnabled(bool enabled)
+{
+    form_.SaveSettingsButton->setEnabled(enabled);
+}
+
+int TMainFormSettingsView::ItemCount(ParameterList list) const
+{
+    return List(form_, list)->count();
+}
+
+int TMainFormSettingsView::ItemIndex(ParameterList list) const
+{
+    return List(form_, list)->currentIndex();
+}
+
+void TMainFormSettingsView::SetItemIndex(ParameterList list, int index)
+{
+    List(form_, list)->setCurrentIndex(index);
+}
+
+bool TMainFormSettingsView::ChannelChecked(int channel) const
+{
+    const TKsn48AdcChannelFrame* frame = Frame(form_, channel);
+    return frame != nullptr && frame->ChannelNumberLMDCheckBox->isChecked();
+}
+
+void TMainFormSettingsView::SetChannelChecked(int channel, bool checked)
+{
+    if (TKsn48AdcChannelFrame* frame = Frame(form_, channel)) {
+        frame->ChannelNumberLMDCheckBox->setChecked(checked);
+    }
+}
+
+void TMainFormSettingsView::SetReferenceChannelChecked(int channel, bool checked)
+{
+    if (TKsn48AdcChannelFrame* frame = Frame(form_, channel)) {
+        frame->BasePhaseChannelLMDRadioButton->setChecked(checked);
+    }
+}
+
+SettingsView::CheckState TMainFormSettingsView::AllChannelsState() const
+{
+    switch (form_.AllChannelsLMDCheckBox->checkState()) {
+    case Qt::Checked:
+        return CheckState::Checked;
+    case Qt::PartiallyChecked:
+        return CheckState::Mixed;
+    case Qt::Unchecked:
+        break;
+    }
+    return CheckState::Unchecked;
+}
+
+void TMainFormSettingsView::SetAllChannelsState(CheckState state)
+{
+    const Qt::CheckState qt = state == CheckState::Checked ? Qt::Checked
+                              : state == CheckState::Mixed ? Qt::PartiallyChecked
+                                                           : Qt::Unchecked;
+    form_.AllChannelsLMDCheckBox->setCheckState(qt);
+}
+
+void TMainFormSettingsView::SetComputationModeCaption(const std::string& text)
+{
+    form_.AdcGroupParsLMDGroupBox->ComputationModeLabLMDLabel->setText(QString::fromStdString(text));
+}
+
+void TMainFormSettingsView::SetAmplitudeTypeCaption(const std::string& text)
+{
+    form_.AdcGroupParsLMDGroupBox->AmplitudeTypeLabLMDLabel->setText(QString::fromStdString(text));
+}
+
+int TMainFormSettingsView::WindowTop() const
+{
+    return form_.frameGeometry().top();
+}
+
+int TMainFormSettingsView::WindowLeft() const
+{
+    return form_.frameGeometry().left();
+}
+
+void TMainFormSettingsView::SetWindowTop(int top)
+{
+    form_.move(form_.frameGeometry().left(), top);
+}
+
+void TMainFormSettingsView::SetWindowLeft(int left)
+{
+    form_.move(left, form_.frameGeometry().top());
+}
+
+std::optional<std::string> TMainFormSettingsView::SelectedCrateSerial() const
+{
+    const DeviceInventory& inventory = form_.DeviceInventory;
+    const int crate = form_.KsnCratesComboBox->currentIndex();
+    if (crate < 0 || crate >= inventory.ModuleCrateCount || crate >= DeviceInventory::MaxCrates) {
+        return std::nullopt;
+    }
+    return Text(inventory.ModuleCrateSerials[static_cast<std::size_t>(crate)]);
+}
+
+std::optional<int> TMainFormSettingsView::SelectedModuleSlot() const
+{
+    const DeviceInventory& inventory = form_.DeviceInventory;
+    const int crate = form_.KsnCratesComboBox->currentIndex();
+    const int module = form_.ModulesComboBox->currentIndex();
+    if (crate < 0 || crate >= inventory.ModuleCrateCount || crate >= DeviceInventory::MaxCrates
+        || module < 0 || module >= inventory.ModuleCounts[static_cast<std::size_t>(crate)]
+        || module >= DeviceInventory::MaxSlots) {
+        return std::nullopt;
+    }
+    return inventory.ModuleSlots[static_cast<std::size_t>(crate)][static_cast<std::size_t>(module)];
+}
+
+void TMainFormSettingsView::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon)
+{
+    const ::MessageIcon shown = icon == MessageIcon::Information ? ::MessageIcon::Information
+                                : icon == MessageIcon::Error     ? ::MessageIcon::Error
+                                                                 : ::MessageIcon::None;
+    ShowMessageBox(QString::fromStdString(text), QString::fromStdString(caption), shown);
+}
+
+void TMainFormSettingsView::ReportError(const std::string& text)
+{
+    ShowException(QString::fromStdString(text));
+}
+
+void TMainFormSettingsView::Pause(std::chrono::milliseconds duration)
+{
+    const auto end = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < end) {
+        WaitLoopStep();
+    }
+}

@@ -1,0 +1,14 @@
+#include "MainForm.h"
+#include "Program.h"
+#include "ksn48api.h"
+
+#include <memory>
+
+int main(int argc, char** argv)
+{
+    TApplication app(argc, argv);
+    MainFormSetup setup;
+    setup.ModuleIsOpened = &KSN48_IsOpened;
+    setup.ModuleClose = &KSN48_Close;
+    return RunProgram(app, [&setup] { return std::make_unique<TMainForm>(setup); });
+}
