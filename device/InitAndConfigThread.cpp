@@ -659,7 +659,12 @@ void TInitAndConfigThread::FinishPass()
         }
     }
     settingsFile_.reset();
-    form_.ModuleFirmwareVersionLMDLabel->setText(QString::number(form_.Ksn48Handle.FirmwareVersion));
+    // Without an open module the handle's number belongs to no module (a
+    // zeroed record, or one a failed pass left behind): the label keeps its
+    // unknown text.
+    if (form_.ModuleState == 2) {
+        form_.ModuleFirmwareVersionLMDLabel->setText(QString::number(form_.Ksn48Handle.FirmwareVersion));
+    }
     form_.ModuleDetectionLMDGroupBox->update();
     if (cursorOverridden_) {
         QApplication::restoreOverrideCursor();

@@ -176,6 +176,7 @@ protected:
         EXPECT_NE(form->ModuleState.load(), 2);
         EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
         EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
+        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("????????"));
         EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isEnabled());
         EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
         EXPECT_TRUE(form->KsnCratesComboBox->isEnabled());
