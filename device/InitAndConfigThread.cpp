@@ -89,6 +89,34 @@ bool IsContainer(const QWidget* widget)
            && qobject_cast<const QTabBar*>(widget) == nullptr && qobject_cast<const TLed*>(widget) == nullptr;
 }
 
+// The controls a container holds in the window's design. Qt builds a page
+// control and a scroll box from inner widgets of its own (tab bar, page
+// stack, viewport, scroll bars); those are not the design's controls and
+// keep the state Qt gives them, so that enabling a page enables what is on
+// it.
+QList<QWidget*> DesignChildren(QWidget* control)
+{
+    QList<QWidget*> children;
+    if (auto* pages = qobject_cast<QTabWidget*>(control)) {
+        for (int i = 0; i < pages->count(); ++i) {
+            children << pages->widget(i);
+        }
+        return children;
+    }
+    if (auto* scroll = qobject_cast<QScrollArea*>(control)) {
+        if (scroll->widget() != nullptr) {
+            children << scroll->widget();
+        }
+        return children;
+    }
+    for (QWidget* child : control->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!child->isWindow()) {
+            children << child;
+        }
+    }
+    return children;
+}
+
 // Sets a flag of the window for the time of one programmatic change.
 class BusyScope {
 public:
@@ -688,11 +716,7 @@ void TInitAndConfigThread::SetSubtreeEnabled(TMainForm& form, QWidget* control, 
     if (enabled && control == form.AdcIndividualParsLMDSimplePanel) {
         return;  // its channels are enabled one by one
     }
-    const QList<QWidget*> children = control->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    for (QWidget* child : children) {
-        if (child->isWindow()) {
-            continue;
-        }
+    for (QWidget* child : DesignChildren(control)) {
         if (IsContainer(child)) {
             SetSubtreeEnabled(form, child, enabled);
         }

@@ -20,6 +20,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include "TriStateCheckBox.h"
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -168,6 +171,13 @@ protected:
         EXPECT_EQ(form->windowTitle(), ProgramCaption);
         EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
         EXPECT_TRUE(form->StartMultimeterLMDSimplePanel->isVisible());
+        // Enabled as the operator sees it: no disabled control around it.
+        EXPECT_TRUE(form->MainLMDPageControl->tabBar()->isEnabled());
+        EXPECT_TRUE(form->AdcRateComboBox->isEnabled());
+        EXPECT_TRUE(form->AllChannelsLMDCheckBox->isEnabled());
+        EXPECT_TRUE(form->AdcIndividualParsLMDSimplePanel->isEnabled());
+        EXPECT_TRUE(form->ModulesComboBox->isEnabled());
+        EXPECT_TRUE(form->SaveSettingsButton->isEnabled());
     }
 
     // The window after a pass that left no module open.
@@ -178,6 +188,7 @@ protected:
         EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
         EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("????????"));
         EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isEnabled());
+        EXPECT_FALSE(form->AdcRateComboBox->isEnabled());
         EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
         EXPECT_TRUE(form->KsnCratesComboBox->isEnabled());
     }
