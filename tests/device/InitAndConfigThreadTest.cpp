@@ -90,7 +90,9 @@ protected:
         server->Stop();
     }
 
-    void CreateForm()
+    void CreateForm() { CreateFormWithSettingsIn(settingsDir.path()); }
+
+    void CreateFormWithSettingsIn(const QString& directory)
     {
         MainFormSetup setup;
         setup.InitThread = [this](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
@@ -98,7 +100,7 @@ protected:
         };
         setup.ModuleIsOpened = &KSN48_IsOpened;
         setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
+        setup.SettingsDirectory = directory;
         form = std::make_unique<TMainForm>(setup);
     }
 
@@ -339,6 +341,42 @@ INSTANTIATE_TEST_SUITE_P(
                       // Serials compare exactly, case included.
                       SavedChoiceCase{"CrateInOtherCase", "ksn1-0107", 1, 0, 0, "4811001"}),
     CaseName<SavedChoiceCase>);
+
+TEST_F(Detection, FirstStartRestoresTheWindowPositionLaterPassesDoNot)
+{
+    StartServer();
+    CreateForm();
+    SaveTarget("KSN5-0042", 3);
+    {
+        IniFile file(form->Settings->SettingsPath());
+        file.WriteInteger(SettingsNames::GeneralSection, SettingsNames::WindowTopKey, 40);
+        file.WriteInteger(SettingsNames::GeneralSection, SettingsNames::WindowLeftKey, 70);
+        file.UpdateFile();
+    }
+    FirstStart();
+    EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(70, 40));
+
+    form->move(200, 150);
+    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    WaitForPass();
+    EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(200, 150));
+    EXPECT_EQ(form->ModuleState.load(), 2);
+}
+
+TEST_F(Detection, ASettingsFileThatCannotBeMadeEndsThePass)
+{
+    StartServer();
+    CreateFormWithSettingsIn(settingsDir.path() + QStringLiteral("/missing-folder"));
+    FirstStart();
+
+    const auto shown = ThreadDialogs();
+    ASSERT_EQ(shown.size(), 1U);
+    EXPECT_EQ(shown[0].text, QStringLiteral("Не могу создать файл настроек!"));
+    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+    EXPECT_EQ(form->ModuleState.load(), 0);
+    EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
+    ExpectWindowReleased();
+}
 
 // --- nothing to open ---
 
