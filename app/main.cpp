@@ -1,3 +1,4 @@
+#include "InitAndConfigThread.h"
 #include "MainForm.h"
 #include "MainThread.h"
 #include "Program.h"
@@ -10,6 +11,9 @@ int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
     MainFormSetup setup;
+    setup.InitThread = [](TMainForm& form, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+        return std::make_unique<TInitAndConfigThread>(form, firstStart, mode);
+    };
     setup.ModuleIsOpened = &KSN48_IsOpened;
     setup.ModuleClose = &KSN48_Close;
     setup.MainThread = [](TMainForm& form, std::uint16_t page) {

@@ -71,7 +71,7 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
 void ShowValidChannel(TKsn48AdcChannelFrame& panel, const TMainForm& form,
                       const measure::MeasurementCycle& cycle, std::size_t c)
 {
-    const SettingsRecord& settings = form.Settings;
+    const SettingsRecord& settings = form.Settings->Record;
     SetValue(panel.Value1LMDEdit, true, Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit),
              TValueEdit::Lime);
     ShowVoltageTitle(panel);
@@ -125,9 +125,9 @@ void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& setti
     settings.DataFormat = static_cast<std::uint8_t>(std::max(0, group.DataFormatLMDComboBox->currentIndex()));
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
-    settings.CalcMethod = form.Settings.CalcMethod;
-    settings.AmplitudeType = form.Settings.AmplitudeType;
-    settings.MaxAcquisitionTime = form.Settings.MaxAcquisitionTime;
+    settings.CalcMethod = form.Settings->Record.CalcMethod;
+    settings.AmplitudeType = form.Settings->Record.AmplitudeType;
+    settings.MaxAcquisitionTime = form.Settings->Record.MaxAcquisitionTime;
 }
 
 measure::AdcChoice ReadAdcChoice(const TMainForm& form)
@@ -138,14 +138,14 @@ measure::AdcChoice ReadAdcChoice(const TMainForm& form)
         choice.ChannelTicked[c] = panel != nullptr && panel->ChannelNumberLMDCheckBox->isChecked();
     }
     choice.RateIndex = form.AdcRateComboBox->currentIndex();
-    choice.ReferenceChannel = form.Settings.ReferenceChannel;
+    choice.ReferenceChannel = form.Settings->Record.ReferenceChannel;
     return choice;
 }
 
 void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle)
 {
-    cycle.ReferenceChannel = form.Settings.ReferenceChannel < measure::MeasurementChannelCount
-                                 ? form.Settings.ReferenceChannel
+    cycle.ReferenceChannel = form.Settings->Record.ReferenceChannel < measure::MeasurementChannelCount
+                                 ? form.Settings->Record.ReferenceChannel
                                  : cycle.ReferenceChannel;
     cycle.PhaseCorrection =
         form.AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();

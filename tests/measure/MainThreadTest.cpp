@@ -71,13 +71,13 @@ protected:
         setup.ModuleIsOpened = &KSN48_IsOpened;
         setup.ModuleClose = &KSN48_Close;
         form = std::make_unique<TMainForm>(setup);
-        form->Settings.CalcMethod = "fft";
-        form->Settings.AmplitudeType = "rms";
-        form->Settings.MaxAcquisitionTime = 0.75;
-        form->Settings.AcFormat[0] = "0.00";
-        form->Settings.FrFormat[0] = "0.00000";
-        form->Settings.PhFormat[0] = "0.000";
-        form->Settings.ReferenceChannel = 0;
+        form->Settings->Record.CalcMethod = "fft";
+        form->Settings->Record.AmplitudeType = "rms";
+        form->Settings->Record.MaxAcquisitionTime = 0.75;
+        form->Settings->Record.AcFormat[0] = "0.00";
+        form->Settings->Record.FrFormat[0] = "0.00000";
+        form->Settings->Record.PhFormat[0] = "0.000";
+        form->Settings->Record.ReferenceChannel = 0;
         OpenModule("KSN5-0042", 3, 40);
         Choose(0b00111111, 7, 0);
     }
@@ -191,13 +191,13 @@ TEST_F(MeasurementWindow, OpenAndShortChannelsAreMarkedRedWithRedLamps)
 
 TEST_F(MeasurementWindow, AmplitudeAndSumMethods)
 {
-    form->Settings.AmplitudeType = "amp";
+    form->Settings->Record.AmplitudeType = "amp";
     StartAndWaitFrames(1);
     EXPECT_EQ(Voltage(0), "1000.00");
     form->StopThread();
 
-    form->Settings.AmplitudeType = "rms";
-    form->Settings.CalcMethod = "sum";
+    form->Settings->Record.AmplitudeType = "rms";
+    form->Settings->Record.CalcMethod = "sum";
     StartAndWaitFrames(1);
     EXPECT_EQ(Voltage(0), "707.11");
     EXPECT_EQ(Voltage(2), "1414.21");
@@ -216,7 +216,7 @@ TEST_F(MeasurementWindow, TheReferenceMovedWhileRunningTakesEffectAtTheNextFrame
     radio->click();
     const std::uint64_t seen = FramesShown();
     ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 2; }));
-    EXPECT_EQ(form->Settings.ReferenceChannel, 1);
+    EXPECT_EQ(form->Settings->Record.ReferenceChannel, 1);
     EXPECT_EQ(Phase(0), "-30.000");
     EXPECT_EQ(Phase(1), "0.000");
     EXPECT_TRUE(dialogs.Shown().empty());
