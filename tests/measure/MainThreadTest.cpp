@@ -1,7 +1,7 @@
 // The measurement as the operator sees it: the program's window (offscreen)
-// with its real worker thread and module library against a crate server of
-// the test's own. The module is opened and the lists are filled here, as the
-// detection would.
+// with its real detection and worker threads and module library against a
+// crate server of the test's own, a new settings file, the start button
+// pressed and the values read from the panels.
 #include "MainThread.h"
 
 #include "AdcGroupParsPanel.h"
@@ -10,6 +10,7 @@
 #include "CaptionAboveRadioButton.h"
 #include "ChannelPanels.h"
 #include "CrateServer.h"
+#include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "Led.h"
 #include "MainForm.h"
@@ -22,6 +23,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -65,37 +67,42 @@ protected:
     {
         server = std::make_unique<CrateServer>(std::string{}, fast);
         MainFormSetup setup;
+        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
+        };
         setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
             return std::make_unique<TMainThread>(false, page, f);
         };
         setup.ModuleIsOpened = &KSN48_IsOpened;
         setup.ModuleClose = &KSN48_Close;
+        setup.SettingsDirectory = settingsDir.path();
         form = std::make_unique<TMainForm>(setup);
-        form->Settings->Record.CalcMethod = "fft";
-        form->Settings->Record.AmplitudeType = "rms";
-        form->Settings->Record.MaxAcquisitionTime = 0.75;
-        form->Settings->Record.AcFormat[0] = "0.00";
-        form->Settings->Record.FrFormat[0] = "0.00000";
-        form->Settings->Record.PhFormat[0] = "0.000";
-        form->Settings->Record.ReferenceChannel = 0;
-        OpenModule("KSN5-0042", 3, 40);
-        Choose(0b00111111, 7, 0);
+        // The first show runs the start-up detection with a new settings file.
+        form->show();
+        WaitForDetection();
     }
 
-    // What a detection does for the module in slot of crate.
-    void OpenModule(const char* crate, int slot, std::uint8_t crateType)
+    void WaitForDetection()
     {
-        form->Busy = true;
-        KSN48_Close(&form->Ksn48Handle);
-        ASSERT_EQ(KSN48_Init(&form->Ksn48Handle), 0);
-        ASSERT_EQ(KSN48_Open(&form->Ksn48Handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, crate, slot), 0);
-        form->ModuleState = 2;
-        form->DeviceInventory.ModuleCrateTypes[0] = crateType;
-        form->KsnCratesComboBox->clear();
-        form->KsnCratesComboBox->addItem(QString::fromLatin1(crate));
-        form->KsnCratesComboBox->setCurrentIndex(0);
-        EnableParameterControls(form->ChannelFrames, true);
-        form->Busy = false;
+        ASSERT_TRUE(WaitUntil([this] {
+            return form->InitRequestDone && form->DetectionThread() == nullptr &&
+                   !form->InitThreadRunning;
+        }));
+        ASSERT_EQ(form->ModuleState.load(), 2) << "no module open after the detection";
+    }
+
+    // The operator picks another crate in the list: its module is opened.
+    void PickCrate(int index)
+    {
+        form->KsnCratesComboBox->setCurrentIndex(index);
+        WaitForDetection();
+    }
+
+    // "Обнаружить".
+    void FindDevices()
+    {
+        form->FindDeviceLMDButton->click();
+        WaitForDetection();
     }
 
     // Ticks the channels of mask (bit c = channel c) as the operator does,
@@ -120,10 +127,23 @@ protected:
     TMainThread* Worker() const { return dynamic_cast<TMainThread*>(form->Worker()); }
     std::uint64_t FramesShown() const { return Worker() != nullptr ? Worker()->Cycle().FramesShown() : 0; }
 
+    void PressStart()
+    {
+        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), AppTexts::StartCaption);
+        form->StartMultimeterLMDSpeedButton->click();
+    }
+
+    // "С   Т   О   П": the button is released.
+    void PressStop()
+    {
+        ASSERT_TRUE(form->StartMultimeterLMDSpeedButton->isChecked());
+        form->StartMultimeterLMDSpeedButton->click();
+    }
+
     // Presses start and waits for the given number of frames on the panels.
     void StartAndWaitFrames(std::uint64_t frames)
     {
-        form->StartThread();
+        PressStart();
         ASSERT_NE(Worker(), nullptr);
         ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= frames || form->MeasurementIdle; }));
     }
@@ -137,6 +157,7 @@ protected:
         EXPECT_EQ(form->Ksn48Handle.AcquisitionRunning, 0);
     }
 
+    QTemporaryDir settingsDir;
     std::unique_ptr<CrateServer> server;
     std::unique_ptr<TMainForm> form;
     DialogRecorder dialogs;
@@ -144,6 +165,12 @@ protected:
 
 TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
 {
+    // What a new settings file chooses.
+    for (std::size_t c = 0; c < 8; ++c) {
+        EXPECT_EQ(Panel(c).ChannelNumberLMDCheckBox->isChecked(), c < 6) << c;
+    }
+    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), 7);
+    EXPECT_EQ(form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->currentIndex(), 0);
     StartAndWaitFrames(2);
     ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), MeasureText::StopCaption);
@@ -162,7 +189,7 @@ TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
     EXPECT_EQ(Voltage(6), "--------");
     EXPECT_FALSE(Panel(6).Value1LMDEdit->isEnabled());
 
-    form->StopThread();
+    PressStop();
     ExpectStoppedAndUsable();
     EXPECT_EQ(form->Worker(), nullptr);
     EXPECT_TRUE(dialogs.Shown().empty());
@@ -175,7 +202,7 @@ TEST_F(MeasurementWindow, OpenAndShortChannelsAreMarkedRedWithRedLamps)
 {
     Choose(0xFF, 6, 0);
     StartAndWaitFrames(2);
-    form->StopThread();
+    PressStop();
     ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     EXPECT_EQ(Voltage(6), "ОБРЫВ!!!");
     EXPECT_EQ(Voltage(7), "КЗ!!!");
@@ -194,7 +221,7 @@ TEST_F(MeasurementWindow, AmplitudeAndSumMethods)
     form->Settings->Record.AmplitudeType = "amp";
     StartAndWaitFrames(1);
     EXPECT_EQ(Voltage(0), "1000.00");
-    form->StopThread();
+    PressStop();
 
     form->Settings->Record.AmplitudeType = "rms";
     form->Settings->Record.CalcMethod = "sum";
@@ -224,9 +251,9 @@ TEST_F(MeasurementWindow, TheReferenceMovedWhileRunningTakesEffectAtTheNextFrame
 
 TEST_F(MeasurementWindow, DataRateRefusalsShowTheThreadDialog)
 {
-    OpenModule("KSN1-0107", 1, 21);
+    PickCrate(1);  // "KSN1-0107", type 21
     Choose(0b00000111, 7, 0);
-    form->StartThread();
+    PressStart();
     ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     const ShownDialog& shown = dialogs.Shown()[0];
@@ -237,12 +264,11 @@ TEST_F(MeasurementWindow, DataRateRefusalsShowTheThreadDialog)
     EXPECT_NE(message.find("величину 800.0 Кбайт/с !!! "), std::string::npos) << message;
     EXPECT_EQ(shown.buttons, QStringList{QStringLiteral("Принято")});
     ExpectStoppedAndUsable();
-    form->StopThread();
 
     dialogs.Clear();
-    OpenModule("KSN5-0042", 3, 40);
+    PickCrate(0);  // "KSN5-0042", type 40
     Choose(0xFF, 7, 0);
-    form->StartThread();
+    PressStart();
     ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_NE(dialogs.Shown()[0].text.toStdString().find("KSN-P5"), std::string::npos);
@@ -276,7 +302,8 @@ TEST_P(MeasurementStop, EndsTheRunAndLeavesTheModuleUsable)
 }
 
 const StopCase stopCases[] = {
-    {"StopButton", [](TMainForm& f) { f.StopThread(); }},
+    {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }},
+    {"RateChanged", [](TMainForm& f) { emit f.AdcRateComboBox->activated(6); }},
     {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }},
     {"ChannelBoxChanged", [](TMainForm& f) { f.ChannelFrames[7]->ChannelNumberLMDCheckBox->click(); }},
 };
@@ -292,12 +319,10 @@ TEST_F(MeasurementWindow, AKilledServerGivesOneMessageAndANewDetectionMeasuresAg
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
     ExpectStoppedAndUsable();
-    form->StopThread();
-    EXPECT_EQ(form->Worker(), nullptr);
 
     dialogs.Clear();
     server->Restart();
-    OpenModule("KSN5-0042", 3, 40);
+    FindDevices();
     StartAndWaitFrames(1);
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(Voltage(0), "707.11");
