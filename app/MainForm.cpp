@@ -81,6 +81,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     connect(AutoSaveSettingsLMDCheckBox, &QCheckBox::stateChanged, this,
             [this](int) { Settings->AutoSaveSettingsLMDCheckBoxChange(); });
     SetUpWindowServices();
+    ConnectDeviceSelection();
 
     // Application-wide hooks.
     ApplicationHooks::SetShortCut([this](int key) { return ApplicationShortCut(key); });

@@ -177,6 +177,14 @@ public:
     // Returns false when the change is refused.
     bool MainLMDPageControlChangingEx(int newPage);
 
+    // --- device selection ---
+    // The operator picked a crate or a module: record the choice and ask
+    // for the detection pass that opens it.
+    void KsnCratesComboBoxChange(QObject* sender);
+    void ModulesComboBoxChange(QObject* sender);
+    // Connects the two lists to their handlers (once, at construction).
+    void ConnectDeviceSelection();
+
     // Context menu "Выход": closes with the full shutdown.
     void ApplicationExitClick();
 

@@ -1,14 +1,23 @@
+#include "InitAndConfigThread.h"
 #include "MainForm.h"
+#include "MainThread.h"
 #include "Program.h"
 #include "ksn48api.h"
 
+#include <cstdint>
 #include <memory>
 
 int main(int argc, char** argv)
 {
     TApplication app(argc, argv);
     MainFormSetup setup;
+    setup.InitThread = [](TMainForm& form, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+        return std::make_unique<TInitAndConfigThread>(form, firstStart, mode);
+    };
     setup.ModuleIsOpened = &KSN48_IsOpened;
     setup.ModuleClose = &KSN48_Close;
+    setup.MainThread = [](TMainForm& form, std::uint16_t page) {
+        return std::make_unique<TMainThread>(false, page, form);
+    };
     return RunProgram(app, [&setup] { return std::make_unique<TMainForm>(setup); });
 }

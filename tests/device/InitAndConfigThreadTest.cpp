@@ -1,0 +1,753 @@
+// The detection pass as the operator meets it: the program's window on the
+// offscreen platform, the real crate libraries and a crate server of the
+// test's own, configured per case.
+#include "InitAndConfigThread.h"
+
+#include "ApplicationHooks.h"
+#include "CrateServer.h"
+#include "DetectionTexts.h"
+#include "FileVersion.h"
+#include "IniFile.h"
+#include "Led.h"
+#include "MainForm.h"
+#include "MessageBox.h"
+#include "SettingsNames.h"
+#include "WaitLoop.h"
+#include "ksn48api.h"
+#include "ksnapi.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include "TriStateCheckBox.h"
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ksn::test::CrateServer;
+using namespace std::chrono_literals;
+
+const QString ProgramCaption = QStringLiteral("KSN48_vevu - " KSN_PROGRAM_VERSION_TEXT);
+const QString PassCaption = QStringLiteral("KSN48_vevu - ?.?.?");
+const QColor Green(0, 255, 0);
+const QColor Red(255, 0, 0);
+const QColor Orange(255, 158, 62);
+
+std::string VariantFile(const std::string& variant, const std::string& library)
+{
+    return CrateServer::VersionVariantDir(variant) + "/" + library;
+}
+
+// One crate holding one KSN48 module in slot 2.
+std::string OneModuleConfig(int crateType, int firmware)
+{
+    return R"({"crates": [{"serial": "KSN-A", "type": )" + std::to_string(crateType)
+           + R"(, "slots": [{"slot": 2, "ksn48": {"serial": "4890001", "firmware": )" + std::to_string(firmware)
+           + "}}]}]}";
+}
+
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& param)
+{
+    return param.param.name;
+}
+
+QStringList Items(const QComboBox* list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) {
+        items << list->itemText(i);
+    }
+    return items;
+}
+
+class Detection : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        form.reset();
+        server.reset();
+    }
+
+    void StartServer(const std::string& config = {}) { server = std::make_unique<CrateServer>(config); }
+
+    // A server that has gone: the libraries still point at its port.
+    void StartDeadServer()
+    {
+        StartServer();
+        server->Stop();
+    }
+
+    void CreateForm() { CreateFormWithSettingsIn(settingsDir.path()); }
+
+    void CreateFormWithSettingsIn(const QString& directory)
+    {
+        MainFormSetup setup;
+        setup.InitThread = [this](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode, files);
+        };
+        setup.ModuleIsOpened = &KSN48_IsOpened;
+        setup.ModuleClose = &KSN48_Close;
+        setup.SettingsDirectory = directory;
+        form = std::make_unique<TMainForm>(setup);
+    }
+
+    // The crate and slot a previous run saved.
+    void SaveTarget(const std::string& crateSerial, int slot)
+    {
+        const std::string path = form->Settings->SettingsPath();
+        ASSERT_TRUE(form->Settings->CreateDefaultIniFile(path));
+        IniFile file(path);
+        file.WriteString(SettingsNames::DetectionSection, SettingsNames::CrateSerialKey, crateSerial);
+        file.WriteInteger(SettingsNames::DetectionSection, SettingsNames::ModuleSlotKey, slot);
+        file.UpdateFile();
+    }
+
+    bool PassOver() const
+    {
+        return form->InitRequestDone && form->DetectionThread() == nullptr && !form->InitThreadRunning;
+    }
+
+    // Serves the window until the requested pass has ended.
+    void WaitForPass()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (!PassOver() && std::chrono::steady_clock::now() < deadline) {
+            WaitLoopStep();
+        }
+        ASSERT_TRUE(PassOver()) << "the detection pass did not end";
+    }
+
+    // The first show starts the start-up pass; returns its duration.
+    std::chrono::milliseconds FirstStart()
+    {
+        const auto start = std::chrono::steady_clock::now();
+        form->show();
+        WaitForPass();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    }
+
+    void PickCrate(int index)
+    {
+        form->KsnCratesComboBox->setCurrentIndex(index);
+        WaitForPass();
+    }
+
+    void PickModule(int index)
+    {
+        form->ModulesComboBox->setCurrentIndex(index);
+        WaitForPass();
+    }
+
+    std::vector<ShownDialog> ThreadDialogs() const
+    {
+        std::vector<ShownDialog> found;
+        for (const ShownDialog& shown : dialogs.Shown()) {
+            if (shown.kind == DialogKind::ThreadDialog) {
+                found.push_back(shown);
+            }
+        }
+        return found;
+    }
+
+    void ExpectModuleShown(const QString& serial, const QString& firmware)
+    {
+        EXPECT_EQ(form->ModuleState.load(), 2);
+        EXPECT_EQ(KSN48_IsOpened(&form->Ksn48Handle), 0);
+        EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), serial);
+        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), firmware);
+        EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Green);
+        EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля 'KSN48' -> OK"));
+        EXPECT_EQ(form->windowTitle(), ProgramCaption);
+        EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
+        EXPECT_TRUE(form->StartMultimeterLMDSimplePanel->isVisible());
+        // Enabled as the operator sees it: no disabled control around it.
+        EXPECT_TRUE(form->MainLMDPageControl->tabBar()->isEnabled());
+        EXPECT_TRUE(form->AdcRateComboBox->isEnabled());
+        EXPECT_TRUE(form->AllChannelsLMDCheckBox->isEnabled());
+        EXPECT_TRUE(form->AdcIndividualParsLMDSimplePanel->isEnabled());
+        EXPECT_TRUE(form->ModulesComboBox->isEnabled());
+        EXPECT_TRUE(form->SaveSettingsButton->isEnabled());
+    }
+
+    // The window after a pass that left no module open.
+    void ExpectNoModule()
+    {
+        EXPECT_NE(form->ModuleState.load(), 2);
+        EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
+        EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
+        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("????????"));
+        EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isEnabled());
+        EXPECT_FALSE(form->AdcRateComboBox->isEnabled());
+        EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
+        EXPECT_TRUE(form->KsnCratesComboBox->isEnabled());
+    }
+
+    void ExpectWindowReleased()
+    {
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
+        EXPECT_TRUE(form->MainLMDPageControl->isEnabled());
+        EXPECT_TRUE(static_cast<bool>(ApplicationHooks::ShortCut()));
+    }
+
+    DialogRecorder dialogs;
+    std::unique_ptr<CrateServer> server;
+    QTemporaryDir settingsDir;
+    DetectionFiles files = DetectionFiles::Loaded();
+    std::unique_ptr<TMainForm> form;
+};
+
+// --- the built-in population ---
+
+TEST_F(Detection, DefaultPopulationListsBothCratesAndOpensTheFirstModule)
+{
+    StartServer();
+    CreateForm();
+    const auto took = FirstStart();
+    std::cout << "whole start-up pass: " << took.count() << " ms\n";
+    RecordProperty("pass_ms", static_cast<int>(took.count()));
+
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(Items(form->KsnCratesComboBox), (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
+    EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
+    EXPECT_EQ(form->KsnCratesComboBox->currentIndex(), 0);
+    EXPECT_EQ(form->ModulesComboBox->currentIndex(), 0);
+    ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
+    EXPECT_EQ(form->CrateOk.load(), 1);
+    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
+    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус 'KSN-P5' крейта -> OK"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), ProgramCaption);
+    EXPECT_EQ(form->DeviceInventory.CrateCount, 2);
+    EXPECT_EQ(form->DeviceInventory.ModuleCrateCount, 2);
+    ExpectWindowReleased();
+}
+
+TEST_F(Detection, AnotherCrateReopensWithTheSlowCrateWarning)
+{
+    StartServer();
+    CreateForm();
+    FirstStart();
+    form->ModuleState = 5;  // request 2 does not clear it before the open
+
+    PickCrate(1);
+
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->DeviceInventory.SelectedCrate, 1);
+    EXPECT_EQ(Items(form->ModulesComboBox), QStringList{"Слот 1: KSN48"});
+    ExpectModuleShown(QStringLiteral("4812001"), QStringLiteral("10"));
+    EXPECT_EQ(form->CrateOk.load(), 1);
+    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Orange);
+    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(),
+              QStringLiteral("Статус 'KSN-P1' крейта -> OK\n"
+                             "Для крейта 'KSN-P1' максимальная скорость передачи данных составляет 800 Кбайт/с.\n"
+                             "Поэтому для модуля 'KSN48', например, при 4-х канальном сборе 20-ти битных данных\n"
+                             "частота АЦП не должна превышать 50.0 кГц!!!"));
+    // The crate list itself is not rebuilt.
+    EXPECT_EQ(Items(form->KsnCratesComboBox), (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
+}
+
+TEST_F(Detection, AnotherModuleLeavesTheCrateAlone)
+{
+    StartServer();
+    CreateForm();
+    FirstStart();
+    form->CrateOk = 7;
+    form->KsnCrateStatusLed->setToolTip(QStringLiteral("untouched"));
+
+    PickModule(1);
+
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->DeviceInventory.SelectedModule[0], 1);
+    ExpectModuleShown(QStringLiteral("4811002"), QStringLiteral("8"));
+    EXPECT_EQ(form->CrateOk.load(), 7);
+    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("untouched"));
+    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
+    EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
+}
+
+TEST_F(Detection, PickingWhatIsAlreadyOpenRequestsNothing)
+{
+    StartServer();
+    CreateForm();
+    FirstStart();
+
+    form->KsnCratesComboBoxChange(form->KsnCratesComboBox);
+    form->ModulesComboBoxChange(form->ModulesComboBox);
+
+    EXPECT_TRUE(form->InitRequestDone);
+    EXPECT_EQ(form->DetectionThread(), nullptr);
+    for (int i = 0; i < 3; ++i) {
+        WaitLoopStep();  // a request would have been posted by now
+    }
+    EXPECT_TRUE(PassOver());
+    EXPECT_EQ(form->ModuleState.load(), 2);
+}
+
+// --- the saved choice at start-up ---
+
+struct SavedChoiceCase {
+    const char* name;
+    const char* crateSerial;
+    int slot;
+    int crate;
+    int module;
+    const char* moduleSerial;
+};
+
+void PrintTo(const SavedChoiceCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SavedChoice : public Detection, public ::testing::WithParamInterface<SavedChoiceCase> {};
+
+TEST_P(SavedChoice, SelectsAndOpens)
+{
+    const SavedChoiceCase& c = GetParam();
+    StartServer();
+    CreateForm();
+    SaveTarget(c.crateSerial, c.slot);
+    FirstStart();
+
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->DeviceInventory.SelectedCrate, c.crate);
+    EXPECT_EQ(form->DeviceInventory.SelectedModule[static_cast<std::size_t>(c.crate)], c.module);
+    EXPECT_EQ(form->KsnCratesComboBox->currentIndex(), c.crate);
+    EXPECT_EQ(form->ModulesComboBox->currentIndex(), c.module);
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QString::fromLatin1(c.moduleSerial));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detection, SavedChoice,
+    ::testing::Values(SavedChoiceCase{"CrateAndSlotExist", "KSN5-0042", 5, 0, 1, "4811002"},
+                      SavedChoiceCase{"SecondCrateAndSlotExist", "KSN1-0107", 1, 1, 0, "4812001"},
+                      // Slot 5 exists in the crate chosen instead; it is still not taken.
+                      SavedChoiceCase{"CrateMissing", "KSN9-9999", 5, 0, 0, "4811001"},
+                      SavedChoiceCase{"SlotMissing", "KSN5-0042", 4, 0, 0, "4811001"},
+                      // Serials compare exactly, case included.
+                      SavedChoiceCase{"CrateInOtherCase", "ksn1-0107", 1, 0, 0, "4811001"}),
+    CaseName<SavedChoiceCase>);
+
+TEST_F(Detection, FirstStartRestoresTheWindowPositionLaterPassesDoNot)
+{
+    StartServer();
+    CreateForm();
+    SaveTarget("KSN5-0042", 3);
+    {
+        IniFile file(form->Settings->SettingsPath());
+        file.WriteInteger(SettingsNames::GeneralSection, SettingsNames::WindowTopKey, 40);
+        file.WriteInteger(SettingsNames::GeneralSection, SettingsNames::WindowLeftKey, 70);
+        file.UpdateFile();
+    }
+    FirstStart();
+    EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(70, 40));
+
+    form->move(200, 150);
+    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    WaitForPass();
+    EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(200, 150));
+    EXPECT_EQ(form->ModuleState.load(), 2);
+}
+
+TEST_F(Detection, ASettingsFileThatCannotBeMadeEndsThePass)
+{
+    StartServer();
+    CreateFormWithSettingsIn(settingsDir.path() + QStringLiteral("/missing-folder"));
+    FirstStart();
+
+    const auto shown = ThreadDialogs();
+    ASSERT_EQ(shown.size(), 1U);
+    EXPECT_EQ(shown[0].text, QStringLiteral("Не могу создать файл настроек!"));
+    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+    EXPECT_EQ(form->ModuleState.load(), 0);
+    EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
+    ExpectWindowReleased();
+}
+
+// --- nothing to open ---
+
+TEST_F(Detection, NoCrateServerSaysSoOnceAndShowsBothAsBad)
+{
+    StartDeadServer();
+    CreateForm();
+    bool shortcutDetached = false;
+    dialogs.OnShown = [&](const ShownDialog&) { shortcutDetached = !ApplicationHooks::ShortCut(); };
+    FirstStart();
+
+    ASSERT_EQ(dialogs.Shown().size(), 1U);
+    EXPECT_EQ(dialogs.Shown()[0].kind, DialogKind::ThreadDialog);
+    EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Сообщение TInitAndConfigThread::Execute()!!!"));
+    EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Не могу найти ни одного KSN крейта!"));
+    EXPECT_EQ(dialogs.Shown()[0].buttons, QStringList{"Принято"});
+    EXPECT_TRUE(shortcutDetached);
+    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+    EXPECT_EQ(form->ModulesComboBox->count(), 0);
+    EXPECT_EQ(form->CrateOk.load(), 0);
+    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Red);
+    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус KSN крейта -> BAD"));
+    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Red);
+    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля '\?\?\?' -> BAD"));
+    ExpectNoModule();
+    ExpectWindowReleased();
+}
+
+TEST_F(Detection, CratesWithoutKsn48ModulesAreNotListed)
+{
+    StartServer(R"({"crates": [{"serial": "KSN-E", "type": 40, "slots": [{"slot": 1, "module_id": "0x3131"}]},
+                               {"serial": "KSN-F", "type": 10}]})");
+    CreateForm();
+    FirstStart();
+
+    const auto shown = ThreadDialogs();
+    ASSERT_EQ(shown.size(), 1U);
+    EXPECT_EQ(shown[0].text, QStringLiteral("Не могу найти ни одного KSN крейта, где бы был установлен модуль KSN48!"));
+    EXPECT_EQ(form->DeviceInventory.CrateCount, 2);
+    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+    EXPECT_EQ(form->ModulesComboBox->count(), 0);
+    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус KSN крейта -> BAD"));
+    ExpectNoModule();
+}
+
+TEST_F(Detection, AModuleThatRefusesAfterTheSearchShowsTheCrateGoodAndTheModuleBad)
+{
+    StartServer();
+    CreateForm();
+    // The scan has opened every module; the list being filled is the moment
+    // after it.
+    bool refused = false;
+    QObject::connect(form->KsnCratesComboBox, &QComboBox::currentIndexChanged, form.get(), [&](int index) {
+        if (index >= 0 && !refused) {
+            refused = true;
+            EXPECT_EQ(server->Ctl({"refuse", "KSN5-0042", "3", "on"}), 0);
+        }
+    });
+    FirstStart();
+
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
+    EXPECT_EQ(form->CrateOk.load(), 1);
+    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
+    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус '\?\?\?' крейта -> OK"));
+    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Red);
+    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля '\?\?\?' -> BAD"));
+    ExpectNoModule();
+}
+
+// --- requests 1 and 2 whose module refuses ---
+
+struct RefusedRequestCase {
+    const char* name;
+    const char* crate;
+    const char* slot;
+    bool pickCrate;  // else the module
+    int index;
+    const char* message;
+};
+
+void PrintTo(const RefusedRequestCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RefusedRequest : public Detection, public ::testing::WithParamInterface<RefusedRequestCase> {};
+
+TEST_P(RefusedRequest, ReportsAndLeavesTheModuleClosed)
+{
+    const RefusedRequestCase& c = GetParam();
+    StartServer();
+    CreateForm();
+    FirstStart();
+    ASSERT_EQ(server->Ctl({"refuse", c.crate, c.slot, "on"}), 0);
+
+    if (c.pickCrate) {
+        PickCrate(c.index);
+    } else {
+        PickModule(c.index);
+    }
+
+    const auto shown = ThreadDialogs();
+    ASSERT_EQ(shown.size(), 1U);
+    EXPECT_EQ(shown[0].text, QString::fromUtf8(c.message));
+    // No final status: the caption of the running pass stays.
+    EXPECT_EQ(form->windowTitle(), PassCaption);
+    EXPECT_EQ(form->ModuleState.load(), 0);
+    ExpectNoModule();
+    ExpectWindowReleased();
+
+    // Once the module opens again, picking it again retries.
+    ASSERT_EQ(server->Ctl({"refuse", c.crate, c.slot, "off"}), 0);
+    if (c.pickCrate) {
+        form->ModulesComboBox->setCurrentIndex(-1);  // as after the refill
+        form->ModulesComboBox->setCurrentIndex(0);
+    } else {
+        form->ModulesComboBoxChange(form->ModulesComboBox);
+    }
+    WaitForPass();
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    EXPECT_EQ(form->windowTitle(), ProgramCaption);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detection, RefusedRequest,
+    ::testing::Values(
+        RefusedRequestCase{"Module", "KSN5-0042", "5", false, 1,
+                           "Не могу проинициализировать модуль в указанном слоте!"},
+        RefusedRequestCase{"Crate", "KSN1-0107", "1", true, 1,
+                           "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"}),
+    CaseName<RefusedRequestCase>);
+
+// --- crate type and firmware ---
+
+struct ModuleLookCase {
+    const char* name;
+    int crateType;
+    int firmware;
+    QColor crateColor;
+    QColor firmwareBackground;
+    QColor firmwareText;
+    bool warnsFirmware;
+};
+
+void PrintTo(const ModuleLookCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ModuleLook : public Detection, public ::testing::WithParamInterface<ModuleLookCase> {};
+
+TEST_P(ModuleLook, ShowsCrateAndFirmware)
+{
+    const ModuleLookCase& c = GetParam();
+    StartServer(OneModuleConfig(c.crateType, c.firmware));
+    CreateForm();
+    const QColor face = form->palette().color(QPalette::Button);
+    FirstStart();
+
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), c.crateColor);
+    QLabel* label = form->ModuleFirmwareVersionLMDLabel;
+    EXPECT_EQ(label->text(), QString::number(c.firmware));
+    EXPECT_EQ(label->palette().color(QPalette::Window), c.firmwareBackground.isValid() ? c.firmwareBackground : face);
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), c.firmwareText);
+    EXPECT_EQ(label->toolTip(), c.warnsFirmware ? DetectionTexts::FirmwareTooOld
+                                                : QStringLiteral("Версия микропрограммы модуля"));
+    // Still usable with old firmware.
+    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detection, ModuleLook,
+    ::testing::Values(ModuleLookCase{"Firmware8", 40, 8, Green, Red, Qt::white, true},
+                      ModuleLookCase{"Firmware9", 40, 9, Green, QColor(), Qt::black, false},
+                      ModuleLookCase{"Type21", 21, 9, Orange, QColor(), Qt::black, false},
+                      ModuleLookCase{"UnknownType", 99, 10, Green, QColor(), Qt::black, false}),
+    CaseName<ModuleLookCase>);
+
+TEST_F(Detection, FirmwareWarningGoesWithTheOldModule)
+{
+    StartServer();
+    CreateForm();
+    SaveTarget("KSN5-0042", 5);  // firmware 8
+    FirstStart();
+    ASSERT_EQ(form->ModuleFirmwareVersionLMDLabel->toolTip(), DetectionTexts::FirmwareTooOld);
+
+    PickModule(0);  // firmware 12
+
+    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("12"));
+    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->toolTip(), QStringLiteral("Версия микропрограммы модуля"));
+    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->palette().color(QPalette::WindowText), QColor(Qt::black));
+}
+
+// --- file versions ---
+
+TEST(DetectionFiles, LoadedAreTheFilesTheLoaderMapped)
+{
+    const DetectionFiles files = DetectionFiles::Loaded();
+    EXPECT_EQ(files.Ksnapi, CrateServer::LibraryDir() + "/libksnapi.so");
+    EXPECT_EQ(files.Ksn48api, CrateServer::LibraryDir() + "/libksn48api.so");
+    const auto version = ReadFileVersion(files.Ksnapi);
+    ASSERT_TRUE(version.has_value());
+    EXPECT_EQ(*version, (FileVersion{1, 33, 0, 0}));
+    EXPECT_TRUE(ReadFileVersion(files.Program).has_value()) << files.Program;
+}
+
+TEST(DetectionFiles, VersionCodeIgnoresTheBuild)
+{
+    EXPECT_EQ(TInitAndConfigThread::LibraryVersionCode(1, 32, 15), TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_LT(TInitAndConfigThread::LibraryVersionCode(1, 32, 14), TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(1, 33, 0), TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(2, 0, 0), TInitAndConfigThread::MinLibraryVersionCode);
+}
+
+struct LibraryVersionCase {
+    const char* name;
+    const char* ksnapi;    // variant, or "" for the regular file
+    const char* ksn48api;
+    DialogKind kind;
+    const char* message;   // "" when nothing is said
+    bool detects;
+};
+
+void PrintTo(const LibraryVersionCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LibraryVersion : public Detection, public ::testing::WithParamInterface<LibraryVersionCase> {};
+
+TEST_P(LibraryVersion, IsCheckedBeforeTheSearch)
+{
+    const LibraryVersionCase& c = GetParam();
+    if (*c.ksnapi != '\0') {
+        files.Ksnapi = VariantFile(c.ksnapi, "libksnapi.so");
+    }
+    if (*c.ksn48api != '\0') {
+        files.Ksn48api = VariantFile(c.ksn48api, "libksn48api.so");
+    }
+    StartServer();
+    CreateForm();
+    FirstStart();
+
+    if (*c.message == '\0') {
+        EXPECT_TRUE(dialogs.Shown().empty());
+    } else {
+        ASSERT_EQ(dialogs.Shown().size(), 1U);
+        EXPECT_EQ(dialogs.Shown()[0].kind, c.kind);
+        EXPECT_EQ(dialogs.Shown()[0].text, QString::fromUtf8(c.message));
+        if (c.kind == DialogKind::MessageBox) {
+            EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Сообщение TInitAndConfigThread::Execute()!"));
+            EXPECT_EQ(dialogs.Shown()[0].icon, MessageIcon::Information);
+        }
+    }
+    if (c.detects) {
+        EXPECT_EQ(form->ModuleState.load(), 2);
+        EXPECT_EQ(form->KsnCratesComboBox->count(), 2);
+    } else {
+        // The pass ends before the search: nothing listed, nothing opened.
+        EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+        EXPECT_EQ(form->ModuleState.load(), 0);
+        EXPECT_EQ(form->windowTitle(), PassCaption);
+        ExpectNoModule();
+    }
+    ExpectWindowReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detection, LibraryVersion,
+    ::testing::Values(
+        LibraryVersionCase{"Crate1_32_14", "1.32.14", "", DialogKind::MessageBox,
+                           "Версия библиотеки Ksnapi.dll должна быть не ниже 1.32.15!!!", true},
+        LibraryVersionCase{"Module1_32_14", "", "1.32.14", DialogKind::MessageBox,
+                           "Версия библиотеки Ksn48api.dll должна быть не ниже 1.32.15!!!", true},
+        LibraryVersionCase{"Both1_32_15", "1.32.15", "1.32.15", DialogKind::MessageBox, "", true},
+        LibraryVersionCase{"Both2_0_0", "2.0.0", "2.0.0", DialogKind::MessageBox, "", true},
+        LibraryVersionCase{"CrateMissing", "none", "", DialogKind::ThreadDialog,
+                           "Опаньки!!! Не могу определить версию библиотеки Ksnapi.dll!!!", false},
+        LibraryVersionCase{"ModuleMissing", "", "none", DialogKind::ThreadDialog,
+                           "Опаньки!!! Не могу определить версию библиотеки Ksn48api.dll!!!", false}),
+    CaseName<LibraryVersionCase>);
+
+TEST_F(Detection, ProgramWithoutVersionHasAnEmptyCaption)
+{
+    files.Program = VariantFile("none", "libksnapi.so");
+    StartServer();
+    CreateForm();
+    FirstStart();
+
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    EXPECT_EQ(form->windowTitle(), QString());
+}
+
+// --- an exception escaping the pass ---
+
+struct EscapeCase {
+    const char* name;
+    bool serverUp;
+    const char* ksnapi;  // variant, or ""
+    std::vector<QString> expected;
+};
+
+void PrintTo(const EscapeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class EscapingException : public Detection, public ::testing::WithParamInterface<EscapeCase> {};
+
+TEST_P(EscapingException, IsReportedOnceAndResetsTheFlags)
+{
+    const EscapeCase& c = GetParam();
+    if (*c.ksnapi != '\0') {
+        files.Ksnapi = VariantFile(c.ksnapi, "libksnapi.so");
+    }
+    if (c.serverUp) {
+        StartServer();
+    } else {
+        StartDeadServer();
+    }
+    CreateForm();
+    // The first dialog of the pass throws out of the step that shows it.
+    dialogs.OnShown = [this](const ShownDialog&) {
+        if (dialogs.Shown().size() == 1) {
+            throw std::runtime_error("escaped");
+        }
+    };
+    FirstStart();
+
+    std::vector<QString> texts;
+    for (const ShownDialog& shown : dialogs.Shown()) {
+        texts.push_back(shown.text);
+    }
+    EXPECT_EQ(texts, c.expected);
+    EXPECT_EQ(form->CrateOk.load(), 0);
+    EXPECT_EQ(form->ModuleState.load(), 0);
+    ExpectNoModule();
+    ExpectWindowReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detection, EscapingException,
+    ::testing::Values(
+        // After the error dialog: nothing more is said.
+        EscapeCase{"AfterAnError", false, "", {DetectionTexts::NoCrate}},
+        // After an information box, which is no error: the exception is.
+        EscapeCase{"AfterAnInformation", true, "1.32.14",
+                   {DetectionTexts::KsnapiVersionTooOld, DetectionTexts::Unrecoverable}}),
+    CaseName<EscapeCase>);
+
+// --- the pass after a full detection that found nothing ---
+
+TEST_F(Detection, FindAgainAfterTheServerCameBack)
+{
+    StartServer();
+    server->Stop();
+    CreateForm();
+    FirstStart();
+    ASSERT_EQ(form->KsnCratesComboBox->count(), 0);
+
+    server->Restart();
+    dialogs.Clear();
+    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    WaitForPass();
+
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->KsnCratesComboBox->count(), 2);
+    ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
+}
+
+}  // namespace
