@@ -52,8 +52,8 @@ for _ in $(seq 100); do
 done
 [ -n "$window" ] || { echo "the window did not appear" >&2; cat "$work/program.log" >&2; exit 1; }
 sleep "${KSN_SCREENSHOT_SETTLE:-3}"  # start-up detection and first paint
-# A message box of the start-up (no crate, no detection) would cover the
-# window: the picture shows the window's idle state behind it.
+# A message box of the start-up (no crate answering, say) would cover the
+# window: the picture shows the window behind it.
 for box in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
   [ "$box" = "$window" ] && continue
   xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
