@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
-#include <QFontMetrics>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QProxyStyle>
@@ -23,8 +22,6 @@
 #include <QTabWidget>
 #include <QToolTip>
 #include <QWheelEvent>
-
-#include <climits>
 
 namespace {
 
@@ -44,17 +41,15 @@ public:
     }
 };
 
-// Where Qt puts a tooltip relative to the point it is given.
-const QPoint ToolTipOffset(2, 16);
-
-QSize MeasureHint(const QString& text, int maxWidth)
+// The application's tooltip window while one is shown, else null.
+QWidget* FindHintWindow()
 {
-    const QFontMetrics metrics(QToolTip::font());
-    const QRect bounds = metrics.boundingRect(QRect(0, 0, maxWidth, INT_MAX),
-                                              Qt::AlignLeft | Qt::TextWordWrap, text);
-    // The label's frame and margins around the text.
-    const int frame = 2 * (QApplication::style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth) + 1);
-    return {bounds.width() + frame, bounds.height() + frame};
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->inherits("QTipLabel")) {
+            return widget;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -252,10 +247,13 @@ bool TMainForm::ShowHint(QWidget* widget, const QPoint& globalPos)
     if (text.isEmpty()) {
         return false;
     }
-    const QRect work = Screen().WorkArea(this);
-    const QPoint topLeft = WindowServices::KeepHintOnScreen(globalPos + ToolTipOffset,
-                                                            MeasureHint(text, work.width()), work);
-    QToolTip::showText(topLeft - ToolTipOffset, text, widget, QRect(), ApplicationShowHint(widget));
+    QToolTip::showText(globalPos, text, widget, QRect(), ApplicationShowHint(widget));
+    // Qt keeps a tooltip on the screen; ours stays inside the work area, off
+    // its edges, measured as the tooltip window really is.
+    if (QWidget* hint = FindHintWindow()) {
+        const QRect work = Screen().WorkArea(this);
+        hint->move(WindowServices::KeepHintOnScreen(hint->pos(), hint->frameGeometry().size(), work));
+    }
     return true;
 }
 

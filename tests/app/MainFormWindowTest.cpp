@@ -25,6 +25,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
+#include <QHelpEvent>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -331,6 +333,33 @@ TEST_F(MainFormWindowTest, TheCrateLedHintStaysLongOnlyForCrateType21)
         inventory.SelectedCrate = c.selected;
         EXPECT_EQ(form->ApplicationShowHint(c.control), c.ms) << "selected " << c.selected;
     }
+}
+
+TEST_F(MainFormWindowTest, ATooltipAtTheWorkAreasCornerIsShownInsideIt)
+{
+    // Panels along the bottom and the right of the screen: the work area
+    // ends before the screen does, where Qt would not move the tooltip.
+    FixedScreenMetrics metrics;
+    metrics.Screen = {1920, 1080};
+    metrics.Work = {0, 0, 1880, 1000};
+    const ScopedScreenMetrics scoped(metrics);
+    MakeForm();
+    QWidget* led = form->ModuleStatusLed;
+    QHelpEvent help(QEvent::ToolTip, QPoint(1, 1), QPoint(1915, 995));
+    QApplication::sendEvent(led, &help);
+    ASSERT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), led->toolTip());
+    QWidget* tip = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() && w->inherits("QTipLabel")) {
+            tip = w;
+        }
+    }
+    ASSERT_NE(tip, nullptr);
+    const QRect shown = tip->frameGeometry();
+    EXPECT_EQ(shown.right() + 1, 1880 - WindowServices::HintScreenMargin);
+    EXPECT_EQ(shown.bottom() + 1, 1000 - WindowServices::HintScreenMargin);
+    QToolTip::hideText();
 }
 
 // --- mouse wheel ---
