@@ -173,7 +173,8 @@ void TInitAndConfigThread::Execute()
         if (!Aborted && !Stopping()) {
             Synchronize([this] { RestoreWindowPosition(); });
             Pause(StepPauseMs);
-            switch (Mode) {
+            // A window that is closing opens nothing more.
+            switch (Stopping() ? 0 : Mode) {
             case TMainForm::ModeFullDetection:
                 Synchronize([this] { SearchModules(); });
                 Pause(StepPauseMs);
