@@ -80,6 +80,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     connect(SaveSettingsButton, &QPushButton::clicked, this, [this] { Settings->SaveSettingsButtonClick(); });
     connect(AutoSaveSettingsLMDCheckBox, &QCheckBox::stateChanged, this,
             [this](int) { Settings->AutoSaveSettingsLMDCheckBoxChange(); });
+    SetUpWindowServices();
     ConnectDeviceSelection();
 
     // Application-wide hooks.

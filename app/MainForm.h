@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -20,6 +21,8 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QMenu;
+class QPoint;
 class QPushButton;
 class QScrollArea;
 class QTabWidget;
@@ -185,6 +188,27 @@ public:
     // Context menu "Выход": closes with the full shutdown.
     void ApplicationExitClick();
 
+    // --- acquisition controls, settings commands, layout services ---
+    void FindDeviceLMDButtonClick();
+    void StartLMDSpeedButtonClick();
+    void AdcRateComboBoxChange();
+    void DataFormatLMDComboBoxChange();
+    void CurrentValueLMDComboBoxChange();
+    void AllChannelsLMDCheckBoxChange();
+    void PhaseCorrectionFilterMultimeterLMDCheckBoxChange();
+    void SaveCurrentSettingsClick();
+    void SaveDefaultSettingsClick();
+    // Whether a right click opens PopupMenu; the detection pass switches it
+    // off. The menu's shortcuts work either way.
+    void SetPopupMenuAutoPopup(bool on);
+    bool PopupMenuAutoPopup() const noexcept { return popupAutoPopup_; }
+    // Before a tooltip of `widget` shows: its hide time in milliseconds.
+    int ApplicationShowHint(const QWidget* widget) const;
+    // Type code of the selected module crate, if there is one.
+    std::optional<std::uint8_t> SelectedCrateType() const;
+    int OsVersionCode = 0;
+    QMenu* PopupMenu = nullptr;
+
     // The worker and the last detection thread while they exist (tests and
     // diagnostics).
     TThread* Worker() const noexcept { return worker_.get(); }
@@ -194,11 +218,21 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Layout services and the handlers' connections.
+    void SetUpWindowServices();
+    void BuildPopupMenu();
+    void ConnectParameterControls();
+    void InstallHints();
+    bool ShowHint(QWidget* widget, const QPoint& globalPos);
+    bool FormMouseWheel(QWidget* under, int notches);
+    bool popupAutoPopup_ = true;
+
     void BuildLayout();
     void BuildChannelFrames();
     void SizeWindow();

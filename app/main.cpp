@@ -1,8 +1,10 @@
 #include "InitAndConfigThread.h"
 #include "MainForm.h"
+#include "MainThread.h"
 #include "Program.h"
 #include "ksn48api.h"
 
+#include <cstdint>
 #include <memory>
 
 int main(int argc, char** argv)
@@ -14,5 +16,8 @@ int main(int argc, char** argv)
     };
     setup.ModuleIsOpened = &KSN48_IsOpened;
     setup.ModuleClose = &KSN48_Close;
+    setup.MainThread = [](TMainForm& form, std::uint16_t page) {
+        return std::make_unique<TMainThread>(false, page, form);
+    };
     return RunProgram(app, [&setup] { return std::make_unique<TMainForm>(setup); });
 }

@@ -1,5 +1,6 @@
 #include "AdcGroupParsPanel.h"
 
+#include "AdcRates.h"
 #include "TriStateCheckBox.h"
 #include "ViewTexts.h"
 
@@ -76,10 +77,14 @@ QComboBox* MakeList(const QString& name, const std::array<QString, N>& labels, Q
 
 }  // namespace
 
-const std::array<QString, 8> TAdcGroupParsPanel::AdcRateLabels{
-    QStringLiteral("    610.352"), QStringLiteral("    1220.70"), QStringLiteral("    2441.41"),
-    QStringLiteral("    4882.81"), QStringLiteral("    9765.63"), QStringLiteral("    19531.0"),
-    QStringLiteral("    39063.0"), QStringLiteral("    78125.0")};
+const std::array<QString, 8> TAdcGroupParsPanel::AdcRateLabels = [] {
+  std::array<QString, 8> labels;
+  static_assert(labels.size() == device::AdcRateTable.size());
+  for (const device::AdcRateEntry& entry : device::AdcRateTable)
+    labels.at(static_cast<std::size_t>(entry.Index)) =
+        QString::fromUtf8(entry.Label.data(), static_cast<qsizetype>(entry.Label.size()));
+  return labels;
+}();
 
 TAdcGroupParsPanel::TAdcGroupParsPanel(QWidget* parent)
     : QGroupBox(ViewText::AdcGroupTitle, parent) {

@@ -22,9 +22,8 @@ class TAdcGroupParsPanel : public QGroupBox {
 public:
   explicit TAdcGroupParsPanel(QWidget* parent = nullptr);
 
-  // Labels of the rate list by rate index, four leading blanks included:
-  // fixed texts, not computed from the rates. They belong with the ADC rate
-  // table of the device core and move there once that table exists.
+  // Labels of the rate list by rate index, four leading blanks included,
+  // as the device core's ADC rate table has them.
   static const std::array<QString, 8> AdcRateLabels;
 
   QFrame* ChannelCommonParsLMDSimplePanel;

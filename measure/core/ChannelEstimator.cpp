@@ -1,5 +1,6 @@
 #include "ChannelEstimator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -99,15 +100,35 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
     if (Stopped()) {
         return {EstimateOutcome::Stopped};
     }
-    analyzer.AmplitudeSpectrum(buffers.Spectrum, buffers.Amplitudes);
-    analyzer.PhaseSpectrum(buffers.Spectrum, buffers.Phases);
+    const long width = analyzer.PeakHalfWidth();
+    const long half = length_ / 2;
+    const double* f = buffers.Spectrum;
+    // The peak is the bin of largest amplitude in [H, N/2), ties to the lower
+    // bin; squared magnitudes order the bins as the amplitudes do, so only
+    // the band around the peak needs its amplitudes, in extended precision.
+    long peak = -1;
+    double largest = -1.0;
+    for (long k = width; k < half; ++k) {
+        const double m = f[k] * f[k] + f[half + k] * f[half + k];
+        if (m > largest) {
+            largest = m;
+            peak = k;
+        }
+    }
     if (Stopped()) {
         return {EstimateOutcome::Stopped};
     }
+    const auto amplitude = [f, half](long k) {
+        const auto re = static_cast<long double>(f[k]);
+        const auto im = static_cast<long double>(f[half + k]);
+        return static_cast<double>(std::sqrt(re * re + im * im) / static_cast<long double>(half));
+    };
+    if (peak >= 0) {
+        for (long k = std::max(peak - width, 1L); k <= peak + width - 1 && k < half; ++k) {
+            buffers.Amplitudes[k] = amplitude(k);
+        }
+    }
 
-    const long peak = analyzer.FindPeak(buffers.Amplitudes);
-    const long width = analyzer.PeakHalfWidth();
-    const long half = length_ / 2;
     // Power in the band [peak - H, peak + H - 1], bins above H and below N/2.
     long double power = 0.0L;
     long double moment = 0.0L;
@@ -136,6 +157,14 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
     // The spectrum's phase falls by 180 degrees per bin over the window's main
     // lobe; interpolate from the bin below the centre.
     const long k0 = static_cast<long>(std::floor(centre));
+    // Only the two bins around the centre are read: their phases alone are
+    // computed, as the full phase spectrum would give them (P[0] and P[N/2]
+    // are 0), which spares an arc tangent per bin in every frame.
+    for (const long k : {k0, k0 + 1}) {
+        buffers.Phases[k] = k > 0 && k < half ? std::atan2(buffers.Spectrum[half + k],
+                                                           buffers.Spectrum[k])
+                                              : 0.0;
+    }
     const long double toDegrees = 180.0L / std::numbers::pi_v<long double>;
     const long double p0 = static_cast<long double>(buffers.Phases[k0]) * toDegrees;
     const long double p1 = static_cast<long double>(buffers.Phases[k0 + 1]) * toDegrees;

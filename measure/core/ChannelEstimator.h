@@ -47,8 +47,8 @@ struct EstimateBuffers {
     double* Samples = nullptr;    // N samples of the channel; "fft" windows them in place
     const double* Window = nullptr; // N window values from BuildWindow()
     double* Spectrum = nullptr;   // N values
-    double* Amplitudes = nullptr; // N/2 + 1 values
-    double* Phases = nullptr;     // N/2 + 1 values
+    double* Amplitudes = nullptr; // N/2 + 1 values; "fft" writes the band around the peak
+    double* Phases = nullptr;     // N/2 + 1 values; "fft" writes the two bins around the centre
 };
 
 // The estimate of one channel's frame: voltage, and for "fft" frequency and

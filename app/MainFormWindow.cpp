@@ -1,0 +1,303 @@
+// The window's acquisition controls, settings commands, context menu,
+// tooltips and mouse wheel.
+#include "MainForm.h"
+
+#include "AdcGroupParsPanel.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "ScreenMetrics.h"
+#include "TriStateCheckBox.h"
+#include "WindowServices.h"
+#include "WindowTexts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QCursor>
+#include <QFontMetrics>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QToolTip>
+#include <QWheelEvent>
+
+#include <climits>
+
+namespace {
+
+// The tooltip pause of the whole application.
+class THintStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_ToolTip_WakeUpDelay) {
+            return WindowServices::HintPauseMs;
+        }
+        if (hint == SH_ToolTip_FallAsleepDelay) {
+            return WindowServices::HintHidePauseMs;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// Where Qt puts a tooltip relative to the point it is given.
+const QPoint ToolTipOffset(2, 16);
+
+QSize MeasureHint(const QString& text, int maxWidth)
+{
+    const QFontMetrics metrics(QToolTip::font());
+    const QRect bounds = metrics.boundingRect(QRect(0, 0, maxWidth, INT_MAX),
+                                              Qt::AlignLeft | Qt::TextWordWrap, text);
+    // The label's frame and margins around the text.
+    const int frame = 2 * (QApplication::style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth) + 1);
+    return {bounds.width() + frame, bounds.height() + frame};
+}
+
+}  // namespace
+
+// --- construction ---
+
+void TMainForm::SetUpWindowServices()
+{
+    ConnectParameterControls();
+    BuildPopupMenu();
+    InstallHints();
+    // No system here draws raised captions, so there is nothing to flatten.
+    OsVersionCode = WindowServices::GetOsVersionCode();
+}
+
+void TMainForm::ConnectParameterControls()
+{
+    connect(FindDeviceLMDButton, &QPushButton::clicked, this, [this] { FindDeviceLMDButtonClick(); });
+    connect(StartMultimeterLMDSpeedButton, &QPushButton::clicked, this, [this] { StartLMDSpeedButtonClick(); });
+    // Only the operator's choices count; the settings set the lists too.
+    connect(AdcRateComboBox, &QComboBox::activated, this, [this](int) { AdcRateComboBoxChange(); });
+    connect(AdcGroupParsLMDGroupBox->DataFormatLMDComboBox, &QComboBox::activated, this,
+            [this](int) { DataFormatLMDComboBoxChange(); });
+    connect(AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox, &QComboBox::activated, this,
+            [this](int) { CurrentValueLMDComboBoxChange(); });
+    connect(AllChannelsLMDCheckBox, &QCheckBox::clicked, this, [this] { AllChannelsLMDCheckBoxChange(); });
+    connect(AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox, &QCheckBox::stateChanged, this,
+            [this](int) { PhaseCorrectionFilterMultimeterLMDCheckBoxChange(); });
+}
+
+void TMainForm::BuildPopupMenu()
+{
+    PopupMenu = new QMenu(this);
+    PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
+    PopupMenu->setToolTipsVisible(true);
+    const auto addItem = [this](const QString& name, const QString& text, const QKeySequence& keys) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(name);
+        action->setShortcut(keys);
+        // Shortcuts of the window itself: they work whether the menu can pop
+        // up or not.
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        PopupMenu->addAction(action);
+        return action;
+    };
+    PopupMenu->setDefaultAction(addItem(QStringLiteral("RebootItem"), WindowTexts::RebootItem,
+                                        QKeySequence(Qt::CTRL | Qt::Key_R)));
+    PopupMenu->addSeparator();
+    connect(addItem(QStringLiteral("SaveDefaultSettings"), WindowTexts::SaveDefaultItem,
+                    QKeySequence(Qt::CTRL | Qt::Key_D)),
+            &QAction::triggered, this, [this] { SaveDefaultSettingsClick(); });
+    connect(addItem(QStringLiteral("SaveCurrentSettings"), WindowTexts::SaveCurrentItem,
+                    QKeySequence(Qt::CTRL | Qt::Key_S)),
+            &QAction::triggered, this, [this] { SaveCurrentSettingsClick(); });
+    PopupMenu->addSeparator();
+    addItem(QStringLiteral("AboutItem"), WindowTexts::AboutItem, QKeySequence(Qt::CTRL | Qt::Key_A));
+    PopupMenu->addSeparator();
+    QAction* exitItem = addItem(QStringLiteral("ApplicationExit"), WindowTexts::ExitItem,
+                                QKeySequence(Qt::CTRL | Qt::Key_Q));
+    exitItem->setToolTip(WindowTexts::ExitHint);
+    // Queued: the close must not run inside the shortcut's own dispatch.
+    connect(exitItem, &QAction::triggered, this, [this] { ApplicationExitClick(); }, Qt::QueuedConnection);
+
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint&) {
+        if (!popupAutoPopup_) {
+            return;
+        }
+        const QSize size = PopupMenu->sizeHint();
+        PopupMenu->popup(QCursor::pos() - QPoint(size.width() / 2, size.height() / 2));
+    });
+}
+
+void TMainForm::InstallHints()
+{
+    if (dynamic_cast<THintStyle*>(QApplication::style()) == nullptr) {
+        QApplication::setStyle(new THintStyle);
+    }
+    QPalette palette = QToolTip::palette();
+    palette.setColor(QPalette::ToolTipBase,
+                     QColor(WindowServices::HintColorRed, WindowServices::HintColorGreen, WindowServices::HintColorBlue));
+    palette.setColor(QPalette::ToolTipText, Qt::black);
+    QToolTip::setPalette(palette);
+    QFont font(QStringLiteral("Courier New"), 12);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setBold(true);
+    QToolTip::setFont(font);
+    // Tooltips and wheel events of every control pass the window first.
+    qApp->installEventFilter(this);
+}
+
+void TMainForm::SetPopupMenuAutoPopup(bool on)
+{
+    popupAutoPopup_ = on;
+}
+
+// --- acquisition controls ---
+
+void TMainForm::FindDeviceLMDButtonClick()
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    StopThread();
+    ClearForDetection(*AdcGroupParsLMDGroupBox, ChannelFrames);
+    StartInitDevicesThread(ModeFullDetection, false);
+    Busy = false;
+}
+
+void TMainForm::StartLMDSpeedButtonClick()
+{
+    if (Busy) {
+        // The press did nothing, so the button does not stay the other way.
+        StartMultimeterLMDSpeedButton->setChecked(!StartMultimeterLMDSpeedButton->isChecked());
+        return;
+    }
+    Busy = true;
+    StopThread();
+    if (MainLMDPageControl->currentIndex() == 0 && StartMultimeterLMDSpeedButton->isChecked()) {
+        StartThread();
+    }
+    Busy = false;
+}
+
+void TMainForm::AdcRateComboBoxChange()
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    StopThread();
+    Busy = false;
+}
+
+void TMainForm::DataFormatLMDComboBoxChange()
+{
+    AdcRateComboBoxChange();  // the same: the next start reads the list
+}
+
+void TMainForm::CurrentValueLMDComboBoxChange()
+{
+    AdcRateComboBoxChange();
+}
+
+void TMainForm::AllChannelsLMDCheckBoxChange()
+{
+    if (Busy) {
+        return;
+    }
+    Busy = true;
+    StopThread();
+    ApplyAllChannelsBox(*AllChannelsLMDCheckBox, ChannelFrames);
+    Busy = false;
+}
+
+void TMainForm::PhaseCorrectionFilterMultimeterLMDCheckBoxChange()
+{
+    // The results display reads the box when it needs it.
+}
+
+// --- settings commands ---
+
+void TMainForm::SaveCurrentSettingsClick()
+{
+    Settings->SaveCurrentSettingsClick();
+}
+
+void TMainForm::SaveDefaultSettingsClick()
+{
+    Settings->SaveDefaultSettingsClick();
+}
+
+// --- tooltips ---
+
+std::optional<std::uint8_t> TMainForm::SelectedCrateType() const
+{
+    const std::uint16_t selected = DeviceInventory.SelectedCrate;
+    if (selected == DeviceInventory::NoCrate || selected >= DeviceInventory.ModuleCrateCount
+        || selected >= DeviceInventory::MaxCrates) {
+        return std::nullopt;
+    }
+    return DeviceInventory.ModuleCrateTypes[selected];
+}
+
+int TMainForm::ApplicationShowHint(const QWidget* widget) const
+{
+    return WindowServices::HintShowTime(widget != nullptr ? widget->objectName() : QString(), SelectedCrateType());
+}
+
+bool TMainForm::ShowHint(QWidget* widget, const QPoint& globalPos)
+{
+    const QString text = widget->toolTip();
+    if (text.isEmpty()) {
+        return false;
+    }
+    const QRect work = Screen().WorkArea(this);
+    const QPoint topLeft = WindowServices::KeepHintOnScreen(globalPos + ToolTipOffset,
+                                                            MeasureHint(text, work.width()), work);
+    QToolTip::showText(topLeft - ToolTipOffset, text, widget, QRect(), ApplicationShowHint(widget));
+    return true;
+}
+
+// --- mouse wheel ---
+
+bool TMainForm::FormMouseWheel(QWidget* under, int notches)
+{
+    QScrollArea* box = AdcIndividualParsLMDScrollBox;
+    if (under == nullptr || !box->isAncestorOf(under)) {
+        return false;
+    }
+    // The box itself: its frame, its visible area, its scroll bar or the
+    // ground of its panel between the channel panels.
+    const bool overBox = under == box->viewport() || under == AdcIndividualParsLMDSimplePanel
+                         || under == box->verticalScrollBar() || under->parentWidget() == box;
+    if (overBox && box->verticalScrollBar()->isVisible() && notches != 0) {
+        QScrollBar* bar = box->verticalScrollBar();
+        bar->setValue(bar->value() + (notches > 0 ? -1 : 1));
+        box->setFocus(Qt::MouseFocusReason);
+    }
+    // A channel panel scrolls nothing, and the list does not scroll under it.
+    return true;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::ToolTip && type != QEvent::Wheel) {
+        return QWidget::eventFilter(watched, event);
+    }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || (widget != this && !isAncestorOf(widget))) {
+        return QWidget::eventFilter(watched, event);
+    }
+    if (type == QEvent::ToolTip) {
+        return ShowHint(widget, static_cast<QHelpEvent*>(event)->globalPos());
+    }
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    QWidget* under = childAt(mapFromGlobal(wheel->globalPosition().toPoint()));
+    if (FormMouseWheel(under, wheel->angleDelta().y())) {
+        wheel->accept();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}

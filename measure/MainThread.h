@@ -1,0 +1,66 @@
+#pragma once
+
+#include "MeasurementCycle.h"
+#include "Thread.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TMainForm;
+
+// The worker of the main window: runs one measurement run (the multimeter
+// cycle) away from the window's thread and reports its first failure in the
+// orange thread dialog. After the run it idles until the window terminates
+// it; the window deletes it.
+class TMainThread : public TThread, public measure::MeasurementHost {
+public:
+    using ProcessingFunction = std::function<void(TMainThread&)>;
+
+    // Starts at once unless createSuspended; the page number selects nothing
+    // (there is one processing function).
+    TMainThread(bool createSuspended, std::uint16_t pageNumber, TMainForm& form,
+                measure::ModuleApi api = measure::LibraryModuleApi());
+    ~TMainThread() override;
+
+    // Window's thread: shows MessageText unless a message of this run was
+    // shown already.
+    void ShowThreadMessage();
+
+    std::atomic<bool> MessageShown{false};
+    std::uint16_t ProcessingIndex = 0;
+    std::array<ProcessingFunction, 1> ProcessingFunctions;
+    std::uint8_t CrateTypeCode = 0;
+    std::string CrateTypeName;
+    std::string ModuleName;
+    QString MessageText;
+    int MessageResult = 0;
+
+    // The run's state and steps.
+    measure::MeasurementCycle& Cycle() noexcept { return cycle_; }
+    const measure::MeasurementCycle& Cycle() const noexcept { return cycle_; }
+
+    // measure::MeasurementHost
+    void Synchronize(const std::function<void()>& step) override;
+    void Pause(unsigned ms) override;
+    void ShowMeasurementStarted(measure::MeasurementSettings& settings) override;
+    measure::AdcChoice ReadAdcChoice() override;
+    void ShowResults(measure::MeasurementCycle& cycle) override;
+    void ShowChannelLeds(const measure::MeasurementCycle& cycle) override;
+    void ShowMeasurementStopped() override;
+    void ShowThreadMessage(std::string_view text) override;
+
+protected:
+    void Execute() override;
+
+private:
+    void InitMainThread();
+    static void RunMultimeter(TMainThread& thread);
+
+    TMainForm& form_;
+    measure::MeasurementCycle cycle_;
+};

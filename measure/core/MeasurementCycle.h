@@ -1,0 +1,217 @@
+#pragma once
+
+#include "ChannelEstimator.h"
+#include "ksn48api.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <mutex>
+
+namespace measure {
+
+inline constexpr std::size_t MeasurementChannelCount = 8;
+
+// The module library calls the cycle makes. The library's own by default;
+// tests put stand-ins here.
+struct ModuleApi {
+    int (*SetADC)(Ksn48Handle*) = nullptr;
+    int (*Start)(Ksn48Handle*) = nullptr;
+    int (*Stop)(Ksn48Handle*) = nullptr;
+    int (*Recv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t, std::uint32_t) =
+        nullptr;
+    int (*ProcessData)(Ksn48Handle*, const std::uint32_t*, double*, std::uint32_t*, std::uint32_t,
+                       std::int32_t[8]) = nullptr;
+};
+
+ModuleApi LibraryModuleApi() noexcept;
+
+// The operator's choices taken over when a run starts.
+struct MeasurementSettings {
+    std::uint8_t DataFormat = 0;    // 0 = 20-bit, 1 = 24-bit
+    std::uint8_t CurrentSource = 0; // 0 = 2.86 mA, 1 = 10 mA
+    std::string CalcMethod;
+    std::string AmplitudeType;
+    double MaxAcquisitionTime = 0.0; // seconds
+};
+
+// What the ADC configuration reads from the window.
+struct AdcChoice {
+    std::array<bool, MeasurementChannelCount> ChannelTicked{};
+    int RateIndex = -1;                  // index into the ADC rate table
+    std::uint16_t ReferenceChannel = 0;  // the settings' reference channel, 0 .. 7
+};
+
+class MeasurementCycle;
+
+// The window side of a run. Synchronize and Pause are called on the worker;
+// every other member runs on the window's thread (inside Synchronize, or
+// directly when the cycle's step already runs there).
+class MeasurementHost {
+public:
+    virtual ~MeasurementHost() = default;
+
+    // Runs step on the window's thread and returns when it is done.
+    virtual void Synchronize(const std::function<void()>& step) = 0;
+    virtual void Pause(unsigned ms) = 0;
+
+    // Start button to "stop", panels emptied; fills the run's settings.
+    virtual void ShowMeasurementStarted(MeasurementSettings& settings) = 0;
+    virtual AdcChoice ReadAdcChoice() = 0;
+    // The frame's results and, 100 ms later, the panels' LEDs.
+    virtual void ShowResults(MeasurementCycle& cycle) = 0;
+    virtual void ShowChannelLeds(const MeasurementCycle& cycle) = 0;
+    // Start button back, the window's idle flag set.
+    virtual void ShowMeasurementStopped() = 0;
+    // Shows text unless a message of this run was shown already; marks the
+    // run's message as shown.
+    virtual void ShowThreadMessage(std::string_view text) = 0;
+};
+
+// One measurement run without any window: configure the module's ADC, size
+// and allocate the buffers once, then acquire, convert, estimate and publish
+// frame after frame until the stop flag or the first message. Buffers live
+// from PrepareMeasurement to the end of RunMultimeter (or the destructor), so
+// the frame loop allocates nothing.
+class MeasurementCycle {
+public:
+    MeasurementCycle(MeasurementHost& host, Ksn48Handle& handle, const StopFlag& terminated,
+                     const std::atomic<bool>& messageShown, ModuleApi api = LibraryModuleApi());
+    ~MeasurementCycle();
+    MeasurementCycle(const MeasurementCycle&) = delete;
+    MeasurementCycle& operator=(const MeasurementCycle&) = delete;
+
+    // The whole run; returns when it is over, with the module stopped, the
+    // buffers freed and ShowMeasurementStopped done.
+    void RunMultimeter();
+
+    // The steps of a run, public for the window's side and for tests.
+    void PrepareMeasurement();
+    // Window's thread.
+    void ShowMeasurementStarted();
+    void ConfigureAdc();
+    void ShowMeasurementStopped();
+    // Frame length and receive block from AdcRate, ActiveChannelCount and
+    // Settings (the end of ConfigureAdc).
+    void SizeFrame();
+    // Allocates the buffers and builds the window for the sized frame; false
+    // after a message or when stopped.
+    bool PrepareBuffers();
+    bool AcquireFrame(std::uint32_t* buffer, std::uint32_t total);
+    // Converts the frame in RcvBuffer() and estimates every enabled channel
+    // with a valid status; false after a message or when stopped.
+    bool ProcessFrame();
+    std::uint32_t* RcvBuffer() noexcept { return rcvBuffer_.get(); }
+    std::uint32_t WordsPerFrame() const noexcept;
+    bool ConvertFrame(const std::uint32_t* source, double* destination, std::uint32_t words);
+    // Frees the buffers and the estimator; safe to call again.
+    void FreeBuffers() noexcept;
+
+    bool Terminated() const noexcept { return terminated_.load(std::memory_order_relaxed); }
+    bool MessageShown() const noexcept { return messageShown_.load(); }
+    const Ksn48Handle& Handle() const noexcept { return handle_; }
+
+    // Set before the run: the crate and module named in the data-rate refusal.
+    std::uint8_t CrateTypeCode = 0;
+    std::string CrateTypeName;
+    std::string ModuleName;
+
+    // The run's state.
+    MeasurementSettings Settings;
+    bool PhaseCorrection = true;
+    double AdcRate = 0.0;
+    std::uint32_t ActiveChannelCount = 0;
+    std::array<std::int16_t, MeasurementChannelCount> FramePosition{};
+    std::uint16_t ReferenceChannel = 0;
+    std::uint32_t SamplesPerChannel = 0;
+    std::uint32_t FrameSampleCount = 0;
+    std::uint32_t ReceiveBlockSize = 0;
+    std::array<std::int32_t, MeasurementChannelCount> ChannelStatus{};
+    std::array<double, MeasurementChannelCount> Voltage{};
+    std::array<double, MeasurementChannelCount> Frequency{};
+    std::array<double, MeasurementChannelCount> Phase{};
+    std::uint8_t WindowType = MeasurementWindowType;
+    double WindowSum = 0.0;
+    double WindowMeanSquare = 0.0;
+    // Frequency formats for values above 1000 and above 100 kHz.
+    std::string FrFormatAbove1000;
+    std::string FrFormatAbove100;
+
+    // Whether every buffer is gone (tests).
+    bool BuffersFreed() const noexcept;
+    // Frames shown so far in this run.
+    std::uint64_t FramesShown() const noexcept { return framesShown_; }
+
+private:
+    bool ShouldStop() const noexcept { return Terminated() || MessageShown(); }
+    // From the worker: the message through the window's thread.
+    void Show(std::string_view text);
+    void FrameLoop();
+    void EstimateChannels();
+    // Estimates the channels of one lane (every second valid channel).
+    struct Lane;
+    void EstimateLane(Lane& lane) noexcept;
+    // The frame's samples of the valid channels, channel after channel.
+    void SplitChannels() noexcept;
+    double* ChannelSamples(std::size_t c) noexcept;
+    bool StartHelper();
+    void StopHelper() noexcept;
+    void HelperLoop() noexcept;
+    bool Allocate();
+    void StopAtEnd();
+
+    MeasurementHost& host_;
+    Ksn48Handle& handle_;
+    const StopFlag& terminated_;
+    const std::atomic<bool>& messageShown_;
+    ModuleApi api_;
+    std::string_view pendingMessage_;
+    std::uint64_t framesShown_ = 0;
+
+    std::unique_ptr<std::uint32_t[]> rcvBuffer_;
+    std::unique_ptr<double[]> data_;
+    std::unique_ptr<double[]> dataPerChannel_;
+    std::unique_ptr<double[]> window_;
+    std::unique_ptr<double[]> fftAdcDataPerChannel_;
+    std::unique_ptr<double[]> amplitudeSpectr_;
+    std::unique_ptr<double[]> phaseSpectr_;
+    std::unique_ptr<ChannelEstimator> estimator_;
+
+    // A channel's buffers and estimator. Frames of several channels are
+    // estimated on two lanes at once: this thread takes the even entries of
+    // the frame's valid channels, a helper thread of the run the odd ones.
+    struct Lane {
+        EstimateBuffers Buffers; // Samples points at the channel being estimated
+        ChannelEstimator* Estimator = nullptr;
+        std::size_t First = 0; // 0 or 1: which entries of the valid channels
+        bool NoSignal = false;
+    };
+    std::array<std::size_t, MeasurementChannelCount> validChannels_{};
+    std::size_t validCount_ = 0;
+    Lane lanes_[2];
+    std::unique_ptr<double[]> helperSpectrum_;
+    std::unique_ptr<double[]> helperAmplitudes_;
+    std::unique_ptr<double[]> helperPhases_;
+    std::unique_ptr<ChannelEstimator> helperEstimator_;
+    std::thread helper_;
+    std::mutex helperMutex_;
+    std::condition_variable helperWake_;
+    std::uint64_t helperJob_ = 0;  // frames handed to the helper
+    std::uint64_t helperDone_ = 0; // frames it has finished
+    bool helperQuit_ = false;
+};
+
+// N for the "fft" method: the smallest power of two that covers maxTime at
+// rate, capped so that N x channels stays within 16 777 216 / channels.
+std::uint32_t FftFrameLength(double maxTime, double rate, std::uint32_t channels) noexcept;
+// N for the "sum" method: maxTime x rate, truncated, at least 1.
+std::uint32_t SumFrameLength(double maxTime, double rate) noexcept;
+
+} // namespace measure

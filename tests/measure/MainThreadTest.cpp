@@ -1,0 +1,356 @@
+// The measurement as the operator sees it: the program's window (offscreen)
+// with its real detection and worker threads and module library against a
+// crate server of the test's own, a new settings file, the start button
+// pressed and the values read from the panels.
+#include "MainThread.h"
+
+#include "AdcGroupParsPanel.h"
+#include "AppTexts.h"
+#include "CaptionAboveCheckBox.h"
+#include "CaptionAboveRadioButton.h"
+#include "ChannelPanels.h"
+#include "CrateServer.h"
+#include "InitAndConfigThread.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "Led.h"
+#include "MainForm.h"
+#include "MeasureTexts.h"
+#include "MessageBox.h"
+#include "ValueEdit.h"
+#include "WaitLoop.h"
+#include "ksn48api.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+using ksn::test::CrateServer;
+using Clock = std::chrono::steady_clock;
+
+const QColor Red(255, 0, 0);
+
+// Serves the window until done() holds; false after the time allowed.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(15))
+{
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        WaitLoopStep();
+    }
+    return true;
+}
+
+class MeasurementWindow : public ::testing::Test {
+protected:
+    void SetUp() override { Prepare(true); }
+    void TearDown() override
+    {
+        if (form) {
+            form->StopThread();
+            form.reset();
+        }
+    }
+
+    void Prepare(bool fast)
+    {
+        server = std::make_unique<CrateServer>(std::string{}, fast);
+        MainFormSetup setup;
+        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
+        };
+        setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
+            return std::make_unique<TMainThread>(false, page, f);
+        };
+        setup.ModuleIsOpened = &KSN48_IsOpened;
+        setup.ModuleClose = &KSN48_Close;
+        setup.SettingsDirectory = settingsDir.path();
+        form = std::make_unique<TMainForm>(setup);
+        // The first show runs the start-up detection with a new settings file.
+        form->show();
+        WaitForDetection();
+    }
+
+    void WaitForDetection()
+    {
+        ASSERT_TRUE(WaitUntil([this] {
+            return form->InitRequestDone && form->DetectionThread() == nullptr &&
+                   !form->InitThreadRunning;
+        }));
+        ASSERT_EQ(form->ModuleState.load(), 2) << "no module open after the detection";
+    }
+
+    // The operator picks another crate in the list: its module is opened.
+    void PickCrate(int index)
+    {
+        form->KsnCratesComboBox->setCurrentIndex(index);
+        WaitForDetection();
+    }
+
+    // "Обнаружить".
+    void FindDevices()
+    {
+        form->FindDeviceLMDButton->click();
+        WaitForDetection();
+    }
+
+    // Ticks the channels of mask (bit c = channel c) as the operator does,
+    // picks rate and data format.
+    void Choose(unsigned mask, int rateIndex, int dataFormat)
+    {
+        for (std::size_t c = 0; c < 8; ++c) {
+            form->ChannelFrames[c]->ChannelNumberLMDCheckBox->setChecked((mask >> c & 1u) != 0);
+        }
+        form->Busy = true;
+        form->AdcRateComboBox->setCurrentIndex(rateIndex);
+        form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->setCurrentIndex(dataFormat);
+        form->Busy = false;
+    }
+
+    TKsn48AdcChannelFrame& Panel(std::size_t c) const { return *form->ChannelFrames[c]; }
+    std::string Text(const TValueEdit* edit) const { return edit->text().toStdString(); }
+    std::string Voltage(std::size_t c) const { return Text(Panel(c).Value1LMDEdit); }
+    std::string Frequency(std::size_t c) const { return Text(Panel(c).Value2LMDEdit); }
+    std::string Phase(std::size_t c) const { return Text(Panel(c).Value3LMDEdit); }
+
+    TMainThread* Worker() const { return dynamic_cast<TMainThread*>(form->Worker()); }
+    std::uint64_t FramesShown() const { return Worker() != nullptr ? Worker()->Cycle().FramesShown() : 0; }
+
+    void PressStart()
+    {
+        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), AppTexts::StartCaption);
+        form->StartMultimeterLMDSpeedButton->click();
+    }
+
+    // "С   Т   О   П": the button is released.
+    void PressStop()
+    {
+        ASSERT_TRUE(form->StartMultimeterLMDSpeedButton->isChecked());
+        form->StartMultimeterLMDSpeedButton->click();
+    }
+
+    // Presses start and waits for the given number of frames on the panels.
+    void StartAndWaitFrames(std::uint64_t frames)
+    {
+        PressStart();
+        ASSERT_NE(Worker(), nullptr);
+        ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= frames || form->MeasurementIdle; }));
+    }
+
+    void ExpectStoppedAndUsable() const
+    {
+        const QPushButton& button = *form->StartMultimeterLMDSpeedButton;
+        EXPECT_EQ(button.text(), AppTexts::StartCaption);
+        EXPECT_FALSE(button.isChecked());
+        EXPECT_TRUE(form->MeasurementIdle);
+        EXPECT_EQ(form->Ksn48Handle.AcquisitionRunning, 0);
+    }
+
+    QTemporaryDir settingsDir;
+    std::unique_ptr<CrateServer> server;
+    std::unique_ptr<TMainForm> form;
+    DialogRecorder dialogs;
+};
+
+TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
+{
+    // What a new settings file chooses.
+    for (std::size_t c = 0; c < 8; ++c) {
+        EXPECT_EQ(Panel(c).ChannelNumberLMDCheckBox->isChecked(), c < 6) << c;
+    }
+    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), 7);
+    EXPECT_EQ(form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->currentIndex(), 0);
+    StartAndWaitFrames(2);
+    ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), MeasureText::StopCaption);
+    EXPECT_EQ(Voltage(0), "707.11");
+    EXPECT_EQ(Frequency(0), "1.00000");
+    EXPECT_EQ(Phase(0), "0.000");
+    EXPECT_EQ(Voltage(1), "353.55");
+    EXPECT_EQ(Phase(1), "30.000");
+    EXPECT_EQ(Voltage(2), "1414.21");
+    EXPECT_EQ(Phase(2), "-90.000");
+    EXPECT_EQ(Voltage(4), "176.78");
+    EXPECT_EQ(Phase(4), "120.000");
+    EXPECT_EQ(Panel(0).Value1LMDEdit->FontColor(), TValueEdit::Lime);
+    EXPECT_EQ(Panel(0).Value2LabUnitLMDLabel->text().toStdString(), "кГц");
+    // Unticked channels: dashes, disabled.
+    EXPECT_EQ(Voltage(6), "--------");
+    EXPECT_FALSE(Panel(6).Value1LMDEdit->isEnabled());
+
+    PressStop();
+    ExpectStoppedAndUsable();
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_TRUE(dialogs.Shown().empty());
+    // A frame shown is always followed by its lamps.
+    EXPECT_FALSE(Panel(0).FlashLed->Value());
+    EXPECT_NE(Panel(0).FlashLed->ShownColor(), Red);
+}
+
+TEST_F(MeasurementWindow, OpenAndShortChannelsAreMarkedRedWithRedLamps)
+{
+    Choose(0xFF, 6, 0);
+    StartAndWaitFrames(2);
+    PressStop();
+    ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    EXPECT_EQ(Voltage(6), "ОБРЫВ!!!");
+    EXPECT_EQ(Voltage(7), "КЗ!!!");
+    for (std::size_t c : {6u, 7u}) {
+        EXPECT_EQ(Panel(c).Value1LMDEdit->FontColor(), Red);
+        EXPECT_EQ(Frequency(c), "--------");
+        EXPECT_FALSE(Panel(c).Value3LMDEdit->isEnabled());
+        EXPECT_EQ(Panel(c).FlashLed->ShownColor(), Red);
+    }
+    EXPECT_EQ(Voltage(0), "707.11");
+    EXPECT_NE(Panel(0).FlashLed->ShownColor(), Red);
+}
+
+TEST_F(MeasurementWindow, AmplitudeAndSumMethods)
+{
+    form->Settings->Record.AmplitudeType = "amp";
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Voltage(0), "1000.00");
+    PressStop();
+
+    form->Settings->Record.AmplitudeType = "rms";
+    form->Settings->Record.CalcMethod = "sum";
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Voltage(0), "707.11");
+    EXPECT_EQ(Voltage(2), "1414.21");
+    EXPECT_EQ(Frequency(0), "--------");
+    EXPECT_EQ(Phase(0), "--------");
+    EXPECT_FALSE(Panel(0).Value2LMDEdit->isEnabled());
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+TEST_F(MeasurementWindow, TheReferenceMovedWhileRunningTakesEffectAtTheNextFrame)
+{
+    Choose(0b00000011, 7, 1);  // 24-bit
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Phase(1), "30.000");
+    TCaptionAboveRadioButton* radio = Panel(1).BasePhaseChannelLMDRadioButton;
+    radio->click();
+    const std::uint64_t seen = FramesShown();
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 2; }));
+    EXPECT_EQ(form->Settings->Record.ReferenceChannel, 1);
+    EXPECT_EQ(Phase(0), "-30.000");
+    EXPECT_EQ(Phase(1), "0.000");
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+TEST_F(MeasurementWindow, DataRateRefusalsShowTheThreadDialog)
+{
+    PickCrate(1);  // "KSN1-0107", type 21
+    Choose(0b00000111, 7, 0);
+    PressStart();
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    const ShownDialog& shown = dialogs.Shown()[0];
+    EXPECT_EQ(shown.kind, DialogKind::ThreadDialog);
+    EXPECT_EQ(shown.caption, MeasureText::ThreadMessageCaption);
+    const std::string message = shown.text.toStdString();
+    EXPECT_NE(message.find("составляет 937.5 Кбайт/с"), std::string::npos) << message;
+    EXPECT_NE(message.find("величину 800.0 Кбайт/с !!! "), std::string::npos) << message;
+    EXPECT_EQ(shown.buttons, QStringList{QStringLiteral("Принято")});
+    ExpectStoppedAndUsable();
+
+    dialogs.Clear();
+    PickCrate(0);  // "KSN5-0042", type 40
+    Choose(0xFF, 7, 0);
+    PressStart();
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_NE(dialogs.Shown()[0].text.toStdString().find("KSN-P5"), std::string::npos);
+}
+
+struct StopCase {
+    const char* name;
+    std::function<void(TMainForm&)> stop;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MeasurementStop : public MeasurementWindow, public ::testing::WithParamInterface<StopCase> {
+protected:
+    // Real-time pacing, so that the stop lands in a receive.
+    void SetUp() override { Prepare(false); }
+};
+
+TEST_P(MeasurementStop, EndsTheRunAndLeavesTheModuleUsable)
+{
+    StartAndWaitFrames(1);
+    ASSERT_GE(FramesShown(), 1u);
+    GetParam().stop(*form);
+    ASSERT_TRUE(WaitUntil([&] { return form->Worker() == nullptr; }, std::chrono::seconds(6)));
+    ExpectStoppedAndUsable();
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    EXPECT_EQ(KSN48_IsOpened(&form->Ksn48Handle), 0);
+}
+
+const StopCase stopCases[] = {
+    {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }},
+    {"RateChanged", [](TMainForm& f) { emit f.AdcRateComboBox->activated(6); }},
+    {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }},
+    {"ChannelBoxChanged", [](TMainForm& f) { f.ChannelFrames[7]->ChannelNumberLMDCheckBox->click(); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, MeasurementStop, ::testing::ValuesIn(stopCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(MeasurementWindow, AKilledServerGivesOneMessageAndANewDetectionMeasuresAgain)
+{
+    StartAndWaitFrames(1);
+    server->Kill();
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+    ExpectStoppedAndUsable();
+
+    dialogs.Clear();
+    server->Restart();
+    FindDevices();
+    StartAndWaitFrames(1);
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(Voltage(0), "707.11");
+}
+
+TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesUntilStopped)
+{
+    form.reset();
+    MainFormSetup setup;
+    setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
+        auto thread = std::make_unique<TMainThread>(true, page, f);
+        thread->ProcessingIndex = 1;  // past the table
+        return thread;
+    };
+    form = std::make_unique<TMainForm>(setup);
+    form->StartThread();
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }));
+    EXPECT_EQ(dialogs.Shown()[0].text, MeasureText::NoProcessingFunction);
+    EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+    // Finished with its work, the thread waits for the window.
+    WaitUntil([] { return false; }, std::chrono::milliseconds(200));
+    ASSERT_NE(form->Worker(), nullptr);
+    EXPECT_FALSE(form->Worker()->Finished());
+    EXPECT_TRUE(form->MainThreadRunning);
+    form->StopThread();
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_FALSE(form->MainThreadRunning);
+    EXPECT_EQ(dialogs.Shown().size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,391 @@
+// The measurement cycle without a window, against a module of the test's own.
+#include "CountingAllocator.h"
+#include "CycleHost.h"
+#include "FakeModule.h"
+#include "MeasurementCycle.h"
+#include "MeasurementTexts.h"
+#include "ResultsFormat.h"
+#include "ksnerror.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <stdexcept>
+
+#include <string>
+
+namespace {
+
+using measure::MeasurementCycle;
+namespace text = MeasurementText;
+
+constexpr int Rate9765 = 4;  // list index of 9765.625 Hz
+constexpr int Rate78125 = 7;
+
+class Cycle : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fake::Reset();
+        auto& m = fake::Current();
+        m.Tones[0] = {1.0, 1000.0, 0.0};
+        m.Tones[2] = {0.5, 1000.0, 30.0};
+        m.Tones[5] = {2.0, 1000.0, -90.0};
+        host.Choice.ChannelTicked = {true, false, true, false, false, true, false, false};
+        host.Choice.RateIndex = Rate9765;
+        host.Choice.ReferenceChannel = 0;
+    }
+
+    MeasurementCycle& Make()
+    {
+        cycle = std::make_unique<MeasurementCycle>(host, handle, host.Terminated, host.MessageShown,
+                                                   fake::Api());
+        cycle->CrateTypeCode = 40;
+        cycle->CrateTypeName = "KSN-P5";
+        cycle->ModuleName = "KSN48";
+        return *cycle;
+    }
+
+    // The end every run has, whatever ended it.
+    void ExpectCleanEnd() const
+    {
+        EXPECT_EQ(host.StoppedShown, 1);
+        EXPECT_TRUE(cycle->BuffersFreed());
+        EXPECT_EQ(handle.AcquisitionRunning, 0);
+        EXPECT_LE(host.Messages.size(), 1u);
+    }
+
+    CycleHost host;
+    Ksn48Handle handle{};
+    std::unique_ptr<MeasurementCycle> cycle;
+};
+
+TEST_F(Cycle, FftRunMeasuresEveryTickedChannelAndConfiguresTheModule)
+{
+    host.Settings.DataFormat = 0;
+    host.Settings.CurrentSource = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Frames, 3);
+    EXPECT_EQ(host.LedsShown, 3);
+
+    EXPECT_EQ(handle.Channel[0].ChannelEnabled, 1);
+    EXPECT_EQ(handle.Channel[1].ChannelEnabled, 0);
+    EXPECT_EQ(handle.Channel[5].ChannelEnabled, 1);
+    EXPECT_EQ(handle.RateCode, 3);
+    EXPECT_EQ(handle.CurrentSource, 1);
+    EXPECT_EQ(cycle->SamplesPerChannel, 8192u);  // 0.75 s at 9765.625 Hz
+    EXPECT_EQ(cycle->ReceiveBlockSize, 2929u);   // a tenth of a second of 3 channels
+    EXPECT_EQ(cycle->FramePosition[5], 2);
+    EXPECT_EQ(cycle->FramePosition[1], -1);
+
+    const FrameRecord& r = host.Last;
+    EXPECT_NEAR(r.Voltage[0], 0.70711, 1e-4);
+    EXPECT_NEAR(r.Voltage[2], 0.35355, 1e-4);
+    EXPECT_NEAR(r.Voltage[5], 1.41421, 1e-4);
+    EXPECT_NEAR(r.Frequency[0], 1000.0, 1e-3);
+    // The estimate gives the negated phase of the tone.
+    EXPECT_NEAR(r.Phase[2], -30.0, 1e-3);
+    EXPECT_NEAR(measure::PhaseDifference(r.Phase[0], r.Phase[5]), -90.0, 1e-3);
+
+    auto& m = fake::Current();
+    EXPECT_EQ(m.Starts, 3);
+    EXPECT_EQ(m.Stops, 3);  // once per frame, none at the end: nothing ran
+    EXPECT_EQ(m.FirstFlags, 0x91u);  // the first frame asks for phase correction
+    EXPECT_EQ(m.LastFlags, 0x81u);   // the (unticked) box decides afterwards
+}
+
+TEST_F(Cycle, SumRunGivesVoltagesOnlyAndAnUnknownMethodRunsAsSum)
+{
+    for (const char* method : {"sum", "spectrum"}) {
+        SCOPED_TRACE(method);
+        host.Settings.CalcMethod = method;
+        host.Settings.AmplitudeType = "amp";
+        host.Settings.MaxAcquisitionTime = 1.0;
+        host.Frames = 0;
+        host.StoppedShown = 0;
+        host.Terminated = false;
+        Make().RunMultimeter();
+        ExpectCleanEnd();
+        EXPECT_EQ(cycle->Settings.CalcMethod, "sum");
+        EXPECT_EQ(cycle->SamplesPerChannel, 9765u);
+        EXPECT_NEAR(host.Last.Voltage[0], 1.0, 2e-3);
+        EXPECT_NEAR(host.Last.Voltage[5], 2.0, 4e-3);
+        EXPECT_EQ(host.Last.Frequency[0], 0.0);
+        EXPECT_EQ(host.Last.Phase[2], 0.0);
+    }
+}
+
+TEST_F(Cycle, TwentyFourBitFramesTakeTwoWordsPerSampleInUndoubledBlocks)
+{
+    host.Settings.DataFormat = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_EQ(cycle->ReceiveBlockSize, 2929u);
+    EXPECT_EQ(fake::Current().LastBlock, (2u * 8192 * 3) % 2929);
+    EXPECT_NEAR(host.Last.Voltage[2], 0.35355, 1e-4);
+}
+
+TEST_F(Cycle, AChannelShortOrOpenInTheFrameKeepsZerosAndShiftsNoOtherChannel)
+{
+    fake::Current().Status = {0, 1, 0, 0, 0, 0, 0, 0};  // channel 3 (position 1) short
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Last.Status[1], 1);
+    EXPECT_EQ(host.Last.Voltage[2], 0.0);
+    EXPECT_EQ(host.Last.Phase[2], 0.0);
+    EXPECT_NEAR(host.Last.Voltage[0], 0.70711, 1e-4);
+    EXPECT_NEAR(host.Last.Voltage[5], 1.41421, 1e-4);
+}
+
+TEST_F(Cycle, ASingleChannelIsMeasuredOnItsOwn)
+{
+    host.Choice.ChannelTicked = {false, false, false, false, false, true, false, false};
+    host.Choice.ReferenceChannel = 5;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(cycle->FramePosition[5], 0);
+    EXPECT_NEAR(host.Last.Voltage[5], 1.41421, 1e-4);
+    EXPECT_NEAR(host.Last.Phase[5], 90.0, 1e-3);
+    EXPECT_EQ(host.Last.Voltage[0], 0.0);
+}
+
+TEST_F(Cycle, StopDuringAReceiveEndsTheRunAfterThatCall)
+{
+    fake::Current().RecvResult = [this](int call, std::uint32_t block) {
+        if (call == 2) {
+            host.Terminated = true;
+        }
+        return static_cast<int>(block);
+    };
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Frames, 0);
+    EXPECT_EQ(fake::Current().RecvCalls, 2);
+    EXPECT_EQ(fake::Current().Starts, 1);
+    EXPECT_EQ(fake::Current().Stops, 1);
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void(fake::Module&, CycleHost&, Ksn48Handle&)> arrange;
+    std::string message;   // the one message shown; part of it for the data-rate refusal
+    bool setAdcCalled;
+    int framesShown;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CycleFailure : public Cycle, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CycleFailure, ShowsOneMessageAndEndsCleanly)
+{
+    const FailureCase& c = GetParam();
+    c.arrange(fake::Current(), host, handle);
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_NE(host.Messages[0].find(c.message), std::string::npos) << host.Messages[0];
+    EXPECT_EQ(fake::Current().SetAdcCalls > 0, c.setAdcCalled);
+    EXPECT_EQ(host.Frames, c.framesShown);
+}
+
+const FailureCase failureCases[] = {
+    {"StopOfRunningAcquisitionFails",
+     [](fake::Module& m, CycleHost&, Ksn48Handle& h) {
+         h.AcquisitionRunning = 1;
+         m.StopResult = KSN_ERR_TIMEOUT;
+     },
+     std::string(text::StopBad), false, 0},
+    {"NoChannelTicked",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) { host.Choice.ChannelTicked = {}; },
+     std::string(text::NoActiveChannel), false, 0},
+    {"ReferenceNotTicked",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) { host.Choice.ReferenceChannel = 1; },
+     std::string(text::ReferenceNotActive), false, 0},
+    {"DataRateAboveTheCratesLimit",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) {
+         host.Choice.ChannelTicked = {true, true, true, true, true, true, true, true};
+         host.Choice.RateIndex = Rate78125;
+     },
+     "составляет 2500.0 Кбайт/с, что превышает маскимально допустимую для крейта KSN-P5 "
+     "величину 2000.0 Кбайт/с !!! ",
+     false, 0},
+    {"SetAdcFails",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.SetAdcResult = KSN_ERR_REFUSED; },
+     std::string(text::SetAdcBad), true, 0},
+    {"StartFails",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.StartResult = KSN_ERR_CONNECTION_LOST; },
+     std::string(text::StartBad), true, 0},
+    {"ReceiveFails",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) {
+         m.RecvResult = [](int call, std::uint32_t block) {
+             return call == 12 ? KSN_ERR_TIMEOUT : static_cast<int>(block);
+         };
+     },
+     std::string(text::RecvFailed), true, 1},
+    {"ReceiveGetsNothing",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) {
+         m.RecvResult = [](int, std::uint32_t) { return 0; };
+     },
+     std::string(text::RecvNothing), true, 0},
+    {"ReceiveGetsAShortCount",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) {
+         m.RecvResult = [](int, std::uint32_t block) { return static_cast<int>(block / 2); };
+     },
+     std::string(text::RecvWrongCount), true, 0},
+    {"StopAfterTheFrameFails",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) {
+         m.RecvResult = [&m](int, std::uint32_t block) {
+             m.StopResult = KSN_ERR_TIMEOUT;
+             return static_cast<int>(block);
+         };
+     },
+     std::string(text::FrameStopBad), true, 0},
+    {"ConversionFails",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessResult = KSN_ERR_BAD_DATA; },
+     std::string(text::ConvertBad), true, 0},
+    {"ConversionReportsTooFewSamples",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessShort = true; },
+     std::string(text::ConvertBad), true, 0},
+    {"NoSignal",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.Tones = {}; },
+     std::string(measure::NoSignalMessage), true, 0},
+    {"ExceptionInAReceive",
+     [](fake::Module& m, CycleHost&, Ksn48Handle&) {
+         m.RecvResult = [](int, std::uint32_t) -> int { throw std::runtime_error("boom"); };
+     },
+     std::string(text::CycleException), true, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, CycleFailure, ::testing::ValuesIn(failureCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Cycle, AnExceptionWhileAcquiringStillStopsTheModuleAtTheEnd)
+{
+    fake::Current().RecvResult = [](int, std::uint32_t) -> int { throw std::runtime_error("x"); };
+    Make().RunMultimeter();
+    EXPECT_EQ(fake::Current().Stops, 1);  // the final stop, the frame's never came
+    EXPECT_EQ(handle.AcquisitionRunning, 0);
+}
+
+TEST_F(Cycle, OnlyTheFirstOfSeveralFailuresIsShown)
+{
+    fake::Current().RecvResult = [](int, std::uint32_t) -> int { throw std::runtime_error("x"); };
+    fake::Current().StopResult = KSN_ERR_CONNECTION_LOST;
+    host.MessageShown = false;
+    // The exception comes first; the failed final stop after it stays silent.
+    Make().RunMultimeter();
+    ASSERT_EQ(host.Messages.size(), 1u);
+    EXPECT_EQ(host.Messages[0], text::CycleException);
+    EXPECT_TRUE(cycle->BuffersFreed());
+}
+
+struct LengthCase {
+    double time;
+    int rateIndex;
+    std::uint32_t channels;
+    std::uint32_t fft;
+    std::uint32_t sum;
+};
+
+TEST(FrameLength, PowerOfTwoCoversTheTimeUnlessTheCapStopsIt)
+{
+    const LengthCase cases[] = {
+        {1.0, 4, 1, 16384, 9765},
+        {0.75, 7, 1, 65536, 58593},
+        {0.75, 0, 8, 512, 457},
+        {10.0, 7, 8, 262144, 781250},      // eight channels stop at 2^18
+        {1000.0, 7, 1, 16777216, 78125000},  // one channel at 2^24
+        {1e-9, 0, 1, 1, 1},
+    };
+    for (const LengthCase& c : cases) {
+        const double rate = 78125.0 / (1 << (7 - c.rateIndex));
+        SCOPED_TRACE(std::to_string(c.time) + " s at " + std::to_string(rate));
+        EXPECT_EQ(measure::FftFrameLength(c.time, rate, c.channels), c.fft);
+        EXPECT_EQ(measure::SumFrameLength(c.time, rate), c.sum);
+    }
+}
+
+struct AllocationCase {
+    const char* method;
+    std::uint8_t dataFormat;
+};
+
+void PrintTo(const AllocationCase& c, std::ostream* os)
+{
+    *os << c.method << (c.dataFormat != 0 ? " 24-bit" : " 20-bit");
+}
+
+class CycleAllocation : public Cycle, public ::testing::WithParamInterface<AllocationCase> {};
+
+TEST_P(CycleAllocation, FramesAllocateNothing)
+{
+    host.Settings.CalcMethod = GetParam().method;
+    host.Settings.DataFormat = GetParam().dataFormat;
+    host.StopAfterFrames = 6;
+    long counted = -1;
+    host.OnFrame = [&counted](int frame) {
+        if (frame == 2) {
+            counting::Begin();
+        } else if (frame == 6) {
+            counted = counting::End();
+        }
+    };
+    Make().RunMultimeter();
+    counting::End();
+    ExpectCleanEnd();
+    EXPECT_EQ(host.Frames, 6);
+    EXPECT_EQ(counted, 0) << "heap allocations in four frames";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CycleAllocation,
+                         ::testing::Values(AllocationCase{"fft", 0}, AllocationCase{"fft", 1},
+                                           AllocationCase{"sum", 0}),
+                         [](const auto& p) {
+                             return std::string(p.param.method) +
+                                    (p.param.dataFormat != 0 ? "24" : "20");
+                         });
+
+TEST(ResultsFormat, PhaseDifferenceWrapsOnce)
+{
+    const struct {
+        double reference, channel, shown;
+    } cases[] = {
+        {0.0, 30.0, -30.0}, {-100.0, 100.0, 160.0}, {181.0, 0.0, -179.0},
+        {-180.0, 0.0, -180.0}, {90.0, -90.0, 180.0}, {0.0, 0.0, 0.0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(measure::PhaseDifference(c.reference, c.channel), c.shown)
+            << c.reference << " - " << c.channel;
+    }
+}
+
+TEST(ResultsFormat, HighFrequenciesTakeTheShorterFormat)
+{
+    const struct {
+        double kHz;
+        const char* format;
+        const char* used;
+    } cases[] = {
+        {1.0, "0.00000", "0.00000"},  {100.0, "0.00000", "0.00000"},
+        {150.0, "0.00000", "0.000"},  {1000.0, "0.00000", "0.000"},
+        {1500.0, "0.00000", "0.00"},  {150.0, "0.0", "0.0"},
+        {1500.0, "0.00", "0.00"},     {150.0, "0.000", "0.000"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(measure::FrequencyFormat(c.kHz, c.format, text::FrequencyFormatAbove100,
+                                           text::FrequencyFormatAbove1000),
+                  c.used)
+            << c.kHz << " kHz with " << c.format;
+    }
+}
+
+} // namespace
