@@ -237,8 +237,9 @@ void TInitAndConfigThread::BeginPass()
     Pause(StartPauseMs);
     Synchronize([this] {
         // The context menu no longer pops up on a right click; its
-        // shortcuts stay. Done here because widgets belong to this thread.
-        form_.setContextMenuPolicy(Qt::NoContextMenu);
+        // shortcuts stay. Done here because the window belongs to this
+        // thread.
+        form_.SetPopupMenuAutoPopup(false);
         PrepareDetection();
     });
     Pause(StepPauseMs);
