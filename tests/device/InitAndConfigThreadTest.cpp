@@ -380,7 +380,7 @@ TEST_F(Detection, FirstStartRestoresTheWindowPositionLaterPassesDoNot)
     EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(70, 40));
 
     form->move(200, 150);
-    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    form->FindDeviceLMDButton->click();
     WaitForPass();
     EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(200, 150));
     EXPECT_EQ(form->ModuleState.load(), 2);
@@ -765,7 +765,7 @@ TEST_F(Detection, FindAgainAfterTheServerCameBack)
 
     server->Restart();
     dialogs.Clear();
-    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    form->FindDeviceLMDButton->click();
     WaitForPass();
 
     EXPECT_TRUE(dialogs.Shown().empty());
