@@ -587,8 +587,10 @@ void TInitAndConfigThread::ShowDeviceStatus(StatusKind kind)
     } else {
         caption = form_.DefaultCaption;
     }
-    form_.setWindowTitle(caption);
+    // Application title first: Qt appends an application title that differs
+    // from the window's caption to the frame text, when the caption is set.
     QGuiApplication::setApplicationDisplayName(caption);
+    form_.setWindowTitle(caption);
 
     if (!final && Mode == TMainForm::ModeFullDetection) {
         form_.KsnCratesComboBox->clear();
