@@ -173,7 +173,8 @@ void TInitAndConfigThread::Execute()
         if (!Aborted && !Stopping()) {
             Synchronize([this] { RestoreWindowPosition(); });
             Pause(StepPauseMs);
-            switch (Mode) {
+            // A window that is closing opens nothing more.
+            switch (Stopping() ? 0 : Mode) {
             case TMainForm::ModeFullDetection:
                 Synchronize([this] { SearchModules(); });
                 Pause(StepPauseMs);
@@ -236,8 +237,9 @@ void TInitAndConfigThread::BeginPass()
     Pause(StartPauseMs);
     Synchronize([this] {
         // The context menu no longer pops up on a right click; its
-        // shortcuts stay. Done here because widgets belong to this thread.
-        form_.setContextMenuPolicy(Qt::NoContextMenu);
+        // shortcuts stay. Done here because the window belongs to this
+        // thread.
+        form_.SetPopupMenuAutoPopup(false);
         PrepareDetection();
     });
     Pause(StepPauseMs);
@@ -586,8 +588,10 @@ void TInitAndConfigThread::ShowDeviceStatus(StatusKind kind)
     } else {
         caption = form_.DefaultCaption;
     }
-    form_.setWindowTitle(caption);
+    // Application title first: Qt appends an application title that differs
+    // from the window's caption to the frame text, when the caption is set.
     QGuiApplication::setApplicationDisplayName(caption);
+    form_.setWindowTitle(caption);
 
     if (!final && Mode == TMainForm::ModeFullDetection) {
         form_.KsnCratesComboBox->clear();

@@ -232,6 +232,8 @@ TEST_F(Detection, DefaultPopulationListsBothCratesAndOpensTheFirstModule)
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), ProgramCaption);
     EXPECT_EQ(form->DeviceInventory.CrateCount, 2);
     EXPECT_EQ(form->DeviceInventory.ModuleCrateCount, 2);
+    // The context menu no longer pops up on a right click.
+    EXPECT_FALSE(form->PopupMenuAutoPopup());
     ExpectWindowReleased();
 }
 
@@ -240,7 +242,6 @@ TEST_F(Detection, AnotherCrateReopensWithTheSlowCrateWarning)
     StartServer();
     CreateForm();
     FirstStart();
-    form->ModuleState = 5;  // request 2 does not clear it before the open
 
     PickCrate(1);
 
@@ -294,6 +295,28 @@ TEST_F(Detection, PickingWhatIsAlreadyOpenRequestsNothing)
     }
     EXPECT_TRUE(PassOver());
     EXPECT_EQ(form->ModuleState.load(), 2);
+}
+
+TEST_F(Detection, ClosingTheWindowMidPassEndsThePassAndFreesTheModule)
+{
+    StartServer();
+    CreateForm();
+    form->show();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (form->ModuleState.load() != 1 && std::chrono::steady_clock::now() < deadline) {
+        WaitLoopStep();  // until the search has opened the module
+    }
+    ASSERT_EQ(form->ModuleState.load(), 1);
+
+    form->close();
+    form.reset();
+
+    Ksn48Handle other{};
+    KSN48_Init(&other);
+    EXPECT_EQ(KSN48_Open(&other, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3), 0)
+        << "the module is still held";
+    KSN48_Close(&other);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // --- the saved choice at start-up ---
@@ -357,7 +380,7 @@ TEST_F(Detection, FirstStartRestoresTheWindowPositionLaterPassesDoNot)
     EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(70, 40));
 
     form->move(200, 150);
-    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    form->FindDeviceLMDButton->click();
     WaitForPass();
     EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(200, 150));
     EXPECT_EQ(form->ModuleState.load(), 2);
@@ -742,7 +765,7 @@ TEST_F(Detection, FindAgainAfterTheServerCameBack)
 
     server->Restart();
     dialogs.Clear();
-    form->StartInitDevicesThread(TMainForm::ModeFullDetection, false);
+    form->FindDeviceLMDButton->click();
     WaitForPass();
 
     EXPECT_TRUE(dialogs.Shown().empty());
