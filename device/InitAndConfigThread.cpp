@@ -256,7 +256,6 @@ void TInitAndConfigThread::PrepareDetection()
         BusyScope busy(form_);
         form_.MainLMDPageControl->setCurrentIndex(0);
         form_.StartMultimeterLMDSimplePanel->hide();
-        form_.SetPopupMenuAutoPopup(false);
     }
 
     Settings::OpenResult opened = form_.Settings->OpenSettingsFile();
