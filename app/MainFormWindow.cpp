@@ -34,9 +34,6 @@ public:
         if (hint == SH_ToolTip_WakeUpDelay) {
             return WindowServices::HintPauseMs;
         }
-        if (hint == SH_ToolTip_FallAsleepDelay) {
-            return WindowServices::HintHidePauseMs;
-        }
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };

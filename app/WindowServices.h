@@ -12,10 +12,10 @@
 // be checked on their own.
 namespace WindowServices {
 
-// Tooltips: shown after 200 ms on a light yellow ground; each stays 2 s,
-// the crate LED's 10 s for a crate of type code 21, whose status text is long.
+// Tooltips: shown after 200 ms on a light yellow ground; each of the
+// window's stays 2 s, the crate LED's 10 s for a crate of type code 21, whose
+// status text is long.
 inline constexpr int HintPauseMs = 200;
-inline constexpr int HintHidePauseMs = 1500;
 inline constexpr int HintShowMs = 2000;
 inline constexpr int LongHintShowMs = 10000;
 inline constexpr std::uint8_t LongHintCrateType = 21;
