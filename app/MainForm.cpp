@@ -335,14 +335,9 @@ void TMainForm::SizeWindow()
     // Never narrower than the layout needs: the channel area and its scroll
     // bar keep their room, nothing is cut at the right.
     const int width = std::min(std::max(DesignWidth - HiddenLedRoom, minimumSizeHint().width()), maxWidth);
-    // Where the screen has room, the window grows until the whole channel
-    // area is in view; otherwise the channel list scrolls.
-    QScrollArea* box = AdcIndividualParsLMDScrollBox;
-    // At its minimum height every part has its minimum; the box then needs
-    // the rest of its panel.
-    const int allInView = minimumSizeHint().height() - box->minimumSizeHint().height()
-                          + AdcIndividualParsLMDSimplePanel->minimumHeight() + 2 * box->frameWidth();
-    const int height = std::min(std::max(DesignHeight - EquipmentStripHeight, allInView), maxHeight);
+    // Where the screen has room the window grows at its first show, when
+    // the layout has placed everything (GrowToShowAllChannels).
+    const int height = std::min(DesignHeight - EquipmentStripHeight, maxHeight);
     setFixedSize(width, height);
 }
 

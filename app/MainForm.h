@@ -231,7 +231,9 @@ private:
     void InstallHints();
     bool ShowHint(QWidget* widget, const QPoint& globalPos);
     bool FormMouseWheel(QWidget* under, int notches);
+    void GrowToShowAllChannels();
     bool popupAutoPopup_ = true;
+    bool grownToChannels_ = false;
 
     void BuildLayout();
     void BuildChannelFrames();

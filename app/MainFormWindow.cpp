@@ -23,6 +23,8 @@
 #include <QToolTip>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 namespace {
 
 // The tooltip pause of the whole application.
@@ -275,9 +277,30 @@ bool TMainForm::FormMouseWheel(QWidget* under, int notches)
     return true;
 }
 
+void TMainForm::GrowToShowAllChannels()
+{
+    // The height the channel area lacks, given where the layout put it.
+    QScrollArea* box = AdcIndividualParsLMDScrollBox;
+    const int lacking = AdcIndividualParsLMDSimplePanel->minimumHeight() - box->viewport()->height();
+    if (lacking <= 0) {
+        return;
+    }
+    const ScreenMetrics& screen = Screen();
+    const int maxHeight = screen.WorkArea(this).height() - screen.CaptionHeight() - 2 * screen.DialogFrameHeight();
+    const int grown = std::min(height() + lacking, maxHeight);
+    if (grown > height()) {
+        setFixedSize(width(), grown);
+    }
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
+    if (watched == this && type == QEvent::Show && !grownToChannels_) {
+        // Before the window centres itself on its first show.
+        grownToChannels_ = true;
+        GrowToShowAllChannels();
+    }
     if (type != QEvent::ToolTip && type != QEvent::Wheel) {
         return QWidget::eventFilter(watched, event);
     }

@@ -421,6 +421,21 @@ TEST_F(WheelTest, ScrollsTheChannelListOnlyOverItsBox)
     EXPECT_EQ(bar->value(), 1);
 }
 
+TEST_F(WheelTest, OnAHighScreenAllChannelPanelsAreInViewWithinTheWorkArea)
+{
+    for (const QRect work : {QRect(0, 0, 1920, 1040), QRect(0, 0, 1280, 768)}) {
+        metrics.Work = work;
+        const ScopedScreenMetrics scopedWork(metrics);
+        MakeForm();
+        const QScrollBar* bar = form->AdcIndividualParsLMDScrollBox->verticalScrollBar();
+        EXPECT_LE(form->height(), work.height() - metrics.Caption - 2 * metrics.FrameHeight);
+        EXPECT_LE(form->width(), work.width() - 2 * metrics.FrameWidth);
+        // The list scrolls only where the screen is too low for it.
+        EXPECT_EQ(bar->maximum() == 0, work.height() > 1000) << work.height();
+        form.reset();
+    }
+}
+
 // --- settings commands and the context menu ---
 
 TEST_F(MainFormWindowTest, SaveIsDisabledForHalfASecondAndWhileAutomaticSaveIsOn)
