@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -101,6 +102,14 @@ TKsn48AdcChannelFrame::TKsn48AdcChannelFrame(QWidget* owner, std::uint16_t chann
     connect(edit, &TValueEdit::MouseExit, this, [this, edit] { ValueLMDEditMouseExit(edit); });
   }
 
+  // The caption column is as wide as the widest of the eight captions, so the
+  // strips line up whatever the digit widths of the font.
+  int captionWidth = 0;
+  for (int number = 1; number <= 8; ++number) {
+    ChannelNumberLMDCheckBox->setText(ViewText::ChannelCaptionPrefix + QString::number(number));
+    captionWidth = std::max(captionWidth, ChannelNumberLMDCheckBox->sizeHint().width());
+  }
+  ChannelNumberLMDCheckBox->setMinimumWidth(captionWidth);
   ChannelNumberLMDCheckBox->setText(ViewText::ChannelCaptionPrefix +
                                     QString::number(channelIndex_ + 1));
   ChannelNumberLMDCheckBox->setChecked(false);

@@ -386,4 +386,23 @@ TEST_P(FrameLayout, IsClean) {
 
 INSTANTIATE_TEST_SUITE_P(Scales, FrameLayout, ::testing::Values(1.0, 2.0));
 
+// Stacked strips line up column by column whatever the digit of their caption.
+TEST(ChannelFrame, EightStripsLineUp) {
+  QWidget owner;
+  std::vector<std::unique_ptr<TKsn48AdcChannelFrame>> frames;
+  for (std::uint16_t i = 0; i < 8; ++i) frames.push_back(MakeIdlePanel(&owner, i));
+  owner.show();
+  for (const auto& frame : frames) {
+    SCOPED_TRACE(frame->ChannelNumberLMDCheckBox->text().toStdString());
+    EXPECT_EQ(frame->width(), frames[0]->width());
+    for (const char* name : {"BasePhaseChannelLMDRadioButton", "Value1LMDEdit", "Value2LMDEdit",
+                             "Value3LMDEdit", "FlashLed"}) {
+      const auto* mine = frame->findChild<QWidget*>(QLatin1String(name));
+      const auto* first = frames[0]->findChild<QWidget*>(QLatin1String(name));
+      ASSERT_NE(mine, nullptr);
+      EXPECT_EQ(mine->geometry(), first->geometry()) << name;
+    }
+  }
+}
+
 }  // namespace
