@@ -530,9 +530,12 @@ void TMainForm::InitThreadTerminate(TThread& thread)
 void TMainForm::StartThread()
 {
     // A worker that was stopped from inside its own step has ended since;
-    // it goes now. One that is still stopping blocks a new one.
+    // it goes now. One that is still stopping blocks a new one. Its end is
+    // judged by its end notification, which has run on this thread: the
+    // thread's own finished mark comes a moment later, from the thread, and
+    // WaitFor bridges that moment.
     if (worker_ && workerEnded_ && !stoppingWorker_) {
-        worker_->WaitFor();  // past its end notification: returns at once
+        worker_->WaitFor();
         worker_.reset();
     }
     if (MainThreadRunning || !MainRequestDone || worker_ || closing_) {

@@ -355,45 +355,95 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
         return KSN_ERR_INVALID_ARGUMENT;
     }
     *size = 0;
-    uint32_t seen[KSN48_CHANNEL_COUNT] = {};
-    unsigned k = n - 1;  // position of sample i among the enabled channels
-    for (uint32_t i = 0; i < out; ++i) {
-        k = k + 1 == n ? 0 : k + 1;
-        const unsigned ch = enabled[k];
-        int32_t code = 0;
-        uint32_t st = 0;
-        if (!is24) {
-            const uint32_t w = words[i];
-            if ((w & (ksn::raw::kFormatBit | ksn::raw::kLowPartBit | ksn::raw::kReservedMask20)) != 0 ||
-                ksn::raw::ChannelOf(w) != ch) {
-                return KSN_ERR_BAD_DATA;
-            }
-            st = ksn::raw::StatusOf(w);
-            code = ksn::raw::SignExtend(w & 0xFFFFFU, 20);
-        } else {
-            const uint32_t hi = words[2 * i];
-            const uint32_t lo = words[2 * i + 1];
-            if ((hi & (ksn::raw::kFormatBit | ksn::raw::kLowPartBit)) != ksn::raw::kFormatBit ||
-                (lo & (ksn::raw::kFormatBit | ksn::raw::kLowPartBit)) !=
-                    (ksn::raw::kFormatBit | ksn::raw::kLowPartBit) ||
-                ((hi | lo) & ksn::raw::kReservedMask24) != 0 || ksn::raw::ChannelOf(hi) != ch ||
-                ksn::raw::ChannelOf(lo) != ch || ksn::raw::StatusOf(hi) != ksn::raw::StatusOf(lo)) {
-                return KSN_ERR_BAD_DATA;
-            }
-            st = ksn::raw::StatusOf(hi);
-            code = ksn::raw::SignExtend(((hi & 0xFFFU) << 12U) | (lo & 0xFFFU), 24);
-        }
-        if (st > ksn::raw::StatusOpen) {
-            return KSN_ERR_BAD_DATA;
-        }
-        // A fault anywhere in the frame marks the channel's frame.
-        if (st != ksn::raw::StatusOk) {
-            seen[k] = st;
-        }
-        samples[i] = ksn::raw::ToVolts(code, is24);
+    // Every word is checked against the tag its position calls for: one mask
+    // and compare per word covers format, part, channel and reserved bits. The
+    // checks are gathered over a whole block and the verdict is taken at the
+    // end, which keeps the loop free of branches; a bad frame writes samples
+    // it then disowns (*size stays 0).
+    namespace raw = ksn::raw;
+    constexpr uint32_t kChannelMask = 7U << raw::kChannelShift;
+    constexpr uint32_t kStatusMask = 3U << raw::kStatusShift;
+    constexpr uint32_t kCheck20 = raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask20;
+    constexpr uint32_t kCheck24 = raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask24;
+    // Both status bits set is no status.
+    constexpr uint32_t kStatusBoth = 1U << (raw::kStatusShift + 1U);
+    const double scale = raw::ToVolts(1, is24);  // a power of two times 5: exact products
+    // The tag pattern repeats every n samples; a block of several periods
+    // gives the inner loop enough length to run in vector registers.
+    constexpr unsigned kMaxBlock = 8U * KSN48_CHANNEL_COUNT;
+    const unsigned block = 8U * n;
+    uint32_t tag[kMaxBlock];
+    uint32_t anyStatus[kMaxBlock] = {};
+    for (unsigned j = 0; j < block; ++j) {
+        tag[j] = enabled[j % n] << raw::kChannelShift;
     }
-    for (unsigned j = 0; j < n; ++j) {
-        status[j] = static_cast<int32_t>(seen[j]);
+    uint32_t bad = 0;
+    const uint32_t whole = out - out % block;
+    if (!is24) {
+        for (uint32_t base = 0; base < out; base += block) {
+            const unsigned len = base < whole ? block : out - base;
+            const uint32_t* w = words + base;
+            double* x = samples + base;
+            for (unsigned j = 0; j < len; ++j) {
+                const uint32_t v = w[j];
+                bad |= (v & kCheck20) ^ tag[j];
+                bad |= v & (v << 1U) & kStatusBoth;
+                anyStatus[j] |= v & kStatusMask;
+                x[j] = static_cast<double>(raw::SignExtend(v & 0xFFFFFU, 20)) * scale;
+            }
+        }
+    } else {
+        constexpr uint32_t kHigh = raw::kFormatBit;
+        constexpr uint32_t kLow = raw::kFormatBit | raw::kLowPartBit;
+        for (uint32_t base = 0; base < out; base += block) {
+            const unsigned len = base < whole ? block : out - base;
+            const uint32_t* w = words + 2U * base;
+            double* x = samples + base;
+            for (unsigned j = 0; j < len; ++j) {
+                const uint32_t hi = w[2U * j];
+                const uint32_t lo = w[2U * j + 1U];
+                bad |= (hi & kCheck24) ^ (tag[j] | kHigh);
+                bad |= (lo & kCheck24) ^ (tag[j] | kLow);
+                bad |= (hi ^ lo) & kStatusMask;  // both parts carry one status
+                bad |= hi & (hi << 1U) & kStatusBoth;
+                anyStatus[j] |= hi & kStatusMask;
+                const uint32_t bits = ((hi & 0xFFFU) << 12U) | (lo & 0xFFFU);
+                x[j] = static_cast<double>(raw::SignExtend(bits, 24)) * scale;
+            }
+        }
+    }
+    if (bad != 0) {
+        return KSN_ERR_BAD_DATA;
+    }
+    // A fault anywhere in the frame marks the channel's frame; the last
+    // fault seen tells which. Only channels with a fault are searched.
+    uint32_t faulty[KSN48_CHANNEL_COUNT] = {};
+    for (unsigned j = 0; j < block; ++j) {
+        faulty[j % n] |= anyStatus[j];
+    }
+    const uint32_t stride = is24 ? 2U : 1U;
+    for (unsigned k = 0; k < n; ++k) {
+        status[k] = 0;
+        if (faulty[k] == 0) {
+            continue;
+        }
+        // The channel's last sample: in the last tick, or in the one before
+        // when the last tick is cut short (faulty means it has one at all).
+        uint32_t i = (out - 1U) / n * n + k;
+        if (i >= out) {
+            i -= n;
+        }
+        for (;;) {
+            const uint32_t st = raw::StatusOf(words[stride * i]);
+            if (st != raw::StatusOk) {
+                status[k] = static_cast<int32_t>(st);
+                break;
+            }
+            if (i < n) {
+                break;
+            }
+            i -= n;
+        }
     }
     *size = out;
     return KSN_OK;

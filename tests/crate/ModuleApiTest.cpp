@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "CrateServer.h"
 #include "ModuleSteps.h"
@@ -223,6 +224,75 @@ INSTANTIATE_TEST_SUITE_P(FormatsRatesAndChannels, DefaultSignals,
                                     std::to_string(p.param.rateCode) + "_Mask" +
                                     std::to_string(p.param.mask);
                          });
+
+// Frames longer than the decoder's blocks, ending in a cut tick: every
+// sample comes back, a channel's status is its last fault in the frame, and
+// a bad word deep in the frame is still found.
+TEST_F(ModuleApi, ProcessDataKeepsEverySampleAndTheLastFaultOfLongFrames)
+{
+    ASSERT_EQ(OpenModule(h_, "KSN5-0042", 3), KSN_OK);
+    using namespace ksn::raw;
+    const struct {
+        uint8_t mask;
+        uint8_t format;
+        uint32_t samples;
+    } cases[] = {{0b00000001, 0, 1001}, {0b10100101, 0, 8 * 4 * 5 + 3}, {0xFF, 0, 64 * 7 + 9},
+                 {0b01000010, 1, 16 * 9 + 1}, {0xFF, 1, 64 * 5 + 63}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "mask " << int{c.mask} << " format " << int{c.format});
+        ASSERT_EQ(Configure(h_, c.mask, 0, c.format), KSN_OK);
+        std::vector<unsigned> channels;
+        for (unsigned ch = 0; ch < 8; ++ch) {
+            if ((c.mask >> ch & 1U) != 0) {
+                channels.push_back(ch);
+            }
+        }
+        const auto n = static_cast<uint32_t>(channels.size());
+        const bool is24 = c.format == 1;
+        const int32_t max = is24 ? kMax24 : kMax20;
+        std::vector<uint32_t> words;
+        std::vector<int32_t> codes;
+        for (uint32_t i = 0; i < c.samples; ++i) {
+            const uint32_t k = i % n;
+            // The first channel shorts early and opens late; the last one
+            // only shorts early. Every other sample is valid.
+            uint32_t st = StatusOk;
+            if (i / n == 2 && (k == 0 || k == n - 1)) {
+                st = StatusShort;
+            } else if (k == 0 && i / n == (c.samples / n) * 2 / 3) {
+                st = StatusOpen;
+            }
+            const int32_t code = static_cast<int32_t>((i * 7919U) % (2U * static_cast<uint32_t>(max))) - max;
+            codes.push_back(code);
+            if (is24) {
+                words.resize(words.size() + 2);
+                Encode24(channels[k], st, code, &words[words.size() - 2]);
+            } else {
+                words.push_back(Encode20(channels[k], st, code));
+            }
+        }
+        std::vector<double> out(c.samples);
+        int32_t status[8];
+        uint32_t size = static_cast<uint32_t>(words.size());
+        ASSERT_EQ(KSN48_ProcessData(&h_, words.data(), out.data(), &size, 0x81, status), KSN_OK);
+        ASSERT_EQ(size, c.samples);
+        for (uint32_t i = 0; i < c.samples; ++i) {
+            ASSERT_EQ(out[i], ToVolts(codes[i], is24)) << "sample " << i;
+        }
+        EXPECT_EQ(status[0], 2) << "open after the short: the last fault counts";
+        if (n > 1) {
+            EXPECT_EQ(status[n - 1], 1);
+        }
+        for (uint32_t k = 1; k + 1 < n; ++k) {
+            EXPECT_EQ(status[k], 0) << k;
+        }
+        // One reserved bit set in the last whole tick.
+        words[words.size() - (is24 ? 2 : 1) * (n + c.samples % n)] |= 1U << 24U;
+        size = static_cast<uint32_t>(words.size());
+        EXPECT_EQ(KSN48_ProcessData(&h_, words.data(), out.data(), &size, 0x81, status), KSN_ERR_BAD_DATA);
+        EXPECT_EQ(size, 0U);
+    }
+}
 
 // Count rules and the checks of ProcessData on words built by hand.
 TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)

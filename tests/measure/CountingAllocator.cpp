@@ -7,11 +7,26 @@
 namespace {
 std::atomic<bool> on{false};
 std::atomic<long> count{0};
+std::atomic<std::thread::id> watched{}; // no thread: all threads
+
+bool Counted()
+{
+    if (!on.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    const std::thread::id only = watched.load(std::memory_order_relaxed);
+    return only == std::thread::id{} || only == std::this_thread::get_id();
+}
 } // namespace
 
 namespace counting {
 void Begin()
 {
+    BeginOnThread(std::thread::id{});
+}
+void BeginOnThread(std::thread::id thread)
+{
+    watched = thread;
     count = 0;
     on = true;
 }
@@ -24,7 +39,7 @@ long End()
 
 void* operator new(std::size_t size)
 {
-    if (on.load(std::memory_order_relaxed)) {
+    if (Counted()) {
         count.fetch_add(1, std::memory_order_relaxed);
     }
     if (void* p = std::malloc(size == 0 ? 1 : size)) {
@@ -38,7 +53,7 @@ void* operator new[](std::size_t size)
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
-    if (on.load(std::memory_order_relaxed)) {
+    if (Counted()) {
         count.fetch_add(1, std::memory_order_relaxed);
     }
     return std::malloc(size == 0 ? 1 : size);

@@ -9,7 +9,9 @@
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
 #include "ChannelPanels.h"
+#include "CountingAllocator.h"
 #include "CrateServer.h"
+#include "FakeModule.h"
 #include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "Led.h"
@@ -31,6 +33,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -70,8 +73,8 @@ protected:
         setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
             return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
         };
-        setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, page, f);
+        setup.MainThread = [this](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
+            return std::make_unique<TMainThread>(false, page, f, workerApi);
         };
         setup.ModuleIsOpened = &KSN48_IsOpened;
         setup.ModuleClose = &KSN48_Close;
@@ -161,6 +164,8 @@ protected:
     std::unique_ptr<CrateServer> server;
     std::unique_ptr<TMainForm> form;
     DialogRecorder dialogs;
+    // The module calls of the workers started from now on.
+    measure::ModuleApi workerApi = measure::LibraryModuleApi();
 };
 
 TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
@@ -351,6 +356,59 @@ TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesU
     EXPECT_EQ(form->Worker(), nullptr);
     EXPECT_FALSE(form->MainThreadRunning);
     EXPECT_EQ(dialogs.Shown().size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// The worker's receive, recording the thread it runs on.
+std::atomic<std::thread::id> receivingThread{};
+int (*forwardedRecv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t, std::uint32_t) = nullptr;
+
+int RecordingRecv(Ksn48Handle* h, std::uint32_t* words, std::uint32_t* marks, std::uint32_t count,
+                  std::uint32_t timeoutMs)
+{
+    receivingThread = std::this_thread::get_id();
+    return forwardedRecv(h, words, marks, count, timeoutMs);
+}
+
+measure::ModuleApi StandInModule()
+{
+    fake::Reset();
+    for (std::size_t c = 0; c < 8; ++c) {
+        fake::Current().Tones[c] = {0.5 + 0.1 * static_cast<double>(c), 1000.0, 10.0 * static_cast<double>(c)};
+    }
+    return fake::Api();
+}
+
+TEST_F(MeasurementWindow, FramesAfterTheSecondAllocateNothingOnTheWorker)
+{
+    // Counted on the worker thread only: the display steps it hands over run
+    // on the window's thread, and the texts they make are the window's
+    // allocations, not the worker's. The worker's own share of every step
+    // (handing it over, waiting, taking back its outcome) is counted. The
+    // frames come from the stand-in module, so that the count is the
+    // worker's: the module library's transport builds each request's
+    // message on the heap.
+    workerApi = StandInModule();
+    forwardedRecv = workerApi.Recv;
+    workerApi.Recv = &RecordingRecv;
+    receivingThread = std::thread::id{};
+    StartAndWaitFrames(2);  // the new settings file's six channels at the highest rate
+    ASSERT_FALSE(form->MeasurementIdle) << "the run ended before its second frame: "
+                                        << (dialogs.Shown().empty() ? std::string() : dialogs.Shown()[0].text.toStdString());
+    ASSERT_NE(receivingThread.load(), std::thread::id{});
+    counting::BeginOnThread(receivingThread);
+    const std::uint64_t from = FramesShown();
+    const bool ran = WaitUntil([&] { return FramesShown() >= from + 5 || form->MeasurementIdle; });
+    const long allocations = counting::End();
+    ASSERT_TRUE(ran);
+    ASSERT_GE(FramesShown(), from + 5) << "the run ended early";
+    EXPECT_EQ(allocations, 0) << "heap allocations on the worker in five frames";
+    PressStop();
+    ExpectStoppedAndUsable();
+    EXPECT_TRUE(dialogs.Shown().empty());
 }
 
 } // namespace
