@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SettingsNames.h"
+
 #include <QString>
 
 // Texts of the detection pass shown to the operator, one place each.
@@ -26,8 +28,9 @@ inline const QString ModuleTypeName = QStringLiteral("KSN48");
 inline const QString ModuleOpenFailed = QStringLiteral("Не могу проинициализировать модуль в указанном слоте!");
 inline const QString CrateOpenFailed =
     QStringLiteral("Не могу проинициализировать KSN крейт с модулями в указанном слоте!");
-inline const QString SettingsFailed =
-    QStringLiteral("Не могу проинициализировать параметры работы приложения!");
+// The settings' own text for a read that failed.
+inline const QString SettingsFailed = QString::fromUtf8(SettingsNames::CannotApplySettings.data(),
+                                                        static_cast<qsizetype>(SettingsNames::CannotApplySettings.size()));
 inline const QString Unrecoverable =
     QStringLiteral("Опаньки!!! Поймали неустранимое исключение!!!\nСрочно сообщите разработчику!");
 
