@@ -252,6 +252,10 @@ void TMainForm::BuildLayout()
     StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
     StartMultimeterLMDSpeedButton->setCheckable(true);
     StartMultimeterLMDSpeedButton->setStyleSheet(QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;"));
+    // The stop caption is shorter: keep the start caption's width so the bar
+    // does not shift while a measurement runs.
+    StartMultimeterLMDSpeedButton->ensurePolished();
+    StartMultimeterLMDSpeedButton->setMinimumWidth(StartMultimeterLMDSpeedButton->sizeHint().width());
     startLayout->addWidget(StartMultimeterLMDSpeedButton);
     bar->addWidget(StartMultimeterLMDSimplePanel);
 

@@ -136,6 +136,18 @@ TEST_F(MainFormWindowTest, TheStartButtonStartsWhenPressedAndStopsWhenReleased)
     EXPECT_EQ(workersMade, 1);
 }
 
+TEST_F(MainFormWindowTest, TheDetectionBarKeepsItsPlaceWhenTheStartButtonSaysStop)
+{
+    MakeForm();
+    const QRect crates = form->KsnCratesComboBox->geometry();
+    const QRect button = form->StartMultimeterLMDSpeedButton->geometry();
+    form->StartMultimeterLMDSpeedButton->setText(QStringLiteral("С   Т   О   П"));
+    QApplication::sendPostedEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(form->KsnCratesComboBox->geometry(), crates);
+    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->geometry(), button);
+}
+
 TEST_F(MainFormWindowTest, APressWhileBusyDoesNothingAndLeavesTheButtonUp)
 {
     MakeForm();
