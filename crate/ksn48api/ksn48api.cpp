@@ -3,6 +3,7 @@
 #include "ksn48api.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unistd.h>
 
@@ -91,14 +92,23 @@ int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Mess
     return Broken(h, r);
 }
 
-int SimpleRequest(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, uint32_t timeoutMs)
+// A request whose reply carries no payload. Payload and reply stay off the
+// heap: start, stop and the settings go through here.
+int SimpleRequest(Ksn48Handle* h, Opcode op, const uint8_t* payload, std::size_t size,
+                  uint32_t timeoutMs)
 {
-    Message reply;
-    const int r = Request(h, op, payload, reply, ksn::proto::DeadlineIn(timeoutMs));
-    if (r == KSN_OK && !reply.payload.empty()) {
+    ksn::proto::Header reply;
+    bool broken = false;
+    const int r = ksn::proto::CallCheckedInto(h->Socket, h->NextRequestId, op, payload, size, reply,
+                                              ksn::proto::ReplyRoom{}, ksn::proto::DeadlineIn(timeoutMs),
+                                              &broken);
+    if (broken) {
+        DropSocket(h);  // the rest of that reply would still arrive
+    }
+    if (r == KSN_OK && reply.payloadLength != 0) {
         return Broken(h, KSN_ERR_PROTOCOL);
     }
-    return r;
+    return Broken(h, r);
 }
 
 void CopyText(char* field, std::size_t size, const std::string& text)
@@ -202,7 +212,7 @@ KSN48_API int KSN48_Close(Ksn48Handle* h)
     if (h->Socket >= 0) {
         // Telling the server lets the module be reopened at once; a dead or
         // stalled server only costs the short close timeout.
-        SimpleRequest(h, Opcode::ModuleClose, {}, kCloseTimeoutMs);
+        SimpleRequest(h, Opcode::ModuleClose, nullptr, 0, kCloseTimeoutMs);
     }
     DropSocket(h);
     h->AcquisitionRunning = 0;
@@ -225,14 +235,9 @@ KSN48_API int KSN48_SetADC(Ksn48Handle* h)
     if (!valid || mask == 0 || h->RateCode > 7 || h->DataFormat > 1 || h->CurrentSource > 1) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
-    std::vector<uint8_t> payload;
-    Writer w(payload);
-    w.U8(mask);
-    w.U8(h->RateCode);
-    w.U8(h->DataFormat);
-    w.U8(h->CurrentSource);
+    const uint8_t payload[] = {mask, h->RateCode, h->DataFormat, h->CurrentSource};
     h->LibraryState[kApplied] = 0;
-    r = SimpleRequest(h, Opcode::SetAdc, payload, kRequestTimeoutMs);
+    r = SimpleRequest(h, Opcode::SetAdc, payload, sizeof payload, kRequestTimeoutMs);
     if (r != KSN_OK) {
         return r;
     }
@@ -253,7 +258,7 @@ KSN48_API int KSN48_Start(Ksn48Handle* h)
     if (h->AcquisitionRunning || !h->LibraryState[kApplied]) {
         return KSN_ERR_STATE;
     }
-    r = SimpleRequest(h, Opcode::Start, {}, kRequestTimeoutMs);
+    r = SimpleRequest(h, Opcode::Start, nullptr, 0, kRequestTimeoutMs);
     if (r == KSN_OK) {
         h->AcquisitionRunning = 1;
     }
@@ -275,7 +280,7 @@ KSN48_API int KSN48_Stop(Ksn48Handle* h)
     if (h->Socket < 0) {
         return KSN_ERR_CONNECTION_LOST;
     }
-    return SimpleRequest(h, Opcode::Stop, {}, kRequestTimeoutMs);
+    return SimpleRequest(h, Opcode::Stop, nullptr, 0, kRequestTimeoutMs);
 }
 
 KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint32_t count,
@@ -299,23 +304,43 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
         const auto left = deadline > now
                               ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
                               : 0;
-        std::vector<uint8_t> payload;
-        Writer w(payload);
-        w.U32(ask);
-        w.U32(static_cast<uint32_t>(left));
-        Message reply;
-        r = Request(h, Opcode::Recv, payload, reply,
-                    deadline + std::chrono::milliseconds(kRecvSlackMs));
+        // The words land in the caller's buffer straight from the socket;
+        // the count ahead of them in a field of our own.
+        uint8_t payload[8];
+        ksn::proto::PutU32(payload, ask);
+        ksn::proto::PutU32(payload + 4, static_cast<uint32_t>(left));
+        uint8_t countField[4] = {};
+        ksn::proto::ReplyRoom room;
+        room.head = countField;
+        room.headSize = sizeof countField;
+        room.body = reinterpret_cast<uint8_t*>(words + received);
+        room.bodySize = std::size_t{ask} * 4U;
+        ksn::proto::Header reply;
+        bool broken = false;
+        r = ksn::proto::CallCheckedInto(h->Socket, h->NextRequestId, Opcode::Recv, payload, sizeof payload,
+                                        reply, room, deadline + std::chrono::milliseconds(kRecvSlackMs),
+                                        &broken);
+        if (broken) {
+            DropSocket(h);  // the rest of that reply would still arrive
+        }
+        r = Broken(h, r);
         if (r != KSN_OK) {
             // Words already in the caller's buffer are reported, not lost.
             return received > 0 && r == KSN_ERR_TIMEOUT ? static_cast<int>(received) : r;
         }
-        Reader in(reply.payload);
-        const uint32_t n = in.U32();
-        if (!in.ok() || n > ask || in.Remaining() != std::size_t{n} * 4U) {
+        if (reply.payloadLength < sizeof countField) {
             return Broken(h, KSN_ERR_PROTOCOL);
         }
-        in.Words(words + received, n);
+        const uint32_t n = ksn::proto::GetU32(countField);
+        if (n > ask || reply.payloadLength - sizeof countField != std::size_t{n} * 4U) {
+            return Broken(h, KSN_ERR_PROTOCOL);
+        }
+        if constexpr (std::endian::native != std::endian::little) {
+            uint32_t* w = words + received;
+            for (uint32_t i = 0; i < n; ++i) {
+                w[i] = ksn::proto::GetU32(reinterpret_cast<const uint8_t*>(w + i));
+            }
+        }
         received += n;
         if (n < ask) {
             break;  // the server delivered fewer: report what came

@@ -85,6 +85,16 @@ void EncodeHeader(const Header& h, uint8_t out[kHeaderSize])
     Put32(out + 16, h.payloadLength);
 }
 
+void PutU32(uint8_t* p, uint32_t v)
+{
+    Put32(p, v);
+}
+
+uint32_t GetU32(const uint8_t* p)
+{
+    return Get32(p);
+}
+
 Header DecodeHeader(const uint8_t in[kHeaderSize])
 {
     Header h;
@@ -299,20 +309,29 @@ int SocketTransport::Read(void* data, std::size_t n, Deadline deadline)
 int SendMessage(Transport& t, const Header& h, const std::vector<uint8_t>& payload,
                 Deadline deadline)
 {
+    return SendMessage(t, h, payload.data(), payload.size(), deadline);
+}
+
+int SendMessage(Transport& t, const Header& h, const uint8_t* payload, std::size_t size,
+                Deadline deadline)
+{
     Header out = h;
     out.magic = kMagic;
     out.version = kVersion;
-    out.payloadLength = static_cast<uint32_t>(payload.size());
+    out.payloadLength = static_cast<uint32_t>(size);
     uint8_t head[kHeaderSize];
     EncodeHeader(out, head);
     int r = t.Write(head, sizeof head, deadline);
-    if (r == KSN_OK && !payload.empty()) {
-        r = t.Write(payload.data(), payload.size(), deadline);
+    if (r == KSN_OK && size > 0) {
+        r = t.Write(payload, size, deadline);
     }
     return r;
 }
 
-int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial)
+namespace {
+
+// Reads and checks one header; *partial as for ReceiveMessage.
+int ReceiveHeader(Transport& t, Header& h, Deadline deadline, bool* partial)
 {
     if (partial) {
         *partial = false;
@@ -331,8 +350,79 @@ int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial)
     if (r != KSN_OK) {
         return r;
     }
-    m.header = DecodeHeader(head);
-    r = CheckHeader(m.header);
+    h = DecodeHeader(head);
+    return CheckHeader(h);
+}
+
+// Reads n payload bytes into a buffer on the stack and forgets them.
+int Drain(Transport& t, std::size_t n, Deadline deadline)
+{
+    uint8_t sink[4096];
+    while (n > 0) {
+        const std::size_t part = n < sizeof sink ? n : sizeof sink;
+        const int r = t.Read(sink, part, deadline);
+        if (r != KSN_OK) {
+            return r;
+        }
+        n -= part;
+    }
+    return KSN_OK;
+}
+
+int ReceiveInto(Transport& t, Header& h, const ReplyRoom& room, Deadline deadline, bool* partial)
+{
+    int r = ReceiveHeader(t, h, deadline, partial);
+    if (r != KSN_OK) {
+        return r;
+    }
+    const std::size_t n = h.payloadLength;
+    if (n > room.headSize + room.bodySize) {
+        r = Drain(t, n, deadline);
+    } else {
+        const std::size_t first = n < room.headSize ? n : room.headSize;
+        if (first > 0) {
+            r = t.Read(room.head, first, deadline);
+        }
+        if (r == KSN_OK && n > first) {
+            r = t.Read(room.body, n - first, deadline);
+        }
+    }
+    if (r == KSN_OK && partial) {
+        *partial = false;
+    }
+    return r;
+}
+
+// Whether a reply answers the request: 1 it does, 0 it answers an earlier
+// one that timed out (its id is behind ours) and is skipped, else
+// KSN_ERR_PROTOCOL.
+int Answers(const Header& request, const Header& reply)
+{
+    const uint32_t behind = request.requestId - reply.requestId;
+    if (behind != 0 && behind < 0x80000000U) {
+        return 0;
+    }
+    if (behind != 0 || reply.opcode != request.opcode) {
+        return KSN_ERR_PROTOCOL;
+    }
+    return 1;
+}
+
+// The reply's status; KSN_ERR_PROTOCOL for one that is positive or unknown.
+int StatusOf(const Header& reply)
+{
+    const int32_t s = reply.status;
+    if (s > 0 || s < KSN_ERR_INTERNAL) {
+        return KSN_ERR_PROTOCOL;
+    }
+    return s;
+}
+
+}  // namespace
+
+int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial)
+{
+    int r = ReceiveHeader(t, m.header, deadline, partial);
     if (r != KSN_OK) {
         return r;
     }
@@ -400,15 +490,10 @@ int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>&
         if (r != KSN_OK) {
             return r;
         }
-        // Replies to earlier requests that timed out: their ids are behind ours.
-        const uint32_t behind = h.requestId - reply.header.requestId;
-        if (behind != 0 && behind < 0x80000000U) {
-            continue;
+        r = Answers(h, reply.header);
+        if (r != 0) {
+            return r == 1 ? KSN_OK : r;
         }
-        if (behind != 0 || reply.header.opcode != h.opcode) {
-            return KSN_ERR_PROTOCOL;
-        }
-        return KSN_OK;
     }
 }
 
@@ -416,14 +501,38 @@ int CallChecked(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<ui
                 Message& reply, Deadline deadline, bool* broken)
 {
     const int r = Call(fd, nextRequestId, op, payload, reply, deadline, broken);
+    return r != KSN_OK ? r : StatusOf(reply.header);
+}
+
+int CallCheckedInto(int fd, uint32_t& nextRequestId, Opcode op, const uint8_t* payload,
+                    std::size_t payloadSize, Header& reply, const ReplyRoom& room,
+                    Deadline deadline, bool* broken)
+{
+    if (broken) {
+        *broken = false;
+    }
+    if (fd < 0) {
+        return KSN_ERR_CONNECTION_LOST;
+    }
+    SocketTransport t(fd);
+    Header h;
+    h.opcode = static_cast<uint16_t>(op);
+    h.requestId = nextRequestId++;
+    int r = SendMessage(t, h, payload, payloadSize, deadline);
     if (r != KSN_OK) {
         return r;
     }
-    const int32_t s = reply.header.status;
-    if (s > 0 || s < KSN_ERR_INTERNAL) {
-        return KSN_ERR_PROTOCOL;
+    for (;;) {
+        // A skipped reply may overwrite room; only the answer's bytes count.
+        r = ReceiveInto(t, reply, room, deadline, broken);
+        if (r != KSN_OK) {
+            return r;
+        }
+        r = Answers(h, reply);
+        if (r != 0) {
+            return r == 1 ? StatusOf(reply) : r;
+        }
     }
-    return s;
 }
 
 int Handshake(int fd, uint32_t& nextRequestId, Deadline deadline)

@@ -48,6 +48,10 @@ struct Header {
 };
 
 void EncodeHeader(const Header& h, uint8_t out[kHeaderSize]);
+
+// One little-endian 32-bit field, for payloads built in fixed buffers.
+void PutU32(uint8_t* p, uint32_t v);
+uint32_t GetU32(const uint8_t* p);
 Header DecodeHeader(const uint8_t in[kHeaderSize]);
 
 // KSN_OK, KSN_ERR_PROTOCOL (magic, opcode, length) or KSN_ERR_VERSION.
@@ -130,6 +134,8 @@ struct Message {
 
 int SendMessage(Transport& t, const Header& h, const std::vector<uint8_t>& payload,
                 Deadline deadline);
+int SendMessage(Transport& t, const Header& h, const uint8_t* payload, std::size_t size,
+                Deadline deadline);
 
 // Reads one message; a header that fails CheckHeader gives its error and the
 // stream can no longer be trusted. *partial (when given) tells whether a
@@ -153,6 +159,23 @@ int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>&
 // status is positive or unknown.
 int CallChecked(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
                 Message& reply, Deadline deadline, bool* broken = nullptr);
+
+// Room of the caller's for a reply's payload, in two pieces: the payload
+// fills head, then body. A payload larger than both together is read and
+// dropped; its length stays in the reply's header for the caller to refuse.
+struct ReplyRoom {
+    uint8_t* head = nullptr;
+    std::size_t headSize = 0;
+    uint8_t* body = nullptr;
+    std::size_t bodySize = 0;
+};
+
+// Call without the heap: the request's payload comes from the caller's
+// bytes and the reply's goes into room, so that a call repeated for every
+// block of a stream allocates nothing. Same results as CallChecked.
+int CallCheckedInto(int fd, uint32_t& nextRequestId, Opcode op, const uint8_t* payload,
+                    std::size_t payloadSize, Header& reply, const ReplyRoom& room,
+                    Deadline deadline, bool* broken = nullptr);
 
 // Hello exchange right after connecting. KSN_OK or a negative KsnError.
 int Handshake(int fd, uint32_t& nextRequestId, Deadline deadline);

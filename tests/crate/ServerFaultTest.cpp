@@ -481,20 +481,36 @@ TEST(MisbehavingServer, ModuleApiValidatesEveryReply)
         return FakeServer::Reply(r, p);
     });
     const auto empty = R([](const proto::Header& r) { return FakeServer::Reply(r, {}); });
-    auto words = [](uint32_t n, uint32_t sent) {
+    auto words = [](uint32_t n, uint32_t sent, uint32_t value = 0) {
         std::vector<uint8_t> p;
         proto::Writer w(p);
         w.U32(n);
         for (uint32_t i = 0; i < sent; ++i) {
-            w.U32(0);
+            w.U32(value);
         }
         return p;
     };
+    constexpr uint32_t kWord = 0x00012345U;
     const struct {
         const char* what;
         R recvReply;
         int expected;
+        // The next receive: a stream still in step waits for a reply the
+        // fake never sends; a broken one is dropped.
+        int after = KSN_ERR_CONNECTION_LOST;
     } cases[] = {
+        {"late reply to an earlier receive before the answer", [&](const proto::Header& r) {
+             proto::Header earlier = r;
+             --earlier.requestId;
+             auto b = FakeServer::Reply(earlier, words(8, 8, 0xDEADU));
+             const auto answer = FakeServer::Reply(r, words(8, 8, kWord));
+             b.insert(b.end(), answer.begin(), answer.end());
+             return b;
+         }, 8, KSN_ERR_TIMEOUT},
+        {"refusal with more payload than words asked", [&](const proto::Header& r) {
+             const auto p = words(600, 600);
+             return FakeServer::Reply(r, KSN_ERR_STATE, p, static_cast<uint32_t>(p.size()));
+         }, KSN_ERR_STATE, KSN_ERR_TIMEOUT},
         {"more words than asked", [&](const proto::Header& r) { return FakeServer::Reply(r, words(9, 9)); },
          KSN_ERR_PROTOCOL},
         {"count and payload disagree", [&](const proto::Header& r) { return FakeServer::Reply(r, words(8, 7)); },
@@ -525,12 +541,17 @@ TEST(MisbehavingServer, ModuleApiValidatesEveryReply)
         ASSERT_EQ(OpenModule(h, "KSN5-0042", 3), KSN_OK) << c.what;
         ASSERT_EQ(Configure(h, 0xFF, 0, 0), KSN_OK) << c.what;
         ASSERT_EQ(KSN48_Start(&h), KSN_OK) << c.what;
-        uint32_t buf[8];
+        uint32_t buf[8] = {};
         const auto start = Clock::now();
         EXPECT_EQ(KSN48_Recv(&h, buf, nullptr, 8, 300), c.expected) << c.what;
         EXPECT_LT(Clock::now() - start, 400ms) << c.what;
-        // What is left of that stream is never read as a reply.
-        EXPECT_EQ(KSN48_Recv(&h, buf, nullptr, 8, 300), KSN_ERR_CONNECTION_LOST) << c.what;
+        if (c.expected > 0) {
+            for (const uint32_t w : buf) {
+                EXPECT_EQ(w, kWord) << c.what << ": words of another reply";
+            }
+        }
+        // What is left of a broken stream is never read as a reply.
+        EXPECT_EQ(KSN48_Recv(&h, buf, nullptr, 8, 300), c.after) << c.what;
         EXPECT_EQ(h.AcquisitionRunning, 1) << c.what;
         // Close does not hang on a server that no longer answers.
         EXPECT_EQ(KSN48_Close(&h), KSN_OK);

@@ -382,16 +382,20 @@ measure::ModuleApi StandInModule()
     return fake::Api();
 }
 
-TEST_F(MeasurementWindow, FramesAfterTheSecondAllocateNothingOnTheWorker)
+// Whose frames the worker measures: the module library's from the crate
+// server, or the stand-in module's.
+class WorkerAllocations : public MeasurementWindow, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WorkerAllocations, FramesAfterTheSecondAllocateNothingOnTheWorker)
 {
     // Counted on the worker thread only: the display steps it hands over run
     // on the window's thread, and the texts they make are the window's
     // allocations, not the worker's. The worker's own share of every step
-    // (handing it over, waiting, taking back its outcome) is counted. The
-    // frames come from the stand-in module, so that the count is the
-    // worker's: the module library's transport builds each request's
-    // message on the heap.
-    workerApi = StandInModule();
+    // (handing it over, waiting, taking back its outcome) is counted, and
+    // with the module library so are its start, receives and conversions.
+    if (GetParam()) {
+        workerApi = StandInModule();
+    }
     forwardedRecv = workerApi.Recv;
     workerApi.Recv = &RecordingRecv;
     receivingThread = std::thread::id{};
@@ -410,5 +414,10 @@ TEST_F(MeasurementWindow, FramesAfterTheSecondAllocateNothingOnTheWorker)
     ExpectStoppedAndUsable();
     EXPECT_TRUE(dialogs.Shown().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Modules, WorkerAllocations, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? "StandInModule" : "ModuleLibrary";
+                         });
 
 } // namespace
