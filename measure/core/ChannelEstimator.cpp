@@ -93,8 +93,9 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
         return {};
     }
     SpectrumAnalyzer& analyzer = *analyzer_;
-    analyzer.ApplyWindow(buffers.Samples, buffers.Window);
-    if (!analyzer.Transform(buffers.Samples, buffers.Spectrum)) {
+    // The window is applied as the transform reads the samples: one pass
+    // less over the frame, and the samples stay as they came.
+    if (!analyzer.TransformWindowed(buffers.Samples, 1, buffers.Window, buffers.Spectrum)) {
         return {};
     }
     if (Stopped()) {

@@ -44,7 +44,7 @@ struct ChannelEstimate {
 // Buffers of one run, allocated by the caller once. The "sum" method needs
 // Samples and Window only.
 struct EstimateBuffers {
-    double* Samples = nullptr;    // N samples of the channel; "fft" windows them in place
+    double* Samples = nullptr;    // N samples of the channel; only read
     const double* Window = nullptr; // N window values from BuildWindow()
     double* Spectrum = nullptr;   // N values
     double* Amplitudes = nullptr; // N/2 + 1 values; "fft" writes the band around the peak
