@@ -200,6 +200,8 @@ void MeasurementCycle::HelperLoop() noexcept
             }
             seen = helperJob_;
         }
+        SplitChannels(1, 2);
+        splitBarrier_.arrive_and_wait();
         EstimateLane(lanes_[1]);
         {
             std::lock_guard lock(helperMutex_);
@@ -489,7 +491,6 @@ void MeasurementCycle::EstimateChannels()
             validChannels_[validCount_++] = c;
         }
     }
-    SplitChannels();
     const bool twoLanes = helper_.joinable() && validCount_ > 1;
     if (twoLanes) {
         {
@@ -497,6 +498,12 @@ void MeasurementCycle::EstimateChannels()
             ++helperJob_;
         }
         helperWake_.notify_all();
+        // Each lane splits half of the frame; both halves are in place
+        // before either lane estimates.
+        SplitChannels(0, 2);
+        splitBarrier_.arrive_and_wait();
+    } else {
+        SplitChannels(0, 1);
     }
     EstimateLane(lanes_[0]);
     if (twoLanes) {
@@ -520,7 +527,7 @@ double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
            static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
 }
 
-void MeasurementCycle::SplitChannels() noexcept
+void MeasurementCycle::SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept
 {
     if (ActiveChannelCount < 2) {
         return;
@@ -528,9 +535,11 @@ void MeasurementCycle::SplitChannels() noexcept
     // In blocks that stay in the cache, so that the interleaved frame is read
     // once for all channels rather than once per channel.
     constexpr std::uint32_t Block = 2048;
-    const std::uint32_t n = SamplesPerChannel;
+    const std::uint64_t total = SamplesPerChannel;
+    const auto begin = static_cast<std::uint32_t>(total * part / parts);
+    const auto n = static_cast<std::uint32_t>(total * (part + 1) / parts);
     const std::size_t stride = ActiveChannelCount;
-    for (std::uint32_t start = 0; start < n; start += Block) {
+    for (std::uint32_t start = begin; start < n; start += Block) {
         const std::uint32_t end = std::min(n, start + Block);
         for (std::size_t v = 0; v < validCount_; ++v) {
             const std::size_t c = validChannels_[v];
