@@ -93,9 +93,13 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
         return {};
     }
     SpectrumAnalyzer& analyzer = *analyzer_;
-    // The window is applied as the transform reads the samples: one pass
-    // less over the frame, and the samples stay as they came.
-    if (!analyzer.TransformWindowed(buffers.Samples, 1, buffers.Window, buffers.Spectrum)) {
+    // Unless the samples carry the window already, it is applied as the
+    // transform reads them: the samples stay as they came.
+    const bool transformed =
+        buffers.Windowed
+            ? analyzer.Transform(buffers.Samples, buffers.Spectrum)
+            : analyzer.TransformWindowed(buffers.Samples, 1, buffers.Window, buffers.Spectrum);
+    if (!transformed) {
         return {};
     }
     if (Stopped()) {

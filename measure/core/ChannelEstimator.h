@@ -49,6 +49,9 @@ struct EstimateBuffers {
     double* Spectrum = nullptr;   // N values
     double* Amplitudes = nullptr; // N/2 + 1 values; "fft" writes the band around the peak
     double* Phases = nullptr;     // N/2 + 1 values; "fft" writes the two bins around the centre
+    // "fft": Samples already hold window[i] * sample[i] (windowed while the
+    // frame was split into channels), so the transform takes them as they are.
+    bool Windowed = false;
 };
 
 // The estimate of one channel's frame: voltage, and for "fft" frequency and

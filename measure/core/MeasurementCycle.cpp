@@ -518,6 +518,11 @@ void MeasurementCycle::EstimateChannels()
     }
 }
 
+bool MeasurementCycle::SplitWindows() const noexcept
+{
+    return ActiveChannelCount > 1 && estimator_ && estimator_->Method() == CalcMethod::Fft;
+}
+
 double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
 {
     if (ActiveChannelCount == 1) {
@@ -539,14 +544,23 @@ void MeasurementCycle::SplitChannels(std::uint32_t part, std::uint32_t parts) no
     const auto begin = static_cast<std::uint32_t>(total * part / parts);
     const auto n = static_cast<std::uint32_t>(total * (part + 1) / parts);
     const std::size_t stride = ActiveChannelCount;
+    // The spectral method windows its samples here, on the way, rather than
+    // in a pass of its own.
+    const double* window = SplitWindows() ? window_.get() : nullptr;
     for (std::uint32_t start = begin; start < n; start += Block) {
         const std::uint32_t end = std::min(n, start + Block);
         for (std::size_t v = 0; v < validCount_; ++v) {
             const std::size_t c = validChannels_[v];
             double* to = ChannelSamples(c);
             const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
-            for (std::uint32_t i = start; i < end; ++i) {
-                to[i] = from[i * stride];
+            if (window != nullptr) {
+                for (std::uint32_t i = start; i < end; ++i) {
+                    to[i] = window[i] * from[i * stride];
+                }
+            } else {
+                for (std::uint32_t i = start; i < end; ++i) {
+                    to[i] = from[i * stride];
+                }
             }
         }
     }
@@ -561,6 +575,7 @@ void MeasurementCycle::EstimateLane(Lane& lane) noexcept
     for (std::size_t v = first; v < validCount_; v += step) {
         const std::size_t c = validChannels_[v];
         lane.Buffers.Samples = ChannelSamples(c);
+        lane.Buffers.Windowed = SplitWindows();
         if (ShouldStop()) {
             return;
         }

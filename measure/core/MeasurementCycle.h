@@ -162,6 +162,8 @@ private:
     // The frame's samples of the valid channels, channel after channel.
     // Samples [part, part + 1) x N / parts of every valid channel.
     void SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept;
+    // True when the split applies the window ("fft" with several channels).
+    bool SplitWindows() const noexcept;
     double* ChannelSamples(std::size_t c) noexcept;
     bool StartHelper();
     void StopHelper() noexcept;

@@ -514,6 +514,16 @@ void FFTReal::run(const double* x, long stride, const double* window, double* f)
     // Long transforms first gather the input in bit-reversed order, tile by
     // tile, into the array that pass 3 writes: the combined first passes then
     // read memory in sequence instead of one cache line per value.
+    if (window != nullptr) {
+        // Windowing in sequence into the array the passes write last is
+        // cheaper than reading the window in bit-reversed order.
+        for (long i = 0; i < _length; ++i) {
+            d0[i] = window[i] * x[i * stride];
+        }
+        _in_stride = 1;
+        _in_window = nullptr;
+        x = d0;
+    }
     bit_reverse_copy(x, d1);
     if (stop_requested()) {
         return;
@@ -537,28 +547,15 @@ void FFTReal::bit_reverse_copy(const double* __restrict x, double* __restrict y)
         rev_low[k] = br[k << high_shift];
         rev_high[k] = br[k];
     }
-    const long stride = _in_stride;
-    const double* __restrict window = _in_window;
     double t[tile][tile];
     const long middle = 1L << (_nbr_bits - 2 * q);
     for (long b = 0; b < middle; ++b) {
         const long mid = b << q;
         const long rev_mid = br[mid];
-        if (window == nullptr) {
-            for (long e = 0; e < tile; ++e) {
-                const double* row = x + (rev_high[e] | rev_mid);
-                for (long a = 0; a < tile; ++a) {
-                    t[a][e] = row[rev_low[a]];
-                }
-            }
-        } else {
-            for (long e = 0; e < tile; ++e) {
-                const long base = rev_high[e] | rev_mid;
-                const double* row = x + base * stride;
-                const double* w = window + base;
-                for (long a = 0; a < tile; ++a) {
-                    t[a][e] = w[rev_low[a]] * row[rev_low[a] * stride];
-                }
+        for (long e = 0; e < tile; ++e) {
+            const double* row = x + (rev_high[e] | rev_mid);
+            for (long a = 0; a < tile; ++a) {
+                t[a][e] = row[rev_low[a]];
             }
         }
         for (long a = 0; a < tile; ++a) {
