@@ -515,8 +515,8 @@ void FFTReal::run(const double* x, long stride, const double* window, double* f)
     // tile, into the array that pass 3 writes: the combined first passes then
     // read memory in sequence instead of one cache line per value.
     if (window != nullptr) {
-        // Windowing in sequence into the array the passes write last is
-        // cheaper than reading the window in bit-reversed order.
+        // Windowed in sequence into d0, which is free until the fourth pass:
+        // cheaper than reading the window in bit-reversed order below.
         for (long i = 0; i < _length; ++i) {
             d0[i] = window[i] * x[i * stride];
         }

@@ -48,10 +48,10 @@ public:
     // and not the work buffer (std::invalid_argument otherwise).
     void forward_transform(const double* x, double* f);
 
-    // The transform of w[i] * x[i * stride], i = 0 .. N-1: the window is
-    // applied and the values gathered while the first pass reads them, with
-    // the same product per value as windowing a copy first, so the output is
-    // identical. x spans (N-1) * stride + 1 values and is only read; f must
+    // The transform of w[i] * x[i * stride], i = 0 .. N-1: the values are
+    // gathered and windowed as the first pass reads them (long lengths: in one
+    // sweep before it), with the same product per value as windowing a copy
+    // first, so the output is identical. x spans (N-1) * stride + 1 values and is only read; f must
     // not overlap x, the window or the work buffer, and neither input may be
     // the work buffer (std::invalid_argument otherwise, as for a null pointer
     // or a stride below 1). Stops as forward_transform does.
