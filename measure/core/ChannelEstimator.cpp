@@ -93,8 +93,13 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
         return {};
     }
     SpectrumAnalyzer& analyzer = *analyzer_;
-    analyzer.ApplyWindow(buffers.Samples, buffers.Window);
-    if (!analyzer.Transform(buffers.Samples, buffers.Spectrum)) {
+    // Unless the samples carry the window already, it is applied as the
+    // transform reads them: the samples stay as they came.
+    const bool transformed =
+        buffers.Windowed
+            ? analyzer.Transform(buffers.Samples, buffers.Spectrum)
+            : analyzer.TransformWindowed(buffers.Samples, 1, buffers.Window, buffers.Spectrum);
+    if (!transformed) {
         return {};
     }
     if (Stopped()) {

@@ -44,11 +44,14 @@ struct ChannelEstimate {
 // Buffers of one run, allocated by the caller once. The "sum" method needs
 // Samples and Window only.
 struct EstimateBuffers {
-    double* Samples = nullptr;    // N samples of the channel; "fft" windows them in place
+    double* Samples = nullptr;    // N samples of the channel; only read
     const double* Window = nullptr; // N window values from BuildWindow()
     double* Spectrum = nullptr;   // N values
     double* Amplitudes = nullptr; // N/2 + 1 values; "fft" writes the band around the peak
     double* Phases = nullptr;     // N/2 + 1 values; "fft" writes the two bins around the centre
+    // "fft": Samples already hold window[i] * sample[i] (windowed while the
+    // frame was split into channels), so the transform takes them as they are.
+    bool Windowed = false;
 };
 
 // The estimate of one channel's frame: voltage, and for "fft" frequency and

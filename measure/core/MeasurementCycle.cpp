@@ -200,6 +200,8 @@ void MeasurementCycle::HelperLoop() noexcept
             }
             seen = helperJob_;
         }
+        SplitChannels(1, 2);
+        splitBarrier_.arrive_and_wait();
         EstimateLane(lanes_[1]);
         {
             std::lock_guard lock(helperMutex_);
@@ -489,7 +491,6 @@ void MeasurementCycle::EstimateChannels()
             validChannels_[validCount_++] = c;
         }
     }
-    SplitChannels();
     const bool twoLanes = helper_.joinable() && validCount_ > 1;
     if (twoLanes) {
         {
@@ -497,6 +498,12 @@ void MeasurementCycle::EstimateChannels()
             ++helperJob_;
         }
         helperWake_.notify_all();
+        // Each lane splits half of the frame; both halves are in place
+        // before either lane estimates.
+        SplitChannels(0, 2);
+        splitBarrier_.arrive_and_wait();
+    } else {
+        SplitChannels(0, 1);
     }
     EstimateLane(lanes_[0]);
     if (twoLanes) {
@@ -511,6 +518,11 @@ void MeasurementCycle::EstimateChannels()
     }
 }
 
+bool MeasurementCycle::SplitWindows() const noexcept
+{
+    return ActiveChannelCount > 1 && estimator_ && estimator_->Method() == CalcMethod::Fft;
+}
+
 double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
 {
     if (ActiveChannelCount == 1) {
@@ -520,7 +532,7 @@ double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
            static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
 }
 
-void MeasurementCycle::SplitChannels() noexcept
+void MeasurementCycle::SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept
 {
     if (ActiveChannelCount < 2) {
         return;
@@ -528,16 +540,27 @@ void MeasurementCycle::SplitChannels() noexcept
     // In blocks that stay in the cache, so that the interleaved frame is read
     // once for all channels rather than once per channel.
     constexpr std::uint32_t Block = 2048;
-    const std::uint32_t n = SamplesPerChannel;
+    const std::uint64_t total = SamplesPerChannel;
+    const auto begin = static_cast<std::uint32_t>(total * part / parts);
+    const auto n = static_cast<std::uint32_t>(total * (part + 1) / parts);
     const std::size_t stride = ActiveChannelCount;
-    for (std::uint32_t start = 0; start < n; start += Block) {
+    // The spectral method windows its samples here, on the way, rather than
+    // in a pass of its own.
+    const double* window = SplitWindows() ? window_.get() : nullptr;
+    for (std::uint32_t start = begin; start < n; start += Block) {
         const std::uint32_t end = std::min(n, start + Block);
         for (std::size_t v = 0; v < validCount_; ++v) {
             const std::size_t c = validChannels_[v];
             double* to = ChannelSamples(c);
             const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
-            for (std::uint32_t i = start; i < end; ++i) {
-                to[i] = from[i * stride];
+            if (window != nullptr) {
+                for (std::uint32_t i = start; i < end; ++i) {
+                    to[i] = window[i] * from[i * stride];
+                }
+            } else {
+                for (std::uint32_t i = start; i < end; ++i) {
+                    to[i] = from[i * stride];
+                }
             }
         }
     }
@@ -552,6 +575,7 @@ void MeasurementCycle::EstimateLane(Lane& lane) noexcept
     for (std::size_t v = first; v < validCount_; v += step) {
         const std::size_t c = validChannels_[v];
         lane.Buffers.Samples = ChannelSamples(c);
+        lane.Buffers.Windowed = SplitWindows();
         if (ShouldStop()) {
             return;
         }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <barrier>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -159,7 +160,10 @@ private:
     struct Lane;
     void EstimateLane(Lane& lane) noexcept;
     // The frame's samples of the valid channels, channel after channel.
-    void SplitChannels() noexcept;
+    // Samples [part, part + 1) x N / parts of every valid channel.
+    void SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept;
+    // True when the split applies the window ("fft" with several channels).
+    bool SplitWindows() const noexcept;
     double* ChannelSamples(std::size_t c) noexcept;
     bool StartHelper();
     void StopHelper() noexcept;
@@ -206,6 +210,7 @@ private:
     std::uint64_t helperJob_ = 0;  // frames handed to the helper
     std::uint64_t helperDone_ = 0; // frames it has finished
     bool helperQuit_ = false;
+    std::barrier<> splitBarrier_{2}; // both lanes have split their half of a frame
 };
 
 // N for the "fft" method: the smallest power of two that covers maxTime at

@@ -1,6 +1,7 @@
 #include "SpectrumAnalyzer.h"
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -49,6 +50,22 @@ bool SpectrumAnalyzer::Transform(const double* samples, double* spectrum)
         return false;
     }
     engine_->forward_transform(samples, spectrum);
+    return true;
+}
+
+bool SpectrumAnalyzer::TransformWindowed(const double* samples, std::size_t stride,
+                                         const double* window, double* spectrum)
+{
+    if (samples == nullptr || window == nullptr || spectrum == nullptr || stride == 0 ||
+        stride > static_cast<std::size_t>(std::numeric_limits<long>::max()) || length_ == 0 ||
+        !engine_) {
+        return false;
+    }
+    try {
+        engine_->forward_transform(samples, static_cast<long>(stride), window, spectrum);
+    } catch (const std::invalid_argument&) {
+        return false;
+    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "WindowFunctions.h"
 #include "ffft/FFTReal.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -38,6 +39,14 @@ public:
     // Forward transform into spectrum (N values, packed layout of FFTReal).
     // false without transforming when a buffer is missing or there is no engine.
     bool Transform(const double* samples, double* spectrum);
+
+    // The transform of window[i] * samples[i * stride], the same values as
+    // ApplyWindow() on a copy and then Transform(), in one pass over the
+    // samples, which stay as they are. false without transforming when a
+    // buffer is missing, the stride is 0, the output overlaps an input, or
+    // there is no engine.
+    bool TransformWindowed(const double* samples, std::size_t stride, const double* window,
+                           double* spectrum);
 
     // A[0] = f[0]/N, A[k] = |X_k| / (N/2) for k = 1 .. N/2-1, A[N/2] = 0.
     // amplitudes needs N/2 + 1 values.

@@ -207,4 +207,84 @@ TEST(FFTReal, RejectsBadLengthsAndBuffers)
     EXPECT_THROW(fft.forward_transform(fft.use_buffer(), f.data()), std::invalid_argument);
 }
 
+// The windowed, strided entry point against windowing a gathered copy and
+// transforming it: the results must be the same bits, for the small special
+// sizes, the in-cache lengths and the long ones that gather in tiles first.
+struct WindowedCase {
+    int bits;
+    long stride;
+    long position; // of the channel within each stride
+};
+
+class FFTRealWindowed : public testing::TestWithParam<WindowedCase> {};
+
+TEST_P(FFTRealWindowed, EqualsWindowedCopyBitForBit)
+{
+    const WindowedCase c = GetParam();
+    const long n = 1L << c.bits;
+    const std::vector<double> frame =
+        RandomSignal(n * c.stride, 300u + static_cast<unsigned>(c.bits));
+    const std::vector<double> window = RandomSignal(n, 400u + static_cast<unsigned>(c.bits));
+    std::vector<double> copy(static_cast<std::size_t>(n));
+    for (long i = 0; i < n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        copy[k] = window[k] * frame[static_cast<std::size_t>(i * c.stride + c.position)];
+    }
+    const std::vector<double> expected = Transform(copy);
+
+    ffft::FFTReal fft(n);
+    std::vector<double> f(static_cast<std::size_t>(n), std::numeric_limits<double>::quiet_NaN());
+    const std::vector<double> before = frame;
+    fft.forward_transform(frame.data() + c.position, c.stride, window.data(), f.data());
+    ASSERT_EQ(f.size(), expected.size());
+    for (std::size_t k = 0; k < f.size(); ++k) {
+        ASSERT_EQ(f[k], expected[k]) << "N=" << n << " stride=" << c.stride << " k=" << k;
+    }
+    EXPECT_EQ(frame, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FFTRealWindowed,
+                         testing::Values(WindowedCase{0, 1, 0}, WindowedCase{1, 3, 2},
+                                         WindowedCase{2, 8, 5}, WindowedCase{3, 1, 0},
+                                         WindowedCase{6, 2, 1}, WindowedCase{13, 8, 7},
+                                         WindowedCase{14, 1, 0}, WindowedCase{15, 6, 3},
+                                         WindowedCase{18, 8, 0}));
+
+TEST(FFTReal, WindowedTransformHonoursTheStopFlag)
+{
+    const long n = 1L << 16;
+    const std::vector<double> x = RandomSignal(n, 7u);
+    const std::vector<double> window(static_cast<std::size_t>(n), 1.0);
+    const std::vector<double> full = Transform(x);
+    ffft::StopFlag stop{true};
+    ffft::FFTReal fft(n, &stop);
+    std::vector<double> f(static_cast<std::size_t>(n), 0.0);
+    fft.forward_transform(x.data(), 1, window.data(), f.data());
+    EXPECT_NE(f, full);
+    stop = false;
+    fft.forward_transform(x.data(), 1, window.data(), f.data());
+    EXPECT_EQ(f, full);
+}
+
+TEST(FFTReal, WindowedTransformRejectsBadArguments)
+{
+    ffft::FFTReal fft(16);
+    std::vector<double> frame(64, 1.0);
+    std::vector<double> w(16, 1.0);
+    std::vector<double> f(16);
+    double* x = frame.data();
+    EXPECT_THROW(fft.forward_transform(nullptr, 1, w.data(), f.data()), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, 1, nullptr, f.data()), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, 1, w.data(), nullptr), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, 0, w.data(), f.data()), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, -4, w.data(), f.data()), std::invalid_argument);
+    // The output inside the span the strided input reads, or on the window.
+    EXPECT_THROW(fft.forward_transform(x, 4, w.data(), x + 40), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, 1, w.data(), w.data()), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, 1, fft.use_buffer(), f.data()), std::invalid_argument);
+    EXPECT_THROW(fft.forward_transform(x, 1, w.data(), fft.use_buffer()), std::invalid_argument);
+    // Right after the span is fine.
+    EXPECT_NO_THROW(fft.forward_transform(x, 3, w.data(), x + 46));
+}
+
 } // namespace

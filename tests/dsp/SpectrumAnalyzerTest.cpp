@@ -105,7 +105,38 @@ TEST(SpectrumAnalyzer, RefusesWorkWithoutEngineOrBuffers)
     EXPECT_FALSE(analyzer.Transform(buf.data(), buf.data()));
     EXPECT_FALSE(analyzer.AmplitudeSpectrum(buf.data(), nullptr));
     EXPECT_FALSE(analyzer.PhaseSpectrum(nullptr, out.data()));
+    // The windowed transform refuses the same, a zero stride and an output on
+    // an input, rather than throwing out of the estimation.
+    std::vector<double> window(16, 0.5);
+    EXPECT_FALSE(none.TransformWindowed(buf.data(), 1, window.data(), out.data()));
+    EXPECT_FALSE(analyzer.TransformWindowed(nullptr, 1, window.data(), out.data()));
+    EXPECT_FALSE(analyzer.TransformWindowed(buf.data(), 1, nullptr, out.data()));
+    EXPECT_FALSE(analyzer.TransformWindowed(buf.data(), 1, window.data(), nullptr));
+    EXPECT_FALSE(analyzer.TransformWindowed(buf.data(), 0, window.data(), out.data()));
+    EXPECT_FALSE(analyzer.TransformWindowed(buf.data(), 1, window.data(), buf.data()));
+    EXPECT_FALSE(analyzer.TransformWindowed(buf.data(), 1, window.data(), window.data()));
     EXPECT_THROW(SpectrumAnalyzer(12, nullptr), std::invalid_argument);
+}
+
+TEST(SpectrumAnalyzer, WindowedTransformEqualsWindowThenTransform)
+{
+    constexpr std::uint32_t n = 1024;
+    SpectrumAnalyzer analyzer(n, nullptr);
+    std::vector<double> window(n);
+    ASSERT_TRUE(analyzer.BuildWindow(window.data(), 7));
+    std::vector<double> samples(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        samples[i] = std::sin(0.37 * i) + 0.25 * std::cos(1.9 * i + 0.3);
+    }
+    const std::vector<double> original = samples;
+    std::vector<double> fused(n);
+    ASSERT_TRUE(analyzer.TransformWindowed(samples.data(), 1, window.data(), fused.data()));
+    EXPECT_EQ(samples, original);
+
+    std::vector<double> expected(n);
+    analyzer.ApplyWindow(samples.data(), window.data());
+    ASSERT_TRUE(analyzer.Transform(samples.data(), expected.data()));
+    EXPECT_EQ(fused, expected);
 }
 
 TEST(SpectrumAnalyzer, SetLengthKeepsTheStopFlag)

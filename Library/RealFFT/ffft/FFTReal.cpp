@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 #include <stdexcept>
 #include <string>
@@ -23,19 +25,33 @@ constexpr long OscillatorChunk = 256;
 
 constexpr long double PiL = std::numbers::pi_v<long double>;
 
-void Pass12(const std::int32_t* __restrict br, const double* __restrict x,
-                        double* __restrict d, long offset, long count)
+// Input value i of a transform: x[i], or with a window w[i] * x[i * stride].
+struct PlainInput {
+    const double* __restrict x;
+    double operator()(long i) const { return x[i]; }
+};
+
+struct WindowedInput {
+    const double* __restrict x;
+    long stride;
+    const double* __restrict w;
+    double operator()(long i) const { return w[i] * x[i * stride]; }
+};
+
+template <class In>
+void Pass12(const std::int32_t* __restrict br, In in, double* __restrict d, long offset,
+            long count)
 {
     const long end = offset + count;
     for (long c = offset; c < end; c += 4) {
-        const long r0 = br[c];
-        const long r1 = br[c + 1];
-        const long r2 = br[c + 2];
-        const long r3 = br[c + 3];
-        d[c + 1] = x[r0] - x[r1];
-        d[c + 3] = x[r2] - x[r3];
-        const double a = x[r0] + x[r1];
-        const double b = x[r2] + x[r3];
+        const double x0 = in(br[c]);
+        const double x1 = in(br[c + 1]);
+        const double x2 = in(br[c + 2]);
+        const double x3 = in(br[c + 3]);
+        d[c + 1] = x0 - x1;
+        d[c + 3] = x2 - x3;
+        const double a = x0 + x1;
+        const double b = x2 + x3;
         d[c] = a + b;
         d[c + 2] = a - b;
     }
@@ -72,13 +88,18 @@ inline void Group123(Get get, double* d)
     d[7] = v - t3;
 }
 
-void Pass123(const std::int32_t* __restrict br, const double* __restrict x, double* __restrict d,
-             long offset, long count)
+template <class In>
+void Pass123(const std::int32_t* __restrict br, In in, double* __restrict d, long offset,
+             long count)
 {
     const long end = offset + count;
     for (long c = offset; c < end; c += 8) {
         const std::int32_t* r = br + c;
-        Group123([&](int k) { return x[r[k]]; }, d + c);
+        double g[8];
+        for (int k = 0; k < 8; ++k) {
+            g[k] = in(r[k]);
+        }
+        Group123([&](int k) { return g[k]; }, d + c);
     }
 }
 
@@ -421,25 +442,66 @@ void FFTReal::forward_transform(const double* x, double* f)
             "ffft::FFTReal::forward_transform: input and output must be present, distinct "
             "and not the work buffer");
     }
-    switch (_nbr_bits) {
-    case 0:
-        f[0] = x[0];
-        return;
-    case 1:
-        f[0] = x[0] + x[1];
-        f[1] = x[0] - x[1];
-        return;
-    case 2: {
-        f[1] = x[0] - x[2];
-        f[3] = x[1] - x[3];
-        const double a = x[0] + x[2];
-        const double b = x[1] + x[3];
-        f[0] = a + b;
-        f[2] = a - b;
-        return;
+    run(x, 1, nullptr, f);
+}
+
+namespace {
+
+// True when [a, a + na) and [b, b + nb) share an element.
+bool overlap(const double* a, long na, const double* b, long nb)
+{
+    const auto lo_a = reinterpret_cast<std::uintptr_t>(a);
+    const auto lo_b = reinterpret_cast<std::uintptr_t>(b);
+    const auto hi_a = lo_a + static_cast<std::uintptr_t>(na) * sizeof(double);
+    const auto hi_b = lo_b + static_cast<std::uintptr_t>(nb) * sizeof(double);
+    return lo_a < hi_b && lo_b < hi_a;
+}
+
+} // namespace
+
+void FFTReal::forward_transform(const double* x, long stride, const double* window, double* f)
+{
+    const double* buf = _buffer.data();
+    const bool stride_ok = stride >= 1 && stride <= std::numeric_limits<long>::max() / _length;
+    const long span = stride_ok ? (_length - 1) * stride + 1 : 0;
+    if (x == nullptr || f == nullptr || window == nullptr || !stride_ok ||
+        overlap(f, _length, buf, _length) || overlap(x, span, f, _length) ||
+        overlap(x, span, buf, _length) ||
+        overlap(window, _length, f, _length) || overlap(window, _length, buf, _length)) {
+        throw std::invalid_argument(
+            "ffft::FFTReal::forward_transform: input, window and output must be present, "
+            "the stride positive, and the output and work buffer apart from the inputs");
     }
-    default:
-        break;
+    run(x, stride, window, f);
+}
+
+void FFTReal::run(const double* x, long stride, const double* window, double* f)
+{
+    _in_stride = stride;
+    _in_window = window;
+    if (_nbr_bits <= 2) {
+        double v[4];
+        for (long i = 0; i < _length; ++i) {
+            v[i] = window != nullptr ? window[i] * x[i * stride] : x[i];
+        }
+        switch (_nbr_bits) {
+        case 0:
+            f[0] = v[0];
+            return;
+        case 1:
+            f[0] = v[0] + v[1];
+            f[1] = v[0] - v[1];
+            return;
+        default: {
+            f[1] = v[0] - v[2];
+            f[3] = v[1] - v[3];
+            const double a = v[0] + v[2];
+            const double b = v[1] + v[3];
+            f[0] = a + b;
+            f[2] = a - b;
+            return;
+        }
+        }
     }
     // The passes alternate between f and the work buffer; the first
     // destination is chosen so that the last pass lands in f.
@@ -452,6 +514,16 @@ void FFTReal::forward_transform(const double* x, double* f)
     // Long transforms first gather the input in bit-reversed order, tile by
     // tile, into the array that pass 3 writes: the combined first passes then
     // read memory in sequence instead of one cache line per value.
+    if (window != nullptr) {
+        // Windowed in sequence into d0, which is free until the fourth pass:
+        // cheaper than reading the window in bit-reversed order below.
+        for (long i = 0; i < _length; ++i) {
+            d0[i] = window[i] * x[i * stride];
+        }
+        _in_stride = 1;
+        _in_window = nullptr;
+        x = d0;
+    }
     bit_reverse_copy(x, d1);
     if (stop_requested()) {
         return;
@@ -534,8 +606,10 @@ bool FFTReal::transform_leaf(const double* x, bool permuted, double* d0, double*
         // Already asked to stop: the first passes alone, then the check.
         if (permuted) {
             Pass12InOrder(x, d0, offset, count);
+        } else if (_in_window == nullptr) {
+            Pass12(_br_lut.data(), PlainInput{x}, d0, offset, count);
         } else {
-            pass_1_2(x, d0, offset, count);
+            Pass12(_br_lut.data(), WindowedInput{x, _in_stride, _in_window}, d0, offset, count);
         }
         return false;
     }
@@ -543,8 +617,10 @@ bool FFTReal::transform_leaf(const double* x, bool permuted, double* d0, double*
     // itself: each group of eight is read before it is written.
     if (permuted) {
         Pass123InOrder(x, d1, offset, count);
+    } else if (_in_window == nullptr) {
+        Pass123(_br_lut.data(), PlainInput{x}, d1, offset, count);
     } else {
-        Pass123(_br_lut.data(), x, d1, offset, count);
+        Pass123(_br_lut.data(), WindowedInput{x, _in_stride, _in_window}, d1, offset, count);
     }
     if (stop_requested()) {
         return false;
@@ -582,11 +658,6 @@ void FFTReal::pass_any(int p, double* d0, double* d1, long offset, long count) c
     } else {
         pass_oscillator(p, s, d, offset, count);
     }
-}
-
-void FFTReal::pass_1_2(const double* x, double* d, long offset, long count) const
-{
-    Pass12(_br_lut.data(), x, d, offset, count);
 }
 
 void FFTReal::pass_3(const double* s, double* d, long offset, long count)

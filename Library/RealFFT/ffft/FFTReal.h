@@ -48,6 +48,15 @@ public:
     // and not the work buffer (std::invalid_argument otherwise).
     void forward_transform(const double* x, double* f);
 
+    // The transform of w[i] * x[i * stride], i = 0 .. N-1: the values are
+    // gathered and windowed as the first pass reads them (long lengths: in one
+    // sweep before it), with the same product per value as windowing a copy
+    // first, so the output is identical. x spans (N-1) * stride + 1 values and is only read; f must
+    // not overlap x, the window or the work buffer, and neither input may be
+    // the work buffer (std::invalid_argument otherwise, as for a null pointer
+    // or a stride below 1). Stops as forward_transform does.
+    void forward_transform(const double* x, long stride, const double* window, double* f);
+
     // N doubles of scratch space; the next transform overwrites it.
     double* use_buffer() noexcept { return _buffer.data(); }
 
@@ -64,6 +73,7 @@ private:
         return _stop != nullptr && _stop->load(std::memory_order_relaxed);
     }
 
+    void run(const double* x, long stride, const double* window, double* f);
     void init_br_lut();
     void init_trigo_lut();
     void init_trigo_osc();
@@ -81,7 +91,6 @@ private:
                         int bits);
     void bit_reverse_copy(const double* x, double* y) const;
 
-    void pass_1_2(const double* x, double* d, long offset, long count) const;
     static void pass_3(const double* s, double* d, long offset, long count);
     void pass_table(int p, const double* s, double* d, long offset, long count) const;
     void pass_oscillator(int p, const double* s, double* d, long offset, long count) const;
@@ -94,6 +103,9 @@ private:
     DynArray<double> _buffer;
     DynArray<Oscillator> _trigo_osc;
     const StopFlag* _stop = nullptr;
+    // Input of the running transform besides x: stride and window (none).
+    long _in_stride = 1;
+    const double* _in_window = nullptr;
 };
 
 } // namespace ffft
