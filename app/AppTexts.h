@@ -9,16 +9,19 @@ inline const QString ApplicationTitle = QStringLiteral("KSN48_Vevu");
 inline const QString DesignCaption = QStringLiteral("KSN48");
 inline const QString DefaultCaption = QStringLiteral("KSN48_vevu - ?.?.?");
 
-inline const QString ScreenTooSmall = QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!");
+inline const QString ScreenTooSmall =
+    QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!");
 inline const QString ScreenTooSmallCaption = QStringLiteral("Ошибка!!!");
 
-inline const QString InitThreadFailed = QStringLiteral("Не могу открыть поток 'InitAndConfigThread'!");
+inline const QString InitThreadFailed =
+    QStringLiteral("Не могу открыть поток 'InitAndConfigThread'!");
 inline const QString InitThreadFailedCaption = QStringLiteral("Ошибка OnStartInitDevicesThread()!");
 inline const QString UnknownPage = QStringLiteral("Неизвестный номер страницы приложения!");
 inline const QString UnknownPageCaption = QStringLiteral("Ошибка StartThread()!!!");
 inline const QString MainThreadFailed = QStringLiteral("Не могу открыть поток 'MainThread'!");
 inline const QString MainThreadFailedCaption = QStringLiteral("Ошибка OnStartMainThread()!");
-inline const QString NoOpenModule = QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!");
+inline const QString NoOpenModule =
+    QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!");
 inline const QString NoOpenModuleCaption = QStringLiteral("Внимание!!!");
 
 inline const QString UnknownSerial = QStringLiteral("????????");

@@ -75,9 +75,10 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
                                           ? QCoreApplication::applicationDirPath()
                                           : setup_.SettingsDirectory;
     settingsView_ = std::make_unique<TMainFormSettingsView>(*this);
-    Settings = std::make_unique<::Settings>(*settingsView_,
-                                            ::Settings::SettingsFilePath(settingsDirectory.toStdString()));
-    connect(SaveSettingsButton, &QPushButton::clicked, this, [this] { Settings->SaveSettingsButtonClick(); });
+    Settings = std::make_unique<::Settings>(
+        *settingsView_, ::Settings::SettingsFilePath(settingsDirectory.toStdString()));
+    connect(SaveSettingsButton, &QPushButton::clicked, this,
+            [this] { Settings->SaveSettingsButtonClick(); });
     connect(AutoSaveSettingsLMDCheckBox, &QCheckBox::stateChanged, this,
             [this](int) { Settings->AutoSaveSettingsLMDCheckBoxChange(); });
     SetUpWindowServices();
@@ -124,8 +125,8 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     currentPage_ = 0;
 
     // Fixed frame without maximize button, sized to the screen.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     // Parts that are built but never shown.
     Bevel3->hide();
@@ -174,8 +175,8 @@ void TMainForm::BuildLayout()
     FindDeviceLMDButton->setObjectName(QStringLiteral("FindDeviceLMDButton"));
     bar->addWidget(FindDeviceLMDButton);
 
-    SelectedModuleLMDSimplePanel = MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"),
-                                             ModuleDetectionLMDGroupBox);
+    SelectedModuleLMDSimplePanel =
+        MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"), ModuleDetectionLMDGroupBox);
     auto* selection = new QGridLayout(SelectedModuleLMDSimplePanel);
     selection->setContentsMargins(2, 2, 2, 2);
     QFont listFont(QStringLiteral("Courier New"));
@@ -195,17 +196,19 @@ void TMainForm::BuildLayout()
     ModulesComboBox->setMinimumWidth(160);
     QFont valueFont(QStringLiteral("Courier New"));
     valueFont.setBold(true);
-    ModuleSerialNumberLabLMDLabel = MakeLabel(QStringLiteral("ModuleSerialNumberLabLMDLabel"),
-                                              AppTexts::SerialNumberTitle, SelectedModuleLMDSimplePanel);
+    ModuleSerialNumberLabLMDLabel =
+        MakeLabel(QStringLiteral("ModuleSerialNumberLabLMDLabel"), AppTexts::SerialNumberTitle,
+                  SelectedModuleLMDSimplePanel);
     ModuleSerialNumberLMDLabel = MakeLabel(QStringLiteral("ModuleSerialNumberLMDLabel"), QString(),
                                            SelectedModuleLMDSimplePanel);
     ModuleSerialNumberLMDLabel->setFont(valueFont);
     ModuleSerialNumberLMDLabel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     ModuleSerialNumberLMDLabel->setToolTip(AppTexts::SerialNumberHint);
-    ModuleFirmwareVersionLabLMDLabel = MakeLabel(QStringLiteral("ModuleFirmwareVersionLabLMDLabel"),
-                                                 AppTexts::FirmwareTitle, SelectedModuleLMDSimplePanel);
-    ModuleFirmwareVersionLMDLabel = MakeLabel(QStringLiteral("ModuleFirmwareVersionLMDLabel"), QString(),
-                                              SelectedModuleLMDSimplePanel);
+    ModuleFirmwareVersionLabLMDLabel =
+        MakeLabel(QStringLiteral("ModuleFirmwareVersionLabLMDLabel"), AppTexts::FirmwareTitle,
+                  SelectedModuleLMDSimplePanel);
+    ModuleFirmwareVersionLMDLabel = MakeLabel(QStringLiteral("ModuleFirmwareVersionLMDLabel"),
+                                              QString(), SelectedModuleLMDSimplePanel);
     ModuleFirmwareVersionLMDLabel->setFont(valueFont);
     ModuleFirmwareVersionLMDLabel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     ModuleFirmwareVersionLMDLabel->setToolTip(AppTexts::FirmwareHint);
@@ -245,17 +248,20 @@ void TMainForm::BuildLayout()
     ModuleFirmwareVersionLMDLabel->setAlignment(Qt::AlignCenter);
     bar->addWidget(SelectedModuleLMDSimplePanel, 1);
 
-    StartMultimeterLMDSimplePanel = MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"),
-                                              ModuleDetectionLMDGroupBox);
+    StartMultimeterLMDSimplePanel =
+        MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), ModuleDetectionLMDGroupBox);
     auto* startLayout = new QHBoxLayout(StartMultimeterLMDSimplePanel);
-    StartMultimeterLMDSpeedButton = new QPushButton(AppTexts::StartCaption, StartMultimeterLMDSimplePanel);
+    StartMultimeterLMDSpeedButton =
+        new QPushButton(AppTexts::StartCaption, StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
     StartMultimeterLMDSpeedButton->setCheckable(true);
-    StartMultimeterLMDSpeedButton->setStyleSheet(QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;"));
+    StartMultimeterLMDSpeedButton->setStyleSheet(
+        QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;"));
     // The stop caption is shorter: keep the start caption's width so the bar
     // does not shift while a measurement runs.
     StartMultimeterLMDSpeedButton->ensurePolished();
-    StartMultimeterLMDSpeedButton->setMinimumWidth(StartMultimeterLMDSpeedButton->sizeHint().width());
+    StartMultimeterLMDSpeedButton->setMinimumWidth(
+        StartMultimeterLMDSpeedButton->sizeHint().width());
     startLayout->addWidget(StartMultimeterLMDSpeedButton);
     bar->addWidget(StartMultimeterLMDSimplePanel);
 
@@ -291,7 +297,8 @@ void TMainForm::BuildLayout()
 
     // "Мультиметр" page: the panel centred on it.
     auto* pageLayout = new QHBoxLayout(MultimeterLMDTabSheet);
-    MultimeterLMDSimplePanel = MakePanel(QStringLiteral("MultimeterLMDSimplePanel"), MultimeterLMDTabSheet);
+    MultimeterLMDSimplePanel =
+        MakePanel(QStringLiteral("MultimeterLMDSimplePanel"), MultimeterLMDTabSheet);
     pageLayout->addStretch();
     pageLayout->addWidget(MultimeterLMDSimplePanel);
     pageLayout->addStretch();
@@ -300,7 +307,8 @@ void TMainForm::BuildLayout()
     AllChannelsLMDCheckBox = AdcGroupParsLMDGroupBox->AllChannelsLMDCheckBox;
     AdcRateComboBox = AdcGroupParsLMDGroupBox->AdcRateComboBox;
     multimeter->addWidget(AdcGroupParsLMDGroupBox, 0, Qt::AlignHCenter);
-    AdcIndividualParsLMDGroupBox = new QGroupBox(AppTexts::IndividualParsGroup, MultimeterLMDSimplePanel);
+    AdcIndividualParsLMDGroupBox =
+        new QGroupBox(AppTexts::IndividualParsGroup, MultimeterLMDSimplePanel);
     AdcIndividualParsLMDGroupBox->setObjectName(QStringLiteral("AdcIndividualParsLMDGroupBox"));
     auto* individual = new QVBoxLayout(AdcIndividualParsLMDGroupBox);
     AdcIndividualParsLMDScrollBox = new QScrollArea(AdcIndividualParsLMDGroupBox);
@@ -308,21 +316,25 @@ void TMainForm::BuildLayout()
     AdcIndividualParsLMDScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     AdcIndividualParsLMDScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     AdcIndividualParsLMDSimplePanel = new QWidget;
-    AdcIndividualParsLMDSimplePanel->setObjectName(QStringLiteral("AdcIndividualParsLMDSimplePanel"));
+    AdcIndividualParsLMDSimplePanel->setObjectName(
+        QStringLiteral("AdcIndividualParsLMDSimplePanel"));
     AdcIndividualParsLMDSimplePanel->setMinimumSize(ChannelAreaMinWidth, ChannelAreaMinHeight);
     AdcIndividualParsLMDScrollBox->setWidget(AdcIndividualParsLMDSimplePanel);
     AdcIndividualParsLMDScrollBox->setWidgetResizable(true);
     // Room for the channel area and its vertical scroll bar, never a
     // horizontal one.
-    AdcIndividualParsLMDScrollBox->setMinimumWidth(ChannelAreaMinWidth + Screen().VerticalScrollBarWidth()
-                                                   + 2 * AdcIndividualParsLMDScrollBox->frameWidth());
+    AdcIndividualParsLMDScrollBox->setMinimumWidth(ChannelAreaMinWidth +
+                                                   Screen().VerticalScrollBarWidth() +
+                                                   2 * AdcIndividualParsLMDScrollBox->frameWidth());
     individual->addWidget(AdcIndividualParsLMDScrollBox);
     multimeter->addWidget(AdcIndividualParsLMDGroupBox, 1);
-    EquipmentLMDSimplePanel = MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
+    EquipmentLMDSimplePanel =
+        MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
     EquipmentLMDSimplePanel->setFixedHeight(EquipmentStripHeight);
     multimeter->addWidget(EquipmentLMDSimplePanel);
 
-    connect(MainLMDPageControl, &QTabWidget::currentChanged, this, [this](int index) { OnPageChanged(index); });
+    connect(MainLMDPageControl, &QTabWidget::currentChanged, this,
+            [this](int index) { OnPageChanged(index); });
 }
 
 void TMainForm::SizeWindow()
@@ -338,7 +350,8 @@ void TMainForm::SizeWindow()
     const int maxWidth = std::max(work.width() - decorationsW, 1);
     // Never narrower than the layout needs: the channel area and its scroll
     // bar keep their room, nothing is cut at the right.
-    const int width = std::min(std::max(DesignWidth - HiddenLedRoom, minimumSizeHint().width()), maxWidth);
+    const int width =
+        std::min(std::max(DesignWidth - HiddenLedRoom, minimumSizeHint().width()), maxWidth);
     // Where the screen has room the window grows at its first show, when
     // the layout has placed everything (GrowToShowAllChannels).
     const int height = std::min(DesignHeight - EquipmentStripHeight, maxHeight);
@@ -352,7 +365,8 @@ void TMainForm::BuildChannelFrames()
     int panelHeight = 0;
     int panelWidth = 0;
     for (std::size_t i = 0; i < ChannelFrames.size(); ++i) {
-        auto* frame = new TKsn48AdcChannelFrame(AdcIndividualParsLMDSimplePanel, static_cast<std::uint16_t>(i));
+        auto* frame = new TKsn48AdcChannelFrame(AdcIndividualParsLMDSimplePanel,
+                                                static_cast<std::uint16_t>(i));
         frame->setObjectName(AppTexts::ChannelFrameName.arg(i));
         frame->adjustSize();
         const QRect inner = frame->Ksn48AdcChannelLMDSimplePanel->geometry();
@@ -363,7 +377,9 @@ void TMainForm::BuildChannelFrames()
         frame->move(left, static_cast<int>(i) * panelHeight + 2);
         frame->SetValueTitlesAndUnits();
         connect(frame->ChannelNumberLMDCheckBox, &QCheckBox::stateChanged, this,
-                [this, box = frame->ChannelNumberLMDCheckBox](int) { EnaChannelLMDCheckBoxChange(box); });
+                [this, box = frame->ChannelNumberLMDCheckBox](int) {
+                    EnaChannelLMDCheckBoxChange(box);
+                });
         connect(frame->BasePhaseChannelLMDRadioButton, &QRadioButton::clicked, this,
                 [this, radio = frame->BasePhaseChannelLMDRadioButton] {
                     BasePhaseChannelLMDRadioButtonClick(radio);
@@ -508,7 +524,8 @@ void TMainForm::OnStartInitDevicesThread(TMessage& message)
         made.reset();
     }
     if (!made) {
-        ShowMessageBox(AppTexts::InitThreadFailed, AppTexts::InitThreadFailedCaption, MessageIcon::None);
+        ShowMessageBox(AppTexts::InitThreadFailed, AppTexts::InitThreadFailedCaption,
+                       MessageIcon::None);
         return;
     }
     // The pass frees its thread object; the window only watches it.
@@ -548,7 +565,8 @@ void TMainForm::StartThread()
     QWidget* active = MainLMDPageControl->currentWidget();
     const auto found = std::find(PageList.begin(), PageList.end(), active);
     if (found == PageList.end()) {
-        ShowMessageBox(AppTexts::UnknownPage, AppTexts::UnknownPageCaption, MessageIcon::Information);
+        ShowMessageBox(AppTexts::UnknownPage, AppTexts::UnknownPageCaption,
+                       MessageIcon::Information);
         return;
     }
     PageNumber = static_cast<std::uint16_t>(found - PageList.begin());
@@ -576,7 +594,8 @@ void TMainForm::OnStartMainThread(TMessage&)
         made.reset();
     }
     if (!made) {
-        ShowMessageBox(AppTexts::MainThreadFailed, AppTexts::MainThreadFailedCaption, MessageIcon::None);
+        ShowMessageBox(AppTexts::MainThreadFailed, AppTexts::MainThreadFailedCaption,
+                       MessageIcon::None);
         close();
         return;
     }
@@ -661,7 +680,8 @@ void TMainForm::ApplicationDeactivate()
 
 void TMainForm::ResetChannelFrame(int i)
 {
-    if (i >= 0 && static_cast<std::size_t>(i) < ChannelFrames.size() && ChannelFrames[static_cast<std::size_t>(i)] != nullptr) {
+    if (i >= 0 && static_cast<std::size_t>(i) < ChannelFrames.size() &&
+        ChannelFrames[static_cast<std::size_t>(i)] != nullptr) {
         ChannelFrames[static_cast<std::size_t>(i)]->ResetChannelFrame();
     }
 }
@@ -690,7 +710,8 @@ void TMainForm::EnaChannelLMDCheckBoxChange(QObject* sender)
     }
     Busy = true;
     StopThread();
-    const TChannelHandlerResult result = ChannelCheckBoxChanged(ChannelFrames, *AllChannelsLMDCheckBox, sender);
+    const TChannelHandlerResult result =
+        ChannelCheckBoxChanged(ChannelFrames, *AllChannelsLMDCheckBox, sender);
     if (result.Message) {
         ShowViewMessage(*result.Message);
     }
@@ -725,7 +746,8 @@ bool TMainForm::MainLMDPageControlChangingEx(int newPage)
     if (ModuleState != 2) {
         MainLMDPageControl->setEnabled(true);
         Busy = false;
-        ShowMessageBox(AppTexts::NoOpenModule, AppTexts::NoOpenModuleCaption, MessageIcon::Information);
+        ShowMessageBox(AppTexts::NoOpenModule, AppTexts::NoOpenModuleCaption,
+                       MessageIcon::Information);
         return false;
     }
     if (newPage == 0) {
@@ -788,8 +810,8 @@ void TMainForm::WaitForDetectionEnd()
 
 void TMainForm::CloseModule()
 {
-    if (setup_.ModuleIsOpened != nullptr && setup_.ModuleClose != nullptr
-        && setup_.ModuleIsOpened(&Ksn48Handle) == 0) {
+    if (setup_.ModuleIsOpened != nullptr && setup_.ModuleClose != nullptr &&
+        setup_.ModuleIsOpened(&Ksn48Handle) == 0) {
         setup_.ModuleClose(&Ksn48Handle);
     }
 }

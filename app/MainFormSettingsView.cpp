@@ -130,7 +130,8 @@ void TMainFormSettingsView::SetAllChannelsState(CheckState state)
 
 void TMainFormSettingsView::SetComputationModeCaption(const std::string& text)
 {
-    form_.AdcGroupParsLMDGroupBox->ComputationModeLabLMDLabel->setText(QString::fromStdString(text));
+    form_.AdcGroupParsLMDGroupBox->ComputationModeLabLMDLabel->setText(
+        QString::fromStdString(text));
 }
 
 void TMainFormSettingsView::SetAmplitudeTypeCaption(const std::string& text)
@@ -173,15 +174,16 @@ std::optional<int> TMainFormSettingsView::SelectedModuleSlot() const
     const DeviceInventory& inventory = form_.DeviceInventory;
     const int crate = form_.KsnCratesComboBox->currentIndex();
     const int module = form_.ModulesComboBox->currentIndex();
-    if (crate < 0 || crate >= inventory.ModuleCrateCount || crate >= DeviceInventory::MaxCrates
-        || module < 0 || module >= inventory.ModuleCounts[static_cast<std::size_t>(crate)]
-        || module >= DeviceInventory::MaxSlots) {
+    if (crate < 0 || crate >= inventory.ModuleCrateCount || crate >= DeviceInventory::MaxCrates ||
+        module < 0 || module >= inventory.ModuleCounts[static_cast<std::size_t>(crate)] ||
+        module >= DeviceInventory::MaxSlots) {
         return std::nullopt;
     }
     return inventory.ModuleSlots[static_cast<std::size_t>(crate)][static_cast<std::size_t>(module)];
 }
 
-void TMainFormSettingsView::ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon)
+void TMainFormSettingsView::ShowMessage(const std::string& text, const std::string& caption,
+                                        MessageIcon icon)
 {
     const ::MessageIcon shown = icon == MessageIcon::Information ? ::MessageIcon::Information
                                 : icon == MessageIcon::Error     ? ::MessageIcon::Error

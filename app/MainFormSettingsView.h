@@ -31,7 +31,8 @@ public:
     void SetWindowLeft(int left) override;
     std::optional<std::string> SelectedCrateSerial() const override;
     std::optional<int> SelectedModuleSlot() const override;
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     MessageIcon icon) override;
     void ReportError(const std::string& text) override;
     void Pause(std::chrono::milliseconds duration) override;
 

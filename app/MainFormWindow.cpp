@@ -66,16 +66,20 @@ void TMainForm::SetUpWindowServices()
 
 void TMainForm::ConnectParameterControls()
 {
-    connect(FindDeviceLMDButton, &QPushButton::clicked, this, [this] { FindDeviceLMDButtonClick(); });
-    connect(StartMultimeterLMDSpeedButton, &QPushButton::clicked, this, [this] { StartLMDSpeedButtonClick(); });
+    connect(FindDeviceLMDButton, &QPushButton::clicked, this,
+            [this] { FindDeviceLMDButtonClick(); });
+    connect(StartMultimeterLMDSpeedButton, &QPushButton::clicked, this,
+            [this] { StartLMDSpeedButtonClick(); });
     // Only the operator's choices count; the settings set the lists too.
     connect(AdcRateComboBox, &QComboBox::activated, this, [this](int) { AdcRateComboBoxChange(); });
     connect(AdcGroupParsLMDGroupBox->DataFormatLMDComboBox, &QComboBox::activated, this,
             [this](int) { DataFormatLMDComboBoxChange(); });
     connect(AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox, &QComboBox::activated, this,
             [this](int) { CurrentValueLMDComboBoxChange(); });
-    connect(AllChannelsLMDCheckBox, &QCheckBox::clicked, this, [this] { AllChannelsLMDCheckBoxChange(); });
-    connect(AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox, &QCheckBox::stateChanged, this,
+    connect(AllChannelsLMDCheckBox, &QCheckBox::clicked, this,
+            [this] { AllChannelsLMDCheckBoxChange(); });
+    connect(AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox,
+            &QCheckBox::stateChanged, this,
             [this](int) { PhaseCorrectionFilterMultimeterLMDCheckBoxChange(); });
 }
 
@@ -84,7 +88,8 @@ void TMainForm::BuildPopupMenu()
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName(QStringLiteral("PopupMenu"));
     PopupMenu->setToolTipsVisible(true);
-    const auto addItem = [this](const QString& name, const QString& text, const QKeySequence& keys) {
+    const auto addItem = [this](const QString& name, const QString& text,
+                                const QKeySequence& keys) {
         auto* action = new QAction(text, this);
         action->setObjectName(name);
         action->setShortcut(keys);
@@ -105,13 +110,16 @@ void TMainForm::BuildPopupMenu()
                     QKeySequence(Qt::CTRL | Qt::Key_S)),
             &QAction::triggered, this, [this] { SaveCurrentSettingsClick(); });
     PopupMenu->addSeparator();
-    addItem(QStringLiteral("AboutItem"), WindowTexts::AboutItem, QKeySequence(Qt::CTRL | Qt::Key_A));
+    addItem(QStringLiteral("AboutItem"), WindowTexts::AboutItem,
+            QKeySequence(Qt::CTRL | Qt::Key_A));
     PopupMenu->addSeparator();
     QAction* exitItem = addItem(QStringLiteral("ApplicationExit"), WindowTexts::ExitItem,
                                 QKeySequence(Qt::CTRL | Qt::Key_Q));
     exitItem->setToolTip(WindowTexts::ExitHint);
     // Queued: the close must not run inside the shortcut's own dispatch.
-    connect(exitItem, &QAction::triggered, this, [this] { ApplicationExitClick(); }, Qt::QueuedConnection);
+    connect(
+        exitItem, &QAction::triggered, this, [this] { ApplicationExitClick(); },
+        Qt::QueuedConnection);
 
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint&) {
@@ -130,7 +138,8 @@ void TMainForm::InstallHints()
     }
     QPalette palette = QToolTip::palette();
     palette.setColor(QPalette::ToolTipBase,
-                     QColor(WindowServices::HintColorRed, WindowServices::HintColorGreen, WindowServices::HintColorBlue));
+                     QColor(WindowServices::HintColorRed, WindowServices::HintColorGreen,
+                            WindowServices::HintColorBlue));
     palette.setColor(QPalette::ToolTipText, Qt::black);
     QToolTip::setPalette(palette);
     QFont font(QStringLiteral("Courier New"), 12);
@@ -228,8 +237,8 @@ void TMainForm::SaveDefaultSettingsClick()
 std::optional<std::uint8_t> TMainForm::SelectedCrateType() const
 {
     const std::uint16_t selected = DeviceInventory.SelectedCrate;
-    if (selected == DeviceInventory::NoCrate || selected >= DeviceInventory.ModuleCrateCount
-        || selected >= DeviceInventory::MaxCrates) {
+    if (selected == DeviceInventory::NoCrate || selected >= DeviceInventory.ModuleCrateCount ||
+        selected >= DeviceInventory::MaxCrates) {
         return std::nullopt;
     }
     return DeviceInventory.ModuleCrateTypes[selected];
@@ -237,7 +246,8 @@ std::optional<std::uint8_t> TMainForm::SelectedCrateType() const
 
 int TMainForm::ApplicationShowHint(const QWidget* widget) const
 {
-    return WindowServices::HintShowTime(widget != nullptr ? widget->objectName() : QString(), SelectedCrateType());
+    return WindowServices::HintShowTime(widget != nullptr ? widget->objectName() : QString(),
+                                        SelectedCrateType());
 }
 
 bool TMainForm::ShowHint(QWidget* widget, const QPoint& globalPos)
@@ -251,7 +261,8 @@ bool TMainForm::ShowHint(QWidget* widget, const QPoint& globalPos)
     // its edges, measured as the tooltip window really is.
     if (QWidget* hint = FindHintWindow()) {
         const QRect work = Screen().WorkArea(this);
-        hint->move(WindowServices::KeepHintOnScreen(hint->pos(), hint->frameGeometry().size(), work));
+        hint->move(
+            WindowServices::KeepHintOnScreen(hint->pos(), hint->frameGeometry().size(), work));
     }
     return true;
 }
@@ -266,8 +277,8 @@ bool TMainForm::FormMouseWheel(QWidget* under, int notches)
     }
     // The box itself: its frame, its visible area, its scroll bar or the
     // ground of its panel between the channel panels.
-    const bool overBox = under == box->viewport() || under == AdcIndividualParsLMDSimplePanel
-                         || under == box->verticalScrollBar() || under->parentWidget() == box;
+    const bool overBox = under == box->viewport() || under == AdcIndividualParsLMDSimplePanel ||
+                         under == box->verticalScrollBar() || under->parentWidget() == box;
     if (overBox && box->verticalScrollBar()->isVisible() && notches != 0) {
         QScrollBar* bar = box->verticalScrollBar();
         bar->setValue(bar->value() + (notches > 0 ? -1 : 1));
@@ -281,12 +292,14 @@ void TMainForm::GrowToShowAllChannels()
 {
     // The height the channel area lacks, given where the layout put it.
     QScrollArea* box = AdcIndividualParsLMDScrollBox;
-    const int lacking = AdcIndividualParsLMDSimplePanel->minimumHeight() - box->viewport()->height();
+    const int lacking =
+        AdcIndividualParsLMDSimplePanel->minimumHeight() - box->viewport()->height();
     if (lacking <= 0) {
         return;
     }
     const ScreenMetrics& screen = Screen();
-    const int maxHeight = screen.WorkArea(this).height() - screen.CaptionHeight() - 2 * screen.DialogFrameHeight();
+    const int maxHeight =
+        screen.WorkArea(this).height() - screen.CaptionHeight() - 2 * screen.DialogFrameHeight();
     const int grown = std::min(height() + lacking, maxHeight);
     if (grown > height()) {
         setFixedSize(width(), grown);

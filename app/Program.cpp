@@ -26,9 +26,7 @@ void ShowCurrentException()
 
 }  // namespace
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
-{
-}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
@@ -57,7 +55,8 @@ int RunProgram(QApplication& app, const MainFormFactory& createForm)
                 app.exec();
             }
         } else {
-            ShowMessageBox(AppTexts::ScreenTooSmall, AppTexts::ScreenTooSmallCaption, MessageIcon::None);
+            ShowMessageBox(AppTexts::ScreenTooSmall, AppTexts::ScreenTooSmallCaption,
+                           MessageIcon::None);
         }
     } catch (...) {
         ShowCurrentException();

@@ -25,12 +25,14 @@ inline const QString NoCrate = QStringLiteral("Не могу найти ни о�
 inline const QString NoModuleCratePrefix =
     QStringLiteral("Не могу найти ни одного KSN крейта, где бы был установлен модуль ");
 inline const QString ModuleTypeName = QStringLiteral("KSN48");
-inline const QString ModuleOpenFailed = QStringLiteral("Не могу проинициализировать модуль в указанном слоте!");
+inline const QString ModuleOpenFailed =
+    QStringLiteral("Не могу проинициализировать модуль в указанном слоте!");
 inline const QString CrateOpenFailed =
     QStringLiteral("Не могу проинициализировать KSN крейт с модулями в указанном слоте!");
 // The settings' own text for a read that failed.
-inline const QString SettingsFailed = QString::fromUtf8(SettingsNames::CannotApplySettings.data(),
-                                                        static_cast<qsizetype>(SettingsNames::CannotApplySettings.size()));
+inline const QString SettingsFailed =
+    QString::fromUtf8(SettingsNames::CannotApplySettings.data(),
+                      static_cast<qsizetype>(SettingsNames::CannotApplySettings.size()));
 inline const QString Unrecoverable =
     QStringLiteral("Опаньки!!! Поймали неустранимое исключение!!!\nСрочно сообщите разработчику!");
 
@@ -55,7 +57,7 @@ inline const QString ModuleHintUnknown = QStringLiteral("'-> ???");
 inline const QString ModuleHintOk = QStringLiteral("' -> OK");
 inline const QString ModuleHintBad = QStringLiteral("' -> BAD");
 
-inline const QString FirmwareTooOld =
-    QStringLiteral("Версия микропрограммы модуля должна быть не ниже 9.\nОбновите микропрограмму модуля!!!");
+inline const QString FirmwareTooOld = QStringLiteral(
+    "Версия микропрограммы модуля должна быть не ниже 9.\nОбновите микропрограмму модуля!!!");
 
 }  // namespace DetectionTexts

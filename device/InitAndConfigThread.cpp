@@ -81,12 +81,14 @@ void SetLabelColors(QLabel* label, const QColor& background, const QColor& text)
 // them from child widgets (a tab bar's scroll buttons, a list's pop-up).
 bool IsContainer(const QWidget* widget)
 {
-    return qobject_cast<const QAbstractButton*>(widget) == nullptr
-           && qobject_cast<const QComboBox*>(widget) == nullptr && qobject_cast<const QLabel*>(widget) == nullptr
-           && qobject_cast<const QLineEdit*>(widget) == nullptr
-           && qobject_cast<const QAbstractSpinBox*>(widget) == nullptr
-           && qobject_cast<const QAbstractSlider*>(widget) == nullptr
-           && qobject_cast<const QTabBar*>(widget) == nullptr && qobject_cast<const TLed*>(widget) == nullptr;
+    return qobject_cast<const QAbstractButton*>(widget) == nullptr &&
+           qobject_cast<const QComboBox*>(widget) == nullptr &&
+           qobject_cast<const QLabel*>(widget) == nullptr &&
+           qobject_cast<const QLineEdit*>(widget) == nullptr &&
+           qobject_cast<const QAbstractSpinBox*>(widget) == nullptr &&
+           qobject_cast<const QAbstractSlider*>(widget) == nullptr &&
+           qobject_cast<const QTabBar*>(widget) == nullptr &&
+           qobject_cast<const TLed*>(widget) == nullptr;
 }
 
 // The controls a container holds in the window's design. Qt builds a page
@@ -141,7 +143,8 @@ DetectionFiles DetectionFiles::Loaded()
     return files;
 }
 
-TInitAndConfigThread::TInitAndConfigThread(TMainForm& form, bool firstStart, int mode, DetectionFiles files)
+TInitAndConfigThread::TInitAndConfigThread(TMainForm& form, bool firstStart, int mode,
+                                           DetectionFiles files)
     : FirstStart(firstStart), Mode(mode), form_(form), files_(std::move(files))
 {
     FreeOnTerminate = true;
@@ -152,8 +155,8 @@ TInitAndConfigThread::~TInitAndConfigThread() = default;
 std::uint32_t TInitAndConfigThread::LibraryVersionCode(std::uint16_t major, std::uint16_t minor,
                                                        std::uint16_t release) noexcept
 {
-    return (static_cast<std::uint32_t>(major) << 16) | (static_cast<std::uint32_t>(minor) << 8)
-           | static_cast<std::uint32_t>(release);
+    return (static_cast<std::uint32_t>(major) << 16) | (static_cast<std::uint32_t>(minor) << 8) |
+           static_cast<std::uint32_t>(release);
 }
 
 void TInitAndConfigThread::Pause(unsigned ms)
@@ -273,19 +276,21 @@ void TInitAndConfigThread::PrepareDetection()
 
     DeviceInventory& inventory = form_.DeviceInventory;
     const std::uint16_t c = inventory.SelectedCrate;
-    if (FirstStart || c == DeviceInventory::NoCrate || c >= inventory.ModuleCrateCount
-        || c >= DeviceInventory::MaxCrates) {
+    if (FirstStart || c == DeviceInventory::NoCrate || c >= inventory.ModuleCrateCount ||
+        c >= DeviceInventory::MaxCrates) {
         const Settings::DetectionTarget target = Settings::ReadDetectionTarget(*settingsFile_);
         CrateSerial = target.CrateSerial;
-        ModuleSlot = target.ModuleSlot >= std::numeric_limits<std::int16_t>::min()
-                             && target.ModuleSlot <= std::numeric_limits<std::int16_t>::max()
+        ModuleSlot = target.ModuleSlot >= std::numeric_limits<std::int16_t>::min() &&
+                             target.ModuleSlot <= std::numeric_limits<std::int16_t>::max()
                          ? static_cast<std::int16_t>(target.ModuleSlot)
                          : std::int16_t{-1};
     } else {
         const std::uint16_t m = inventory.SelectedModule[c];
-        CrateSerial = FieldString(inventory.ModuleCrateSerials[c].data(), inventory.ModuleCrateSerials[c].size());
-        ModuleSlot = m < DeviceInventory::MaxSlots ? static_cast<std::int16_t>(inventory.ModuleSlots[c][m])
-                                                   : std::int16_t{-1};
+        CrateSerial = FieldString(inventory.ModuleCrateSerials[c].data(),
+                                  inventory.ModuleCrateSerials[c].size());
+        ModuleSlot = m < DeviceInventory::MaxSlots
+                         ? static_cast<std::int16_t>(inventory.ModuleSlots[c][m])
+                         : std::int16_t{-1};
     }
 
     SetDetectionControlsEnabled(false);
@@ -317,7 +322,8 @@ bool TInitAndConfigThread::CheckLibraryVersions()
     };
     const Library libraries[] = {
         {files_.Ksnapi, DetectionTexts::KsnapiVersionMissing, DetectionTexts::KsnapiVersionTooOld},
-        {files_.Ksn48api, DetectionTexts::Ksn48apiVersionMissing, DetectionTexts::Ksn48apiVersionTooOld},
+        {files_.Ksn48api, DetectionTexts::Ksn48apiVersionMissing,
+         DetectionTexts::Ksn48apiVersionTooOld},
     };
     for (const Library& library : libraries) {
         const std::optional<FileVersion> version = ReadFileVersion(library.path);
@@ -326,7 +332,8 @@ bool TInitAndConfigThread::CheckLibraryVersions()
             ShowErrorDialog();
             return false;
         }
-        if (LibraryVersionCode(version->major, version->minor, version->release) < MinLibraryVersionCode) {
+        if (LibraryVersionCode(version->major, version->minor, version->release) <
+            MinLibraryVersionCode) {
             MessageText = library.tooOld;
             ShowInfoBox();
             return false;
@@ -355,23 +362,24 @@ void TInitAndConfigThread::SearchModules()
     }
     DeviceInventory& inventory = form_.DeviceInventory;
     if (inventory.ModuleCrateCount == 0) {
-        MessageText = DetectionTexts::NoModuleCratePrefix + DetectionTexts::ModuleTypeName + QStringLiteral("!");
+        MessageText = DetectionTexts::NoModuleCratePrefix + DetectionTexts::ModuleTypeName +
+                      QStringLiteral("!");
         ShowErrorDialog();
         return;
     }
 
     std::uint16_t selected = 0;
     for (std::uint16_t j = 0; j < inventory.ModuleCrateCount; ++j) {
-        if (FieldString(inventory.ModuleCrateSerials[j].data(), inventory.ModuleCrateSerials[j].size())
-            == CrateSerial) {
+        if (FieldString(inventory.ModuleCrateSerials[j].data(),
+                        inventory.ModuleCrateSerials[j].size()) == CrateSerial) {
             selected = j;
             break;
         }
     }
     inventory.SelectedCrate = selected;
     inventory.SelectedModule.fill(0);
-    if (FieldString(inventory.ModuleCrateSerials[selected].data(), inventory.ModuleCrateSerials[selected].size())
-        == CrateSerial) {
+    if (FieldString(inventory.ModuleCrateSerials[selected].data(),
+                    inventory.ModuleCrateSerials[selected].size()) == CrateSerial) {
         for (std::uint16_t m = 0; m < inventory.ModuleCounts[selected]; ++m) {
             if (static_cast<int>(inventory.ModuleSlots[selected][m]) == ModuleSlot) {
                 inventory.SelectedModule[selected] = m;
@@ -386,8 +394,8 @@ void TInitAndConfigThread::SearchModules()
         crates->setCurrentIndex(-1);
         crates->clear();
         for (std::uint16_t j = 0; j < inventory.ModuleCrateCount; ++j) {
-            crates->addItem(DetectionTexts::CrateItem.arg(j + 1).arg(
-                FieldText(inventory.ModuleCrateSerials[j].data(), inventory.ModuleCrateSerials[j].size())));
+            crates->addItem(DetectionTexts::CrateItem.arg(j + 1).arg(FieldText(
+                inventory.ModuleCrateSerials[j].data(), inventory.ModuleCrateSerials[j].size())));
         }
         crates->setMaxVisibleItems(inventory.ModuleCrateCount);
         crates->setCurrentIndex(selected);
@@ -399,8 +407,8 @@ void TInitAndConfigThread::SearchModules()
     KSN48_Init(&form_.Ksn48Handle);
     const std::uint16_t m = inventory.SelectedModule[selected];
     if (KSN48_Open(&form_.Ksn48Handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT,
-                   inventory.ModuleCrateSerials[selected].data(), inventory.ModuleSlots[selected][m])
-        == 0) {
+                   inventory.ModuleCrateSerials[selected].data(),
+                   inventory.ModuleSlots[selected][m]) == 0) {
         form_.ModuleState = 1;
     }
 }
@@ -412,12 +420,15 @@ void TInitAndConfigThread::FillModulesComboBox(std::uint16_t crate)
     QComboBox* modules = form_.ModulesComboBox;
     modules->setCurrentIndex(-1);
     modules->clear();
-    const std::uint16_t count = std::min<std::uint16_t>(inventory.ModuleCounts[crate], DeviceInventory::MaxSlots);
+    const std::uint16_t count =
+        std::min<std::uint16_t>(inventory.ModuleCounts[crate], DeviceInventory::MaxSlots);
     for (std::uint16_t m = 0; m < count; ++m) {
-        modules->addItem(DetectionTexts::ModuleItem.arg(inventory.ModuleSlots[crate][m]).arg(DetectionTexts::ModuleTypeName));
+        modules->addItem(DetectionTexts::ModuleItem.arg(inventory.ModuleSlots[crate][m])
+                             .arg(DetectionTexts::ModuleTypeName));
     }
     modules->setMaxVisibleItems(std::max<int>(count, 1));
-    modules->setCurrentIndex(inventory.SelectedModule[crate] < count ? inventory.SelectedModule[crate] : -1);
+    modules->setCurrentIndex(
+        inventory.SelectedModule[crate] < count ? inventory.SelectedModule[crate] : -1);
 }
 
 bool TInitAndConfigThread::ListCrates()
@@ -460,15 +471,16 @@ bool TInitAndConfigThread::ScanCrates()
         ids.fill(0);
     }
     inventory.CrateTypes.fill(0);
-    for (std::size_t i = 0; i < DeviceInventory::MaxCrates && inventory.CrateSerials[i][0] != '\0'; ++i) {
+    for (std::size_t i = 0; i < DeviceInventory::MaxCrates && inventory.CrateSerials[i][0] != '\0';
+         ++i) {
         ++inventory.CrateCount;
         CopySerial(link.CrateSerial, inventory.CrateSerials[i].data());
         KsnCrateInfo info{};
         if (KSN_Open(&link) != 0) {
             return false;
         }
-        const bool queried = KSN_GetCrateInfo(&link, &info) == 0
-                             && KSN_GetCrateModules(&link, inventory.CrateModuleIds[i].data()) == 0;
+        const bool queried = KSN_GetCrateInfo(&link, &info) == 0 &&
+                             KSN_GetCrateModules(&link, inventory.CrateModuleIds[i].data()) == 0;
         KSN_Close(&link);
         if (!queried) {
             return false;
@@ -494,9 +506,8 @@ bool TInitAndConfigThread::ScanCrates()
                 continue;
             }
             CloseModuleIfOpen();
-            if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, inventory.CrateSerials[i].data(),
-                           static_cast<int>(k + 1))
-                != 0) {
+            if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT,
+                           inventory.CrateSerials[i].data(), static_cast<int>(k + 1)) != 0) {
                 continue;  // left out silently
             }
             inventory.ModuleCrateTypes[j] = inventory.CrateTypes[i];
@@ -534,15 +545,15 @@ bool TInitAndConfigThread::OpenSelectedModule()
     }
     Ksn48Handle& handle = form_.Ksn48Handle;
     KSN48_Init(&handle);
-    if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, inventory.ModuleCrateSerials[c].data(),
-                   inventory.ModuleSlots[c][m])
-        != 0) {
+    if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT,
+                   inventory.ModuleCrateSerials[c].data(), inventory.ModuleSlots[c][m]) != 0) {
         return false;
     }
     ModuleName = FieldText(handle.ModuleName, sizeof handle.ModuleName);
     CrateType = inventory.ModuleCrateTypes[c];
-    CrateTypeName = QString::fromLatin1(device::CrateTypeName(CrateType).data(),
-                                        static_cast<qsizetype>(device::CrateTypeName(CrateType).size()));
+    CrateTypeName =
+        QString::fromLatin1(device::CrateTypeName(CrateType).data(),
+                            static_cast<qsizetype>(device::CrateTypeName(CrateType).size()));
     form_.ModuleState = 2;
     return true;
 }
@@ -581,8 +592,9 @@ void TInitAndConfigThread::ShowDeviceStatus(StatusKind kind)
     QString caption;
     if (final) {
         if (const std::optional<FileVersion> version = ReadFileVersion(files_.Program)) {
-            caption = DetectionTexts::CaptionPrefix + QString::number(version->major) + QLatin1Char('.')
-                      + QString::number(version->minor) + QLatin1Char('.') + QString::number(version->release);
+            caption = DetectionTexts::CaptionPrefix + QString::number(version->major) +
+                      QLatin1Char('.') + QString::number(version->minor) + QLatin1Char('.') +
+                      QString::number(version->release);
         }
     } else {
         caption = form_.DefaultCaption;
@@ -603,7 +615,8 @@ void TInitAndConfigThread::ShowDeviceStatus(StatusKind kind)
         TLed* led = form_.KsnCrateStatusLed;
         if (!final) {
             SetLedColor(led, face);
-            led->setToolTip(DetectionTexts::CrateHintPrefix + name + DetectionTexts::CrateHintUnknown);
+            led->setToolTip(DetectionTexts::CrateHintPrefix + name +
+                            DetectionTexts::CrateHintUnknown);
         } else if (form_.CrateOk != 0) {
             QString hint = DetectionTexts::CrateHintPrefix + name + DetectionTexts::CrateHintOk;
             if (CrateType == Type21) {
@@ -626,18 +639,22 @@ void TInitAndConfigThread::ShowDeviceStatus(StatusKind kind)
     TLed* led = form_.ModuleStatusLed;
     if (!final) {
         SetLedColor(led, face);
-        led->setToolTip(DetectionTexts::ModuleHintPrefix + moduleName + DetectionTexts::ModuleHintUnknown);
+        led->setToolTip(DetectionTexts::ModuleHintPrefix + moduleName +
+                        DetectionTexts::ModuleHintUnknown);
     } else if (open) {
         SetLedColor(led, OkColor);
-        led->setToolTip(DetectionTexts::ModuleHintPrefix + moduleName + DetectionTexts::ModuleHintOk);
+        led->setToolTip(DetectionTexts::ModuleHintPrefix + moduleName +
+                        DetectionTexts::ModuleHintOk);
     } else {
         SetLedColor(led, BadColor);
-        led->setToolTip(DetectionTexts::ModuleHintPrefix + moduleName + DetectionTexts::ModuleHintBad);
+        led->setToolTip(DetectionTexts::ModuleHintPrefix + moduleName +
+                        DetectionTexts::ModuleHintBad);
     }
 
     const Ksn48Handle& handle = form_.Ksn48Handle;
-    form_.ModuleSerialNumberLMDLabel->setText(open ? FieldText(handle.ModuleSerial, sizeof handle.ModuleSerial)
-                                                   : AppTexts::UnknownSerial);
+    form_.ModuleSerialNumberLMDLabel->setText(
+        open ? FieldText(handle.ModuleSerial, sizeof handle.ModuleSerial)
+             : AppTexts::UnknownSerial);
     QLabel* firmware = form_.ModuleFirmwareVersionLMDLabel;
     if (open && handle.FirmwareVersion < MinFirmwareVersion) {
         SetLabelColors(firmware, BadColor, Qt::white);
@@ -695,7 +712,8 @@ void TInitAndConfigThread::FinishPass()
     // zeroed record, or one a failed pass left behind): the label keeps its
     // unknown text.
     if (form_.ModuleState == 2) {
-        form_.ModuleFirmwareVersionLMDLabel->setText(QString::number(form_.Ksn48Handle.FirmwareVersion));
+        form_.ModuleFirmwareVersionLMDLabel->setText(
+            QString::number(form_.Ksn48Handle.FirmwareVersion));
     }
     form_.ModuleDetectionLMDGroupBox->update();
     if (cursorOverridden_) {

@@ -19,7 +19,7 @@ namespace {
 constexpr unsigned StartPauseMs = 100;
 constexpr unsigned IdleStepMs = 50;
 
-} // namespace
+}  // namespace
 
 TMainThread::TMainThread(bool createSuspended, std::uint16_t /*pageNumber*/, TMainForm& form,
                          measure::ModuleApi api)
@@ -44,10 +44,9 @@ void TMainThread::Execute()
         InitMainThread();
         Sleep(StartPauseMs);
         if (!MessageShown) {
-            const ProcessingFunction& function =
-                ProcessingIndex < ProcessingFunctions.size()
-                    ? ProcessingFunctions[ProcessingIndex]
-                    : ProcessingFunction{};
+            const ProcessingFunction& function = ProcessingIndex < ProcessingFunctions.size()
+                                                     ? ProcessingFunctions[ProcessingIndex]
+                                                     : ProcessingFunction{};
             if (function) {
                 function(*this);
             } else {
@@ -88,10 +87,12 @@ void TMainThread::InitMainThread()
         if (form_.MainLMDPageControl != nullptr && form_.MainLMDPageControl->currentIndex() == 0) {
             form_.MeasurementIdle = false;
         }
-        const int crate = form_.KsnCratesComboBox != nullptr ? form_.KsnCratesComboBox->currentIndex() : -1;
-        CrateTypeCode = crate >= 0 && crate < DeviceInventory::MaxCrates
-                            ? form_.DeviceInventory.ModuleCrateTypes[static_cast<std::size_t>(crate)]
-                            : 0;
+        const int crate =
+            form_.KsnCratesComboBox != nullptr ? form_.KsnCratesComboBox->currentIndex() : -1;
+        CrateTypeCode =
+            crate >= 0 && crate < DeviceInventory::MaxCrates
+                ? form_.DeviceInventory.ModuleCrateTypes[static_cast<std::size_t>(crate)]
+                : 0;
         CrateTypeName = device::CrateTypeName(CrateTypeCode);
         const char* name = form_.Ksn48Handle.ModuleName;
         ModuleName.assign(name, strnlen(name, sizeof form_.Ksn48Handle.ModuleName));

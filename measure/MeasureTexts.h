@@ -22,4 +22,4 @@ inline const QString OpenCircuitMark = QStringLiteral("ОБРЫВ!!!");
 inline const QString StartButtonStyle = QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;");
 inline const QString StopButtonStyle = QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;");
 
-} // namespace MeasureText
+}  // namespace MeasureText

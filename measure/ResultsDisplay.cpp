@@ -72,8 +72,8 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const TMainForm& form,
                       const measure::MeasurementCycle& cycle, std::size_t c)
 {
     const SettingsRecord& settings = form.Settings->Record;
-    SetValue(panel.Value1LMDEdit, true, Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit),
-             TValueEdit::Lime);
+    SetValue(panel.Value1LMDEdit, true,
+             Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), TValueEdit::Lime);
     ShowVoltageTitle(panel);
     if (measure::CalcMethodFromText(cycle.Settings.CalcMethod) != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
@@ -98,14 +98,14 @@ void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
         edit->setEnabled(false);
         edit->setText(ViewText::ValuePlaceholder);
     }
-    for (QLabel* label : {panel.Value1LabLMDLabel, panel.Value2LabLMDLabel, panel.Value3LabLMDLabel,
-                          panel.Value1LabUnitLMDLabel, panel.Value2LabUnitLMDLabel,
-                          panel.Value3LabUnitLMDLabel}) {
+    for (QLabel* label :
+         {panel.Value1LabLMDLabel, panel.Value2LabLMDLabel, panel.Value3LabLMDLabel,
+          panel.Value1LabUnitLMDLabel, panel.Value2LabUnitLMDLabel, panel.Value3LabUnitLMDLabel}) {
         label->setEnabled(false);
     }
 }
 
-} // namespace
+}  // namespace
 
 void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& settings)
 {
@@ -122,7 +122,8 @@ void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& setti
         panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
     }
     const TAdcGroupParsPanel& group = *form.AdcGroupParsLMDGroupBox;
-    settings.DataFormat = static_cast<std::uint8_t>(std::max(0, group.DataFormatLMDComboBox->currentIndex()));
+    settings.DataFormat =
+        static_cast<std::uint8_t>(std::max(0, group.DataFormatLMDComboBox->currentIndex()));
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
     settings.CalcMethod = form.Settings->Record.CalcMethod;
@@ -144,9 +145,10 @@ measure::AdcChoice ReadAdcChoice(const TMainForm& form)
 
 void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle)
 {
-    cycle.ReferenceChannel = form.Settings->Record.ReferenceChannel < measure::MeasurementChannelCount
-                                 ? form.Settings->Record.ReferenceChannel
-                                 : cycle.ReferenceChannel;
+    cycle.ReferenceChannel =
+        form.Settings->Record.ReferenceChannel < measure::MeasurementChannelCount
+            ? form.Settings->Record.ReferenceChannel
+            : cycle.ReferenceChannel;
     cycle.PhaseCorrection =
         form.AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
     for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {

@@ -92,8 +92,7 @@ void SetDeactivate(Notify handler)
     Current().deactivate = std::move(handler);
 }
 
-ShortCutDetached::ShortCutDetached()
-    : saved_(ShortCut()), generation_(Current().shortCutGeneration)
+ShortCutDetached::ShortCutDetached() : saved_(ShortCut()), generation_(Current().shortCutGeneration)
 {
     Current().shortCut = nullptr;
 }

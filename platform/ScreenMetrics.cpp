@@ -11,8 +11,8 @@ namespace {
 QStyle* AppStyle()
 {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr
-        ? QApplication::style()
-        : nullptr;
+               ? QApplication::style()
+               : nullptr;
 }
 
 class QtScreenMetrics : public ScreenMetrics {

@@ -134,10 +134,13 @@ void PostDrain()
     if (target == nullptr) {
         // No receiver yet (no thread was started on the GUI thread): make
         // it there; this wake-up allocates, later ones do not.
-        QMetaObject::invokeMethod(app, [] {
-            EnsureWakeTarget();
-            ServeSynchronizeQueue();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app,
+            [] {
+                EnsureWakeTarget();
+                ServeSynchronizeQueue();
+            },
+            Qt::QueuedConnection);
         return;
     }
     if (!wakePending.exchange(true)) {

@@ -86,8 +86,7 @@ void ServeSynchronizeQueue();
 
 // GUI thread: serves Synchronize steps until done() holds or timeout passes,
 // without processing other window messages. Returns done().
-bool ServeSynchronizeUntil(const std::function<bool()>& done,
-                           std::chrono::milliseconds timeout);
+bool ServeSynchronizeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // Waits until a Synchronize step is queued or timeout passes.
 void WaitForSynchronizeRequest(std::chrono::milliseconds timeout);

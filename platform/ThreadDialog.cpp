@@ -39,8 +39,7 @@ int TextWidth(const QFontMetrics& metrics, const QString& text)
 }  // namespace
 
 std::unique_ptr<QDialog> BuildThreadDialog(const QWidget* mainWindow, const QString& caption,
-                                           const QString& text,
-                                           const ThreadDialogOptions& options,
+                                           const QString& text, const ThreadDialogOptions& options,
                                            ThreadDialogGeometry* geometry)
 {
     const ScreenMetrics& screen = Screen();
@@ -80,7 +79,8 @@ std::unique_ptr<QDialog> BuildThreadDialog(const QWidget* mainWindow, const QStr
 
     auto* icon = new QLabel(dialog.get());
     icon->setObjectName(QStringLiteral("Image"));
-    icon->setPixmap(dialog->style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(IconSize, IconSize));
+    icon->setPixmap(
+        dialog->style()->standardIcon(QStyle::SP_MessageBoxCritical).pixmap(IconSize, IconSize));
     icon->setGeometry(Margin, Margin, IconSize, IconSize);
 
     // The label keeps its left edge and grows by what the dialog grew; its
@@ -107,8 +107,8 @@ std::unique_ptr<QDialog> BuildThreadDialog(const QWidget* mainWindow, const QStr
     const int buttonTop = labelRect.top() + labelRect.height() + 10;
     std::vector<QRect> buttonRects;
     for (int k = 0; k < static_cast<int>(options.buttons.size()); ++k) {
-        const int left = (DialogWidth - buttonCount * buttonWidth) * (k + 1) / (buttonCount + 1)
-                         + k * buttonWidth;
+        const int left = (DialogWidth - buttonCount * buttonWidth) * (k + 1) / (buttonCount + 1) +
+                         k * buttonWidth;
         const QRect rect(left, buttonTop, buttonWidth, buttonHeight);
         auto* button = new QPushButton(options.buttons[k], dialog.get());
         button->setObjectName(QStringLiteral("Button%1").arg(k));
@@ -119,8 +119,9 @@ std::unique_ptr<QDialog> BuildThreadDialog(const QWidget* mainWindow, const QStr
         buttonRects.push_back(rect);
     }
 
-    const int lastBottom = buttonRects.empty() ? labelRect.bottom() + 1
-                                               : buttonRects.back().top() + buttonRects.back().height();
+    const int lastBottom = buttonRects.empty()
+                               ? labelRect.bottom() + 1
+                               : buttonRects.back().top() + buttonRects.back().height();
     const int dialogHeight = captionH + lastBottom + 2 * frameH + 10;
 
     // Centred over the main window (outer sizes), else over the work area.

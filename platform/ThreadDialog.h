@@ -35,8 +35,7 @@ struct ThreadDialogGeometry {
 // Builds the dialog without showing it. mainWindow may be null (then the
 // dialog is centred on the work area).
 std::unique_ptr<QDialog> BuildThreadDialog(const QWidget* mainWindow, const QString& caption,
-                                           const QString& text,
-                                           const ThreadDialogOptions& options,
+                                           const QString& text, const ThreadDialogOptions& options,
                                            ThreadDialogGeometry* geometry = nullptr);
 
 // Builds and runs the dialog modally on the GUI thread, with the

@@ -4,8 +4,7 @@
 
 WindowMessageEvent::WindowMessageEvent(const TMessage& message)
     : QEvent(EventType()), message_(message)
-{
-}
+{}
 
 QEvent::Type WindowMessageEvent::EventType()
 {

@@ -16,7 +16,8 @@ inline constexpr std::string_view ModuleSection = "Модуль KSN48";
 inline constexpr std::string_view AutoSaveKey = "Сохранение настроек";
 inline constexpr std::string_view WindowTopKey = "Top    основной панели";
 inline constexpr std::string_view WindowLeftKey = "Left   основной панели";
-inline constexpr std::string_view CoefficientSourceKey = "Источник загрузки корректировочных коэфф.";
+inline constexpr std::string_view CoefficientSourceKey =
+    "Источник загрузки корректировочных коэфф.";
 
 // "Приложение. Обнаружение"
 inline constexpr std::string_view CrateSerialKey = "Серийный номер KSN крейта";
@@ -44,14 +45,17 @@ inline constexpr std::string_view AmplitudeTypeRms = "rms";
 
 // Failures of OpenSettingsFile and ReadSettings, shown by the detection pass.
 inline constexpr std::string_view CannotCreateSettingsFile = "Не могу создать файл настроек!";
-inline constexpr std::string_view CannotOpenSettingsFile = "Не могу выделить память под файл настроек!";
+inline constexpr std::string_view CannotOpenSettingsFile =
+    "Не могу выделить память под файл настроек!";
 inline constexpr std::string_view CannotApplySettings =
     "Не могу проинициализировать параметры работы приложения!";
 
 inline constexpr std::string_view CreateDefaultCaption = "ОШИБКА CreateDefaultIniFile()!";
-inline constexpr std::string_view BadDefaultFileName = "Неправильное название файла штатных настроек!";
+inline constexpr std::string_view BadDefaultFileName =
+    "Неправильное название файла штатных настроек!";
 // Followed by the path and CannotCreateDefaultFileEnd.
-inline constexpr std::string_view CannotCreateDefaultFileStart = "Не могу создать файл штатных настроек '";
+inline constexpr std::string_view CannotCreateDefaultFileStart =
+    "Не могу создать файл штатных настроек '";
 inline constexpr std::string_view CannotCreateDefaultFileEnd = "'!";
 inline constexpr std::string_view CannotWriteDefaultApplication =
     "Не могу создать файл обычных настроек для приложения!";
@@ -59,7 +63,8 @@ inline constexpr std::string_view CannotWriteDefaultModule =
     "Не могу создать файл обычных настроек для модуля!";
 
 inline constexpr std::string_view SaveCaption = "ОШИБКА SaveIniFile()!!!";
-inline constexpr std::string_view CannotSaveApplication = "Не могу сохранить файл настроек приложения!";
+inline constexpr std::string_view CannotSaveApplication =
+    "Не могу сохранить файл настроек приложения!";
 inline constexpr std::string_view CannotSaveModule = "Не могу сохранить файл настроек модуля!";
 
 }  // namespace SettingsNames

@@ -17,32 +17,32 @@ class TTriStateCheckBox;
 // the operator's choice; the window stops a running measurement on a change
 // and the measurement reads them when it starts.
 class TAdcGroupParsPanel : public QGroupBox {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  explicit TAdcGroupParsPanel(QWidget* parent = nullptr);
+    explicit TAdcGroupParsPanel(QWidget* parent = nullptr);
 
-  // Labels of the rate list by rate index, four leading blanks included,
-  // as the device core's ADC rate table has them.
-  static const std::array<QString, 8> AdcRateLabels;
+    // Labels of the rate list by rate index, four leading blanks included,
+    // as the device core's ADC rate table has them.
+    static const std::array<QString, 8> AdcRateLabels;
 
-  QFrame* ChannelCommonParsLMDSimplePanel;
-  TTriStateCheckBox* AllChannelsLMDCheckBox;
+    QFrame* ChannelCommonParsLMDSimplePanel;
+    TTriStateCheckBox* AllChannelsLMDCheckBox;
 
-  QFrame* CommonParsLMDSimplePanel;
-  QLabel* AdcRateLabLMDLabel;
-  QComboBox* AdcRateComboBox;
-  QLabel* CurrentValueLabLMDLabel;
-  QComboBox* CurrentValueLMDComboBox;
-  QLabel* DataFormatLabLMDLabel;
-  QComboBox* DataFormatLMDComboBox;
+    QFrame* CommonParsLMDSimplePanel;
+    QLabel* AdcRateLabLMDLabel;
+    QComboBox* AdcRateComboBox;
+    QLabel* CurrentValueLabLMDLabel;
+    QComboBox* CurrentValueLMDComboBox;
+    QLabel* DataFormatLabLMDLabel;
+    QComboBox* DataFormatLMDComboBox;
 
-  // Hidden for good.
-  QFrame* AcquisitionTimeLMDSimplePanel;
-  QCheckBox* PhaseCorrectionFilterMultimeterLMDCheckBox;
-  QLabel* AcquisitionTimeLabLMDLabel;
-  QLabel* AcquisitionTimeLMDLabel;
-  QFrame* ComputationInfoLMDSimplePanel;
-  QLabel* ComputationModeLabLMDLabel;
-  QLabel* AmplitudeTypeLabLMDLabel;
+    // Hidden for good.
+    QFrame* AcquisitionTimeLMDSimplePanel;
+    QCheckBox* PhaseCorrectionFilterMultimeterLMDCheckBox;
+    QLabel* AcquisitionTimeLabLMDLabel;
+    QLabel* AcquisitionTimeLMDLabel;
+    QFrame* ComputationInfoLMDSimplePanel;
+    QLabel* ComputationModeLabLMDLabel;
+    QLabel* AmplitudeTypeLabLMDLabel;
 };

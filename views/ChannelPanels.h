@@ -26,21 +26,21 @@ inline constexpr std::size_t ChannelCount = 8;
 using TChannelFrames = std::array<TKsn48AdcChannelFrame*, ChannelCount>;
 
 struct TCommonChannelState {
-  bool Agree = true;   // all channel check boxes are alike
-  bool State = false;  // channel 0's check box
+    bool Agree = true;   // all channel check boxes are alike
+    bool State = false;  // channel 0's check box
 };
 
 // A message box the window shows for a handler that could not do its work.
 struct TViewMessage {
-  QString Text;
-  QString Caption;
-  QMessageBox::Icon Icon = QMessageBox::NoIcon;
+    QString Text;
+    QString Caption;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
 };
 
 // Outcome of a channel handler: the channel it acted on, or the message to show.
 struct TChannelHandlerResult {
-  std::optional<std::uint16_t> Channel;
-  std::optional<TViewMessage> Message;
+    std::optional<std::uint16_t> Channel;
+    std::optional<TViewMessage> Message;
 };
 
 TCommonChannelState GetCommonChannelState(const TChannelFrames& frames);

@@ -1,10 +1,11 @@
 #include "TriStateCheckBox.h"
 
-TTriStateCheckBox::TTriStateCheckBox(const QString& text, QWidget* parent)
-    : QCheckBox(text, parent) {
-  setTristate(true);
+TTriStateCheckBox::TTriStateCheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent)
+{
+    setTristate(true);
 }
 
-void TTriStateCheckBox::nextCheckState() {
-  setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+void TTriStateCheckBox::nextCheckState()
+{
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
 }

@@ -8,41 +8,41 @@
 // still works). It reports the pointer entering and leaving it and can take
 // the keyboard focus while the pointer is above it.
 class TValueEdit : public QLineEdit {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  explicit TValueEdit(QWidget* parent = nullptr);
+    explicit TValueEdit(QWidget* parent = nullptr);
 
-  QColor FontColor() const { return fontColor_; }
-  void SetFontColor(const QColor& color);
+    QColor FontColor() const { return fontColor_; }
+    void SetFontColor(const QColor& color);
 
-  bool FocusOnMouseAbove() const { return focusOnMouseAbove_; }
-  void SetFocusOnMouseAbove(bool on) { focusOnMouseAbove_ = on; }
+    bool FocusOnMouseAbove() const { return focusOnMouseAbove_; }
+    void SetFocusOnMouseAbove(bool on) { focusOnMouseAbove_ = on; }
 
-  // True between the pointer's enter and leave events.
-  bool PointerAbove() const { return pointerAbove_; }
+    // True between the pointer's enter and leave events.
+    bool PointerAbove() const { return pointerAbove_; }
 
-  // Room for the nine characters a value may take, and not more, so that
-  // eight panels fit the window's channel area.
-  QSize sizeHint() const override;
-  QSize minimumSizeHint() const override;
+    // Room for the nine characters a value may take, and not more, so that
+    // eight panels fit the window's channel area.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
-  static const QColor Lime;
-  static const QColor SelectionText;
-  static const QColor SelectionBackground;
+    static const QColor Lime;
+    static const QColor SelectionText;
+    static const QColor SelectionBackground;
 
 signals:
-  void MouseEnter();
-  void MouseExit();
+    void MouseEnter();
+    void MouseExit();
 
 protected:
-  void enterEvent(QEnterEvent* event) override;
-  void leaveEvent(QEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
-  void ApplyPalette();
+    void ApplyPalette();
 
-  QColor fontColor_ = Lime;
-  bool focusOnMouseAbove_ = false;
-  bool pointerAbove_ = false;
+    QColor fontColor_ = Lime;
+    bool focusOnMouseAbove_ = false;
+    bool pointerAbove_ = false;
 };

@@ -54,9 +54,9 @@ inline const QString DataFormatTitle = QStringLiteral("Разрядность д
 inline const QString PhaseCorrectionCaption = QStringLiteral("Фильтр кор- рекции фазы");
 inline const QString AcquisitionTimeTitle = QStringLiteral("Время сбора, мс");
 
-inline const std::array<QString, 2> CurrentSourceLabels{
-    QStringLiteral("  2.86 мА"), QStringLiteral(" 10.0  мА")};
-inline const std::array<QString, 2> DataFormatLabels{
-    QStringLiteral("   20 бит"), QStringLiteral("  24 бита")};
+inline const std::array<QString, 2> CurrentSourceLabels{QStringLiteral("  2.86 мА"),
+                                                        QStringLiteral(" 10.0  мА")};
+inline const std::array<QString, 2> DataFormatLabels{QStringLiteral("   20 бит"),
+                                                     QStringLiteral("  24 бита")};
 
 }  // namespace ViewText

@@ -26,7 +26,8 @@ Ksn48Handle& Module()
     if (!server) {
         server = std::make_unique<ksn::test::CrateServer>();
         KSN48_Init(&handle);
-        if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3) != KSN_OK) {
+        if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3) !=
+            KSN_OK) {
             std::fprintf(stderr, "bench_convert: cannot open the module\n");
             std::exit(1);
         }
@@ -62,7 +63,8 @@ void Convert(benchmark::State& state)
     int32_t status[8];
     for (auto _ : state) {
         uint32_t size = static_cast<uint32_t>(words.size());
-        if (KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status) != KSN_OK) {
+        if (KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status) !=
+            KSN_OK) {
             state.SkipWithError("KSN48_ProcessData failed");
             return;
         }
@@ -71,7 +73,10 @@ void Convert(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(words.size()));
 }
 
-BENCHMARK(Convert)->ArgNames({"channels", "24bit"})->ArgsProduct({{1, 6, 8}, {0, 1}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(Convert)
+    ->ArgNames({"channels", "24bit"})
+    ->ArgsProduct({{1, 6, 8}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

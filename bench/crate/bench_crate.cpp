@@ -15,9 +15,10 @@ namespace {
 
 constexpr double kRate = 78125.0;
 constexpr uint32_t kChannels = 8;
-constexpr uint32_t kWordsPerSecond = static_cast<uint32_t>(kRate) * kChannels * 2;  // 24-bit: two words
-constexpr uint32_t kBlock = static_cast<uint32_t>(0.1 * kRate * kChannels);         // counted in words
-constexpr double kStreamSeconds = 20.0;  // of signal time
+constexpr uint32_t kWordsPerSecond =
+    static_cast<uint32_t>(kRate) * kChannels * 2;                            // 24-bit: two words
+constexpr uint32_t kBlock = static_cast<uint32_t>(0.1 * kRate * kChannels);  // counted in words
+constexpr double kStreamSeconds = 20.0;                                      // of signal time
 constexpr uint32_t kFrameWords = kWordsPerSecond;  // one second of data per frame
 
 int Fail(const char* what, int r)
@@ -68,13 +69,15 @@ int main()
             return Fail("KSN48_Stop", r);
         }
         uint32_t size = kFrameWords;
-        if ((r = KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status)) != KSN_OK ||
+        if ((r = KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT,
+                                   status)) != KSN_OK ||
             size != kFrameWords / 2) {
             return Fail("KSN48_ProcessData", r);
         }
         total += kFrameWords;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     KSN48_Close(&h);
     const double wordsPerSecond = static_cast<double>(total) / seconds;
     std::printf("streamed %.0f s of 8 x 78125 Hz 24-bit data in %.3f s: %.1f Mwords/s, %.1f MB/s\n",

@@ -59,8 +59,7 @@ struct Fftw {
         : in(fftw_alloc_real(static_cast<std::size_t>(n))),
           out(fftw_alloc_complex(static_cast<std::size_t>(n / 2 + 1))),
           plan(fftw_plan_dft_r2c_1d(static_cast<int>(n), in, out, FFTW_ESTIMATE))
-    {
-    }
+    {}
     ~Fftw()
     {
         fftw_destroy_plan(plan);
@@ -92,10 +91,12 @@ void BenchFft(long n, int rounds)
     double fftwNs = 1e300;
     // Alternate the two so that both see the same machine load.
     for (int r = 0; r < rounds; ++r) {
-        ownNs = std::min(ownNs, BestNs(1, NoSetup, [&] { own.forward_transform(x.data(), f.data()); }));
+        ownNs =
+            std::min(ownNs, BestNs(1, NoSetup, [&] { own.forward_transform(x.data(), f.data()); }));
         fftwNs = std::min(fftwNs, BestNs(1, NoSetup, [&] { fftw_execute(ref.plan); }));
     }
-    std::printf("fft N=%ld own_ns=%.0f fftw_ns=%.0f ratio=%.3f\n", n, ownNs, fftwNs, ownNs / fftwNs);
+    std::printf("fft N=%ld own_ns=%.0f fftw_ns=%.0f ratio=%.3f\n", n, ownNs, fftwNs,
+                ownNs / fftwNs);
 
     double maxErr = 0.0;
     double maxAbs = 0.0;
@@ -151,10 +152,12 @@ void BenchWindow(long n, int rounds)
     std::vector<double> f(len);
     measure::WindowCoefficients coefficients;
     const double windowNs = BestNs(rounds, NoSetup, [&] {
-        measure::BuildWindow(coefficients, measure::MeasurementWindowType, window.data(), len, nullptr);
+        measure::BuildWindow(coefficients, measure::MeasurementWindowType, window.data(), len,
+                             nullptr);
     });
     ffft::FFTReal own(n);
-    const double fftNs = BestNs(rounds, NoSetup, [&] { own.forward_transform(x.data(), f.data()); });
+    const double fftNs =
+        BestNs(rounds, NoSetup, [&] { own.forward_transform(x.data(), f.data()); });
     std::printf("window N=%ld ns=%.0f\n", n, windowNs);
     std::printf("window_in_ffts N=%ld ratio=%.2f\n", n, windowNs / fftNs);
     std::fflush(stdout);
@@ -176,7 +179,7 @@ void WarmUp()
     }
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -21,7 +21,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int Repeats = 5;
-constexpr double LargestTime = 1e9; // seconds: only the frame cap limits N
+constexpr double LargestTime = 1e9;  // seconds: only the frame cap limits N
 
 // The cycle's steps run in place; nothing is shown.
 class BenchHost : public measure::MeasurementHost {
@@ -89,11 +89,11 @@ bool RunCase(Ksn48Handle& handle, const Case& c)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {
-    ksn::test::CrateServer server; // fast mode, own port
+    ksn::test::CrateServer server;  // fast mode, own port
     Ksn48Handle handle;
     KSN48_Init(&handle);
     if (KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3) != 0) {

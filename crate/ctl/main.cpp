@@ -100,7 +100,8 @@ bool Send(uint16_t port, const json& request, json& reply)
         return false;
     }
     if (m.header.status != KSN_OK) {
-        std::cerr << "ksn-cratectl: " << reply.value("error", KSN_ErrorName(m.header.status)) << "\n";
+        std::cerr << "ksn-cratectl: " << reply.value("error", KSN_ErrorName(m.header.status))
+                  << "\n";
         return false;
     }
     return true;
@@ -116,7 +117,8 @@ std::string Hex(unsigned v)
 void PrintList(const json& all)
 {
     for (const auto& crate : all.value("crates", json::array())) {
-        std::cout << "crate " << crate.value("serial", "?") << "  type " << crate.value("type", 0) << "\n";
+        std::cout << "crate " << crate.value("serial", "?") << "  type " << crate.value("type", 0)
+                  << "\n";
         for (const auto& slot : crate.value("slots", json::array())) {
             std::cout << "  slot " << std::setw(2) << slot.value("slot", 0) << "  ";
             if (!slot.contains("ksn48")) {
@@ -124,22 +126,29 @@ void PrintList(const json& all)
                 continue;
             }
             const auto& m = slot["ksn48"];
-            std::cout << m.value("name", "?") << " " << Hex(0x3030) << "  serial " << m.value("serial", "?")
-                      << "  firmware " << m.value("firmware", 0);
-            if (slot.value("open", false)) std::cout << "  [open]";
-            if (slot.value("refuse", false)) std::cout << "  [refuses open]";
-            if (slot.value("stall", false)) std::cout << "  [stalls]";
-            if (slot.value("limit", -1) >= 0) std::cout << "  [limit " << slot.value("limit", -1) << " words]";
+            std::cout << m.value("name", "?") << " " << Hex(0x3030) << "  serial "
+                      << m.value("serial", "?") << "  firmware " << m.value("firmware", 0);
+            if (slot.value("open", false))
+                std::cout << "  [open]";
+            if (slot.value("refuse", false))
+                std::cout << "  [refuses open]";
+            if (slot.value("stall", false))
+                std::cout << "  [stalls]";
+            if (slot.value("limit", -1) >= 0)
+                std::cout << "  [limit " << slot.value("limit", -1) << " words]";
             std::cout << "\n";
             int ch = 1;
             for (const auto& c : m.value("channels", json::array())) {
                 std::cout << "    ch" << ch++ << "  " << c.value("status", "?");
                 for (const auto& s : c.value("sines", json::array())) {
-                    std::cout << "  " << s.value("amplitude", 0.0) << " V " << s.value("frequency", 0.0)
-                              << " Hz " << s.value("phase", 0.0) << " deg";
+                    std::cout << "  " << s.value("amplitude", 0.0) << " V "
+                              << s.value("frequency", 0.0) << " Hz " << s.value("phase", 0.0)
+                              << " deg";
                 }
-                if (c.value("dc", 0.0) != 0.0) std::cout << "  dc " << c.value("dc", 0.0) << " V";
-                if (c.value("noise", 0.0) != 0.0) std::cout << "  noise " << c.value("noise", 0.0) << " V rms";
+                if (c.value("dc", 0.0) != 0.0)
+                    std::cout << "  dc " << c.value("dc", 0.0) << " V";
+                if (c.value("noise", 0.0) != 0.0)
+                    std::cout << "  noise " << c.value("noise", 0.0) << " V rms";
                 std::cout << "\n";
             }
         }
@@ -179,23 +188,29 @@ int main(int argc, char** argv)
 
     json request = {{"cmd", cmd}};
     if (cmd == "list") {
-        if (!rest.empty()) return Fail("list takes no arguments");
+        if (!rest.empty())
+            return Fail("list takes no arguments");
     } else {
-        const std::size_t need = (cmd == "drop") ? 2 : (cmd == "signal") ? 3 : (cmd == "status") ? 4 : 3;
-        if (cmd != "signal" && cmd != "status" && cmd != "refuse" && cmd != "stall" && cmd != "limit" &&
-            cmd != "drop") {
+        const std::size_t need = (cmd == "drop")     ? 2
+                                 : (cmd == "signal") ? 3
+                                 : (cmd == "status") ? 4
+                                                     : 3;
+        if (cmd != "signal" && cmd != "status" && cmd != "refuse" && cmd != "stall" &&
+            cmd != "limit" && cmd != "drop") {
             return Fail("unknown command \"" + cmd + "\"\n" + kUsage);
         }
         if (rest.size() < need || (cmd != "signal" && rest.size() != need)) {
             return Fail("wrong arguments for " + cmd + "\n" + kUsage);
         }
         long long slot = 0;
-        if (!ParseInt(rest[1], 1, 16, slot)) return Fail("bad slot \"" + rest[1] + "\"");
+        if (!ParseInt(rest[1], 1, 16, slot))
+            return Fail("bad slot \"" + rest[1] + "\"");
         request["crate"] = rest[0];
         request["slot"] = slot;
         if (cmd == "signal" || cmd == "status") {
             long long channel = 0;
-            if (!ParseInt(rest[2], 1, 8, channel)) return Fail("bad channel \"" + rest[2] + "\"");
+            if (!ParseInt(rest[2], 1, 8, channel))
+                return Fail("bad channel \"" + rest[2] + "\"");
             request["channel"] = channel;
             request["cmd"] = "signal";
         }
@@ -209,7 +224,8 @@ int main(int argc, char** argv)
                     signal["sines"] = json::array();
                     continue;
                 }
-                if (k + 1 >= rest.size()) return Fail("option " + opt + " needs a value");
+                if (k + 1 >= rest.size())
+                    return Fail("option " + opt + " needs a value");
                 const std::string& value = rest[++k];
                 double v = 0.0;
                 if (opt == "--sine") {
@@ -217,15 +233,20 @@ int main(int argc, char** argv)
                     std::stringstream ss(value);
                     std::string item;
                     while (std::getline(ss, item, ',')) {
-                        if (!ParseNumber(item, v)) return Fail("bad sine \"" + value + "\" (A,F[,P])");
+                        if (!ParseNumber(item, v))
+                            return Fail("bad sine \"" + value + "\" (A,F[,P])");
                         parts.push_back(v);
                     }
-                    if (parts.size() < 2 || parts.size() > 3) return Fail("bad sine \"" + value + "\" (A,F[,P])");
-                    if (!signal.contains("sines")) signal["sines"] = json::array();
-                    signal["sines"].push_back({{"amplitude", parts[0]}, {"frequency", parts[1]},
+                    if (parts.size() < 2 || parts.size() > 3)
+                        return Fail("bad sine \"" + value + "\" (A,F[,P])");
+                    if (!signal.contains("sines"))
+                        signal["sines"] = json::array();
+                    signal["sines"].push_back({{"amplitude", parts[0]},
+                                               {"frequency", parts[1]},
                                                {"phase", parts.size() > 2 ? parts[2] : 0.0}});
                 } else if (opt == "--dc" || opt == "--noise") {
-                    if (!ParseNumber(value, v)) return Fail("bad number \"" + value + "\"");
+                    if (!ParseNumber(value, v))
+                        return Fail("bad number \"" + value + "\"");
                     signal[opt.substr(2)] = v;
                 } else if (opt == "--status") {
                     signal["status"] = value;
@@ -236,7 +257,8 @@ int main(int argc, char** argv)
             request["signal"] = signal;
         } else if (cmd == "refuse" || cmd == "stall") {
             bool on = false;
-            if (!ParseOnOff(rest[2], on)) return Fail("expected on or off, got \"" + rest[2] + "\"");
+            if (!ParseOnOff(rest[2], on))
+                return Fail("expected on or off, got \"" + rest[2] + "\"");
             request["on"] = on;
         } else if (cmd == "limit") {
             long long words = -1;

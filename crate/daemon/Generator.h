@@ -16,7 +16,8 @@ namespace ksn::sim {
 class Generator {
 public:
     Generator() = default;
-    Generator(const std::array<ChannelSignal, kChannels>& channels, double sampleRate, uint64_t seed);
+    Generator(const std::array<ChannelSignal, kChannels>& channels, double sampleRate,
+              uint64_t seed);
 
     // Volts of channel ch (0..7) at sample index n.
     double Sample(unsigned ch, uint64_t n) const;

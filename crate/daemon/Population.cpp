@@ -86,9 +86,12 @@ raw::SensorStatus ParseStatus(const json& j, const std::string& where)
 {
     if (j.is_string()) {
         const auto s = j.get<std::string>();
-        if (s == "ok") return raw::StatusOk;
-        if (s == "short") return raw::StatusShort;
-        if (s == "open") return raw::StatusOpen;
+        if (s == "ok")
+            return raw::StatusOk;
+        if (s == "short")
+            return raw::StatusShort;
+        if (s == "open")
+            return raw::StatusOpen;
     }
     Fail(where, "status must be \"ok\", \"short\" or \"open\"");
 }
@@ -103,7 +106,8 @@ Ksn48Module ParseModule(const json& j, const std::string& where)
     if (j.contains("name")) {
         m.name = Text(j["name"], kMaxName, where + ".name");
     }
-    m.firmware = static_cast<uint16_t>(Integer(Need(j, "firmware", where), 0, 65535, where + ".firmware"));
+    m.firmware =
+        static_cast<uint16_t>(Integer(Need(j, "firmware", where), 0, 65535, where + ".firmware"));
     if (j.contains("channels")) {
         const json& chans = j["channels"];
         if (!chans.is_array() || chans.size() > kChannels) {
@@ -158,7 +162,8 @@ Crate ParseCrate(const json& j, const std::string& where, std::set<std::string>&
                 Fail(at, "module serial \"" + slot.ksn48->serial + "\" used twice");
             }
         } else {
-            slot.moduleId = static_cast<uint16_t>(Integer(s["module_id"], 1, 0xFFFF, at + ".module_id"));
+            slot.moduleId =
+                static_cast<uint16_t>(Integer(s["module_id"], 1, 0xFFFF, at + ".module_id"));
             if (slot.moduleId == kKsn48ModuleId) {
                 Fail(at, "a KSN48 module is described with \"ksn48\"");
             }
@@ -189,9 +194,12 @@ Ksn48Module DefaultModule(const char* serial, uint16_t firmware)
 const char* StatusName(raw::SensorStatus status)
 {
     switch (status) {
-    case raw::StatusShort: return "short";
-    case raw::StatusOpen: return "open";
-    default: return "ok";
+    case raw::StatusShort:
+        return "short";
+    case raw::StatusOpen:
+        return "open";
+    default:
+        return "ok";
     }
 }
 
@@ -274,10 +282,11 @@ Population ParsePopulation(const std::string& jsonText)
     std::set<std::string> crateSerials;
     std::set<std::string> moduleSerials;
     for (std::size_t i = 0; i < crates.size(); ++i) {
-        p.crates.push_back(ParseCrate(crates[i], "crates[" + std::to_string(i) + "]", moduleSerials));
+        p.crates.push_back(
+            ParseCrate(crates[i], "crates[" + std::to_string(i) + "]", moduleSerials));
         if (!crateSerials.insert(p.crates.back().serial).second) {
-            Fail("crates[" + std::to_string(i) + "]", "crate serial \"" + p.crates.back().serial +
-                                                         "\" used twice");
+            Fail("crates[" + std::to_string(i) + "]",
+                 "crate serial \"" + p.crates.back().serial + "\" used twice");
         }
     }
     return p;
@@ -287,9 +296,12 @@ json ChannelToJson(const ChannelSignal& channel)
 {
     json sines = json::array();
     for (const auto& s : channel.sines) {
-        sines.push_back({{"amplitude", s.amplitude}, {"frequency", s.frequency}, {"phase", s.phase}});
+        sines.push_back(
+            {{"amplitude", s.amplitude}, {"frequency", s.frequency}, {"phase", s.phase}});
     }
-    return {{"sines", sines}, {"dc", channel.dc}, {"noise", channel.noise},
+    return {{"sines", sines},
+            {"dc", channel.dc},
+            {"noise", channel.noise},
             {"status", StatusName(channel.status)}};
 }
 
@@ -309,8 +321,10 @@ json PopulationToJson(const Population& population)
                 for (const auto& ch : s.ksn48->channels) {
                     chans.push_back(ChannelToJson(ch));
                 }
-                js["ksn48"] = {{"serial", s.ksn48->serial}, {"name", s.ksn48->name},
-                               {"firmware", s.ksn48->firmware}, {"channels", chans}};
+                js["ksn48"] = {{"serial", s.ksn48->serial},
+                               {"name", s.ksn48->name},
+                               {"firmware", s.ksn48->firmware},
+                               {"channels", chans}};
             } else {
                 js["module_id"] = s.moduleId;
             }

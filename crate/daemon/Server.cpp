@@ -49,7 +49,10 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    void Start() { thread_ = std::thread([this] { Loop(); }); }
+    void Start()
+    {
+        thread_ = std::thread([this] { Loop(); });
+    }
 
     // Ends this connection from another thread: its socket is shut down and a
     // pending paced receive wakes up.
@@ -112,10 +115,10 @@ private:
 void Client::Loop()
 {
     static constexpr Handler kHandlers[] = {
-        &Client::OnHello,      &Client::OnListCrates, &Client::OnCrateInfo,
+        &Client::OnHello,        &Client::OnListCrates, &Client::OnCrateInfo,
         &Client::OnCrateModules, &Client::OnModuleOpen, &Client::OnModuleClose,
-        &Client::OnSetAdc,     &Client::OnStart,      &Client::OnStop,
-        &Client::OnRecv,       &Client::OnControl};
+        &Client::OnSetAdc,       &Client::OnStart,      &Client::OnStop,
+        &Client::OnRecv,         &Client::OnControl};
     static_assert(std::size(kHandlers) == static_cast<std::size_t>(Opcode::Count));
 
     proto::SocketTransport t(fd_);
@@ -415,8 +418,9 @@ int Client::OnRecv(Reader& in, Writer& out)
         const double rate = kBaseRate / (1U << rateCode_);
         const uint64_t perTick = static_cast<uint64_t>(std::popcount(mask_)) * (is24_ ? 2U : 1U);
         const uint64_t needTicks = (position_ + deliver + perTick - 1) / perTick;
-        const auto ready = started_ + std::chrono::duration_cast<Clock::duration>(
-                                          std::chrono::duration<double>(static_cast<double>(needTicks) / rate));
+        const auto ready =
+            started_ + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(static_cast<double>(needTicks) / rate));
         const auto deadline = proto::DeadlineIn(timeoutMs);
         {
             std::unique_lock lock(waitMutex_);
@@ -503,7 +507,8 @@ json Client::Control(const json& request, int& status)
     if (crateIndex == crates.size() || slot < 1 || slot > kSlots ||
         !crates[crateIndex].slots[static_cast<std::size_t>(slot - 1)].ksn48) {
         status = KSN_ERR_NOT_FOUND;
-        return {{"error", "no KSN48 module in crate \"" + serial + "\" slot " + std::to_string(slot)}};
+        return {
+            {"error", "no KSN48 module in crate \"" + serial + "\" slot " + std::to_string(slot)}};
     }
     auto& module = *crates[crateIndex].slots[static_cast<std::size_t>(slot - 1)].ksn48;
     auto& state = server_.StateOf(crateIndex, static_cast<std::size_t>(slot - 1));
@@ -548,10 +553,8 @@ json Client::Control(const json& request, int& status)
 }
 
 Server::Server(Population population, ServerOptions options)
-    : population_(std::move(population)), options_(options),
-      modules_(population_.crates.size())
-{
-}
+    : population_(std::move(population)), options_(options), modules_(population_.crates.size())
+{}
 
 Server::~Server()
 {

@@ -46,7 +46,7 @@ private:
         Client* owner = nullptr;
         bool refuse = false;
         bool stall = false;
-        int64_t limit = -1;      // words per receive at most; -1 no limit
+        int64_t limit = -1;       // words per receive at most; -1 no limit
         uint64_t generation = 0;  // bumped on every signal change
     };
 

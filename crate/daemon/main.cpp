@@ -77,7 +77,8 @@ int main(int argc, char** argv)
     } else {
         std::ifstream in(configPath);
         if (!in) {
-            std::cerr << "ksn-crated: cannot read " << configPath << ": " << std::strerror(errno) << "\n";
+            std::cerr << "ksn-crated: cannot read " << configPath << ": " << std::strerror(errno)
+                      << "\n";
             return 2;
         }
         std::ostringstream text;

@@ -18,13 +18,13 @@ enum {
     KSN48_CHANNEL_COUNT = 8,
     KSN48_DEFAULT_ADDRESS = 0x7F000001, /* 127.0.0.1 */
     KSN48_DEFAULT_PORT = 11111,
-    KSN48_FLAG_CONVERT = 0x81,          /* always set by callers of KSN48_ProcessData */
+    KSN48_FLAG_CONVERT = 0x81, /* always set by callers of KSN48_ProcessData */
     KSN48_FLAG_PHASE_CORRECTION = 0x10
 };
 
 /* Per-channel configuration block, 48 bytes. */
 typedef struct Ksn48ChannelRecord {
-    int32_t ChannelEnabled;            /* +0: 1 = acquired, 0 = not */
+    int32_t ChannelEnabled; /* +0: 1 = acquired, 0 = not */
     int32_t Reserved[11];
 } Ksn48ChannelRecord;
 
@@ -32,27 +32,27 @@ typedef struct Ksn48ChannelRecord {
    DataFormat and CurrentSource before KSN48_SetADC and reads
    AcquisitionRunning and the identity fields; the rest belongs to the library. */
 typedef struct Ksn48Handle {
-    uint32_t Magic;                    /* 0: set by KSN48_Init */
-    int32_t  Socket;                   /* 4 */
-    uint32_t Address;                  /* 8 */
-    uint16_t Port;                     /* 12 */
-    uint16_t Slot;                     /* 14 */
-    char     CrateSerial[16];          /* 16 */
-    uint32_t NextRequestId;            /* 32 */
-    uint32_t OpenFlags;                /* 36 */
-    uint32_t Reserved0;                /* 40 */
-    Ksn48ChannelRecord Channel[8];     /* 44 + 48 * ch */
-    uint8_t  RateCode;                 /* 428: rate = 78125 / 2^code Hz, code 0..7 */
-    uint8_t  DataFormat;               /* 429: 0 = 20-bit (1 word/sample), 1 = 24-bit (2 words) */
-    uint8_t  CurrentSource;            /* 430: 0 = 2.86 mA, 1 = 10 mA */
-    uint8_t  Reserved1;                /* 431 */
-    uint8_t  LibraryState[204];        /* 432 */
-    int32_t  AcquisitionRunning;       /* 636: non-zero between KSN48_Start and KSN48_Stop */
-    uint8_t  StreamState[136];         /* 640 */
-    char     ModuleName[8];            /* 776: zero-terminated, filled by KSN48_Open */
-    char     ModuleSerial[16];         /* 784: zero-terminated, filled by KSN48_Open */
-    uint16_t FirmwareVersion;          /* 800: filled by KSN48_Open */
-    uint8_t  Reserved2[222];           /* 802 .. 1023 */
+    uint32_t Magic;                /* 0: set by KSN48_Init */
+    int32_t Socket;                /* 4 */
+    uint32_t Address;              /* 8 */
+    uint16_t Port;                 /* 12 */
+    uint16_t Slot;                 /* 14 */
+    char CrateSerial[16];          /* 16 */
+    uint32_t NextRequestId;        /* 32 */
+    uint32_t OpenFlags;            /* 36 */
+    uint32_t Reserved0;            /* 40 */
+    Ksn48ChannelRecord Channel[8]; /* 44 + 48 * ch */
+    uint8_t RateCode;              /* 428: rate = 78125 / 2^code Hz, code 0..7 */
+    uint8_t DataFormat;            /* 429: 0 = 20-bit (1 word/sample), 1 = 24-bit (2 words) */
+    uint8_t CurrentSource;         /* 430: 0 = 2.86 mA, 1 = 10 mA */
+    uint8_t Reserved1;             /* 431 */
+    uint8_t LibraryState[204];     /* 432 */
+    int32_t AcquisitionRunning;    /* 636: non-zero between KSN48_Start and KSN48_Stop */
+    uint8_t StreamState[136];      /* 640 */
+    char ModuleName[8];            /* 776: zero-terminated, filled by KSN48_Open */
+    char ModuleSerial[16];         /* 784: zero-terminated, filled by KSN48_Open */
+    uint16_t FirmwareVersion;      /* 800: filled by KSN48_Open */
+    uint8_t Reserved2[222];        /* 802 .. 1023 */
 } Ksn48Handle;
 
 /* Prepares h for KSN48_Open: zeroes the record and marks it closed.
@@ -69,8 +69,8 @@ KSN48_API int KSN48_Init(Ksn48Handle* h);
    KSN_ERR_CONNECT, KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_VERSION,
    KSN_ERR_CONNECTION_LOST, KSN_ERR_NOT_FOUND, KSN_ERR_NOT_MODULE,
    KSN_ERR_BUSY or KSN_ERR_REFUSED. */
-KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port,
-                         const char* crateSerial, int slot);
+KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const char* crateSerial,
+                         int slot);
 
 /* 0 when h holds an open module, KSN_ERR_NOT_OPEN otherwise (also for null). */
 KSN48_API int KSN48_IsOpened(const Ksn48Handle* h);
@@ -106,8 +106,8 @@ KSN48_API int KSN48_Stop(Ksn48Handle* h);
    KSN_ERR_CONNECTION_LOST. After a malformed reply, a lost connection or a
    reply cut off by the timeout, every later call on the handle returns
    KSN_ERR_CONNECTION_LOST until it is closed. */
-KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks,
-                         uint32_t count, uint32_t timeoutMs);
+KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint32_t count,
+                         uint32_t timeoutMs);
 
 /* Converts raw words into volts. *size: in = raw word count, out = samples
    written (20-bit: equal to the word count; 24-bit: half of it). samples

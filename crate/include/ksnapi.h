@@ -16,7 +16,7 @@ extern "C" {
 
 enum {
     KSN_MAX_CRATES = 16,
-    KSN_SERIAL_SIZE = 16,      /* bytes of a serial text, terminator included */
+    KSN_SERIAL_SIZE = 16, /* bytes of a serial text, terminator included */
     KSN_SLOT_COUNT = 16,
     KSN_MODULE_ID_KSN48 = 0x3030
 };
@@ -24,21 +24,21 @@ enum {
 /* Crate connection record, in the caller's storage. The caller writes only
    CrateSerial and Channel; everything else belongs to the library. */
 typedef struct KsnCrateLink {
-    uint32_t Magic;                    /* 0: set by KSN_Init */
-    uint8_t  State;                    /* 4 */
-    uint8_t  Reserved0;                /* 5 */
-    char     CrateSerial[16];          /* 6: crate to open; empty = the server itself */
-    uint16_t Channel;                  /* 22: 0 = the default link channel */
-    int32_t  Socket;                   /* 24 */
-    uint32_t Address;                  /* 28: server address, host order */
-    uint16_t Port;                     /* 32 */
-    uint16_t RequestId;                /* 34: id of the next request */
+    uint32_t Magic;       /* 0: set by KSN_Init */
+    uint8_t State;        /* 4 */
+    uint8_t Reserved0;    /* 5 */
+    char CrateSerial[16]; /* 6: crate to open; empty = the server itself */
+    uint16_t Channel;     /* 22: 0 = the default link channel */
+    int32_t Socket;       /* 24 */
+    uint32_t Address;     /* 28: server address, host order */
+    uint16_t Port;        /* 32 */
+    uint16_t RequestId;   /* 34: id of the next request */
 } KsnCrateLink;
 
 /* Crate information: 8 bytes reserved by the caller. */
 typedef struct KsnCrateInfo {
-    uint8_t CrateType;                 /* 0: crate type code */
-    uint8_t SlotCount;                 /* 1 */
+    uint8_t CrateType; /* 0: crate type code */
+    uint8_t SlotCount; /* 1 */
     uint8_t Reserved[6];
 } KsnCrateInfo;
 

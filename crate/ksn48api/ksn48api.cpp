@@ -85,7 +85,8 @@ int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Mess
             ksn::proto::Deadline deadline)
 {
     bool broken = false;
-    const int r = ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline, &broken);
+    const int r =
+        ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline, &broken);
     if (broken) {
         DropSocket(h);  // the rest of that reply would still arrive
     }
@@ -100,8 +101,8 @@ int SimpleRequest(Ksn48Handle* h, Opcode op, const uint8_t* payload, std::size_t
     ksn::proto::Header reply;
     bool broken = false;
     const int r = ksn::proto::CallCheckedInto(h->Socket, h->NextRequestId, op, payload, size, reply,
-                                              ksn::proto::ReplyRoom{}, ksn::proto::DeadlineIn(timeoutMs),
-                                              &broken);
+                                              ksn::proto::ReplyRoom{},
+                                              ksn::proto::DeadlineIn(timeoutMs), &broken);
     if (broken) {
         DropSocket(h);  // the rest of that reply would still arrive
     }
@@ -301,9 +302,10 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
     while (received < count) {
         const uint32_t ask = std::min(count - received, ksn::proto::kMaxRecvWords);
         const auto now = ksn::proto::Clock::now();
-        const auto left = deadline > now
-                              ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
-                              : 0;
+        const auto left =
+            deadline > now
+                ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
+                : 0;
         // The words land in the caller's buffer straight from the socket;
         // the count ahead of them in a field of our own.
         uint8_t payload[8];
@@ -317,9 +319,9 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
         room.bodySize = std::size_t{ask} * 4U;
         ksn::proto::Header reply;
         bool broken = false;
-        r = ksn::proto::CallCheckedInto(h->Socket, h->NextRequestId, Opcode::Recv, payload, sizeof payload,
-                                        reply, room, deadline + std::chrono::milliseconds(kRecvSlackMs),
-                                        &broken);
+        r = ksn::proto::CallCheckedInto(
+            h->Socket, h->NextRequestId, Opcode::Recv, payload, sizeof payload, reply, room,
+            deadline + std::chrono::milliseconds(kRecvSlackMs), &broken);
         if (broken) {
             DropSocket(h);  // the rest of that reply would still arrive
         }
@@ -388,8 +390,10 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
     namespace raw = ksn::raw;
     constexpr uint32_t kChannelMask = 7U << raw::kChannelShift;
     constexpr uint32_t kStatusMask = 3U << raw::kStatusShift;
-    constexpr uint32_t kCheck20 = raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask20;
-    constexpr uint32_t kCheck24 = raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask24;
+    constexpr uint32_t kCheck20 =
+        raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask20;
+    constexpr uint32_t kCheck24 =
+        raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask24;
     // Both status bits set is no status.
     constexpr uint32_t kStatusBoth = 1U << (raw::kStatusShift + 1U);
     const double scale = raw::ToVolts(1, is24);  // a power of two times 5: exact products

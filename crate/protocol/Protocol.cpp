@@ -123,9 +123,9 @@ int CheckHeader(const Header& h)
 
 const char* OpcodeName(uint16_t opcode)
 {
-    static const char* const names[] = {"Hello", "ListCrates", "CrateInfo", "CrateModules",
-                                        "ModuleOpen", "ModuleClose", "SetAdc", "Start",
-                                        "Stop", "Recv", "Control"};
+    static const char* const names[] = {"Hello",      "ListCrates",  "CrateInfo", "CrateModules",
+                                        "ModuleOpen", "ModuleClose", "SetAdc",    "Start",
+                                        "Stop",       "Recv",        "Control"};
     static_assert(std::size(names) == static_cast<std::size_t>(Opcode::Count));
     return opcode < std::size(names) ? names[opcode] : "Unknown";
 }

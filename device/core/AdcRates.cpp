@@ -10,4 +10,4 @@ const AdcRateEntry* FindAdcRate(int index) noexcept
     return &AdcRateTable[static_cast<std::size_t>(index)];
 }
 
-} // namespace device
+}  // namespace device

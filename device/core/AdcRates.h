@@ -12,7 +12,7 @@ struct AdcRateEntry {
     int Index;
     std::uint8_t RateCode;
     double Frequency;
-    std::string_view Label; // fixed list text, not computed from Frequency
+    std::string_view Label;  // fixed list text, not computed from Frequency
 };
 
 inline constexpr std::array<AdcRateEntry, 8> AdcRateTable = {{
@@ -29,4 +29,4 @@ inline constexpr std::array<AdcRateEntry, 8> AdcRateTable = {{
 // The entry of a list index; nullptr outside 0 .. 7.
 const AdcRateEntry* FindAdcRate(int index) noexcept;
 
-} // namespace device
+}  // namespace device

@@ -21,7 +21,7 @@ constexpr std::uint8_t SlowLinkCrateCode = 21;
 constexpr double SlowLinkRateLimit = 800.0;
 constexpr double RateLimit = 2000.0;
 
-} // namespace
+}  // namespace
 
 std::string_view CrateTypeName(std::uint8_t code) noexcept
 {
@@ -38,4 +38,4 @@ double CrateRateLimit(std::uint8_t code) noexcept
     return code == SlowLinkCrateCode ? SlowLinkRateLimit : RateLimit;
 }
 
-} // namespace device
+}  // namespace device

@@ -14,4 +14,4 @@ double CrateRateLimit(std::uint8_t code) noexcept;
 
 inline constexpr std::string_view UnknownCrateTypeName = "UNKNOWN";
 
-} // namespace device
+}  // namespace device

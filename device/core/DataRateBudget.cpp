@@ -20,7 +20,7 @@ constexpr std::string_view RefusalAdvice =
     "каналов, либо сократить разрядность данных!!!";
 constexpr std::string_view RateFormat = "0.0";
 
-} // namespace
+}  // namespace
 
 double ModuleDataRate(std::uint32_t channelCount, double fs, std::uint8_t dataFormat) noexcept
 {
@@ -52,4 +52,4 @@ DataRateCheck CheckDataRate(std::uint32_t channelCount, double fs, std::uint8_t 
     return check;
 }
 
-} // namespace device
+}  // namespace device

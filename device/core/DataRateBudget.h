@@ -15,9 +15,9 @@ double ModuleDataRate(std::uint32_t channelCount, double fs, std::uint8_t dataFo
 
 struct DataRateCheck {
     bool Passed = false;
-    double Rate = 0.0;  // Кбайт/с the setting produces
-    double Limit = 0.0; // Кбайт/с the crate accepts
-    std::string Message; // the refusal shown to the operator; empty when passed
+    double Rate = 0.0;    // Кбайт/с the setting produces
+    double Limit = 0.0;   // Кбайт/с the crate accepts
+    std::string Message;  // the refusal shown to the operator; empty when passed
 };
 
 // Whether the crate can carry the data of the chosen setting; a rate equal to
@@ -26,4 +26,4 @@ DataRateCheck CheckDataRate(std::uint32_t channelCount, double fs, std::uint8_t 
                             std::uint8_t crateCode, std::string_view crateName,
                             std::string_view moduleName);
 
-} // namespace device
+}  // namespace device

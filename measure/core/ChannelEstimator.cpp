@@ -18,8 +18,8 @@ AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept
     return text == AmplitudeTypeRmsText ? AmplitudeType::Rms : AmplitudeType::Amp;
 }
 
-ChannelEstimator::ChannelEstimator(CalcMethod method, AmplitudeType amplitude,
-                                   std::uint32_t length, double adcRate, const StopFlag* stop)
+ChannelEstimator::ChannelEstimator(CalcMethod method, AmplitudeType amplitude, std::uint32_t length,
+                                   double adcRate, const StopFlag* stop)
     : method_(method), amplitude_(amplitude), length_(length), adcRate_(adcRate), stop_(stop)
 {
     if (length == 0) {
@@ -31,8 +31,8 @@ ChannelEstimator::ChannelEstimator(CalcMethod method, AmplitudeType amplitude,
     }
     if (method == CalcMethod::Fft) {
         if (!ffft::FFTReal_is_pow2(static_cast<long>(length))) {
-            throw std::invalid_argument("ChannelEstimator: frame length " +
-                                        std::to_string(length) + " is not a power of two");
+            throw std::invalid_argument("ChannelEstimator: frame length " + std::to_string(length) +
+                                        " is not a power of two");
         }
         analyzer_ = std::make_unique<SpectrumAnalyzer>(length, stop);
     }
@@ -81,15 +81,15 @@ double ChannelEstimator::ScaleVoltage(double rms) const noexcept
 ChannelEstimate ChannelEstimator::EstimateSum(const EstimateBuffers& buffers) const
 {
     ChannelEstimate result;
-    result.Voltage = ScaleVoltage(WindowedRms(buffers.Samples, buffers.Window, length_, windowSum_));
+    result.Voltage =
+        ScaleVoltage(WindowedRms(buffers.Samples, buffers.Window, length_, windowSum_));
     result.Outcome = EstimateOutcome::Ok;
     return result;
 }
 
 ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
 {
-    if (buffers.Spectrum == nullptr || buffers.Amplitudes == nullptr ||
-        buffers.Phases == nullptr) {
+    if (buffers.Spectrum == nullptr || buffers.Amplitudes == nullptr || buffers.Phases == nullptr) {
         return {};
     }
     SpectrumAnalyzer& analyzer = *analyzer_;
@@ -155,8 +155,7 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
 
     ChannelEstimate result;
     const long double centre = moment / power;
-    result.Frequency =
-        static_cast<double>(centre * static_cast<long double>(adcRate_) / length_);
+    result.Frequency = static_cast<double>(centre * static_cast<long double>(adcRate_) / length_);
     result.Voltage = ScaleVoltage(static_cast<double>(std::sqrt(ratio)));
 
     // The spectrum's phase falls by 180 degrees per bin over the window's main
@@ -166,9 +165,8 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
     // computed, as the full phase spectrum would give them (P[0] and P[N/2]
     // are 0), which spares an arc tangent per bin in every frame.
     for (const long k : {k0, k0 + 1}) {
-        buffers.Phases[k] = k > 0 && k < half ? std::atan2(buffers.Spectrum[half + k],
-                                                           buffers.Spectrum[k])
-                                              : 0.0;
+        buffers.Phases[k] =
+            k > 0 && k < half ? std::atan2(buffers.Spectrum[half + k], buffers.Spectrum[k]) : 0.0;
     }
     const long double toDegrees = 180.0L / std::numbers::pi_v<long double>;
     const long double p0 = static_cast<long double>(buffers.Phases[k0]) * toDegrees;
@@ -184,4 +182,4 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
     return result;
 }
 
-} // namespace measure
+}  // namespace measure

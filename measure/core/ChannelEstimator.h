@@ -29,26 +29,26 @@ AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept;
 
 enum class EstimateOutcome {
     Ok,
-    NoSignal,     // "fft": no power in the band around the peak (NoSignalMessage)
-    Stopped,      // the stop flag was seen; the results are to be discarded
-    InvalidInput, // missing buffer or window not built
+    NoSignal,      // "fft": no power in the band around the peak (NoSignalMessage)
+    Stopped,       // the stop flag was seen; the results are to be discarded
+    InvalidInput,  // missing buffer or window not built
 };
 
 struct ChannelEstimate {
     EstimateOutcome Outcome = EstimateOutcome::InvalidInput;
-    double Voltage = 0.0;   // volts, RMS or peak amplitude
-    double Frequency = 0.0; // hertz ("fft" only)
-    double Phase = 0.0;     // degrees in [-180, 180], the negated phase of the tone ("fft" only)
+    double Voltage = 0.0;    // volts, RMS or peak amplitude
+    double Frequency = 0.0;  // hertz ("fft" only)
+    double Phase = 0.0;      // degrees in [-180, 180], the negated phase of the tone ("fft" only)
 };
 
 // Buffers of one run, allocated by the caller once. The "sum" method needs
 // Samples and Window only.
 struct EstimateBuffers {
-    double* Samples = nullptr;    // N samples of the channel; only read
-    const double* Window = nullptr; // N window values from BuildWindow()
-    double* Spectrum = nullptr;   // N values
-    double* Amplitudes = nullptr; // N/2 + 1 values; "fft" writes the band around the peak
-    double* Phases = nullptr;     // N/2 + 1 values; "fft" writes the two bins around the centre
+    double* Samples = nullptr;       // N samples of the channel; only read
+    const double* Window = nullptr;  // N window values from BuildWindow()
+    double* Spectrum = nullptr;      // N values
+    double* Amplitudes = nullptr;    // N/2 + 1 values; "fft" writes the band around the peak
+    double* Phases = nullptr;        // N/2 + 1 values; "fft" writes the two bins around the centre
     // "fft": Samples already hold window[i] * sample[i] (windowed while the
     // frame was split into channels), so the transform takes them as they are.
     bool Windowed = false;
@@ -100,4 +100,4 @@ private:
     double windowMeanSquare_ = 0.0;
 };
 
-} // namespace measure
+}  // namespace measure

@@ -28,7 +28,7 @@ std::unique_ptr<T[]> TryAllocate(std::uint64_t count)
     return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
 }
 
-} // namespace
+}  // namespace
 
 ModuleApi LibraryModuleApi() noexcept
 {
@@ -61,7 +61,7 @@ std::uint32_t SumFrameLength(double maxTime, double rate) noexcept
 {
     const double n = std::trunc(maxTime * rate);
     if (!(n >= 1.0)) {
-        return 1; // a frame of at least one sample, also for a NaN time
+        return 1;  // a frame of at least one sample, also for a NaN time
     }
     return static_cast<std::uint32_t>(std::min(n, MaxSumFrameLength));
 }
@@ -69,8 +69,7 @@ std::uint32_t SumFrameLength(double maxTime, double rate) noexcept
 MeasurementCycle::MeasurementCycle(MeasurementHost& host, Ksn48Handle& handle,
                                    const StopFlag& terminated,
                                    const std::atomic<bool>& messageShown, ModuleApi api)
-    : host_(host), handle_(handle), terminated_(terminated), messageShown_(messageShown),
-      api_(api)
+    : host_(host), handle_(handle), terminated_(terminated), messageShown_(messageShown), api_(api)
 {
     FramePosition.fill(-1);
 }
@@ -138,17 +137,19 @@ bool MeasurementCycle::PrepareBuffers()
         return false;
     }
     const StopFlag* stop = &terminated_;
-    estimator_ = std::make_unique<ChannelEstimator>(
-        CalcMethodFromText(Settings.CalcMethod), AmplitudeTypeFromText(Settings.AmplitudeType),
-        SamplesPerChannel, AdcRate, stop);
+    estimator_ = std::make_unique<ChannelEstimator>(CalcMethodFromText(Settings.CalcMethod),
+                                                    AmplitudeTypeFromText(Settings.AmplitudeType),
+                                                    SamplesPerChannel, AdcRate, stop);
     if (!estimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
     }
     WindowSum = estimator_->WindowSum();
     WindowMeanSquare = estimator_->WindowMeanSquare();
-    lanes_[0] = Lane{{nullptr, window_.get(), fftAdcDataPerChannel_.get(),
-                      amplitudeSpectr_.get(), phaseSpectr_.get()},
-                     estimator_.get(), 0, false};
+    lanes_[0] = Lane{{nullptr, window_.get(), fftAdcDataPerChannel_.get(), amplitudeSpectr_.get(),
+                      phaseSpectr_.get()},
+                     estimator_.get(),
+                     0,
+                     false};
     return ActiveChannelCount < 2 || StartHelper();
 }
 
@@ -179,9 +180,11 @@ bool MeasurementCycle::StartHelper()
     if (!helperEstimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
     }
-    lanes_[1] = Lane{{nullptr, window_.get(), helperSpectrum_.get(),
-                      helperAmplitudes_.get(), helperPhases_.get()},
-                     helperEstimator_.get(), 1, false};
+    lanes_[1] = Lane{{nullptr, window_.get(), helperSpectrum_.get(), helperAmplitudes_.get(),
+                      helperPhases_.get()},
+                     helperEstimator_.get(),
+                     1,
+                     false};
     helperQuit_ = false;
     helperJob_ = helperDone_ = 0;
     helper_ = std::thread([this] { HelperLoop(); });
@@ -294,9 +297,8 @@ void MeasurementCycle::FreeBuffers() noexcept
 bool MeasurementCycle::BuffersFreed() const noexcept
 {
     return !rcvBuffer_ && !data_ && !dataPerChannel_ && !window_ && !fftAdcDataPerChannel_ &&
-           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ &&
-           !helperSpectrum_ && !helperAmplitudes_ && !helperPhases_ && !helperEstimator_ &&
-           !helper_.joinable();
+           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && !helperSpectrum_ &&
+           !helperAmplitudes_ && !helperPhases_ && !helperEstimator_ && !helper_.joinable();
 }
 
 void MeasurementCycle::ShowMeasurementStarted()
@@ -350,9 +352,8 @@ void MeasurementCycle::ConfigureAdc()
     }
     ReferenceChannel = choice.ReferenceChannel;
 
-    const device::DataRateCheck check =
-        device::CheckDataRate(ActiveChannelCount, AdcRate, Settings.DataFormat, CrateTypeCode,
-                              CrateTypeName, ModuleName);
+    const device::DataRateCheck check = device::CheckDataRate(
+        ActiveChannelCount, AdcRate, Settings.DataFormat, CrateTypeCode, CrateTypeName, ModuleName);
     if (!check.Passed) {
         host_.ShowThreadMessage(check.Message);
         return;
@@ -369,7 +370,8 @@ void MeasurementCycle::SizeFrame()
 {
     ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * AdcRate * ActiveChannelCount);
     if (CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft) {
-        SamplesPerChannel = FftFrameLength(Settings.MaxAcquisitionTime, AdcRate, ActiveChannelCount);
+        SamplesPerChannel =
+            FftFrameLength(Settings.MaxAcquisitionTime, AdcRate, ActiveChannelCount);
     } else {
         Settings.CalcMethod = CalcMethodSumText;
         SamplesPerChannel = SumFrameLength(Settings.MaxAcquisitionTime, AdcRate);
@@ -528,8 +530,7 @@ double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
     if (ActiveChannelCount == 1) {
         return data_.get();
     }
-    return dataPerChannel_.get() +
-           static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
+    return dataPerChannel_.get() + static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
 }
 
 void MeasurementCycle::SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept
@@ -599,4 +600,4 @@ void MeasurementCycle::EstimateLane(Lane& lane) noexcept
     }
 }
 
-} // namespace measure
+}  // namespace measure

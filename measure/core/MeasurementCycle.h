@@ -26,8 +26,8 @@ struct ModuleApi {
     int (*SetADC)(Ksn48Handle*) = nullptr;
     int (*Start)(Ksn48Handle*) = nullptr;
     int (*Stop)(Ksn48Handle*) = nullptr;
-    int (*Recv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t, std::uint32_t) =
-        nullptr;
+    int (*Recv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t,
+                std::uint32_t) = nullptr;
     int (*ProcessData)(Ksn48Handle*, const std::uint32_t*, double*, std::uint32_t*, std::uint32_t,
                        std::int32_t[8]) = nullptr;
 };
@@ -36,11 +36,11 @@ ModuleApi LibraryModuleApi() noexcept;
 
 // The operator's choices taken over when a run starts.
 struct MeasurementSettings {
-    std::uint8_t DataFormat = 0;    // 0 = 20-bit, 1 = 24-bit
-    std::uint8_t CurrentSource = 0; // 0 = 2.86 mA, 1 = 10 mA
+    std::uint8_t DataFormat = 0;     // 0 = 20-bit, 1 = 24-bit
+    std::uint8_t CurrentSource = 0;  // 0 = 2.86 mA, 1 = 10 mA
     std::string CalcMethod;
     std::string AmplitudeType;
-    double MaxAcquisitionTime = 0.0; // seconds
+    double MaxAcquisitionTime = 0.0;  // seconds
 };
 
 // What the ADC configuration reads from the window.
@@ -192,9 +192,9 @@ private:
     // estimated on two lanes at once: this thread takes the even entries of
     // the frame's valid channels, a helper thread of the run the odd ones.
     struct Lane {
-        EstimateBuffers Buffers; // Samples points at the channel being estimated
+        EstimateBuffers Buffers;  // Samples points at the channel being estimated
         ChannelEstimator* Estimator = nullptr;
-        std::size_t First = 0; // 0 or 1: which entries of the valid channels
+        std::size_t First = 0;  // 0 or 1: which entries of the valid channels
         bool NoSignal = false;
     };
     std::array<std::size_t, MeasurementChannelCount> validChannels_{};
@@ -207,10 +207,10 @@ private:
     std::thread helper_;
     std::mutex helperMutex_;
     std::condition_variable helperWake_;
-    std::uint64_t helperJob_ = 0;  // frames handed to the helper
-    std::uint64_t helperDone_ = 0; // frames it has finished
+    std::uint64_t helperJob_ = 0;   // frames handed to the helper
+    std::uint64_t helperDone_ = 0;  // frames it has finished
     bool helperQuit_ = false;
-    std::barrier<> splitBarrier_{2}; // both lanes have split their half of a frame
+    std::barrier<> splitBarrier_{2};  // both lanes have split their half of a frame
 };
 
 // N for the "fft" method: the smallest power of two that covers maxTime at
@@ -219,4 +219,4 @@ std::uint32_t FftFrameLength(double maxTime, double rate, std::uint32_t channels
 // N for the "sum" method: maxTime x rate, truncated, at least 1.
 std::uint32_t SumFrameLength(double maxTime, double rate) noexcept;
 
-} // namespace measure
+}  // namespace measure

@@ -17,9 +17,9 @@ inline constexpr std::string_view NoRcvBuffer = "Не могу выделить 
 inline constexpr std::string_view NoData = "Не могу выделить память под Data!";
 inline constexpr std::string_view NoDataPerChannel = "Не могу выделить память под DataPerChannel!";
 inline constexpr std::string_view NoWindow = "Не могу выделить память под Window!";
-inline constexpr std::string_view NoFftData =
-    "Не могу выделить память под FftAdcDataPerChannel!";
-inline constexpr std::string_view NoAmplitudeSpectr = "Не могу выделить память под AmplitudeSpectr!";
+inline constexpr std::string_view NoFftData = "Не могу выделить память под FftAdcDataPerChannel!";
+inline constexpr std::string_view NoAmplitudeSpectr =
+    "Не могу выделить память под AmplitudeSpectr!";
 inline constexpr std::string_view NoPhaseSpectr = "Не могу выделить память под PhaseSpectr!";
 
 inline constexpr std::string_view StartBad = "Не могу выполнить запуск сбора кадра данных!!!";
@@ -36,4 +36,4 @@ inline constexpr std::string_view CycleException =
 inline constexpr std::string_view FrequencyFormatAbove1000 = "0.00";
 inline constexpr std::string_view FrequencyFormatAbove100 = "0.000";
 
-} // namespace MeasurementText
+}  // namespace MeasurementText

@@ -13,8 +13,8 @@ double PhaseDifference(double referencePhase, double channelPhase) noexcept
     return d;
 }
 
-std::string_view FrequencyFormat(double kHz, std::string_view frFormat,
-                                 std::string_view above100, std::string_view above1000) noexcept
+std::string_view FrequencyFormat(double kHz, std::string_view frFormat, std::string_view above100,
+                                 std::string_view above1000) noexcept
 {
     const auto shorter = [frFormat](std::string_view fixed) {
         return fixed.size() < frFormat.size() ? fixed : frFormat;
@@ -28,4 +28,4 @@ std::string_view FrequencyFormat(double kHz, std::string_view frFormat,
     return frFormat;
 }
 
-} // namespace measure
+}  // namespace measure

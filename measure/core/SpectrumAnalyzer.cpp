@@ -119,4 +119,4 @@ long SpectrumAnalyzer::FindPeak(const double* amplitudes) const noexcept
     return peak;
 }
 
-} // namespace measure
+}  // namespace measure

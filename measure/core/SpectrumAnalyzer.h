@@ -67,4 +67,4 @@ private:
     std::unique_ptr<ffft::FFTReal> engine_;
 };
 
-} // namespace measure
+}  // namespace measure

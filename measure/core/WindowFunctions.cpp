@@ -53,8 +53,8 @@ double WindowMeanSquare(const WindowCoefficients& window) noexcept
     return static_cast<double>(a0 * a0 + 0.5L * harmonics);
 }
 
-bool BuildWindow(WindowCoefficients& coefficients, int type, double* window,
-                 std::uint32_t length, const StopFlag* stop) noexcept
+bool BuildWindow(WindowCoefficients& coefficients, int type, double* window, std::uint32_t length,
+                 const StopFlag* stop) noexcept
 {
     if (window == nullptr || !coefficients.Load(type)) {
         coefficients = WindowCoefficients{};
@@ -86,8 +86,7 @@ bool BuildWindow(WindowCoefficients& coefficients, int type, double* window,
             c[1] = static_cast<long double>(std::cos(static_cast<double>(x)));
             for (std::size_t k = 2; k < terms; ++k) {
                 const std::size_t h = k / 2;
-                c[k] = (k % 2 == 0) ? 2.0L * c[h] * c[h] - 1.0L
-                                    : 2.0L * c[h] * c[h + 1] - c[1];
+                c[k] = (k % 2 == 0) ? 2.0L * c[h] * c[h] - 1.0L : 2.0L * c[h] * c[h + 1] - c[1];
             }
             long double w = a[0];
             for (std::size_t k = 1; k < terms; ++k) {
@@ -121,4 +120,4 @@ double WindowedRms(const double* samples, const double* window, std::uint32_t le
     return static_cast<double>(std::sqrt(std::fabs(meanSquare - mean * mean)));
 }
 
-} // namespace measure
+}  // namespace measure

@@ -11,6 +11,6 @@ char DecimalSeparator()
 {
     const std::lconv* conv = std::localeconv();
     return conv != nullptr && conv->decimal_point != nullptr && conv->decimal_point[0] != '\0'
-        ? conv->decimal_point[0]
-        : '.';
+               ? conv->decimal_point[0]
+               : '.';
 }

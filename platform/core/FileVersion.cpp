@@ -44,8 +44,8 @@ std::optional<FileVersion> ReadElf(std::ifstream& in, uint64_t fileSize)
 {
     Ehdr eh{};
     if (!ReadAt(in, 0, &eh, sizeof eh) || eh.e_shentsize != sizeof(Shdr) || eh.e_shnum == 0 ||
-        eh.e_shnum > kMaxSections || eh.e_shstrndx >= eh.e_shnum ||
-        eh.e_shoff > fileSize || uint64_t{eh.e_shnum} * sizeof(Shdr) > fileSize - eh.e_shoff) {
+        eh.e_shnum > kMaxSections || eh.e_shstrndx >= eh.e_shnum || eh.e_shoff > fileSize ||
+        uint64_t{eh.e_shnum} * sizeof(Shdr) > fileSize - eh.e_shoff) {
         return std::nullopt;
     }
     std::vector<Shdr> table(eh.e_shnum);

@@ -11,12 +11,12 @@
 // A write or read of a settings file that the system refused. The text names
 // the file and the reason.
 class IniFileError : public std::runtime_error {
- public:
-  IniFileError(const std::string& fileName, const std::string& message);
-  const std::string& FileName() const noexcept { return fileName_; }
+public:
+    IniFileError(const std::string& fileName, const std::string& message);
+    const std::string& FileName() const noexcept { return fileName_; }
 
- private:
-  std::string fileName_;
+private:
+    std::string fileName_;
 };
 
 // A private-profile file on disk with the value forms of the settings file.
@@ -27,55 +27,55 @@ class IniFileError : public std::runtime_error {
 // a temporary file in the same directory, flushed to disk, then renamed over
 // the old one. A crash or a full disk leaves either the old or the new file.
 class IniFile {
- public:
-  static constexpr std::size_t MaxStringLength = 2047;
+public:
+    static constexpr std::size_t MaxStringLength = 2047;
 
-  // A missing file reads as empty. Throws IniFileError when the file exists but
-  // cannot be read.
-  explicit IniFile(std::string fileName);
+    // A missing file reads as empty. Throws IniFileError when the file exists but
+    // cannot be read.
+    explicit IniFile(std::string fileName);
 
-  const std::string& FileName() const { return fileName_; }
+    const std::string& FileName() const { return fileName_; }
 
-  bool SectionExists(std::string_view section) const;
-  bool ValueExists(std::string_view section, std::string_view key) const;
+    bool SectionExists(std::string_view section) const;
+    bool ValueExists(std::string_view section, std::string_view key) const;
 
-  // Missing keys and text that is not of the form give the default.
-  std::string ReadString(std::string_view section, std::string_view key,
-                         std::string_view defaultValue) const;
-  int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
-  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
-  double ReadFloat(std::string_view section, std::string_view key, double defaultValue) const;
+    // Missing keys and text that is not of the form give the default.
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue) const;
+    int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
+    bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+    double ReadFloat(std::string_view section, std::string_view key, double defaultValue) const;
 
-  void WriteString(std::string_view section, std::string_view key, std::string_view value);
-  void WriteInteger(std::string_view section, std::string_view key, int value);
-  void WriteBool(std::string_view section, std::string_view key, bool value);
-  void WriteFloat(std::string_view section, std::string_view key, double value);
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInteger(std::string_view section, std::string_view key, int value);
+    void WriteBool(std::string_view section, std::string_view key, bool value);
+    void WriteFloat(std::string_view section, std::string_view key, double value);
 
-  // Puts the writes made since the last update into the file; does not touch
-  // the file when they change nothing. Throws IniFileError when the file is
-  // read-only, its folder refuses a new file, or the disk is full; the file
-  // is then left as it was and the writes are dropped.
-  void UpdateFile();
+    // Puts the writes made since the last update into the file; does not touch
+    // the file when they change nothing. Throws IniFileError when the file is
+    // read-only, its folder refuses a new file, or the disk is full; the file
+    // is then left as it was and the writes are dropped.
+    void UpdateFile();
 
-  // Value forms. Integers: optional sign and decimal digits, or "0x"/"0X" and
-  // up to eight hexadecimal digits taken as a 32-bit pattern. Floats: decimal
-  // text with '.', finite. Text of any other form gives nullopt.
-  static std::optional<int> ParseInteger(std::string_view text);
-  static std::optional<double> ParseFloat(std::string_view text);
-  // Shortest text that reads back to the same value, '.' as separator,
-  // whatever the locale.
-  static std::string FormatFloat(double value);
+    // Value forms. Integers: optional sign and decimal digits, or "0x"/"0X" and
+    // up to eight hexadecimal digits taken as a 32-bit pattern. Floats: decimal
+    // text with '.', finite. Text of any other form gives nullopt.
+    static std::optional<int> ParseInteger(std::string_view text);
+    static std::optional<double> ParseFloat(std::string_view text);
+    // Shortest text that reads back to the same value, '.' as separator,
+    // whatever the locale.
+    static std::string FormatFloat(double value);
 
- private:
-  struct PendingWrite {
-    std::string section;
-    std::string key;
-    std::string value;
-  };
+private:
+    struct PendingWrite {
+        std::string section;
+        std::string key;
+        std::string value;
+    };
 
-  void Write(std::string_view section, std::string_view key, std::string value);
+    void Write(std::string_view section, std::string_view key, std::string value);
 
-  std::string fileName_;
-  IniDocument document_;
-  std::vector<PendingWrite> pending_;
+    std::string fileName_;
+    IniDocument document_;
+    std::vector<PendingWrite> pending_;
 };

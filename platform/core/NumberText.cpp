@@ -87,7 +87,7 @@ bool IsDecimalNumber(std::string_view s)
     return pos == s.size();
 }
 
-} // namespace
+}  // namespace
 
 std::string FormatFloat(std::string_view pattern, double value)
 {
@@ -102,8 +102,8 @@ std::string FormatFloat(std::string_view pattern, double value)
     // Shortest digits that read back as the value: d1 d2 ... dn, exponent e,
     // meaning 0.d1d2...dn * 10^(e+1).
     char buf[64];
-    const auto conv = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
-                                    std::chars_format::scientific);
+    const auto conv =
+        std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
     std::string digits;
     const char* c = buf;
     for (; c < conv.ptr && *c != 'e'; ++c) {
@@ -112,7 +112,7 @@ std::string FormatFloat(std::string_view pattern, double value)
         }
     }
     int exponent = 0;
-    const char* e = c + 1; // after 'e'; from_chars takes no '+'
+    const char* e = c + 1;  // after 'e'; from_chars takes no '+'
     if (e < conv.ptr && *e == '+') {
         ++e;
     }
@@ -121,17 +121,20 @@ std::string FormatFloat(std::string_view pattern, double value)
     // Digit i of `digits` has the place value 10^(exponent - i). Keep the
     // places down to 10^-decimals and round on the first one dropped.
     const long keep = static_cast<long>(exponent) + 1 + p.decimals;
-    std::string kept; // digits from the highest place of the value down
+    std::string kept;  // digits from the highest place of the value down
     bool roundUp = false;
     if (keep >= 0) {
-        kept = digits.substr(0, static_cast<std::size_t>(std::min<long>(keep, static_cast<long>(digits.size()))));
-        kept.append(static_cast<std::size_t>(std::max<long>(0, keep - static_cast<long>(digits.size()))), '0');
+        kept = digits.substr(
+            0, static_cast<std::size_t>(std::min<long>(keep, static_cast<long>(digits.size()))));
+        kept.append(
+            static_cast<std::size_t>(std::max<long>(0, keep - static_cast<long>(digits.size()))),
+            '0');
         roundUp = static_cast<std::size_t>(keep) < digits.size() &&
                   digits[static_cast<std::size_t>(keep)] >= '5';
     }
     // Align: the kept digits end at place 10^-decimals; pad on the left so
     // that there is at least one integer digit (and the pattern's count).
-    const long highest = keep > 0 ? exponent : -p.decimals - 1; // place of kept[0]
+    const long highest = keep > 0 ? exponent : -p.decimals - 1;  // place of kept[0]
     std::string fixed;
     const long topPlace = std::max<long>(highest, p.integerDigits - 1);
     for (long place = topPlace; place > highest; --place) {
@@ -201,4 +204,4 @@ double StrToFloat(std::string_view text)
     return value;
 }
 
-} // namespace NumberText
+}  // namespace NumberText

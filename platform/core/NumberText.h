@@ -33,4 +33,4 @@ double StrToFloat(std::string_view text);
 // As StrToFloat, but false instead of the exception; value is left unchanged.
 bool TryStrToFloat(std::string_view text, double& value) noexcept;
 
-} // namespace NumberText
+}  // namespace NumberText

@@ -63,7 +63,8 @@ std::optional<ModuleAddress> FindModule()
 int OpenModule(Ksn48Handle& handle, const ModuleAddress& address)
 {
     KSN48_Init(&handle);
-    return KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, address.crate.c_str(), address.slot);
+    return KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, address.crate.c_str(),
+                      address.slot);
 }
 
 // Acquires frames on the window's handle, as a measurement does, and shows
@@ -83,14 +84,16 @@ protected:
             if (KSN48_Start(&h) != 0) {
                 break;
             }
-            const int got = KSN48_Recv(&h, words.data(), nullptr, static_cast<uint32_t>(words.size()), 5000);
+            const int got =
+                KSN48_Recv(&h, words.data(), nullptr, static_cast<uint32_t>(words.size()), 5000);
             if (h.AcquisitionRunning != 0) {
                 KSN48_Stop(&h);
             }
             if (got < 0) {
                 break;
             }
-            Synchronize([this] { form_.ModuleSerialNumberLMDLabel->setText(QString::number(++frames_)); });
+            Synchronize(
+                [this] { form_.ModuleSerialNumberLMDLabel->setText(QString::number(++frames_)); });
         }
         while (!Terminated()) {
             Sleep(50);

@@ -102,9 +102,9 @@ class TestDetection : public ProbedThread {
 public:
     TestDetection(TMainForm& form, std::shared_ptr<std::atomic<bool>> alive, int steps,
                   std::atomic<bool>* hold, bool respectTerminate)
-        : ProbedThread(form, std::move(alive)), steps_(steps), hold_(hold), respectTerminate_(respectTerminate)
-    {
-    }
+        : ProbedThread(form, std::move(alive)), steps_(steps), hold_(hold),
+          respectTerminate_(respectTerminate)
+    {}
 
 protected:
     void Execute() override
@@ -138,8 +138,7 @@ public:
     TestWorker(TMainForm& form, std::shared_ptr<std::atomic<bool>> alive, unsigned frameMs,
                std::function<void(TMainForm&)> inStep = nullptr)
         : ProbedThread(form, std::move(alive)), frameMs_(frameMs), inStep_(std::move(inStep))
-    {
-    }
+    {}
 
 protected:
     void Execute() override
@@ -184,12 +183,14 @@ protected:
     MainFormSetup MakeSetup()
     {
         MainFormSetup setup;
-        setup.InitThread = [this](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+        setup.InitThread = [this](TMainForm& f, bool firstStart,
+                                  int mode) -> std::unique_ptr<TThread> {
             initRequests.push_back({firstStart, mode});
             if (initFactory) {
                 return initFactory(f);
             }
-            return std::make_unique<TestDetection>(f, formAlive, detectionSteps, detectionHold, true);
+            return std::make_unique<TestDetection>(f, formAlive, detectionSteps, detectionHold,
+                                                   true);
         };
         setup.MainThread = [this](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
             workerPages.push_back(page);
@@ -209,7 +210,8 @@ protected:
         form.reset();
         formAlive = std::make_shared<std::atomic<bool>>(true);
         form = std::make_unique<TMainForm>(MakeSetup());
-        QObject::connect(form.get(), &QObject::destroyed, [alive = formAlive] { alive->store(false); });
+        QObject::connect(form.get(), &QObject::destroyed,
+                         [alive = formAlive] { alive->store(false); });
     }
 
     // Lets posted messages and thread steps run for a while.
@@ -228,7 +230,8 @@ protected:
     void PressEscape()
     {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : form.get();
+        QWidget* target =
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : form.get();
         QApplication::sendEvent(target, &press);
     }
 
@@ -274,14 +277,29 @@ TEST_F(MainFormTest, ConstructionLeavesTheStartState)
 TEST_F(MainFormTest, LayoutRegionsExistWithTheirNamesAndTexts)
 {
     MakeForm();
-    for (const char* name :
-         {"ModuleDetectionLMDGroupBox", "FindDeviceLMDButton", "SelectedModuleLMDSimplePanel",
-          "KsnCratesComboBox", "ModulesComboBox", "ModuleSerialNumberLMDLabel", "ModuleFirmwareVersionLMDLabel",
-          "StartMultimeterLMDSimplePanel", "StartMultimeterLMDSpeedButton", "SaveIniSettingLMDGroupBox",
-          "AutoSaveSettingsLMDCheckBox", "SaveSettingsButton", "MainLMDSimplePanel", "MainLMDPageControl",
-          "MultimeterLMDTabSheet", "CorrectionFactorsLMDTabSheet", "VerificationLMDTabSheet",
-          "MultimeterLMDSimplePanel", "AdcGroupParsLMDGroupBox", "AdcIndividualParsLMDGroupBox",
-          "AdcIndividualParsLMDScrollBox", "AdcIndividualParsLMDSimplePanel", "EquipmentLMDSimplePanel"}) {
+    for (const char* name : {"ModuleDetectionLMDGroupBox",
+                             "FindDeviceLMDButton",
+                             "SelectedModuleLMDSimplePanel",
+                             "KsnCratesComboBox",
+                             "ModulesComboBox",
+                             "ModuleSerialNumberLMDLabel",
+                             "ModuleFirmwareVersionLMDLabel",
+                             "StartMultimeterLMDSimplePanel",
+                             "StartMultimeterLMDSpeedButton",
+                             "SaveIniSettingLMDGroupBox",
+                             "AutoSaveSettingsLMDCheckBox",
+                             "SaveSettingsButton",
+                             "MainLMDSimplePanel",
+                             "MainLMDPageControl",
+                             "MultimeterLMDTabSheet",
+                             "CorrectionFactorsLMDTabSheet",
+                             "VerificationLMDTabSheet",
+                             "MultimeterLMDSimplePanel",
+                             "AdcGroupParsLMDGroupBox",
+                             "AdcIndividualParsLMDGroupBox",
+                             "AdcIndividualParsLMDScrollBox",
+                             "AdcIndividualParsLMDSimplePanel",
+                             "EquipmentLMDSimplePanel"}) {
         EXPECT_NE(form->findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
     }
     EXPECT_EQ(form->FindDeviceLMDButton->text(), QStringLiteral("Обнаружить"));
@@ -323,7 +341,8 @@ TEST_F(MainFormTest, EightChannelPanelsStackedAndIdle)
         EXPECT_EQ(frame->y(), static_cast<int>(i) * frame->height() + 2);
         EXPECT_GT(frame->y(), previousTop);
         previousTop = frame->y();
-        EXPECT_LE(frame->geometry().bottom(), form->AdcIndividualParsLMDSimplePanel->minimumHeight());
+        EXPECT_LE(frame->geometry().bottom(),
+                  form->AdcIndividualParsLMDSimplePanel->minimumHeight());
     }
     EXPECT_EQ(form->AdcRateComboBox->currentIndex(), -1);
     EXPECT_EQ(form->AdcRateComboBox->count(), 8);
@@ -445,8 +464,8 @@ void PrintTo(const FactoryFailure& c, std::ostream* os)
     *os << c.name;
 }
 
-
-class DetectionThreadFailure : public MainFormTest, public ::testing::WithParamInterface<FactoryFailure> {};
+class DetectionThreadFailure : public MainFormTest,
+                               public ::testing::WithParamInterface<FactoryFailure> {};
 
 TEST_P(DetectionThreadFailure, IsReportedAndBlocksLaterRequests)
 {
@@ -455,7 +474,8 @@ TEST_P(DetectionThreadFailure, IsReportedAndBlocksLaterRequests)
     form->StartInitDevicesThread(TMainForm::ModeFullDetection, true);
     Pump();
     ASSERT_EQ(dialogs.Shown().size(), 1u);
-    EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Не могу открыть поток 'InitAndConfigThread'!"));
+    EXPECT_EQ(dialogs.Shown()[0].text,
+              QStringLiteral("Не могу открыть поток 'InitAndConfigThread'!"));
     EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка OnStartInitDevicesThread()!"));
     EXPECT_EQ(dialogs.Shown()[0].icon, MessageIcon::None);
     EXPECT_FALSE(form->InitRequestDone);
@@ -468,8 +488,11 @@ INSTANTIATE_TEST_SUITE_P(
     Factories, DetectionThreadFailure,
     ::testing::Values(
         FactoryFailure{"ReturnsNothing", [](TMainForm&) { return std::unique_ptr<TThread>(); }},
-        FactoryFailure{"Throws", [](TMainForm&) -> std::unique_ptr<TThread> { throw std::bad_alloc(); }}),
-    [](const ::testing::TestParamInfo<FactoryFailure>& param) { return std::string(param.param.name); });
+        FactoryFailure{"Throws",
+                       [](TMainForm&) -> std::unique_ptr<TThread> { throw std::bad_alloc(); }}),
+    [](const ::testing::TestParamInfo<FactoryFailure>& param) {
+        return std::string(param.param.name);
+    });
 
 TEST_F(MainFormTest, StartThreadReturnsWithTheWorkerRunningAndStopThreadDeletesIt)
 {
@@ -561,7 +584,8 @@ TEST_F(MainFormTest, APageChangeWithoutAnOpenModuleIsCancelled)
     EXPECT_TRUE(form->MainLMDPageControl->isEnabled());
     EXPECT_FALSE(form->Busy);
     ASSERT_EQ(dialogs.Shown().size(), 1u);
-    EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!"));
+    EXPECT_EQ(dialogs.Shown()[0].text,
+              QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!"));
     EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Внимание!!!"));
     EXPECT_EQ(dialogs.Shown()[0].icon, MessageIcon::Information);
 }
@@ -682,7 +706,8 @@ TEST_F(MainFormTest, ClosingSavesTheSettingsOnlyWithAutomaticSave)
     MakeForm();
     probeData.moduleOpen = true;
     form->AutoSaveSettingsLMDCheckBox->setChecked(true);
-    EXPECT_FALSE(form->SaveSettingsButton->isEnabled()) << "the button is off while saving is automatic";
+    EXPECT_FALSE(form->SaveSettingsButton->isEnabled())
+        << "the button is off while saving is automatic";
     form->StartThread();
     form->close();
     EXPECT_TRUE(QFileInfo::exists(file));
@@ -715,8 +740,8 @@ void PrintTo(const DetectionClose& c, std::ostream* os)
     *os << c.name;
 }
 
-
-class CloseDuringDetection : public MainFormTest, public ::testing::WithParamInterface<DetectionClose> {};
+class CloseDuringDetection : public MainFormTest,
+                             public ::testing::WithParamInterface<DetectionClose> {};
 
 TEST_P(CloseDuringDetection, WaitsForThePassBeforeTheModuleIsClosed)
 {
@@ -725,7 +750,8 @@ TEST_P(CloseDuringDetection, WaitsForThePassBeforeTheModuleIsClosed)
     detectionHold = &hold;
     detectionSteps = 15;
     initFactory = [this, &hold, &c](TMainForm& f) {
-        return std::make_unique<TestDetection>(f, formAlive, detectionSteps, &hold, c.respectTerminate);
+        return std::make_unique<TestDetection>(f, formAlive, detectionSteps, &hold,
+                                               c.respectTerminate);
     };
     MakeForm();
     form->show();

@@ -85,7 +85,8 @@ protected:
     void MakeForm()
     {
         MainFormSetup setup;
-        setup.InitThread = [this](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+        setup.InitThread = [this](TMainForm& f, bool firstStart,
+                                  int mode) -> std::unique_ptr<TThread> {
             detections.emplace_back(firstStart, mode);
             return std::make_unique<QuickDetection>(f);
         };
@@ -210,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
                             f.ChannelFrames[3]->ChannelNumberLMDCheckBox->click();
                             EXPECT_TRUE(f.ChannelFrames[3]->ChannelNumberLMDCheckBox->isChecked());
                         }},
-        ParameterChange{"all channels", [](TMainForm& f) {
+        ParameterChange{"all channels",
+                        [](TMainForm& f) {
                             f.AllChannelsLMDCheckBox->click();
                             for (TKsn48AdcChannelFrame* frame : f.ChannelFrames) {
                                 EXPECT_TRUE(frame->ChannelNumberLMDCheckBox->isChecked());
@@ -395,8 +397,8 @@ protected:
     void WheelDown(QWidget* over, QPoint at)
     {
         const QPointF global = over->mapToGlobal(QPointF(at));
-        QWheelEvent wheel(QPointF(at), global, QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
+        QWheelEvent wheel(QPointF(at), global, QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(over, &wheel);
     }
 
@@ -456,7 +458,8 @@ TEST_F(MainFormWindowTest, SaveIsDisabledForHalfASecondAndWhileAutomaticSaveIsOn
     QPushButton* save = form->SaveSettingsButton;
     std::vector<bool> seenDuringSave;
     QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] { seenDuringSave.push_back(save->isEnabled()); });
+    QObject::connect(&probe, &QTimer::timeout,
+                     [&] { seenDuringSave.push_back(save->isEnabled()); });
     probe.start(50);
     const auto began = std::chrono::steady_clock::now();
     save->click();
@@ -481,14 +484,16 @@ TEST_F(MainFormWindowTest, TheMenuHoldsItsItemsAndPopsUpUntilSwitchedOff)
     MakeForm();
     QStringList texts;
     for (QAction* action : form->PopupMenu->actions()) {
-        texts << (action->isSeparator() ? QStringLiteral("-") : action->text() + QLatin1Char(' ')
-                                                                    + action->shortcut().toString());
+        texts << (action->isSeparator()
+                      ? QStringLiteral("-")
+                      : action->text() + QLatin1Char(' ') + action->shortcut().toString());
     }
-    EXPECT_EQ(texts, (QStringList{QStringLiteral("Перезагрузка Изделия Ctrl+R"), QStringLiteral("-"),
-                                  QStringLiteral("Сохранение штатных настроек Ctrl+D"),
-                                  QStringLiteral("Сохранение текущих настроек Ctrl+S"), QStringLiteral("-"),
-                                  QStringLiteral("О программе ... Ctrl+A"), QStringLiteral("-"),
-                                  QStringLiteral("Выход Ctrl+Q")}));
+    EXPECT_EQ(texts,
+              (QStringList{QStringLiteral("Перезагрузка Изделия Ctrl+R"), QStringLiteral("-"),
+                           QStringLiteral("Сохранение штатных настроек Ctrl+D"),
+                           QStringLiteral("Сохранение текущих настроек Ctrl+S"),
+                           QStringLiteral("-"), QStringLiteral("О программе ... Ctrl+A"),
+                           QStringLiteral("-"), QStringLiteral("Выход Ctrl+Q")}));
     EXPECT_EQ(form->PopupMenu->defaultAction(), form->PopupMenu->actions().first());
 
     emit form->customContextMenuRequested(QPoint(100, 100));
@@ -535,14 +540,14 @@ TEST(OsVersionCode, ClassifiesTheKnownSystemsAndNothingElse)
         unsigned minor;
         int code;
     } cases[] = {
-        {OsPlatform::Win32s, 3, 10, 1},     {OsPlatform::Windows9x, 4, 0, 2},
-        {OsPlatform::Windows9x, 4, 10, 3},  {OsPlatform::Windows9x, 4, 90, 3},
-        {OsPlatform::Windows9x, 3, 95, 0},  {OsPlatform::WindowsNt, 3, 51, 4},
-        {OsPlatform::WindowsNt, 4, 0, 4},   {OsPlatform::WindowsNt, 5, 0, 5},
-        {OsPlatform::WindowsNt, 5, 1, 6},   {OsPlatform::WindowsNt, 5, 2, 7},
-        {OsPlatform::WindowsNt, 5, 3, 0},   {OsPlatform::WindowsNt, 6, 0, 8},
-        {OsPlatform::WindowsNt, 6, 1, 9},   {OsPlatform::WindowsNt, 6, 2, 10},
-        {OsPlatform::WindowsNt, 6, 3, 10},  {OsPlatform::WindowsNt, 10, 0, 0},
+        {OsPlatform::Win32s, 3, 10, 1},    {OsPlatform::Windows9x, 4, 0, 2},
+        {OsPlatform::Windows9x, 4, 10, 3}, {OsPlatform::Windows9x, 4, 90, 3},
+        {OsPlatform::Windows9x, 3, 95, 0}, {OsPlatform::WindowsNt, 3, 51, 4},
+        {OsPlatform::WindowsNt, 4, 0, 4},  {OsPlatform::WindowsNt, 5, 0, 5},
+        {OsPlatform::WindowsNt, 5, 1, 6},  {OsPlatform::WindowsNt, 5, 2, 7},
+        {OsPlatform::WindowsNt, 5, 3, 0},  {OsPlatform::WindowsNt, 6, 0, 8},
+        {OsPlatform::WindowsNt, 6, 1, 9},  {OsPlatform::WindowsNt, 6, 2, 10},
+        {OsPlatform::WindowsNt, 6, 3, 10}, {OsPlatform::WindowsNt, 10, 0, 0},
         {OsPlatform::Other, 6, 1, 0},
     };
     for (const auto& c : cases) {

@@ -27,7 +27,6 @@ void PrintTo(const ScreenCase& c, std::ostream* os)
     *os << c.width << 'x' << c.height;
 }
 
-
 class ScreenCheck : public ::testing::TestWithParam<ScreenCase> {};
 
 TEST_P(ScreenCheck, RefusesScreensBelow1280x768WithTheMessage)
@@ -54,15 +53,18 @@ TEST_P(ScreenCheck, RefusesScreensBelow1280x768WithTheMessage)
     } else {
         EXPECT_EQ(formsCreated, 0);
         ASSERT_EQ(dialogs.Shown().size(), 1u);
-        EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!"));
+        EXPECT_EQ(dialogs.Shown()[0].text,
+                  QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!"));
         EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка!!!"));
         EXPECT_EQ(dialogs.Shown()[0].icon, MessageIcon::None);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Screens, ScreenCheck,
-                         ::testing::Values(ScreenCase{1280, 768, true}, ScreenCase{1920, 1080, true},
-                                           ScreenCase{1279, 1024, false}, ScreenCase{1920, 767, false},
+                         ::testing::Values(ScreenCase{1280, 768, true},
+                                           ScreenCase{1920, 1080, true},
+                                           ScreenCase{1279, 1024, false},
+                                           ScreenCase{1920, 767, false},
                                            ScreenCase{1279, 767, false}, ScreenCase{0, 0, false}));
 
 TEST(Program, AStandardExceptionShowsItsMessage)
@@ -108,7 +110,8 @@ TEST(RealScreen, TheEntryChecksThePrimaryScreen)
     } else {
         EXPECT_EQ(formsCreated, 0);
         ASSERT_EQ(dialogs.Shown().size(), 1u);
-        EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!"));
+        EXPECT_EQ(dialogs.Shown()[0].text,
+                  QStringLiteral("Разрешение монитора должно быть не ниже 1280x768!"));
     }
 }
 

@@ -95,7 +95,8 @@ TEST_F(CrateApi, ScanFindsTypesModulesAndOpensEveryKsn48)
             if (KSN48_IsOpened(&h) == KSN_OK) {
                 KSN48_Close(&h);
             }
-            ASSERT_EQ(KSN48_Open(&h, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, c.serial, k + 1), KSN_OK);
+            ASSERT_EQ(KSN48_Open(&h, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, c.serial, k + 1),
+                      KSN_OK);
             found.emplace_back(h.ModuleSerial);
         }
         ASSERT_EQ(found.size(), c.moduleSerials.size());

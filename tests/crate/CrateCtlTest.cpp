@@ -14,9 +14,10 @@ TEST(CrateCtl, ListsCratesSlotsAndModules)
     CrateServer server;
     std::string out;
     ASSERT_EQ(server.Ctl({"list"}, &out), 0);
-    for (const char* text : {"crate KSN5-0042  type 40", "crate KSN1-0107  type 21", "module 0x3131",
-                             "module 0x3232", "serial 4811001  firmware 12", "serial 4811002  firmware 8",
-                             "serial 4812001  firmware 10", "ch7  open", "ch8  short"}) {
+    for (const char* text :
+         {"crate KSN5-0042  type 40", "crate KSN1-0107  type 21", "module 0x3131", "module 0x3232",
+          "serial 4811001  firmware 12", "serial 4811002  firmware 8",
+          "serial 4812001  firmware 10", "ch7  open", "ch8  short"}) {
         EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
     }
     ASSERT_EQ(server.Ctl({"stall", "KSN1-0107", "1", "on"}), 0);

@@ -48,7 +48,9 @@ TEST(Daemon, CommandLineMistakesStopItWithAReason)
     badConfig += ".json";
     FILE* f = std::fopen(badConfig.c_str(), "w");
     ASSERT_NE(f, nullptr);
-    std::fputs(R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 3, "ksn48": {"serial": "M", "firmware": 70000}}]}]})", f);
+    std::fputs(
+        R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 3, "ksn48": {"serial": "M", "firmware": 70000}}]}]})",
+        f);
     std::fclose(f);
     const struct {
         std::string args;

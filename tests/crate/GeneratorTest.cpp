@@ -15,7 +15,8 @@ double Exact(const Sine& s, double rate, uint64_t n)
     // In long double, reduced per turn, so that it stays exact for large n.
     const long double turns = static_cast<long double>(s.frequency) * n / rate + s.phase / 360.0L;
     const long double frac = turns - std::floor(turns);
-    return s.amplitude * static_cast<double>(std::sin(2.0L * std::numbers::pi_v<long double> * frac));
+    return s.amplitude *
+           static_cast<double>(std::sin(2.0L * std::numbers::pi_v<long double> * frac));
 }
 
 TEST(Generator, SinesMatchAnyFrequencyAndPhaseAtAnyIndex)
@@ -24,11 +25,11 @@ TEST(Generator, SinesMatchAnyFrequencyAndPhaseAtAnyIndex)
         Sine sine;
         double rate;
     } cases[] = {
-        {{1.0, 1000.0, 0.0}, 78125.0},         // not locked to the sample rate
-        {{2.0, 1234.5678, -90.0}, 9765.625},   // fractional frequency
-        {{0.25, 0.01, 120.0}, 610.3515625},    // very slow
-        {{1.0, 30000.0, 45.0}, 78125.0},       // near Nyquist
-        {{3.0, 1000.0, 400.0}, 78125.0},       // phase beyond a turn
+        {{1.0, 1000.0, 0.0}, 78125.0},        // not locked to the sample rate
+        {{2.0, 1234.5678, -90.0}, 9765.625},  // fractional frequency
+        {{0.25, 0.01, 120.0}, 610.3515625},   // very slow
+        {{1.0, 30000.0, 45.0}, 78125.0},      // near Nyquist
+        {{3.0, 1000.0, 400.0}, 78125.0},      // phase beyond a turn
     };
     const uint64_t indices[] = {0, 1, 2, 77, 78125, 123456789, 10'000'000'000ULL};
     for (const auto& c : cases) {
@@ -52,7 +53,8 @@ TEST(Generator, SumsSinesAndDcAndKeepsChannelsCoherent)
     const double rate = 78125.0;
     const Generator g(chans, rate, 1);
     for (uint64_t n = 0; n < 500; n += 7) {
-        const double expected = Exact({1.0, 1000.0, 30.0}, rate, n) + Exact({0.5, 3000.0, 0.0}, rate, n) - 0.25;
+        const double expected =
+            Exact({1.0, 1000.0, 30.0}, rate, n) + Exact({0.5, 3000.0, 0.0}, rate, n) - 0.25;
         EXPECT_NEAR(g.Sample(1, n), expected, 2e-7);
     }
 }

@@ -57,7 +57,8 @@ TEST(ErrorName, NamesEveryCodeAndNothingElse)
     EXPECT_STREQ(KSN_ErrorName(KSN_ERR_TIMEOUT), "KSN_ERR_TIMEOUT");
     std::set<std::string> names;
     for (int code = KSN_ERR_INTERNAL; code <= KSN_OK; ++code) {
-        EXPECT_TRUE(names.insert(KSN_ErrorName(code)).second) << "name given twice: " << KSN_ErrorName(code);
+        EXPECT_TRUE(names.insert(KSN_ErrorName(code)).second)
+            << "name given twice: " << KSN_ErrorName(code);
     }
     EXPECT_STREQ(KSN_ErrorName(1), "KSN_ERR_UNKNOWN");
     EXPECT_STREQ(KSN_ErrorName(KSN_ERR_INTERNAL - 1), "KSN_ERR_UNKNOWN");

@@ -17,7 +17,8 @@ int main()
         const auto v = ReadFileVersion(path);
         std::cout << path << ' ';
         if (v) {
-            std::cout << v->major << '.' << v->minor << '.' << v->release << '.' << v->build << '\n';
+            std::cout << v->major << '.' << v->minor << '.' << v->release << '.' << v->build
+                      << '\n';
         } else {
             std::cout << "none\n";
         }

@@ -52,7 +52,9 @@ TEST_F(ModuleApi, OpenFillsTheModuleInformation)
         int slot;
         const char* serial;
         uint16_t firmware;
-    } cases[] = {{"KSN5-0042", 3, "4811001", 12}, {"KSN5-0042", 5, "4811002", 8}, {"KSN1-0107", 1, "4812001", 10}};
+    } cases[] = {{"KSN5-0042", 3, "4811001", 12},
+                 {"KSN5-0042", 5, "4811002", 8},
+                 {"KSN1-0107", 1, "4812001", 10}};
     for (const auto& c : cases) {
         if (KSN48_IsOpened(&h_) == KSN_OK) {
             KSN48_Close(&h_);
@@ -73,8 +75,8 @@ TEST_F(ModuleApi, OpenRefusesWhatIsNotAnOpenableModule)
         int slot;
         int expected;
     } cases[] = {
-        {"KSN5-0042", 1, KSN_ERR_NOT_MODULE},   // another module type
-        {"KSN5-0042", 2, KSN_ERR_NOT_MODULE},   // empty slot
+        {"KSN5-0042", 1, KSN_ERR_NOT_MODULE},  // another module type
+        {"KSN5-0042", 2, KSN_ERR_NOT_MODULE},  // empty slot
         {"KSN9-9999", 3, KSN_ERR_NOT_FOUND},
         {"KSN5-0042", 0, KSN_ERR_INVALID_ARGUMENT},
         {"KSN5-0042", 17, KSN_ERR_INVALID_ARGUMENT},
@@ -85,7 +87,8 @@ TEST_F(ModuleApi, OpenRefusesWhatIsNotAnOpenableModule)
         EXPECT_EQ(OpenModule(h_, c.crate, c.slot), c.expected) << c.crate << " " << c.slot;
         EXPECT_EQ(KSN48_IsOpened(&h_), KSN_ERR_NOT_OPEN);
     }
-    EXPECT_EQ(KSN48_Open(&h_, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, nullptr, 3), KSN_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(KSN48_Open(&h_, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, nullptr, 3),
+              KSN_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(KSN48_Open(nullptr, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3),
               KSN_ERR_INVALID_ARGUMENT);
 }
@@ -98,7 +101,8 @@ TEST_F(ModuleApi, CallsOutOfOrderAreRefused)
     EXPECT_EQ(KSN48_Recv(&h_, words, nullptr, 8, 100), KSN_ERR_NOT_OPEN);
     EXPECT_EQ(KSN48_Close(&h_), KSN_ERR_NOT_OPEN);
     ASSERT_EQ(OpenModule(h_, "KSN5-0042", 3), KSN_OK);
-    EXPECT_EQ(KSN48_Open(&h_, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3), KSN_ERR_STATE);
+    EXPECT_EQ(KSN48_Open(&h_, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN5-0042", 3),
+              KSN_ERR_STATE);
     EXPECT_EQ(KSN48_Start(&h_), KSN_ERR_STATE);  // not configured yet
     EXPECT_EQ(KSN48_Stop(&h_), KSN_ERR_STATE);
     EXPECT_EQ(KSN48_Recv(&h_, words, nullptr, 8, 100), KSN_ERR_STATE);
@@ -106,10 +110,13 @@ TEST_F(ModuleApi, CallsOutOfOrderAreRefused)
     const struct {
         const char* what;
         uint8_t mask, rate, format, current;
-    } bad[] = {{"no channel", 0, 0, 0, 0}, {"rate code 8", 1, 8, 0, 0}, {"format 2", 1, 0, 2, 0},
+    } bad[] = {{"no channel", 0, 0, 0, 0},
+               {"rate code 8", 1, 8, 0, 0},
+               {"format 2", 1, 0, 2, 0},
                {"current 2", 1, 0, 0, 2}};
     for (const auto& b : bad) {
-        EXPECT_EQ(Configure(h_, b.mask, b.rate, b.format, b.current), KSN_ERR_INVALID_ARGUMENT) << b.what;
+        EXPECT_EQ(Configure(h_, b.mask, b.rate, b.format, b.current), KSN_ERR_INVALID_ARGUMENT)
+            << b.what;
     }
     Configure(h_, 1, 0, 0);
     h_.Channel[2].ChannelEnabled = 7;  // neither 0 nor 1
@@ -166,7 +173,8 @@ TEST_P(DefaultSignals, VoltsMatchTheConfiguredSines)
     uint32_t size = words;
     int32_t status[8];
     std::fill(std::begin(status), std::end(status), -1);
-    ASSERT_EQ(KSN48_ProcessData(&h_, raw.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status), KSN_OK);
+    ASSERT_EQ(KSN48_ProcessData(&h_, raw.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status),
+              KSN_OK);
     ASSERT_EQ(size, is24 ? words / 2 : words);
 
     const double amplitude[8] = {1.0, 0.5, 2.0, 1.0, 0.25, 1.0, 0, 0};
@@ -236,8 +244,11 @@ TEST_F(ModuleApi, ProcessDataKeepsEverySampleAndTheLastFaultOfLongFrames)
         uint8_t mask;
         uint8_t format;
         uint32_t samples;
-    } cases[] = {{0b00000001, 0, 1001}, {0b10100101, 0, 8 * 4 * 5 + 3}, {0xFF, 0, 64 * 7 + 9},
-                 {0b01000010, 1, 16 * 9 + 1}, {0xFF, 1, 64 * 5 + 63}};
+    } cases[] = {{0b00000001, 0, 1001},
+                 {0b10100101, 0, 8 * 4 * 5 + 3},
+                 {0xFF, 0, 64 * 7 + 9},
+                 {0b01000010, 1, 16 * 9 + 1},
+                 {0xFF, 1, 64 * 5 + 63}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "mask " << int{c.mask} << " format " << int{c.format});
         ASSERT_EQ(Configure(h_, c.mask, 0, c.format), KSN_OK);
@@ -262,7 +273,8 @@ TEST_F(ModuleApi, ProcessDataKeepsEverySampleAndTheLastFaultOfLongFrames)
             } else if (k == 0 && i / n == (c.samples / n) * 2 / 3) {
                 st = StatusOpen;
             }
-            const int32_t code = static_cast<int32_t>((i * 7919U) % (2U * static_cast<uint32_t>(max))) - max;
+            const int32_t code =
+                static_cast<int32_t>((i * 7919U) % (2U * static_cast<uint32_t>(max))) - max;
             codes.push_back(code);
             if (is24) {
                 words.resize(words.size() + 2);
@@ -289,7 +301,8 @@ TEST_F(ModuleApi, ProcessDataKeepsEverySampleAndTheLastFaultOfLongFrames)
         // One reserved bit set in the last whole tick.
         words[words.size() - (is24 ? 2 : 1) * (n + c.samples % n)] |= 1U << 24U;
         size = static_cast<uint32_t>(words.size());
-        EXPECT_EQ(KSN48_ProcessData(&h_, words.data(), out.data(), &size, 0x81, status), KSN_ERR_BAD_DATA);
+        EXPECT_EQ(KSN48_ProcessData(&h_, words.data(), out.data(), &size, 0x81, status),
+                  KSN_ERR_BAD_DATA);
         EXPECT_EQ(size, 0U);
     }
 }
@@ -346,7 +359,9 @@ TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)
     };
     for (const auto& b : bad) {
         size = static_cast<uint32_t>(b.words.size());
-        EXPECT_EQ(KSN48_ProcessData(&h_, b.words.data(), out, &size, 0x81, status), KSN_ERR_BAD_DATA) << b.what;
+        EXPECT_EQ(KSN48_ProcessData(&h_, b.words.data(), out, &size, 0x81, status),
+                  KSN_ERR_BAD_DATA)
+            << b.what;
         EXPECT_EQ(size, 0U) << b.what;
     }
 
@@ -354,11 +369,16 @@ TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)
         const char* what;
         uint32_t flags;
         uint32_t size;
-    } args[] = {{"no convert bit", 0x10, 2}, {"half the convert bits", 0x80, 2}, {"unknown bit", 0x181, 2},
-                {"no words", 0x81, 0}, {"half a sample", 0x81, 1}};
+    } args[] = {{"no convert bit", 0x10, 2},
+                {"half the convert bits", 0x80, 2},
+                {"unknown bit", 0x181, 2},
+                {"no words", 0x81, 0},
+                {"half a sample", 0x81, 1}};
     for (const auto& a : args) {
         size = a.size;
-        EXPECT_EQ(KSN48_ProcessData(&h_, w24, out, &size, a.flags, status), KSN_ERR_INVALID_ARGUMENT) << a.what;
+        EXPECT_EQ(KSN48_ProcessData(&h_, w24, out, &size, a.flags, status),
+                  KSN_ERR_INVALID_ARGUMENT)
+            << a.what;
     }
     size = 2;
     EXPECT_EQ(KSN48_ProcessData(&h_, w24, out, nullptr, 0x81, status), KSN_ERR_INVALID_ARGUMENT);
@@ -433,7 +453,8 @@ TEST_F(ModuleApi, SignalAndStatusChangesReachTheData)
         ASSERT_EQ(volts[i + 1], 0.0) << i;
     }
     // Back to the default, for the other tests.
-    ASSERT_EQ(server_->Ctl({"signal", "KSN1-0107", "1", "1", "--sine", "1,1000,0", "--dc", "0"}), 0);
+    ASSERT_EQ(server_->Ctl({"signal", "KSN1-0107", "1", "1", "--sine", "1,1000,0", "--dc", "0"}),
+              0);
     ASSERT_EQ(server_->Ctl({"status", "KSN1-0107", "1", "2", "ok"}), 0);
 }
 
@@ -468,8 +489,10 @@ TEST_F(ModuleApi, ModulesStreamToSeveralClientsAtOnce)
                 uint32_t size = 16000;
                 int32_t status[8];
                 // Channel 3 starts at -2 V (2 V at -90 degrees) in every frame.
-                if (KSN48_ProcessData(&h, raw.data(), volts.data(), &size, 0x81, status) != KSN_OK ||
-                    size != 8000 || std::abs(volts[2] + 2.0) > 1e-6 || status[6] != 2 || status[7] != 1) {
+                if (KSN48_ProcessData(&h, raw.data(), volts.data(), &size, 0x81, status) !=
+                        KSN_OK ||
+                    size != 8000 || std::abs(volts[2] + 2.0) > 1e-6 || status[6] != 2 ||
+                    status[7] != 1) {
                     break;
                 }
                 ++frames;
@@ -500,7 +523,8 @@ TEST(RealTimeServer, PacesTheStreamAtTheSampleRate)
     ASSERT_EQ(KSN48_Start(&h), KSN_OK);
     ASSERT_EQ(KSN48_Recv(&h, words.data(), nullptr, 2 * 61, 5000), 2 * 61);
     ASSERT_EQ(KSN48_Recv(&h, words.data() + 122, nullptr, 2 * 61, 5000), 2 * 61);
-    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(took, 121 / rate);
     // Asking for a second of data with 50 ms to wait gets what is there by then.
     const int r = KSN48_Recv(&h, words.data(), nullptr, 2 * 610, 50);

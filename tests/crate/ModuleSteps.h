@@ -17,7 +17,8 @@ inline int OpenModule(Ksn48Handle& h, const char* crate, int slot)
 }
 
 // Writes the configuration fields the way the program does, then applies them.
-inline int Configure(Ksn48Handle& h, uint8_t mask, uint8_t rateCode, uint8_t format, uint8_t current = 0)
+inline int Configure(Ksn48Handle& h, uint8_t mask, uint8_t rateCode, uint8_t format,
+                     uint8_t current = 0)
 {
     for (int c = 0; c < 8; ++c) {
         h.Channel[c].ChannelEnabled = (mask >> c) & 1;

@@ -24,8 +24,10 @@ TEST(DefaultPopulation, HasTheDocumentedCratesModulesAndSignals)
         uint16_t id;
         const char* serial;
         uint16_t firmware;
-    } slots[] = {{0, 1, 0x3131, nullptr, 0},    {0, 3, 0x3030, "4811001", 12},
-                 {0, 5, 0x3030, "4811002", 8}, {1, 1, 0x3030, "4812001", 10},
+    } slots[] = {{0, 1, 0x3131, nullptr, 0},
+                 {0, 3, 0x3030, "4811001", 12},
+                 {0, 5, 0x3030, "4811002", 8},
+                 {1, 1, 0x3030, "4812001", 10},
                  {1, 2, 0x3232, nullptr, 0}};
     int used = 0;
     for (const auto& c : p.crates) {
@@ -101,32 +103,40 @@ TEST(ParsePopulation, RejectsBadConfigurationsNamingThePlace)
         {R"({"crates": [{"serial": "", "type": 1}]})", "crates[0].serial"},
         {R"({"crates": [{"serial": "A", "type": 256}]})", "crates[0].type"},
         {R"({"crates": [{"serial": "A", "type": 1}, {"serial": "A", "type": 2}]})", "used twice"},
-        {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 0, "module_id": 5}]}]})", ".slot"},
-        {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 17, "module_id": 5}]}]})", ".slot"},
+        {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 0, "module_id": 5}]}]})",
+         ".slot"},
+        {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 17, "module_id": 5}]}]})",
+         ".slot"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "module_id": 5},
-             {"slot": 1, "module_id": 6}]}]})", "given twice"},
+             {"slot": 1, "module_id": 6}]}]})",
+         "given twice"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1}]}]})", "either"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "module_id": "0x3030"}]}]})",
          "described with \"ksn48\""},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "module_id": "zz"}]}]})",
          "module_id"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "ksn48":
-             {"serial": "M", "firmware": 70000}}]}]})", "firmware"},
+             {"serial": "M", "firmware": 70000}}]}]})",
+         "firmware"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "ksn48":
              {"serial": "M", "firmware": 1, "channels": [{}, {}, {}, {}, {}, {}, {}, {}, {}]}}]}]})",
          "at most 8"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "ksn48":
-             {"serial": "M", "firmware": 1, "channels": [{"status": "broken"}]}}]}]})", "status"},
+             {"serial": "M", "firmware": 1, "channels": [{"status": "broken"}]}}]}]})",
+         "status"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "ksn48":
-             {"serial": "M", "firmware": 1, "channels": [{"noise": -1}]}}]}]})", "noise"},
+             {"serial": "M", "firmware": 1, "channels": [{"noise": -1}]}}]}]})",
+         "noise"},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "ksn48":
              {"serial": "M", "firmware": 1, "channels": [{"sines": [{"amplitude": 1}]}]}}]}]})",
          "missing \"frequency\""},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [{"slot": 1, "ksn48":
-             {"serial": "M", "firmware": 1, "channels": [{"gain": 2}]}}]}]})", "unknown key \"gain\""},
+             {"serial": "M", "firmware": 1, "channels": [{"gain": 2}]}}]}]})",
+         "unknown key \"gain\""},
         {R"({"crates": [{"serial": "A", "type": 1, "slots": [
              {"slot": 1, "ksn48": {"serial": "M", "firmware": 1}},
-             {"slot": 2, "ksn48": {"serial": "M", "firmware": 1}}]}]})", "module serial \"M\" used twice"},
+             {"slot": 2, "ksn48": {"serial": "M", "firmware": 1}}]}]})",
+         "module serial \"M\" used twice"},
     };
     for (const auto& c : cases) {
         try {
@@ -150,7 +160,8 @@ TEST(ApplyChannelJson, ChangesOnlyTheGivenKeysAndNothingOnError)
     ASSERT_EQ(ch.sines.size(), 1U);
 
     const ChannelSignal before = ch;
-    EXPECT_THROW(ApplyChannelJson(nlohmann::json{{"dc", 1.0}, {"noise", "loud"}}, ch, "ch"), ConfigError);
+    EXPECT_THROW(ApplyChannelJson(nlohmann::json{{"dc", 1.0}, {"noise", "loud"}}, ch, "ch"),
+                 ConfigError);
     EXPECT_EQ(ch.dc, before.dc);  // a rejected change leaves the channel alone
 }
 

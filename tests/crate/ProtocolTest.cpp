@@ -25,8 +25,9 @@ TEST(Header, EncodesEveryFieldLittleEndian)
     h.payloadLength = 0x0708090A;
     uint8_t bytes[kHeaderSize];
     EncodeHeader(h, bytes);
-    const uint8_t expected[kHeaderSize] = {'K', 'S', 'N', 'P', 1, 0, 0x02, 0x01, 0x06, 0x05,
-                                           0x04, 0x03, 0xFE, 0xFF, 0xFF, 0xFF, 0x0A, 0x09, 0x08, 0x07};
+    const uint8_t expected[kHeaderSize] = {'K',  'S',  'N',  'P',  1,    0,    0x02,
+                                           0x01, 0x06, 0x05, 0x04, 0x03, 0xFE, 0xFF,
+                                           0xFF, 0xFF, 0x0A, 0x09, 0x08, 0x07};
     EXPECT_EQ(0, std::memcmp(bytes, expected, kHeaderSize));
     const Header back = DecodeHeader(bytes);
     EXPECT_EQ(back.magic, kMagic);
@@ -126,7 +127,10 @@ protected:
         SocketTransport t(fds_[1]);
         ASSERT_EQ(SendMessage(t, h, payload, DeadlineIn(1000)), KSN_OK);
     }
-    void SendRaw(const void* data, size_t n) { ASSERT_EQ(write(fds_[1], data, n), static_cast<ssize_t>(n)); }
+    void SendRaw(const void* data, size_t n)
+    {
+        ASSERT_EQ(write(fds_[1], data, n), static_cast<ssize_t>(n));
+    }
     int fds_[2] = {-1, -1};
 };
 
@@ -154,7 +158,8 @@ TEST_F(CallTest, RefusesAReplyThatDoesNotMatch)
         uint32_t next = 1;
         Reply(c.id, c.op, KSN_OK, {});
         Message m;
-        EXPECT_EQ(Call(fds_[0], next, Opcode::Stop, {}, m, DeadlineIn(1000)), KSN_ERR_PROTOCOL) << c.what;
+        EXPECT_EQ(Call(fds_[0], next, Opcode::Stop, {}, m, DeadlineIn(1000)), KSN_ERR_PROTOCOL)
+            << c.what;
     }
 }
 
@@ -182,12 +187,16 @@ TEST_F(CallTest, CheckedCallTurnsUnknownStatusesIntoProtocolErrors)
     const struct {
         int32_t status;
         int expected;
-    } cases[] = {{KSN_OK, KSN_OK}, {KSN_ERR_BUSY, KSN_ERR_BUSY}, {3, KSN_ERR_PROTOCOL}, {-999, KSN_ERR_PROTOCOL}};
+    } cases[] = {{KSN_OK, KSN_OK},
+                 {KSN_ERR_BUSY, KSN_ERR_BUSY},
+                 {3, KSN_ERR_PROTOCOL},
+                 {-999, KSN_ERR_PROTOCOL}};
     uint32_t next = 1;
     for (const auto& c : cases) {
         Reply(next, Opcode::Stop, c.status, {});
         Message m;
-        EXPECT_EQ(CallChecked(fds_[0], next, Opcode::Stop, {}, m, DeadlineIn(1000)), c.expected) << c.status;
+        EXPECT_EQ(CallChecked(fds_[0], next, Opcode::Stop, {}, m, DeadlineIn(1000)), c.expected)
+            << c.status;
     }
 }
 
@@ -196,7 +205,8 @@ TEST(Environment, PortOverrideTakesOnlyValidPorts)
     const struct {
         const char* value;
         uint16_t expected;
-    } cases[] = {{"23456", 23456}, {"", 11111}, {"0", 11111}, {"65536", 11111}, {"12ab", 11111}, {"-5", 11111}};
+    } cases[] = {{"23456", 23456}, {"", 11111},     {"0", 11111},
+                 {"65536", 11111}, {"12ab", 11111}, {"-5", 11111}};
     for (const auto& c : cases) {
         setenv("KSN_CRATE_PORT", c.value, 1);
         EXPECT_EQ(PortFromEnvironment(11111), c.expected) << '"' << c.value << '"';

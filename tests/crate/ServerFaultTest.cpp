@@ -181,7 +181,8 @@ public:
         proto::SocketTransport t(fd_);
         t.Write(bytes.data(), bytes.size(), proto::DeadlineIn(1000));
     }
-    void Request(uint16_t opcode, const std::vector<uint8_t>& payload, uint16_t version = proto::kVersion)
+    void Request(uint16_t opcode, const std::vector<uint8_t>& payload,
+                 uint16_t version = proto::kVersion)
     {
         proto::Header h;
         h.opcode = opcode;
@@ -247,12 +248,18 @@ TEST_F(StreamingModule, GarbageFromOneClientLeavesTheOthersServed)
             {"unknown opcode", 999, {1, 2, 3}, KSN_ERR_PROTOCOL},
             {"payload too long", op(proto::Opcode::ListCrates), {0}, KSN_ERR_PROTOCOL},
             {"payload too short", op(proto::Opcode::ModuleOpen), {'K', 0}, KSN_ERR_PROTOCOL},
-            {"unterminated serial", op(proto::Opcode::CrateInfo), std::vector<uint8_t>(16, 'K'), KSN_ERR_PROTOCOL},
-            {"receive without module", op(proto::Opcode::Recv), {0, 1, 0, 0, 0, 0, 0, 0}, KSN_ERR_NOT_OPEN},
+            {"unterminated serial", op(proto::Opcode::CrateInfo), std::vector<uint8_t>(16, 'K'),
+             KSN_ERR_PROTOCOL},
+            {"receive without module",
+             op(proto::Opcode::Recv),
+             {0, 1, 0, 0, 0, 0, 0, 0},
+             KSN_ERR_NOT_OPEN},
             {"start without module", op(proto::Opcode::Start), {}, KSN_ERR_NOT_OPEN},
             {"control not JSON", op(proto::Opcode::Control), {'{', '{'}, KSN_ERR_INVALID_ARGUMENT},
-            {"module busy elsewhere", op(proto::Opcode::ModuleOpen),
-             {'K', 'S', 'N', '5', '-', '0', '0', '4', '2', 0, 0, 0, 0, 0, 0, 0, 3, 0}, KSN_ERR_BUSY},
+            {"module busy elsewhere",
+             op(proto::Opcode::ModuleOpen),
+             {'K', 'S', 'N', '5', '-', '0', '0', '4', '2', 0, 0, 0, 0, 0, 0, 0, 3, 0},
+             KSN_ERR_BUSY},
         };
         for (const auto& c2 : cases) {
             c.Request(c2.opcode, c2.payload);
@@ -295,7 +302,8 @@ TEST(ServerInput, RandomBytesNeverStopTheServer)
         std::vector<uint8_t> bytes;
         if (i % 2 == 0) {
             proto::Header h;
-            h.opcode = static_cast<uint16_t>(random() % (static_cast<unsigned>(proto::Opcode::Count) + 2));
+            h.opcode =
+                static_cast<uint16_t>(random() % (static_cast<unsigned>(proto::Opcode::Count) + 2));
             h.payloadLength = random() % 64;
             bytes.resize(proto::kHeaderSize);
             proto::EncodeHeader(h, bytes.data());
@@ -358,11 +366,15 @@ public:
         bytes.insert(bytes.end(), payload.begin(), payload.end());
         return bytes;
     }
-    static std::vector<uint8_t> Reply(const proto::Header& request, const std::vector<uint8_t>& payload)
+    static std::vector<uint8_t> Reply(const proto::Header& request,
+                                      const std::vector<uint8_t>& payload)
     {
         return Reply(request, KSN_OK, payload, static_cast<uint32_t>(payload.size()));
     }
-    static std::vector<uint8_t> HelloReply(const proto::Header& r) { return Reply(r, {proto::kVersion, 0}); }
+    static std::vector<uint8_t> HelloReply(const proto::Header& r)
+    {
+        return Reply(r, {proto::kVersion, 0});
+    }
 
 private:
     void Serve()
@@ -425,35 +437,45 @@ TEST(MisbehavingServer, CrateApiValidatesEveryReply)
         R listReply;
         int expected;
     } cases[] = {
-        {"too many crates", [&](const proto::Header& r) { return FakeServer::Reply(r, serials(17, true)); },
+        {"too many crates",
+         [&](const proto::Header& r) { return FakeServer::Reply(r, serials(17, true)); },
          KSN_ERR_PROTOCOL},
-        {"unterminated serial", [&](const proto::Header& r) { return FakeServer::Reply(r, serials(2, false)); },
+        {"unterminated serial",
+         [&](const proto::Header& r) { return FakeServer::Reply(r, serials(2, false)); },
          KSN_ERR_PROTOCOL},
-        {"count beyond the payload", [&](const proto::Header& r) {
+        {"count beyond the payload",
+         [&](const proto::Header& r) {
              auto p = serials(2, true);
              p[0] = 3;
              return FakeServer::Reply(r, p);
-         }, KSN_ERR_PROTOCOL},
-        {"bytes after the list", [&](const proto::Header& r) {
+         },
+         KSN_ERR_PROTOCOL},
+        {"bytes after the list",
+         [&](const proto::Header& r) {
              auto p = serials(1, true);
              p.push_back(0);
              return FakeServer::Reply(r, p);
-         }, KSN_ERR_PROTOCOL},
-        {"bad magic", [&](const proto::Header& r) {
+         },
+         KSN_ERR_PROTOCOL},
+        {"bad magic",
+         [&](const proto::Header& r) {
              auto b = FakeServer::Reply(r, serials(1, true));
              b[0] = 'X';
              return b;
-         }, KSN_ERR_PROTOCOL},
-        {"huge length", [&](const proto::Header& r) {
-             return FakeServer::Reply(r, KSN_OK, {}, 0xFFFFFFF0U);
-         }, KSN_ERR_PROTOCOL},
-        {"payload cut short", [&](const proto::Header& r) {
+         },
+         KSN_ERR_PROTOCOL},
+        {"huge length",
+         [&](const proto::Header& r) { return FakeServer::Reply(r, KSN_OK, {}, 0xFFFFFFF0U); },
+         KSN_ERR_PROTOCOL},
+        {"payload cut short",
+         [&](const proto::Header& r) {
              return FakeServer::Reply(r, KSN_OK, {1, 0}, 20);
-         }, KSN_ERR_TIMEOUT},
-        {"unknown positive status", [&](const proto::Header& r) {
-             return FakeServer::Reply(r, 4, {}, 0);
-         }, KSN_ERR_PROTOCOL},
-        {"hang up", [](const proto::Header&) { return std::vector<uint8_t>{}; }, KSN_ERR_CONNECTION_LOST},
+         },
+         KSN_ERR_TIMEOUT},
+        {"unknown positive status",
+         [&](const proto::Header& r) { return FakeServer::Reply(r, 4, {}, 0); }, KSN_ERR_PROTOCOL},
+        {"hang up", [](const proto::Header&) { return std::vector<uint8_t>{}; },
+         KSN_ERR_CONNECTION_LOST},
     };
     for (const auto& c : cases) {
         FakeServer fake({hello, c.listReply});
@@ -499,41 +521,53 @@ TEST(MisbehavingServer, ModuleApiValidatesEveryReply)
         // fake never sends; a broken one is dropped.
         int after = KSN_ERR_CONNECTION_LOST;
     } cases[] = {
-        {"late reply to an earlier receive before the answer", [&](const proto::Header& r) {
+        {"late reply to an earlier receive before the answer",
+         [&](const proto::Header& r) {
              proto::Header earlier = r;
              --earlier.requestId;
              auto b = FakeServer::Reply(earlier, words(8, 8, 0xDEADU));
              const auto answer = FakeServer::Reply(r, words(8, 8, kWord));
              b.insert(b.end(), answer.begin(), answer.end());
              return b;
-         }, 8, KSN_ERR_TIMEOUT},
-        {"refusal with more payload than words asked", [&](const proto::Header& r) {
+         },
+         8, KSN_ERR_TIMEOUT},
+        {"refusal with more payload than words asked",
+         [&](const proto::Header& r) {
              const auto p = words(600, 600);
              return FakeServer::Reply(r, KSN_ERR_STATE, p, static_cast<uint32_t>(p.size()));
-         }, KSN_ERR_STATE, KSN_ERR_TIMEOUT},
-        {"more words than asked", [&](const proto::Header& r) { return FakeServer::Reply(r, words(9, 9)); },
+         },
+         KSN_ERR_STATE, KSN_ERR_TIMEOUT},
+        {"more words than asked",
+         [&](const proto::Header& r) { return FakeServer::Reply(r, words(9, 9)); },
          KSN_ERR_PROTOCOL},
-        {"count and payload disagree", [&](const proto::Header& r) { return FakeServer::Reply(r, words(8, 7)); },
+        {"count and payload disagree",
+         [&](const proto::Header& r) { return FakeServer::Reply(r, words(8, 7)); },
          KSN_ERR_PROTOCOL},
-        {"no count", [&](const proto::Header& r) { return FakeServer::Reply(r, {1}); }, KSN_ERR_PROTOCOL},
-        {"other protocol version", [&](const proto::Header& r) {
+        {"no count", [&](const proto::Header& r) { return FakeServer::Reply(r, {1}); },
+         KSN_ERR_PROTOCOL},
+        {"other protocol version",
+         [&](const proto::Header& r) {
              auto b = FakeServer::Reply(r, words(8, 8));
              b[4] = 2;
              return b;
-         }, KSN_ERR_VERSION},
-        {"reply to another opcode", [&](const proto::Header& r) {
+         },
+         KSN_ERR_VERSION},
+        {"reply to another opcode",
+         [&](const proto::Header& r) {
              proto::Header h = r;
              h.opcode = static_cast<uint16_t>(proto::Opcode::Stop);
              return FakeServer::Reply(h, {});
-         }, KSN_ERR_PROTOCOL},
-        {"reply stops after its first byte", [](const proto::Header&) {
-             return std::vector<uint8_t>(1, 'K');
-         }, KSN_ERR_TIMEOUT},
-        {"payload stops half way", [&](const proto::Header& r) {
+         },
+         KSN_ERR_PROTOCOL},
+        {"reply stops after its first byte",
+         [](const proto::Header&) { return std::vector<uint8_t>(1, 'K'); }, KSN_ERR_TIMEOUT},
+        {"payload stops half way",
+         [&](const proto::Header& r) {
              auto b = FakeServer::Reply(r, words(8, 8));
              b.resize(b.size() - 10);
              return b;
-         }, KSN_ERR_TIMEOUT},
+         },
+         KSN_ERR_TIMEOUT},
     };
     for (const auto& c : cases) {
         FakeServer fake({hello, module, empty, empty, c.recvReply});

@@ -53,9 +53,9 @@ std::string VariantFile(const std::string& variant, const std::string& library)
 // One crate holding one KSN48 module in slot 2.
 std::string OneModuleConfig(int crateType, int firmware)
 {
-    return R"({"crates": [{"serial": "KSN-A", "type": )" + std::to_string(crateType)
-           + R"(, "slots": [{"slot": 2, "ksn48": {"serial": "4890001", "firmware": )" + std::to_string(firmware)
-           + "}}]}]}";
+    return R"({"crates": [{"serial": "KSN-A", "type": )" + std::to_string(crateType) +
+           R"(, "slots": [{"slot": 2, "ksn48": {"serial": "4890001", "firmware": )" +
+           std::to_string(firmware) + "}}]}]}";
 }
 
 template <class Case>
@@ -81,7 +81,10 @@ protected:
         server.reset();
     }
 
-    void StartServer(const std::string& config = {}) { server = std::make_unique<CrateServer>(config); }
+    void StartServer(const std::string& config = {})
+    {
+        server = std::make_unique<CrateServer>(config);
+    }
 
     // A server that has gone: the libraries still point at its port.
     void StartDeadServer()
@@ -95,7 +98,8 @@ protected:
     void CreateFormWithSettingsIn(const QString& directory)
     {
         MainFormSetup setup;
-        setup.InitThread = [this](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+        setup.InitThread = [this](TMainForm& f, bool firstStart,
+                                  int mode) -> std::unique_ptr<TThread> {
             return std::make_unique<TInitAndConfigThread>(f, firstStart, mode, files);
         };
         setup.ModuleIsOpened = &KSN48_IsOpened;
@@ -110,14 +114,16 @@ protected:
         const std::string path = form->Settings->SettingsPath();
         ASSERT_TRUE(form->Settings->CreateDefaultIniFile(path));
         IniFile file(path);
-        file.WriteString(SettingsNames::DetectionSection, SettingsNames::CrateSerialKey, crateSerial);
+        file.WriteString(SettingsNames::DetectionSection, SettingsNames::CrateSerialKey,
+                         crateSerial);
         file.WriteInteger(SettingsNames::DetectionSection, SettingsNames::ModuleSlotKey, slot);
         file.UpdateFile();
     }
 
     bool PassOver() const
     {
-        return form->InitRequestDone && form->DetectionThread() == nullptr && !form->InitThreadRunning;
+        return form->InitRequestDone && form->DetectionThread() == nullptr &&
+               !form->InitThreadRunning;
     }
 
     // Serves the window until the requested pass has ended.
@@ -136,7 +142,8 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         form->show();
         WaitForPass();
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
     }
 
     void PickCrate(int index)
@@ -251,11 +258,13 @@ TEST_F(Detection, AnotherCrateReopensWithTheSlowCrateWarning)
     ExpectModuleShown(QStringLiteral("4812001"), QStringLiteral("10"));
     EXPECT_EQ(form->CrateOk.load(), 1);
     EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Orange);
-    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(),
-              QStringLiteral("Статус 'KSN-P1' крейта -> OK\n"
-                             "Для крейта 'KSN-P1' максимальная скорость передачи данных составляет 800 Кбайт/с.\n"
-                             "Поэтому для модуля 'KSN48', например, при 4-х канальном сборе 20-ти битных данных\n"
-                             "частота АЦП не должна превышать 50.0 кГц!!!"));
+    EXPECT_EQ(
+        form->KsnCrateStatusLed->toolTip(),
+        QStringLiteral(
+            "Статус 'KSN-P1' крейта -> OK\n"
+            "Для крейта 'KSN-P1' максимальная скорость передачи данных составляет 800 Кбайт/с.\n"
+            "Поэтому для модуля 'KSN48', например, при 4-х канальном сборе 20-ти битных данных\n"
+            "частота АЦП не должна превышать 50.0 кГц!!!"));
     // The crate list itself is not rebuilt.
     EXPECT_EQ(Items(form->KsnCratesComboBox), (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
 }
@@ -413,7 +422,8 @@ TEST_F(Detection, NoCrateServerSaysSoOnceAndShowsBothAsBad)
 
     ASSERT_EQ(dialogs.Shown().size(), 1U);
     EXPECT_EQ(dialogs.Shown()[0].kind, DialogKind::ThreadDialog);
-    EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Сообщение TInitAndConfigThread::Execute()!!!"));
+    EXPECT_EQ(dialogs.Shown()[0].caption,
+              QStringLiteral("Сообщение TInitAndConfigThread::Execute()!!!"));
     EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Не могу найти ни одного KSN крейта!"));
     EXPECT_EQ(dialogs.Shown()[0].buttons, QStringList{"Принято"});
     EXPECT_TRUE(shortcutDetached);
@@ -430,14 +440,17 @@ TEST_F(Detection, NoCrateServerSaysSoOnceAndShowsBothAsBad)
 
 TEST_F(Detection, CratesWithoutKsn48ModulesAreNotListed)
 {
-    StartServer(R"({"crates": [{"serial": "KSN-E", "type": 40, "slots": [{"slot": 1, "module_id": "0x3131"}]},
+    StartServer(
+        R"({"crates": [{"serial": "KSN-E", "type": 40, "slots": [{"slot": 1, "module_id": "0x3131"}]},
                                {"serial": "KSN-F", "type": 10}]})");
     CreateForm();
     FirstStart();
 
     const auto shown = ThreadDialogs();
     ASSERT_EQ(shown.size(), 1U);
-    EXPECT_EQ(shown[0].text, QStringLiteral("Не могу найти ни одного KSN крейта, где бы был установлен модуль KSN48!"));
+    EXPECT_EQ(
+        shown[0].text,
+        QStringLiteral("Не могу найти ни одного KSN крейта, где бы был установлен модуль KSN48!"));
     EXPECT_EQ(form->DeviceInventory.CrateCount, 2);
     EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
     EXPECT_EQ(form->ModulesComboBox->count(), 0);
@@ -452,12 +465,13 @@ TEST_F(Detection, AModuleThatRefusesAfterTheSearchShowsTheCrateGoodAndTheModuleB
     // The scan has opened every module; the list being filled is the moment
     // after it.
     bool refused = false;
-    QObject::connect(form->KsnCratesComboBox, &QComboBox::currentIndexChanged, form.get(), [&](int index) {
-        if (index >= 0 && !refused) {
-            refused = true;
-            EXPECT_EQ(server->Ctl({"refuse", "KSN5-0042", "3", "on"}), 0);
-        }
-    });
+    QObject::connect(form->KsnCratesComboBox, &QComboBox::currentIndexChanged, form.get(),
+                     [&](int index) {
+                         if (index >= 0 && !refused) {
+                             refused = true;
+                             EXPECT_EQ(server->Ctl({"refuse", "KSN5-0042", "3", "on"}), 0);
+                         }
+                     });
     FirstStart();
 
     ASSERT_TRUE(refused);
@@ -487,7 +501,8 @@ void PrintTo(const RefusedRequestCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class RefusedRequest : public Detection, public ::testing::WithParamInterface<RefusedRequestCase> {};
+class RefusedRequest : public Detection,
+                       public ::testing::WithParamInterface<RefusedRequestCase> {};
 
 TEST_P(RefusedRequest, ReportsAndLeavesTheModuleClosed)
 {
@@ -527,11 +542,11 @@ TEST_P(RefusedRequest, ReportsAndLeavesTheModuleClosed)
 
 INSTANTIATE_TEST_SUITE_P(
     Detection, RefusedRequest,
-    ::testing::Values(
-        RefusedRequestCase{"Module", "KSN5-0042", "5", false, 1,
-                           "Не могу проинициализировать модуль в указанном слоте!"},
-        RefusedRequestCase{"Crate", "KSN1-0107", "1", true, 1,
-                           "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"}),
+    ::testing::Values(RefusedRequestCase{"Module", "KSN5-0042", "5", false, 1,
+                                         "Не могу проинициализировать модуль в указанном слоте!"},
+                      RefusedRequestCase{
+                          "Crate", "KSN1-0107", "1", true, 1,
+                          "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"}),
     CaseName<RefusedRequestCase>);
 
 // --- crate type and firmware ---
@@ -565,7 +580,8 @@ TEST_P(ModuleLook, ShowsCrateAndFirmware)
     EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), c.crateColor);
     QLabel* label = form->ModuleFirmwareVersionLMDLabel;
     EXPECT_EQ(label->text(), QString::number(c.firmware));
-    EXPECT_EQ(label->palette().color(QPalette::Window), c.firmwareBackground.isValid() ? c.firmwareBackground : face);
+    EXPECT_EQ(label->palette().color(QPalette::Window),
+              c.firmwareBackground.isValid() ? c.firmwareBackground : face);
     EXPECT_EQ(label->palette().color(QPalette::WindowText), c.firmwareText);
     EXPECT_EQ(label->toolTip(), c.warnsFirmware ? DetectionTexts::FirmwareTooOld
                                                 : QStringLiteral("Версия микропрограммы модуля"));
@@ -592,8 +608,10 @@ TEST_F(Detection, FirmwareWarningGoesWithTheOldModule)
     PickModule(0);  // firmware 12
 
     EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("12"));
-    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->toolTip(), QStringLiteral("Версия микропрограммы модуля"));
-    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->palette().color(QPalette::WindowText), QColor(Qt::black));
+    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->toolTip(),
+              QStringLiteral("Версия микропрограммы модуля"));
+    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->palette().color(QPalette::WindowText),
+              QColor(Qt::black));
 }
 
 // --- file versions ---
@@ -611,18 +629,22 @@ TEST(DetectionFiles, LoadedAreTheFilesTheLoaderMapped)
 
 TEST(DetectionFiles, VersionCodeIgnoresTheBuild)
 {
-    EXPECT_EQ(TInitAndConfigThread::LibraryVersionCode(1, 32, 15), TInitAndConfigThread::MinLibraryVersionCode);
-    EXPECT_LT(TInitAndConfigThread::LibraryVersionCode(1, 32, 14), TInitAndConfigThread::MinLibraryVersionCode);
-    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(1, 33, 0), TInitAndConfigThread::MinLibraryVersionCode);
-    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(2, 0, 0), TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_EQ(TInitAndConfigThread::LibraryVersionCode(1, 32, 15),
+              TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_LT(TInitAndConfigThread::LibraryVersionCode(1, 32, 14),
+              TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(1, 33, 0),
+              TInitAndConfigThread::MinLibraryVersionCode);
+    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(2, 0, 0),
+              TInitAndConfigThread::MinLibraryVersionCode);
 }
 
 struct LibraryVersionCase {
     const char* name;
-    const char* ksnapi;    // variant, or "" for the regular file
+    const char* ksnapi;  // variant, or "" for the regular file
     const char* ksn48api;
     DialogKind kind;
-    const char* message;   // "" when nothing is said
+    const char* message;  // "" when nothing is said
     bool detects;
 };
 
@@ -631,7 +653,8 @@ void PrintTo(const LibraryVersionCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class LibraryVersion : public Detection, public ::testing::WithParamInterface<LibraryVersionCase> {};
+class LibraryVersion : public Detection,
+                       public ::testing::WithParamInterface<LibraryVersionCase> {};
 
 TEST_P(LibraryVersion, IsCheckedBeforeTheSearch)
 {
@@ -653,7 +676,8 @@ TEST_P(LibraryVersion, IsCheckedBeforeTheSearch)
         EXPECT_EQ(dialogs.Shown()[0].kind, c.kind);
         EXPECT_EQ(dialogs.Shown()[0].text, QString::fromUtf8(c.message));
         if (c.kind == DialogKind::MessageBox) {
-            EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Сообщение TInitAndConfigThread::Execute()!"));
+            EXPECT_EQ(dialogs.Shown()[0].caption,
+                      QStringLiteral("Сообщение TInitAndConfigThread::Execute()!"));
             EXPECT_EQ(dialogs.Shown()[0].icon, MessageIcon::Information);
         }
     }
@@ -682,7 +706,8 @@ INSTANTIATE_TEST_SUITE_P(
         LibraryVersionCase{"CrateMissing", "none", "", DialogKind::ThreadDialog,
                            "Опаньки!!! Не могу определить версию библиотеки Ksnapi.dll!!!", false},
         LibraryVersionCase{"ModuleMissing", "", "none", DialogKind::ThreadDialog,
-                           "Опаньки!!! Не могу определить версию библиотеки Ksn48api.dll!!!", false}),
+                           "Опаньки!!! Не могу определить версию библиотеки Ksn48api.dll!!!",
+                           false}),
     CaseName<LibraryVersionCase>);
 
 TEST_F(Detection, ProgramWithoutVersionHasAnEmptyCaption)
@@ -743,15 +768,17 @@ TEST_P(EscapingException, IsReportedOnceAndResetsTheFlags)
     ExpectWindowReleased();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Detection, EscapingException,
-    ::testing::Values(
-        // After the error dialog: nothing more is said.
-        EscapeCase{"AfterAnError", false, "", {DetectionTexts::NoCrate}},
-        // After an information box, which is no error: the exception is.
-        EscapeCase{"AfterAnInformation", true, "1.32.14",
-                   {DetectionTexts::KsnapiVersionTooOld, DetectionTexts::Unrecoverable}}),
-    CaseName<EscapeCase>);
+INSTANTIATE_TEST_SUITE_P(Detection, EscapingException,
+                         ::testing::Values(
+                             // After the error dialog: nothing more is said.
+                             EscapeCase{"AfterAnError", false, "", {DetectionTexts::NoCrate}},
+                             // After an information box, which is no error: the exception is.
+                             EscapeCase{"AfterAnInformation",
+                                        true,
+                                        "1.32.14",
+                                        {DetectionTexts::KsnapiVersionTooOld,
+                                         DetectionTexts::Unrecoverable}}),
+                         CaseName<EscapeCase>);
 
 // --- the pass after a full detection that found nothing ---
 

@@ -53,7 +53,7 @@ using measure::EstimateOutcome;
 // Buffers of one run, sized the way the measurement cycle sizes them.
 struct Frame {
     Frame(CalcMethod method, AmplitudeType amplitude, std::uint32_t n, double rate,
-        const measure::StopFlag* stop = nullptr)
+          const measure::StopFlag* stop = nullptr)
         : estimator(method, amplitude, n, rate, stop), samples(n + 16), window(n + 16, 0.0),
           spectrum(n + 16), amplitudes(n / 2 + 16), phases(n / 2 + 16)
     {
@@ -70,9 +70,8 @@ struct Frame {
             auto v = static_cast<Ld>(dc);
             for (const auto& [amplitude, frequency, phaseDeg] : tones) {
                 const Ld t = static_cast<Ld>(i) / rate;
-                v += static_cast<Ld>(amplitude) *
-                     std::cos(2 * pi * static_cast<Ld>(frequency) * t +
-                              static_cast<Ld>(phaseDeg) * pi / 180);
+                v += static_cast<Ld>(amplitude) * std::cos(2 * pi * static_cast<Ld>(frequency) * t +
+                                                           static_cast<Ld>(phaseDeg) * pi / 180);
             }
             samples[i] = static_cast<double>(v);
         }
@@ -93,7 +92,7 @@ struct ToneCase {
     const char* name;
     double rate;
     std::uint32_t n;
-    double bin; // tone frequency in bins of the frame
+    double bin;  // tone frequency in bins of the frame
     double amplitude;
     double phaseDeg;
 };
@@ -141,7 +140,6 @@ INSTANTIATE_TEST_SUITE_P(
                     ToneCase{"NearNyquist_19531Hz_2048", 19531.25, 2048, 1000.3, 1.0, 10.0}),
     [](const testing::TestParamInfo<ToneCase>& p) { return std::string(p.param.name); });
 
-
 double WrapDegrees(double d)
 {
     return d < -180.0 ? d + 360.0 : d > 180.0 ? d - 360.0 : d;
@@ -169,7 +167,7 @@ TEST(ChannelEstimator, DcIsRemovedByBothMethods)
 
 TEST(ChannelEstimator, SumMethodGivesAmplitudeOnRequest)
 {
-    Frame run(CalcMethod::Sum, AmplitudeType::Amp, 9765, 9765.625); // any length
+    Frame run(CalcMethod::Sum, AmplitudeType::Amp, 9765, 9765.625);  // any length
     ASSERT_TRUE(run.built);
     const ChannelEstimate e = run.Estimate(-1.0, {{2.0, 123.4, 40.0}});
     ASSERT_EQ(e.Outcome, EstimateOutcome::Ok);
@@ -221,8 +219,8 @@ TEST(ChannelEstimator, PhaseDifferenceOfTwoChannelsBetweenBins)
         double channelPhase;
     };
     const Case cases[] = {
-        {1000.0, 0.0, 30.0},     {1234.567, 100.0, 55.0},  {777.7, -170.0, 170.0},
-        {4321.9, 179.0, -179.0}, {50.3, 12.0, -77.5},      {9000.1, -90.0, 90.0},
+        {1000.0, 0.0, 30.0},     {1234.567, 100.0, 55.0}, {777.7, -170.0, 170.0},
+        {4321.9, 179.0, -179.0}, {50.3, 12.0, -77.5},     {9000.1, -90.0, 90.0},
     };
     Frame reference(CalcMethod::Fft, AmplitudeType::Rms, n, rate);
     Frame channel(CalcMethod::Fft, AmplitudeType::Rms, n, rate);
@@ -325,4 +323,4 @@ TEST(ChannelEstimator, SettingTextsMapToMethods)
     }
 }
 
-} // namespace
+}  // namespace

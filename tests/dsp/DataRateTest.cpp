@@ -19,9 +19,9 @@ TEST(CrateTypes, NamesAndLimitsByExactCode)
         double limit;
     };
     const Case cases[] = {
-        {21, "KSN-P1", 800.0},  {10, "KSN-P2", 2000.0}, {30, "KSN-P3", 2000.0},
-        {31, "KSN-P4", 2000.0}, {40, "KSN-P5", 2000.0}, {41, "KSN-P6", 2000.0},
-        {0, "UNKNOWN", 2000.0}, {20, "UNKNOWN", 2000.0}, {22, "UNKNOWN", 2000.0},
+        {21, "KSN-P1", 800.0},   {10, "KSN-P2", 2000.0},   {30, "KSN-P3", 2000.0},
+        {31, "KSN-P4", 2000.0},  {40, "KSN-P5", 2000.0},   {41, "KSN-P6", 2000.0},
+        {0, "UNKNOWN", 2000.0},  {20, "UNKNOWN", 2000.0},  {22, "UNKNOWN", 2000.0},
         {99, "UNKNOWN", 2000.0}, {255, "UNKNOWN", 2000.0},
     };
     for (const Case& c : cases) {
@@ -53,26 +53,26 @@ TEST(DataRateBudget, MaximaOfEnabledChannels)
     struct Case {
         double fs;
         std::uint8_t format;
-        std::uint32_t maxSlow;   // crate 21, 800.0
-        std::uint32_t maxOthers; // every other code, 2000.0
+        std::uint32_t maxSlow;    // crate 21, 800.0
+        std::uint32_t maxOthers;  // every other code, 2000.0
     };
     const Case cases[] = {
-        {78125.0, 0, 2, 6},    {78125.0, 1, 1, 3},    {39062.5, 0, 5, 8},
-        {39062.5, 1, 2, 6},    {19531.25, 0, 8, 8},   {19531.25, 1, 5, 8},
-        {9765.625, 0, 8, 8},   {9765.625, 1, 8, 8},   {4882.8125, 1, 8, 8},
-        {2441.40625, 1, 8, 8}, {1220.703125, 1, 8, 8}, {610.3515625, 1, 8, 8},
+        {78125.0, 0, 2, 6},   {78125.0, 1, 1, 3},    {39062.5, 0, 5, 8},     {39062.5, 1, 2, 6},
+        {19531.25, 0, 8, 8},  {19531.25, 1, 5, 8},   {9765.625, 0, 8, 8},    {9765.625, 1, 8, 8},
+        {4882.8125, 1, 8, 8}, {2441.40625, 1, 8, 8}, {1220.703125, 1, 8, 8}, {610.3515625, 1, 8, 8},
     };
     for (const Case& c : cases) {
-        for (const auto& [code, expected] : {std::pair{21, c.maxSlow}, std::pair{10, c.maxOthers},
-                                             std::pair{99, c.maxOthers}}) {
+        for (const auto& [code, expected] :
+             {std::pair{21, c.maxSlow}, std::pair{10, c.maxOthers}, std::pair{99, c.maxOthers}}) {
             std::uint32_t max = 0;
             for (std::uint32_t n = 1; n <= 8; ++n) {
-                if (CheckDataRate(n, c.fs, c.format, static_cast<std::uint8_t>(code), "C", "M").Passed) {
+                if (CheckDataRate(n, c.fs, c.format, static_cast<std::uint8_t>(code), "C", "M")
+                        .Passed) {
                     max = n;
                 }
             }
-            EXPECT_EQ(max, expected) << "fs=" << c.fs << " format=" << int{c.format}
-                                     << " code=" << code;
+            EXPECT_EQ(max, expected)
+                << "fs=" << c.fs << " format=" << int{c.format} << " code=" << code;
         }
     }
 }
@@ -86,8 +86,8 @@ TEST(DataRateBudget, RatesOfTheEdgeSettings)
         double rate;
     };
     const Case cases[] = {
-        {2, 78125.0, 0, 625.0},  {3, 78125.0, 0, 937.5},  {7, 78125.0, 0, 2187.5},
-        {2, 78125.0, 1, 1250.0}, {4, 78125.0, 1, 2500.0}, {6, 39062.5, 0, 937.5},
+        {2, 78125.0, 0, 625.0},          {3, 78125.0, 0, 937.5},  {7, 78125.0, 0, 2187.5},
+        {2, 78125.0, 1, 1250.0},         {4, 78125.0, 1, 2500.0}, {6, 39062.5, 0, 937.5},
         {1, 610.3515625, 0, 2.44140625},
     };
     for (const Case& c : cases) {
@@ -127,4 +127,4 @@ TEST(DataRateBudget, RateEqualToLimitPasses)
     EXPECT_FALSE(CheckDataRate(1, std::nan(""), 0, 21, "KSN-P1", "M").Passed);
 }
 
-} // namespace
+}  // namespace

@@ -28,11 +28,11 @@ TEST(DynArray, ResizeReplacesOrKeeps)
 {
     ffft::DynArray<double> a(2);
     a[1] = 3.5;
-    a.resize(0); // keeps the array and its contents
+    a.resize(0);  // keeps the array and its contents
     EXPECT_EQ(a.size(), 2);
     EXPECT_EQ(a[1], 3.5);
 
-    a.resize(5); // a fresh array: old contents gone, new elements zero
+    a.resize(5);  // a fresh array: old contents gone, new elements zero
     EXPECT_EQ(a.size(), 5);
     for (long i = 0; i < 5; ++i) {
         EXPECT_EQ(a[i], 0.0);
@@ -42,4 +42,4 @@ TEST(DynArray, ResizeReplacesOrKeeps)
     EXPECT_EQ(a.size(), 5);
 }
 
-} // namespace
+}  // namespace

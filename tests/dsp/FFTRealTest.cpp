@@ -139,7 +139,8 @@ TEST(FFTReal, LayoutStoresNegatedImaginaryParts)
 {
     std::vector<double> x(8);
     for (std::size_t n = 0; n < x.size(); ++n) {
-        x[n] = std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / 8.0 + std::numbers::pi / 4.0);
+        x[n] = std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / 8.0 +
+                        std::numbers::pi / 4.0);
     }
     const std::vector<double> f = Transform(x);
     const double r = 2.0 * std::numbers::sqrt2;
@@ -213,7 +214,7 @@ TEST(FFTReal, RejectsBadLengthsAndBuffers)
 struct WindowedCase {
     int bits;
     long stride;
-    long position; // of the channel within each stride
+    long position;  // of the channel within each stride
 };
 
 class FFTRealWindowed : public testing::TestWithParam<WindowedCase> {};
@@ -287,4 +288,4 @@ TEST(FFTReal, WindowedTransformRejectsBadArguments)
     EXPECT_NO_THROW(fft.forward_transform(x, 3, w.data(), x + 46));
 }
 
-} // namespace
+}  // namespace

@@ -45,11 +45,11 @@ const FormatCase FormatCases[] = {
     {"0.", -12.5, "-13"},
     {"0", 7.4, "7"},
     {"00.0", 3.14, "03.1"},
-    {"0.00", 0.125, "0.13"},   // halves round away from zero
-    {"0.00", 2.675, "2.68"},   // as written, although the double lies below
+    {"0.00", 0.125, "0.13"},  // halves round away from zero
+    {"0.00", 2.675, "2.68"},  // as written, although the double lies below
     {"0.00", -2.675, "-2.68"},
     {"0.00", 0.995, "1.00"},
-    {"0.0", 9.96, "10.0"},     // carry into a new digit
+    {"0.0", 9.96, "10.0"},  // carry into a new digit
     {"0.0", 99.96, "100.0"},
     {"0.00", 0.005, "0.01"},
     {"0.00", 0.0049, "0.00"},
@@ -73,21 +73,20 @@ struct ParseCase {
 };
 
 const ParseCase GoodNumbers[] = {
-    {"1.5", 1.5},      {" -2.25 ", -2.25}, {"+3", 3.0},          {"1e3", 1000.0},
-    {"5.", 5.0},       {".5", 0.5},        {"0.000001", 1e-6},   {"1E-2", 0.01},
-    {"\t42\r\n", 42.0}, {"-0", -0.0},      {"2.5e+1", 25.0},     {"0.70711", 0.70711},
+    {"1.5", 1.5},       {" -2.25 ", -2.25}, {"+3", 3.0},        {"1e3", 1000.0},
+    {"5.", 5.0},        {".5", 0.5},        {"0.000001", 1e-6}, {"1E-2", 0.01},
+    {"\t42\r\n", 42.0}, {"-0", -0.0},       {"2.5e+1", 25.0},   {"0.70711", 0.70711},
 };
 
 const char* const BadNumbers[] = {
-    "", " ", "1,5", "abc", "1.5x", "x1.5", "nan", "inf", "-inf", "0x10", "1e", "1e+",
-    "--1", "+-1", "1.2.3", ".", "-", "1 2", "1e999", "1.5\n2",
+    "",   " ",   "1,5", "abc", "1.5x",  "x1.5", "nan", "inf", "-inf",  "0x10",
+    "1e", "1e+", "--1", "+-1", "1.2.3", ".",    "-",   "1 2", "1e999", "1.5\n2",
 };
 
 void ExpectFormatsAndParses()
 {
     for (const FormatCase& c : FormatCases) {
-        EXPECT_EQ(FormatFloat(c.pattern, c.value), c.expected)
-            << c.pattern << " " << c.value;
+        EXPECT_EQ(FormatFloat(c.pattern, c.value), c.expected) << c.pattern << " " << c.value;
     }
     for (const ParseCase& c : GoodNumbers) {
         EXPECT_EQ(StrToFloat(c.text), c.value) << '"' << c.text << '"';
@@ -136,10 +135,11 @@ protected:
             }
         }
         std::error_code ec;
-        dir_ = std::filesystem::temp_directory_path(ec) / ("ksn-locale-" + std::to_string(::getpid()));
+        dir_ =
+            std::filesystem::temp_directory_path(ec) / ("ksn-locale-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_, ec);
-        const std::string command = "localedef -i de_DE -f UTF-8 '" + (dir_ / "de_DE.UTF-8").string() +
-                                    "' >/dev/null 2>&1";
+        const std::string command =
+            "localedef -i de_DE -f UTF-8 '" + (dir_ / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
         if (!ec && std::system(command.c_str()) == 0) {
             ::setenv("LOCPATH", dir_.c_str(), 1);
             if (TrySwitch("de_DE.UTF-8")) {
@@ -193,4 +193,4 @@ TEST_F(CommaLocale, NumbersKeepThePoint)
     EXPECT_THROW(StrToFloat("2,5"), EConvertError);
 }
 
-} // namespace
+}  // namespace

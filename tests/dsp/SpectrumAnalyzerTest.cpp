@@ -17,7 +17,7 @@ struct BinCase {
     std::uint32_t n;
     std::uint32_t bin;
     double amplitude;
-    double phase; // radians
+    double phase;  // radians
     double dc;
 };
 
@@ -46,9 +46,9 @@ TEST_P(AnalyzerSpectra, AmplitudeAndPhaseOfAToneOnABin)
 
     EXPECT_NEAR(a[0], c.dc, 1e-12);
     EXPECT_NEAR(a[c.bin], c.amplitude, 1e-12);
-    EXPECT_NEAR(p[c.bin], -c.phase, 1e-12); // P is the negated argument
+    EXPECT_NEAR(p[c.bin], -c.phase, 1e-12);  // P is the negated argument
     EXPECT_EQ(p[0], 0.0);
-    EXPECT_EQ(a[c.n / 2], 0.0); // Nyquist bin defined, not left over
+    EXPECT_EQ(a[c.n / 2], 0.0);  // Nyquist bin defined, not left over
     EXPECT_EQ(p[c.n / 2], 0.0);
     for (std::uint32_t k = 1; k < c.n / 2; ++k) {
         if (k != c.bin) {
@@ -79,7 +79,7 @@ TEST(SpectrumAnalyzer, FindPeakSkipsLowBinsAndPrefersTheLowerOfEqualBins)
     EXPECT_EQ(analyzer.PeakHalfWidth(), 7u);
     EXPECT_EQ(analyzer.FindPeak(a.data()), 20);
     a[31] = 2.5;
-    a[32] = 100.0; // the Nyquist bin is outside the search
+    a[32] = 100.0;  // the Nyquist bin is outside the search
     EXPECT_EQ(analyzer.FindPeak(a.data()), 31);
     EXPECT_EQ(analyzer.FindPeak(nullptr), -1);
 
@@ -162,4 +162,4 @@ TEST(SpectrumAnalyzer, SetLengthKeepsTheStopFlag)
     EXPECT_EQ(f[0], 36.0);
 }
 
-} // namespace
+}  // namespace

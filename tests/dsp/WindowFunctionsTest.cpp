@@ -25,7 +25,7 @@ class WindowTypes : public testing::TestWithParam<int> {};
 
 TEST_P(WindowTypes, ProductRulesMatchDirectCosines)
 {
-    const std::uint32_t n = 1000; // not a power of two: the builder takes any length
+    const std::uint32_t n = 1000;  // not a power of two: the builder takes any length
     WindowCoefficients coefficients;
     const std::vector<double> w = Build(coefficients, GetParam(), n);
     const measure::WindowTypeInfo* info = measure::FindWindowType(GetParam());
@@ -93,7 +93,7 @@ TEST(WindowFunctions, StopFlagEndsBuildBetweenBlocks)
 
     stop = false;
     EXPECT_TRUE(measure::BuildWindow(coefficients, 7, w.data(), n, &stop));
-    EXPECT_NEAR(w[n / 2], 1.0, 1e-6); // the 7-term window peaks near 1
+    EXPECT_NEAR(w[n / 2], 1.0, 1e-6);  // the 7-term window peaks near 1
 }
 
 // Highest sidelobe in dB relative to the main lobe, from the window's
@@ -116,7 +116,8 @@ double HighestSidelobeDb(const std::vector<double>& coefficients)
         Ld w = std::fabs(static_cast<Ld>(coefficients[0])) * sinc(v, 0);
         for (std::size_t k = 1; k < coefficients.size(); ++k) {
             const int ki = static_cast<int>(k);
-            w += std::fabs(static_cast<Ld>(coefficients[k])) / 2 * (sinc(v - ki, ki) + sinc(v + ki, ki));
+            w += std::fabs(static_cast<Ld>(coefficients[k])) / 2 *
+                 (sinc(v - ki, ki) + sinc(v + ki, ki));
         }
         return w;
     };
@@ -133,9 +134,8 @@ TEST(WindowFunctions, SevenTermCoefficientsAreExact)
     const measure::WindowTypeInfo* info = measure::FindWindowType(7);
     ASSERT_NE(info, nullptr);
     const std::vector<double> pinned = {
-        0.2712203605850388,     -0.4334446123274422,  0.2180041228929303,
-        -0.06578534329560609,   0.01076186730534183,  -0.0007700127105808265,
-        0.00001368088305992921};
+        0.2712203605850388,  -0.4334446123274422,    0.2180041228929303,    -0.06578534329560609,
+        0.01076186730534183, -0.0007700127105808265, 0.00001368088305992921};
     ASSERT_EQ(info->TermCount, pinned.size());
     for (std::size_t k = 0; k < pinned.size(); ++k) {
         EXPECT_EQ(info->Coefficients[k], pinned[k]) << "a" << k;
@@ -158,7 +158,7 @@ struct RmsCase {
     const char* name;
     double dc;
     double amplitude;
-    double cycles; // over the frame
+    double cycles;  // over the frame
     double expected;
 };
 
@@ -180,7 +180,8 @@ TEST_P(WindowedRmsCases, RemovesDcAndWeighsByWindow)
     for (std::uint32_t i = 0; i < n; ++i) {
         x[i] = c.dc + c.amplitude * std::sin(2.0 * std::numbers::pi * c.cycles * i / n + 0.3);
     }
-    const double rms = measure::WindowedRms(x.data(), w.data(), n, measure::WindowSum(coefficients, n));
+    const double rms =
+        measure::WindowedRms(x.data(), w.data(), n, measure::WindowSum(coefficients, n));
     // A pure DC leaves the square root of rounding noise.
     EXPECT_NEAR(rms, c.expected, c.expected > 0.0 ? 1e-9 * c.expected : 1e-8);
 }
@@ -189,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
     Signals, WindowedRmsCases,
     testing::Values(RmsCase{"SineOnly", 0.0, 1.0, 1000.0, std::numbers::sqrt2 / 2},
                     RmsCase{"DcPlusSine", 0.5, 1.0, 1000.0, std::numbers::sqrt2 / 2},
-                    RmsCase{"NegativeDcBetweenBins", -2.0, 3.0, 123.37, 3.0 * std::numbers::sqrt2 / 2},
+                    RmsCase{"NegativeDcBetweenBins", -2.0, 3.0, 123.37,
+                            3.0 * std::numbers::sqrt2 / 2},
                     RmsCase{"DcOnly", 0.7, 0.0, 10.0, 0.0}),
     [](const testing::TestParamInfo<RmsCase>& p) { return std::string(p.param.name); });
 
@@ -201,4 +203,4 @@ TEST(WindowFunctions, WindowedRmsRefusesMissingInput)
     EXPECT_TRUE(std::isnan(measure::WindowedRms(x.data(), nullptr, 8, 1.0)));
 }
 
-} // namespace
+}  // namespace

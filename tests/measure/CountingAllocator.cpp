@@ -7,7 +7,7 @@
 namespace {
 std::atomic<bool> on{false};
 std::atomic<long> count{0};
-std::atomic<std::thread::id> watched{}; // no thread: all threads
+std::atomic<std::thread::id> watched{};  // no thread: all threads
 
 bool Counted()
 {
@@ -17,7 +17,7 @@ bool Counted()
     const std::thread::id only = watched.load(std::memory_order_relaxed);
     return only == std::thread::id{} || only == std::this_thread::get_id();
 }
-} // namespace
+}  // namespace
 
 namespace counting {
 void Begin()
@@ -35,7 +35,7 @@ long End()
     on = false;
     return count.load();
 }
-} // namespace counting
+}  // namespace counting
 
 void* operator new(std::size_t size)
 {

@@ -10,4 +10,4 @@ void Begin();
 void BeginOnThread(std::thread::id thread);
 // Stops counting and returns the allocations since Begin.
 long End();
-} // namespace counting
+}  // namespace counting

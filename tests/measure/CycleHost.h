@@ -65,7 +65,7 @@ public:
     measure::MeasurementSettings Settings;
     measure::AdcChoice Choice;
     int StopAfterFrames = 3;
-    bool PhaseCorrectionBox = false; // the window's (hidden) phase correction box
+    bool PhaseCorrectionBox = false;  // the window's (hidden) phase correction box
     std::function<void(int frame)> OnFrame;
 
     std::atomic<bool> Terminated{false};

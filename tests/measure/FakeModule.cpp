@@ -8,7 +8,7 @@ namespace fake {
 namespace {
 
 Module module;
-constexpr double Scale = 1e-7; // volts per code
+constexpr double Scale = 1e-7;  // volts per code
 
 std::uint32_t EnabledCount(const Ksn48Handle& h)
 {
@@ -38,9 +38,8 @@ std::uint32_t Code(const Ksn48Handle& h, std::uint64_t sampleWord)
     const Tone& tone = module.Tones[static_cast<std::size_t>(c)];
     const double rate = 78125.0 / static_cast<double>(1u << h.RateCode);
     const double t = static_cast<double>(sample) / rate;
-    const double v = tone.Amplitude *
-                     std::cos(2.0 * std::numbers::pi * tone.Frequency * t +
-                              tone.Phase * std::numbers::pi / 180.0);
+    const double v = tone.Amplitude * std::cos(2.0 * std::numbers::pi * tone.Frequency * t +
+                                               tone.Phase * std::numbers::pi / 180.0);
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(v / Scale)));
 }
 
@@ -117,7 +116,7 @@ int Process(Ksn48Handle* h, const std::uint32_t* words, double* samples, std::ui
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 Module& Current()
 {
@@ -140,4 +139,4 @@ measure::ModuleApi Api()
     return api;
 }
 
-} // namespace fake
+}  // namespace fake

@@ -13,19 +13,19 @@
 namespace fake {
 
 struct Tone {
-    double Amplitude = 0.0; // volts
-    double Frequency = 0.0; // hertz
-    double Phase = 0.0;     // degrees, of A cos(2 pi f t + phase)
+    double Amplitude = 0.0;  // volts
+    double Frequency = 0.0;  // hertz
+    double Phase = 0.0;      // degrees, of A cos(2 pi f t + phase)
 };
 
 struct Module {
     std::array<Tone, 8> Tones{};
-    std::array<std::int32_t, 8> Status{}; // per enabled channel, frame order
+    std::array<std::int32_t, 8> Status{};  // per enabled channel, frame order
     int SetAdcResult = 0;
     int StartResult = 0;
     int StopResult = 0;
     int ProcessResult = 0;
-    bool ProcessShort = false; // reports one sample fewer than due
+    bool ProcessShort = false;  // reports one sample fewer than due
     // When set, decides the result of a receive of block words (call counts from 1).
     std::function<int(int call, std::uint32_t block)> RecvResult;
 
@@ -38,7 +38,7 @@ struct Module {
     std::uint32_t FirstFlags = 0;
     int ProcessCalls = 0;
 
-    std::uint64_t streamed = 0; // words since the last start
+    std::uint64_t streamed = 0;  // words since the last start
 };
 
 // The module the functions of Api() act on.
@@ -46,4 +46,4 @@ Module& Current();
 void Reset();
 measure::ModuleApi Api();
 
-} // namespace fake
+}  // namespace fake

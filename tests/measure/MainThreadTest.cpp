@@ -43,7 +43,8 @@ using Clock = std::chrono::steady_clock;
 const QColor Red(255, 0, 0);
 
 // Serves the window until done() holds; false after the time allowed.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(15))
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(15))
 {
     const auto end = Clock::now() + limit;
     while (!done()) {
@@ -128,7 +129,10 @@ protected:
     std::string Phase(std::size_t c) const { return Text(Panel(c).Value3LMDEdit); }
 
     TMainThread* Worker() const { return dynamic_cast<TMainThread*>(form->Worker()); }
-    std::uint64_t FramesShown() const { return Worker() != nullptr ? Worker()->Cycle().FramesShown() : 0; }
+    std::uint64_t FramesShown() const
+    {
+        return Worker() != nullptr ? Worker()->Cycle().FramesShown() : 0;
+    }
 
     void PressStart()
     {
@@ -310,7 +314,8 @@ const StopCase stopCases[] = {
     {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }},
     {"RateChanged", [](TMainForm& f) { emit f.AdcRateComboBox->activated(6); }},
     {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }},
-    {"ChannelBoxChanged", [](TMainForm& f) { f.ChannelFrames[7]->ChannelNumberLMDCheckBox->click(); }},
+    {"ChannelBoxChanged",
+     [](TMainForm& f) { f.ChannelFrames[7]->ChannelNumberLMDCheckBox->click(); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, MeasurementStop, ::testing::ValuesIn(stopCases),
@@ -358,13 +363,14 @@ TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesU
     EXPECT_EQ(dialogs.Shown().size(), 1u);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
 // The worker's receive, recording the thread it runs on.
 std::atomic<std::thread::id> receivingThread{};
-int (*forwardedRecv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t, std::uint32_t) = nullptr;
+int (*forwardedRecv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t,
+                     std::uint32_t) = nullptr;
 
 int RecordingRecv(Ksn48Handle* h, std::uint32_t* words, std::uint32_t* marks, std::uint32_t count,
                   std::uint32_t timeoutMs)
@@ -377,7 +383,8 @@ measure::ModuleApi StandInModule()
 {
     fake::Reset();
     for (std::size_t c = 0; c < 8; ++c) {
-        fake::Current().Tones[c] = {0.5 + 0.1 * static_cast<double>(c), 1000.0, 10.0 * static_cast<double>(c)};
+        fake::Current().Tones[c] = {0.5 + 0.1 * static_cast<double>(c), 1000.0,
+                                    10.0 * static_cast<double>(c)};
     }
     return fake::Api();
 }
@@ -400,8 +407,9 @@ TEST_P(WorkerAllocations, FramesAfterTheSecondAllocateNothingOnTheWorker)
     workerApi.Recv = &RecordingRecv;
     receivingThread = std::thread::id{};
     StartAndWaitFrames(2);  // the new settings file's six channels at the highest rate
-    ASSERT_FALSE(form->MeasurementIdle) << "the run ended before its second frame: "
-                                        << (dialogs.Shown().empty() ? std::string() : dialogs.Shown()[0].text.toStdString());
+    ASSERT_FALSE(form->MeasurementIdle)
+        << "the run ended before its second frame: "
+        << (dialogs.Shown().empty() ? std::string() : dialogs.Shown()[0].text.toStdString());
     ASSERT_NE(receivingThread.load(), std::thread::id{});
     counting::BeginOnThread(receivingThread);
     const std::uint64_t from = FramesShown();
@@ -420,4 +428,4 @@ INSTANTIATE_TEST_SUITE_P(Modules, WorkerAllocations, ::testing::Values(false, tr
                              return param.param ? "StandInModule" : "ModuleLibrary";
                          });
 
-} // namespace
+}  // namespace

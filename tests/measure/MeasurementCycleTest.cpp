@@ -91,7 +91,7 @@ TEST_F(Cycle, FftRunMeasuresEveryTickedChannelAndConfiguresTheModule)
 
     auto& m = fake::Current();
     EXPECT_EQ(m.Starts, 3);
-    EXPECT_EQ(m.Stops, 3);  // once per frame, none at the end: nothing ran
+    EXPECT_EQ(m.Stops, 3);           // once per frame, none at the end: nothing ran
     EXPECT_EQ(m.FirstFlags, 0x91u);  // the first frame asks for phase correction
     EXPECT_EQ(m.LastFlags, 0x81u);   // the (unticked) box decides afterwards
 }
@@ -173,7 +173,7 @@ TEST_F(Cycle, StopDuringAReceiveEndsTheRunAfterThatCall)
 struct FailureCase {
     const char* name;
     std::function<void(fake::Module&, CycleHost&, Ksn48Handle&)> arrange;
-    std::string message;   // the one message shown; part of it for the data-rate refusal
+    std::string message;  // the one message shown; part of it for the data-rate refusal
     bool setAdcCalled;
     int framesShown;
 };
@@ -255,8 +255,7 @@ const FailureCase failureCases[] = {
     {"ConversionReportsTooFewSamples",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessShort = true; },
      std::string(text::ConvertBad), true, 0},
-    {"NoSignal",
-     [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.Tones = {}; },
+    {"NoSignal", [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.Tones = {}; },
      std::string(measure::NoSignalMessage), true, 0},
     {"ExceptionInAReceive",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) {
@@ -302,7 +301,7 @@ TEST(FrameLength, PowerOfTwoCoversTheTimeUnlessTheCapStopsIt)
         {1.0, 4, 1, 16384, 9765},
         {0.75, 7, 1, 65536, 58593},
         {0.75, 0, 8, 512, 457},
-        {10.0, 7, 8, 262144, 781250},      // eight channels stop at 2^18
+        {10.0, 7, 8, 262144, 781250},        // eight channels stop at 2^18
         {1000.0, 7, 1, 16777216, 78125000},  // one channel at 2^24
         {1e-9, 0, 1, 1, 1},
     };
@@ -316,7 +315,7 @@ TEST(FrameLength, PowerOfTwoCoversTheTimeUnlessTheCapStopsIt)
 
 struct AloneCase {
     const char* method;
-    double time; // "sum" at 1 s takes an odd 9765 samples
+    double time;  // "sum" at 1 s takes an odd 9765 samples
 };
 
 void PrintTo(const AloneCase& c, std::ostream* os)
@@ -411,8 +410,8 @@ TEST(ResultsFormat, PhaseDifferenceWrapsOnce)
     const struct {
         double reference, channel, shown;
     } cases[] = {
-        {0.0, 30.0, -30.0}, {-100.0, 100.0, 160.0}, {181.0, 0.0, -179.0},
-        {-180.0, 0.0, -180.0}, {90.0, -90.0, 180.0}, {0.0, 0.0, 0.0},
+        {0.0, 30.0, -30.0},    {-100.0, 100.0, 160.0}, {181.0, 0.0, -179.0},
+        {-180.0, 0.0, -180.0}, {90.0, -90.0, 180.0},   {0.0, 0.0, 0.0},
     };
     for (const auto& c : cases) {
         EXPECT_DOUBLE_EQ(measure::PhaseDifference(c.reference, c.channel), c.shown)
@@ -427,9 +426,8 @@ TEST(ResultsFormat, HighFrequenciesTakeTheShorterFormat)
         const char* format;
         const char* used;
     } cases[] = {
-        {1.0, "0.00000", "0.00000"},  {100.0, "0.00000", "0.00000"},
-        {150.0, "0.00000", "0.000"},  {1000.0, "0.00000", "0.000"},
-        {1500.0, "0.00000", "0.00"},  {150.0, "0.0", "0.0"},
+        {1.0, "0.00000", "0.00000"},  {100.0, "0.00000", "0.00000"}, {150.0, "0.00000", "0.000"},
+        {1000.0, "0.00000", "0.000"}, {1500.0, "0.00000", "0.00"},   {150.0, "0.0", "0.0"},
         {1500.0, "0.00", "0.00"},     {150.0, "0.000", "0.000"},
     };
     for (const auto& c : cases) {
@@ -440,4 +438,4 @@ TEST(ResultsFormat, HighFrequenciesTakeTheShorterFormat)
     }
 }
 
-} // namespace
+}  // namespace

@@ -23,7 +23,7 @@ namespace text = MeasurementText;
 
 // The built-in population.
 constexpr const char* TypeFortyCrate = "KSN5-0042";
-constexpr int TypeFortySlot = 3; // module "4811001"
+constexpr int TypeFortySlot = 3;  // module "4811001"
 constexpr const char* TypeTwentyOneCrate = "KSN1-0107";
 constexpr int TypeTwentyOneSlot = 1;
 
@@ -73,8 +73,8 @@ protected:
         host.Frames = 0;
         host.StoppedShown = 0;
         host.Messages.clear();
-        cycle = std::make_unique<MeasurementCycle>(host, handle, host.Terminated,
-                                                   host.MessageShown);
+        cycle =
+            std::make_unique<MeasurementCycle>(host, handle, host.Terminated, host.MessageShown);
         cycle->CrateTypeCode = crateType_;
         cycle->CrateTypeName = crateType_ == 21 ? "KSN-P1" : "KSN-P5";
         cycle->ModuleName = handle.ModuleName;
@@ -222,8 +222,8 @@ TEST_F(DaemonCycle, NoSignalAndAShortInTheFrame)
 
 struct FaultCase {
     const char* name;
-    std::vector<std::string> ctl; // after the first frame; empty: kill the server
-    std::vector<std::string> messages; // one of these
+    std::vector<std::string> ctl;       // after the first frame; empty: kill the server
+    std::vector<std::string> messages;  // one of these
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os)
@@ -278,4 +278,4 @@ const FaultCase faultCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, DaemonCycleFault, ::testing::ValuesIn(faultCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
-} // namespace
+}  // namespace

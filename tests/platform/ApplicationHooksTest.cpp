@@ -43,8 +43,8 @@ protected:
     void Press(int key)
     {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window,
-                                &press);
+        QApplication::sendEvent(
+            QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window, &press);
     }
 
     QWidget window;

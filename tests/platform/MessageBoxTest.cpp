@@ -25,14 +25,14 @@ void PrintTo(const BoxCase& c, std::ostream* os)
     *os << c.name;
 }
 
-
 class MessageBoxCases : public ::testing::TestWithParam<BoxCase> {};
 
 TEST_P(MessageBoxCases, TheHookSeesCaptionTextAndIconAndTheBoxCloses)
 {
     const BoxCase& c = GetParam();
     DialogRecorder recorder;
-    const int result = ShowMessageBox(QString::fromUtf8(c.text), QString::fromUtf8(c.caption), c.icon);
+    const int result =
+        ShowMessageBox(QString::fromUtf8(c.text), QString::fromUtf8(c.caption), c.icon);
     EXPECT_EQ(result, 1);
     ASSERT_EQ(recorder.Shown().size(), 1u);
     const ShownDialog& shown = recorder.Shown()[0];
@@ -45,10 +45,12 @@ TEST_P(MessageBoxCases, TheHookSeesCaptionTextAndIconAndTheBoxCloses)
 
 INSTANTIATE_TEST_SUITE_P(
     Boxes, MessageBoxCases,
-    ::testing::Values(BoxCase{"NoIcon", "Ошибка!!!", "Разрешение монитора должно быть не ниже 1280x768!", MessageIcon::None},
-                      BoxCase{"Information", "Внимание!!!", "Нет открытого модуля!", MessageIcon::Information},
-                      BoxCase{"EmptyText", "x", "", MessageIcon::Error},
-                      BoxCase{"TwoLines", "w", "line 1\nline 2", MessageIcon::Warning}));
+    ::testing::Values(
+        BoxCase{"NoIcon", "Ошибка!!!", "Разрешение монитора должно быть не ниже 1280x768!",
+                MessageIcon::None},
+        BoxCase{"Information", "Внимание!!!", "Нет открытого модуля!", MessageIcon::Information},
+        BoxCase{"EmptyText", "x", "", MessageIcon::Error},
+        BoxCase{"TwoLines", "w", "line 1\nline 2", MessageIcon::Warning}));
 
 TEST(MessageBox, ExceptionDisplayUsesTheApplicationNameAsCaption)
 {

@@ -37,7 +37,6 @@ void PrintTo(const DialogCase& c, std::ostream* os)
     *os << c.name;
 }
 
-
 class ThreadDialogShape : public ::testing::TestWithParam<DialogCase> {};
 
 TEST_P(ThreadDialogShape, FollowsTheLayoutRules)
@@ -51,7 +50,8 @@ TEST_P(ThreadDialogShape, FollowsTheLayoutRules)
     options.buttons = c.buttons;
     options.minButtonWidth = c.minButtonWidth;
     ThreadDialogGeometry g;
-    const auto dialog = BuildThreadDialog(&mainWindow, QStringLiteral("Сообщение"), c.text, options, &g);
+    const auto dialog =
+        BuildThreadDialog(&mainWindow, QStringLiteral("Сообщение"), c.text, options, &g);
 
     // Outer width 570, centred over the main window (integer halves).
     EXPECT_EQ(g.frame.width(), 570);
@@ -87,7 +87,8 @@ TEST_P(ThreadDialogShape, FollowsTheLayoutRules)
 
     // Height: caption + last button bottom + two frames + 10.
     const QRect& last = g.buttons.back();
-    EXPECT_EQ(g.frame.height(), metrics.Caption + last.top() + last.height() + 2 * metrics.FrameHeight + 10);
+    EXPECT_EQ(g.frame.height(),
+              metrics.Caption + last.top() + last.height() + 2 * metrics.FrameHeight + 10);
 
     // The widgets are where the geometry says.
     const auto* label = dialog->findChild<QLabel*>(QStringLiteral("Message"));
@@ -116,12 +117,15 @@ INSTANTIATE_TEST_SUITE_P(
                    QRect(0, 0, 1280, 768)},
         DialogCase{"NoMinimumWidth", QStringLiteral("x"), QStringList{QStringLiteral("OK")}, 0,
                    QRect(7, 9, 801, 601)},
-        DialogCase{"ThreeButtons", QStringLiteral("Выбор"),
-                   QStringList{QStringLiteral("Да"), QStringLiteral("Нет"), QStringLiteral("Отмена")}, 100,
-                   QRect(0, 0, 1920, 1080)},
-        DialogCase{"MainWindowNarrowerThanDialog", QStringLiteral("t"), QStringList{ThreadDialogButtonCaption},
-                   100, QRect(10, 10, 300, 200)}),
-    [](const ::testing::TestParamInfo<DialogCase>& param) { return std::string(param.param.name); });
+        DialogCase{
+            "ThreeButtons", QStringLiteral("Выбор"),
+            QStringList{QStringLiteral("Да"), QStringLiteral("Нет"), QStringLiteral("Отмена")}, 100,
+            QRect(0, 0, 1920, 1080)},
+        DialogCase{"MainWindowNarrowerThanDialog", QStringLiteral("t"),
+                   QStringList{ThreadDialogButtonCaption}, 100, QRect(10, 10, 300, 200)}),
+    [](const ::testing::TestParamInfo<DialogCase>& param) {
+        return std::string(param.param.name);
+    });
 
 TEST(ThreadDialog, ButtonsAreAtLeastOneHundredPixelsWide)
 {
@@ -140,9 +144,11 @@ TEST(ThreadDialog, ShownThroughTheHookWithTheShortcutHandlerDetached)
     });
     bool detachedWhileShown = false;
     DialogRecorder recorder;
-    recorder.OnShown = [&](const ShownDialog&) { detachedWhileShown = !ApplicationHooks::ShortCut(); };
-    const int result = ShowThreadDialog(nullptr, QStringLiteral("Сообщение TMainThread::Execute()!!!"),
-                                        QStringLiteral("текст"));
+    recorder.OnShown = [&](const ShownDialog&) {
+        detachedWhileShown = !ApplicationHooks::ShortCut();
+    };
+    const int result = ShowThreadDialog(
+        nullptr, QStringLiteral("Сообщение TMainThread::Execute()!!!"), QStringLiteral("текст"));
     EXPECT_EQ(result, 1);
     EXPECT_TRUE(detachedWhileShown);
     EXPECT_TRUE(static_cast<bool>(ApplicationHooks::ShortCut())) << "restored after the dialog";

@@ -57,4 +57,4 @@ private:
     long _len = 0;
 };
 
-} // namespace ffft
+}  // namespace ffft

@@ -39,8 +39,7 @@ struct WindowedInput {
 };
 
 template <class In>
-void Pass12(const std::int32_t* __restrict br, In in, double* __restrict d, long offset,
-            long count)
+void Pass12(const std::int32_t* __restrict br, In in, double* __restrict d, long offset, long count)
 {
     const long end = offset + count;
     for (long c = offset; c < end; c += 4) {
@@ -147,7 +146,7 @@ void Pass3(const double* __restrict s, double* __restrict d, long offset, long c
 
 // Later pass with n = 2^p; cos_lut holds cos(i pi / n) for i = 0 .. n/2 - 1.
 void PassTable(const double* __restrict cos_lut, long n, const double* __restrict s,
-                           double* __restrict d, long offset, long count)
+               double* __restrict d, long offset, long count)
 {
     const long m = n >> 1;
     const long end = offset + count;
@@ -264,8 +263,8 @@ void PassTablePairGroups(const double* __restrict tp_i, const double* __restrict
 // rotation values of those i in cos_run / sin_run. Pointers are at i0 of their
 // range: s1 = s + o, s1m = s1 + m, s2 = s1 + n, s2m = s2 + m, dr = d + o,
 // di = dr + n; dim points at di[-i0], din at di[n - i0] (both walked downwards).
-void PassOscillatorRun(const double* __restrict cos_run, const double* __restrict sin_run,
-                       long len, const double* __restrict s1, const double* __restrict s1m,
+void PassOscillatorRun(const double* __restrict cos_run, const double* __restrict sin_run, long len,
+                       const double* __restrict s1, const double* __restrict s1m,
                        const double* __restrict s2, const double* __restrict s2m,
                        double* __restrict dr, double* __restrict dip, double* __restrict dim,
                        double* __restrict din)
@@ -326,7 +325,7 @@ void PassTablePair(const double* tp, const double* tq, long n, double* s, long o
         {
             const double c = tp[h];
             const double sn = tp[m - h];
-            double t[2][4]; // per half: h, n-h, n+h, 2n-h
+            double t[2][4];  // per half: h, n-h, n+h, 2n-h
             double* const halves[2] = {A, B};
             for (int k = 0; k < 2; ++k) {
                 const double* H = halves[k];
@@ -364,7 +363,7 @@ void PassTablePair(const double* tp, const double* tq, long n, double* s, long o
                         count / (4 * n), 4 * n);
 }
 
-} // namespace
+}  // namespace
 
 FFTReal::FFTReal(long length, const StopFlag* stop) : _stop(stop)
 {
@@ -457,7 +456,7 @@ bool overlap(const double* a, long na, const double* b, long nb)
     return lo_a < hi_b && lo_b < hi_a;
 }
 
-} // namespace
+}  // namespace
 
 void FFTReal::forward_transform(const double* x, long stride, const double* window, double* f)
 {
@@ -466,8 +465,8 @@ void FFTReal::forward_transform(const double* x, long stride, const double* wind
     const long span = stride_ok ? (_length - 1) * stride + 1 : 0;
     if (x == nullptr || f == nullptr || window == nullptr || !stride_ok ||
         overlap(f, _length, buf, _length) || overlap(x, span, f, _length) ||
-        overlap(x, span, buf, _length) ||
-        overlap(window, _length, f, _length) || overlap(window, _length, buf, _length)) {
+        overlap(x, span, buf, _length) || overlap(window, _length, f, _length) ||
+        overlap(window, _length, buf, _length)) {
         throw std::invalid_argument(
             "ffft::FFTReal::forward_transform: input, window and output must be present, "
             "the stride positive, and the output and work buffer apart from the inputs");
@@ -541,8 +540,8 @@ void FFTReal::bit_reverse_copy(const double* __restrict x, double* __restrict y)
     constexpr long tile = 1L << q;
     const std::int32_t* br = _br_lut.data();
     const int high_shift = _nbr_bits - q;
-    long rev_low[tile];  // rev(a) for a < 2^q, in the low bits
-    long rev_high[tile]; // rev(e) for e < 2^q, in the high bits
+    long rev_low[tile];   // rev(a) for a < 2^q, in the low bits
+    long rev_high[tile];  // rev(e) for e < 2^q, in the high bits
     for (long k = 0; k < tile; ++k) {
         rev_low[k] = br[k << high_shift];
         rev_high[k] = br[k];
@@ -567,8 +566,8 @@ void FFTReal::bit_reverse_copy(const double* __restrict x, double* __restrict y)
     }
 }
 
-bool FFTReal::transform_block(const double* x, bool permuted, double* d0, double* d1,
-                              long offset, int bits)
+bool FFTReal::transform_block(const double* x, bool permuted, double* d0, double* d1, long offset,
+                              int bits)
 {
     if (bits <= LeafBits) {
         return transform_leaf(x, permuted, d0, d1, offset, bits);
@@ -598,8 +597,8 @@ bool FFTReal::transform_block(const double* x, bool permuted, double* d0, double
     return !stop_requested();
 }
 
-bool FFTReal::transform_leaf(const double* x, bool permuted, double* d0, double* d1,
-                             long offset, int bits)
+bool FFTReal::transform_leaf(const double* x, bool permuted, double* d0, double* d1, long offset,
+                             int bits)
 {
     const long count = 1L << bits;
     if (stop_requested()) {
@@ -671,8 +670,8 @@ void FFTReal::pass_table(int p, const double* s, double* d, long offset, long co
     PassTable(_trigo_lut.data() + ((n >> 1) - 4), n, s, d, offset, count);
 }
 
-void FFTReal::pass_oscillator(int p, const double* __restrict s, double* __restrict d,
-                              long offset, long count) const
+void FFTReal::pass_oscillator(int p, const double* __restrict s, double* __restrict d, long offset,
+                              long count) const
 {
     const long n = 1L << p;
     const long m = n >> 1;
@@ -733,10 +732,10 @@ void FFTReal::pass_oscillator(int p, const double* __restrict s, double* __restr
         }
         for (long o = offset; o < end; o += 2 * n) {
             PassOscillatorRun(cos_run, sin_run, len, s + o + i0, s + o + m + i0, s + o + n + i0,
-                              s + o + n + m + i0, d + o + i0, d + o + n + i0,
-                              d + o + n - i0, d + o + 2 * n - i0);
+                              s + o + n + m + i0, d + o + i0, d + o + n + i0, d + o + n - i0,
+                              d + o + 2 * n - i0);
         }
     }
 }
 
-} // namespace ffft
+}  // namespace ffft

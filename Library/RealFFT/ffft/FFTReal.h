@@ -108,4 +108,4 @@ private:
     const double* _in_window = nullptr;
 };
 
-} // namespace ffft
+}  // namespace ffft
