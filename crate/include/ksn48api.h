@@ -22,6 +22,13 @@ enum {
     KSN48_FLAG_PHASE_CORRECTION = 0x10
 };
 
+/* Channel status words written by KSN48_ProcessData. */
+enum {
+    KSN48_STATUS_VALID = 0, /* the channel's samples are a signal */
+    KSN48_STATUS_SHORT = 1, /* short circuit at the sensor input */
+    KSN48_STATUS_OPEN = 2   /* open circuit at the sensor input */
+};
+
 /* Per-channel configuration block, 48 bytes. */
 typedef struct Ksn48ChannelRecord {
     int32_t ChannelEnabled; /* +0: 1 = acquired, 0 = not */
@@ -113,7 +120,7 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
    written (20-bit: equal to the word count; 24-bit: half of it). samples
    are interleaved over the enabled channels in channel order. status
    receives one word per enabled channel, in that order: 0 valid, 1 short
-   circuit, 2 open circuit. flags: KSN48_FLAG_CONVERT, optionally with
+   circuit, 2 open circuit (KSN48_STATUS_*). flags: KSN48_FLAG_CONVERT, optionally with
    KSN48_FLAG_PHASE_CORRECTION. The words must begin at the start of an
    acquisition (first enabled channel first) and follow the configuration
    last applied by KSN48_SetADC. Returns 0, KSN_ERR_INVALID_ARGUMENT (null
