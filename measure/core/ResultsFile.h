@@ -51,8 +51,9 @@ public:
     bool IsOpen() const noexcept { return fd_ >= 0; }
     const std::string& Name() const noexcept { return name_; }
 
-    // A regular file that already holds bytes before the place the rows go.
-    bool HasContent() const noexcept { return regular_ && start_ > 0; }
+    // A file opened by Append that already holds bytes. What an attached
+    // stream held before is not this log's: it gets a header of its own.
+    bool HasContent() const noexcept { return owned_ && regular_ && start_ > 0; }
     // Of such content: its first line without the line end, at most
     // maxLength bytes, and whether its last byte ends a line.
     std::string FirstLine(std::size_t maxLength) const;

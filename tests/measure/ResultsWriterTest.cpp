@@ -500,25 +500,48 @@ TEST_F(ResultsFileTest, StreamsThatRefuseRowsSayWhy)
     EXPECT_THROW(ResultsFile::Append(dir.File("missing/log.csv")), ResultsFileError);
 }
 
-TEST_F(ResultsFileTest, StandardOutputOnAFileWithContentGetsNoHeader)
+TEST_F(ResultsFileTest, StandardOutputOnAFileStartsALogOfItsOwn)
 {
-    // "> file" leaves the position at the start, ">> file" appends: either
-    // way rows go after what is there.
+    // "> file" leaves the position at the start, ">> file" appends; what the
+    // shell wrote there before is not a log to continue. Rows cut by a file
+    // size limit are cut back there too.
     const std::string header = Formatter(Layout(ResultsSyntax::Csv)).Header();
+    const std::string before = "# bench 7\n";
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const int flags : {O_WRONLY, O_WRONLY | O_APPEND}) {
         const std::string path = dir.File("out.csv");
-        WriteBytes(path, header);
+        WriteBytes(path, before);
         const int fd = ::open(path.c_str(), flags);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(header.size()));
+        ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(before.size()));
+        std::uint64_t rows = 0;
         {
             ResultsWriter writer(Layout(ResultsSyntax::Csv), ResultsFile::Attach(fd, "stdout"));
             writer.Begin();
-            writer.Write(NumberedFrame(1));
+            rlimit limited = old;
+            limited.rlim_cur = 5000;
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+            try {
+                for (std::uint64_t n = 1; n < 100; ++n) {
+                    writer.Write(NumberedFrame(n));
+                }
+                ADD_FAILURE() << "the limit took every row";
+            } catch (const ResultsFileError& e) {
+                EXPECT_EQ(e.Error(), EFBIG);
+            }
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            rows = writer.RowsWritten();
+            writer.Write(NumberedFrame(rows + 1));  // rows go on where the last whole one ended
+            ++rows;
         }
         ::close(fd);
-        ExpectWholeRows(Read(path), header, 1);
+        const std::string bytes = Read(path);
+        ASSERT_EQ(bytes.substr(0, before.size()), before);
+        ExpectWholeRows(bytes.substr(before.size()), header, rows);
     }
+    std::signal(SIGXFSZ, oldHandler);
 }
 
 TEST_F(ResultsFileTest, RowsAfterTheFirstAllocateNothing)
