@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -476,32 +477,55 @@ TEST_F(MeasureTool, ADurationEndsTheRun)
     EXPECT_EQ(FramesReported(r.Err), log.Rows.size());
 }
 
-TEST_F(MeasureTool, AServerKilledMidRunEndsItWithCodeOneInTime)
+TEST_F(MeasureTool, ALostLinkEndsTheRunWithCodeOneInTime)
 {
-    // A server that paces its frames in real time: the tool spends its time
-    // receiving, as at a bench.
-    ksn::test::CrateServer paced({}, false);
-    const std::string path = dir.File("log.csv");
-    const pid_t pid = Start(With({"--output", path}));
-    ASSERT_TRUE(WaitForRows(path, 2));
-    const auto killed = Clock::now();
-    paced.Kill();
-    const std::optional<int> code = WaitFor(pid, RunTimeout);
-    const auto took = Clock::now() - killed;
-    const std::string err = ReadBytes(dir.File("stderr"));
-    EXPECT_EQ(code, 1) << err;
-    // The receive timeout (5 s) and a second.
-    EXPECT_LT(took, 6s);
-    // The window's text of the step that met the dead link (a receive, or
-    // the start of the next frame), then the library's reason.
-    const bool receiving =
-        err.find("ksn48-measure: Не могу получить данные с модуля!\n"
-                 "ksn48-measure: KSN48_Recv: KSN_ERR_CONNECTION_LOST\n") != std::string::npos;
-    const bool starting =
-        err.find("ksn48-measure: Не могу выполнить запуск сбора кадра данных!!!\n"
-                 "ksn48-measure: KSN48_Start: KSN_ERR_CONNECTION_LOST\n") != std::string::npos;
-    EXPECT_TRUE(receiving || starting) << err;
-    ExpectWholeRowsAsReported(path, 2u + 6u * 5u);
+    struct Case {
+        const char* name;
+        std::function<void(ksn::test::CrateServer&)> fault;
+        const char* reason;  // the library's
+    };
+    const Case cases[] = {
+        {"server killed", [](ksn::test::CrateServer& s) { s.Kill(); }, "KSN_ERR_CONNECTION_LOST"},
+        {"connection dropped",
+         [](ksn::test::CrateServer& s) {
+             s.Ctl({"drop", "KSN5-0042", "3"});
+         },
+         "KSN_ERR_CONNECTION_LOST"},
+        {"receives unanswered",
+         [](ksn::test::CrateServer& s) {
+             s.Ctl({"stall", "KSN5-0042", "3", "on"});
+         },
+         "KSN_ERR_TIMEOUT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A server that paces its frames in real time: the tool spends its
+        // time receiving, as at a bench.
+        ksn::test::CrateServer paced({}, false);
+        const std::string path = dir.File("log.csv");
+        ::unlink(path.c_str());
+        const pid_t pid = Start(With({"--output", path}));
+        ASSERT_TRUE(WaitForRows(path, 2));
+        const auto faulted = Clock::now();
+        c.fault(paced);
+        const std::optional<int> code = WaitFor(pid, RunTimeout);
+        const auto took = Clock::now() - faulted;
+        const std::string err = ReadBytes(dir.File("stderr"));
+        EXPECT_EQ(code, 1) << err;
+        // The receive timeout (5 s) and a second.
+        EXPECT_LT(took, 6s);
+        // The window's text of the step that met the fault (a receive, or
+        // the start of the next frame), then the library's reason.
+        const bool receiving = err.find("ksn48-measure: Не могу получить данные с модуля!\n"
+                                        "ksn48-measure: KSN48_Recv: " +
+                                        std::string(c.reason) + "\n") != std::string::npos;
+        const bool starting =
+            err.find("ksn48-measure: Не могу выполнить запуск сбора кадра данных!!!\n"
+                     "ksn48-measure: KSN48_Start: " +
+                     std::string(c.reason) + "\n") != std::string::npos;
+        EXPECT_TRUE(receiving || starting) << err;
+        ExpectWholeRowsAsReported(path, 2u + 6u * 5u);
+    }
 }
 
 TEST_F(MeasureTool, AClosedPipeEndsTheRunWithCodeOne)
