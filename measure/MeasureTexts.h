@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MeasurementTexts.h"
+
 #include <QString>
 
 // Texts of the worker thread and the results display, each in one place.
@@ -16,8 +18,13 @@ inline const QString ThreadException = QStringLiteral(
     "Опаньки!!!\nПоймали неустранимое исключение в потоке 'MainThread'!!!\nСрочно сообщите "
     "разработчику!");
 
-inline const QString ShortCircuitMark = QStringLiteral("КЗ!!!");
-inline const QString OpenCircuitMark = QStringLiteral("ОБРЫВ!!!");
+// The results log writes the same marks.
+inline const QString ShortCircuitMark =
+    QString::fromUtf8(MeasurementText::ShortCircuitMark.data(),
+                      static_cast<qsizetype>(MeasurementText::ShortCircuitMark.size()));
+inline const QString OpenCircuitMark =
+    QString::fromUtf8(MeasurementText::OpenCircuitMark.data(),
+                      static_cast<qsizetype>(MeasurementText::OpenCircuitMark.size()));
 
 inline const QString StartButtonStyle = QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;");
 inline const QString StopButtonStyle = QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;");

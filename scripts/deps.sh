@@ -8,7 +8,7 @@ $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config binutils \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  nlohmann-json3-dev libfftw3-dev \
+  nlohmann-json3-dev libcli11-dev libfftw3-dev \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils \
   fonts-dejavu-core fonts-liberation locales

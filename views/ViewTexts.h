@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MeasurementTexts.h"
+
 #include <QString>
 
 #include <array>
@@ -16,7 +18,10 @@ inline const QString ReferenceRadioCaption = QStringLiteral("Опорный ка
 inline const QString ReferenceRadioHint = QStringLiteral("Опорный канал для рассчёта сдвига фаз");
 inline const QString UpdateLedHint = QStringLiteral("Признак обновления канала");
 inline const QString ValueStored = QStringLiteral("CCCCCCCCC");
-inline const QString ValuePlaceholder = QStringLiteral("--------");
+// The results log writes the same placeholder.
+inline const QString ValuePlaceholder =
+    QString::fromUtf8(MeasurementText::ValuePlaceholder.data(),
+                      static_cast<qsizetype>(MeasurementText::ValuePlaceholder.size()));
 inline const QString VoltageTitle = QStringLiteral("Напряжение");
 inline const QString FrequencyTitle = QStringLiteral("Частота");
 inline const QString PhaseTitle = QStringLiteral("Фаза");

@@ -32,6 +32,12 @@ inline constexpr std::string_view CycleException =
     "Опаньки!!!\nПоймали неустранимое исключение потока сбора данных!!!\nСрочно сообщите "
     "разработчику!";
 
+// What a channel panel shows instead of a value: the short and open circuit
+// marks in the voltage box, and the placeholder of a value not measured.
+inline constexpr std::string_view ShortCircuitMark = "КЗ!!!";
+inline constexpr std::string_view OpenCircuitMark = "ОБРЫВ!!!";
+inline constexpr std::string_view ValuePlaceholder = "--------";
+
 // Fixed frequency formats used above 1000 kHz and above 100 kHz.
 inline constexpr std::string_view FrequencyFormatAbove1000 = "0.00";
 inline constexpr std::string_view FrequencyFormatAbove100 = "0.000";

@@ -87,28 +87,33 @@ bool IsDecimalNumber(std::string_view s)
     return pos == s.size();
 }
 
-}  // namespace
-
-std::string FormatFloat(std::string_view pattern, double value)
+// The digits of a double written to a pattern, straight into [first, last).
+char* FormatInto(char* first, char* last, const Pattern& p, double value) noexcept
 {
-    const Pattern p = ParsePattern(pattern);
+    const auto put = [first, last](std::string_view text) -> char* {
+        if (static_cast<std::size_t>(last - first) < text.size()) {
+            return nullptr;
+        }
+        return std::copy(text.begin(), text.end(), first);
+    };
     if (std::isnan(value)) {
-        return "NAN";
+        return put("NAN");
     }
     if (std::isinf(value)) {
-        return value < 0 ? "-INF" : "INF";
+        return put(value < 0 ? "-INF" : "INF");
     }
 
     // Shortest digits that read back as the value: d1 d2 ... dn, exponent e,
-    // meaning 0.d1d2...dn * 10^(e+1).
+    // meaning d1.d2...dn * 10^e.
     char buf[64];
     const auto conv =
         std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific);
-    std::string digits;
+    char digits[32];
+    long count = 0;
     const char* c = buf;
     for (; c < conv.ptr && *c != 'e'; ++c) {
-        if (IsDigit(*c)) {
-            digits.push_back(*c);
+        if (IsDigit(*c) && count < static_cast<long>(sizeof digits)) {
+            digits[count++] = *c;
         }
     }
     int exponent = 0;
@@ -121,50 +126,84 @@ std::string FormatFloat(std::string_view pattern, double value)
     // Digit i of `digits` has the place value 10^(exponent - i). Keep the
     // places down to 10^-decimals and round on the first one dropped.
     const long keep = static_cast<long>(exponent) + 1 + p.decimals;
-    std::string kept;  // digits from the highest place of the value down
-    bool roundUp = false;
-    if (keep >= 0) {
-        kept = digits.substr(
-            0, static_cast<std::size_t>(std::min<long>(keep, static_cast<long>(digits.size()))));
-        kept.append(
-            static_cast<std::size_t>(std::max<long>(0, keep - static_cast<long>(digits.size()))),
-            '0');
-        roundUp = static_cast<std::size_t>(keep) < digits.size() &&
-                  digits[static_cast<std::size_t>(keep)] >= '5';
-    }
-    // Align: the kept digits end at place 10^-decimals; pad on the left so
-    // that there is at least one integer digit (and the pattern's count).
-    const long highest = keep > 0 ? exponent : -p.decimals - 1;  // place of kept[0]
-    std::string fixed;
+    const long kept = std::max<long>(keep, 0);  // kept places, zeros beyond the digits
+    const bool roundUp = keep >= 0 && keep < count && digits[keep] >= '5';
+    // Align: the kept digits end at place 10^-decimals; zeros on the left give
+    // at least one integer digit (and the pattern's count).
+    const long highest = keep > 0 ? exponent : -p.decimals - 1;  // place of the first kept digit
     const long topPlace = std::max<long>(highest, p.integerDigits - 1);
-    for (long place = topPlace; place > highest; --place) {
-        fixed.push_back('0');
+    const long lead = topPlace - highest;
+    const long total = lead + kept;  // integer digits followed by p.decimals decimals
+    const long given = std::min(kept, count);
+    const bool zero =
+        !roundUp && std::all_of(digits, digits + given, [](char d) { return d == '0'; });
+    const bool negative = std::signbit(value) && !zero;
+    // Room for a carry into a new digit and for the point.
+    const long need = (negative ? 1 : 0) + total + 1 + (p.decimals > 0 ? 1 : 0);
+    if (last - first < need) {
+        return nullptr;
     }
-    fixed += kept;
+
+    char* out = first;
+    if (negative) {
+        *out++ = '-';
+    }
+    char* const fixed = out;
+    out = std::fill_n(out, lead, '0');
+    out = std::copy(digits, digits + given, out);
+    out = std::fill_n(out, kept - given, '0');
     if (roundUp) {
-        long i = static_cast<long>(fixed.size()) - 1;
-        while (i >= 0 && fixed[static_cast<std::size_t>(i)] == '9') {
-            fixed[static_cast<std::size_t>(i)] = '0';
-            --i;
+        char* d = out;
+        while (d > fixed && *(d - 1) == '9') {
+            *--d = '0';
         }
-        if (i >= 0) {
-            ++fixed[static_cast<std::size_t>(i)];
+        if (d > fixed) {
+            ++*(d - 1);
         } else {
-            fixed.insert(fixed.begin(), '1');
+            std::copy_backward(fixed, out, out + 1);
+            *fixed = '1';
+            ++out;
         }
     }
-    // fixed holds integer digits followed by p.decimals decimals.
-    const std::size_t intCount = fixed.size() - static_cast<std::size_t>(p.decimals);
-    std::string text = fixed.substr(0, intCount);
     if (p.decimals > 0) {
-        text.push_back(DecimalSeparator);
-        text += fixed.substr(intCount);
+        char* point = out - p.decimals;
+        std::copy_backward(point, out, out + 1);
+        *point = DecimalSeparator;
+        ++out;
     }
-    const bool zero = fixed.find_first_not_of('0') == std::string::npos;
-    if (std::signbit(value) && !zero) {
-        text.insert(text.begin(), '-');
-    }
+    return out;
+}
+
+// Sign, a carry digit and the point around the digits of the largest double.
+constexpr std::size_t MaxIntegerPlaces = 309;
+constexpr std::size_t SignCarryAndPoint = 3;
+
+std::size_t MaxLength(const Pattern& p) noexcept
+{
+    const std::size_t integer =
+        std::max<std::size_t>(MaxIntegerPlaces, static_cast<std::size_t>(p.integerDigits));
+    return integer + static_cast<std::size_t>(p.decimals) + SignCarryAndPoint;
+}
+
+}  // namespace
+
+std::string FormatFloat(std::string_view pattern, double value)
+{
+    const Pattern p = ParsePattern(pattern);
+    std::string text(MaxLength(p), '\0');
+    char* end = FormatInto(text.data(), text.data() + text.size(), p, value);
+    text.resize(static_cast<std::size_t>(end - text.data()));
     return text;
+}
+
+char* FormatFloatTo(char* first, char* last, std::string_view pattern, double value)
+{
+    return FormatInto(first, last, ParsePattern(pattern), value);
+}
+
+std::size_t FormatFloatMaxLength(std::string_view pattern)
+{
+    return MaxLength(ParsePattern(pattern));
 }
 
 bool TryStrToFloat(std::string_view text, double& value) noexcept

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,6 +24,15 @@ inline constexpr char DecimalSeparator = '.';
 // rounds to zero has no minus sign. NaN and infinities give "NAN", "INF",
 // "-INF". Throws std::invalid_argument for any other pattern.
 std::string FormatFloat(std::string_view pattern, double value);
+
+// As FormatFloat, into [first, last) and without allocating: returns the end
+// of the text, or nullptr when it does not fit (nothing useful is then in the
+// range). A range of FormatFloatMaxLength(pattern) characters always fits.
+// Throws std::invalid_argument for a pattern FormatFloat refuses.
+char* FormatFloatTo(char* first, char* last, std::string_view pattern, double value);
+
+// The longest text FormatFloat can give for the pattern, for any double.
+std::size_t FormatFloatMaxLength(std::string_view pattern);
 
 // Decimal text with '.': optional sign, digits with an optional point,
 // optional exponent; blanks around it are ignored, anything else in the text

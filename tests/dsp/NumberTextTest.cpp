@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <locale>
@@ -99,6 +100,40 @@ void ExpectFormatsAndParses()
 TEST(NumberText, FormatsAndParsesWithPoint)
 {
     ExpectFormatsAndParses();
+}
+
+TEST(NumberText, FormatsIntoACallersRange)
+{
+    for (const FormatCase& c : FormatCases) {
+        const std::size_t room = NumberText::FormatFloatMaxLength(c.pattern);
+        std::string buffer(room, '#');
+        char* end =
+            NumberText::FormatFloatTo(buffer.data(), buffer.data() + room, c.pattern, c.value);
+        ASSERT_NE(end, nullptr) << c.pattern << " " << c.value;
+        EXPECT_EQ(std::string(buffer.data(), end), c.expected) << c.pattern << " " << c.value;
+        // One character short of the text does not fit; exactly the text's
+        // length may still need room for a carry that did not happen.
+        const std::size_t length = std::strlen(c.expected);
+        EXPECT_EQ(NumberText::FormatFloatTo(buffer.data(), buffer.data() + length - 1, c.pattern,
+                                            c.value),
+                  nullptr)
+            << c.pattern << " " << c.value;
+    }
+    // The bound holds at the extremes of a double.
+    const double max = std::numeric_limits<double>::max();
+    for (const char* pattern : {"0.", "0.0000000000", "000.00"}) {
+        for (const double value : {max, -max, std::numeric_limits<double>::denorm_min(),
+                                   -std::numeric_limits<double>::denorm_min(), -9.99999e307}) {
+            const std::string text = FormatFloat(pattern, value);
+            EXPECT_LE(text.size(), NumberText::FormatFloatMaxLength(pattern)) << pattern;
+            std::string buffer(NumberText::FormatFloatMaxLength(pattern), '#');
+            char* end = NumberText::FormatFloatTo(buffer.data(), buffer.data() + buffer.size(),
+                                                  pattern, value);
+            ASSERT_NE(end, nullptr);
+            EXPECT_EQ(std::string(buffer.data(), end), text);
+        }
+    }
+    EXPECT_THROW(NumberText::FormatFloatMaxLength("#.##"), std::invalid_argument);
 }
 
 TEST(NumberText, BadPatternsAreRefused)

@@ -1,0 +1,60 @@
+#include "CycleResults.h"
+
+#include "MeasurementCycle.h"
+#include "ResultsFormat.h"
+
+namespace measure {
+
+static_assert(FrameResult::ChannelCount == MeasurementChannelCount);
+
+namespace {
+
+ReadingStatus StatusOf(std::int32_t moduleStatus) noexcept
+{
+    switch (moduleStatus) {
+    case KSN48_STATUS_VALID:
+        return ReadingStatus::Ok;
+    case KSN48_STATUS_SHORT:
+        return ReadingStatus::Short;
+    case KSN48_STATUS_OPEN:
+        return ReadingStatus::Open;
+    default:
+        return ReadingStatus::NoSignal;
+    }
+}
+
+}  // namespace
+
+void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcept
+{
+    // The module's status words come in frame order, one per enabled channel.
+    std::array<bool, MeasurementChannelCount> enabled{};
+    std::array<ReadingStatus, MeasurementChannelCount> status{};
+    std::size_t j = 0;
+    for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
+        enabled[c] = cycle.Handle().Channel[c].ChannelEnabled != 0;
+        status[c] = enabled[c] ? StatusOf(cycle.ChannelStatus[j++]) : ReadingStatus::NoSignal;
+    }
+    const bool fft = CalcMethodFromText(cycle.Settings.CalcMethod) == CalcMethod::Fft;
+    const std::size_t reference = cycle.ReferenceChannel;
+    const bool referenceReads = reference < MeasurementChannelCount && enabled[reference] &&
+                                status[reference] == ReadingStatus::Ok;
+
+    for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
+        ChannelReading& reading = result.Channels[c];
+        reading = ChannelReading{};
+        reading.Status = status[c];
+        if (!enabled[c] || status[c] != ReadingStatus::Ok) {
+            continue;
+        }
+        reading.Voltage = cycle.Voltage[c];
+        if (fft) {
+            reading.Frequency = cycle.Frequency[c];
+            if (referenceReads) {
+                reading.Phase = PhaseDifference(cycle.Phase[reference], cycle.Phase[c]);
+            }
+        }
+    }
+}
+
+}  // namespace measure

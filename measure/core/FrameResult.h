@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ksn48api.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace measure {
+
+// What the results log says of one channel in one frame.
+enum class ReadingStatus : std::uint8_t {
+    Ok,         // a reading
+    Short,      // the module reports a short circuit at the input
+    Open,       // the module reports an open circuit at the input
+    NoSignal,   // the module gave no usable data for the channel (any other status)
+    NoTone,     // a reading without a tone standing above the channel's noise
+    OverRange,  // a reading whose input reached the module's full scale
+    Lost,       // no frame: the link to the module was lost
+};
+
+// "ok", "short", "open", "nosignal", "notone", "overrange", "lost".
+std::string_view ReadingStatusText(ReadingStatus status) noexcept;
+
+// One channel's reading in a frame, in the run's units. A value that does not
+// exist (frequency and phase with "sum", anything of a shorted channel, a
+// phase without a valid reference) is empty.
+struct ChannelReading {
+    ReadingStatus Status = ReadingStatus::Lost;
+    // The estimated peak lies inside the band where the method is exact.
+    bool InBand = true;
+    std::optional<double> Voltage;    // volts, RMS or peak amplitude as the run computes it
+    std::optional<double> Frequency;  // hertz
+    std::optional<double> Phase;      // degrees against the reference, as the window shows it
+};
+
+// One frame's results, the record the results writer takes.
+struct FrameResult {
+    static constexpr std::size_t ChannelCount = KSN48_CHANNEL_COUNT;
+
+    std::chrono::system_clock::time_point Time;         // when the frame's results were ready
+    std::uint64_t Frame = 0;                            // counted from 1 in a run
+    std::array<ChannelReading, ChannelCount> Channels;  // by physical channel, 0 .. 7
+};
+
+}  // namespace measure

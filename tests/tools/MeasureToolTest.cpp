@@ -1,0 +1,586 @@
+// ksn48-measure as an operator or a script runs it, against a crate server
+// of the test's own (built-in population, fast mode): its rows, the window's
+// refusals, its exit codes, and how it ends on a signal, a dead server, a
+// closed pipe and a full disk.
+#include "CrateServer.h"
+#include "DataRateBudget.h"
+#include "IniFile.h"
+#include "Settings.h"
+#include "SettingsNames.h"
+#include "TestDirectory.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Runs of the tool on a loaded machine take their time; a hang still fails.
+constexpr auto RunTimeout = 60s;
+
+const std::string SettingsData = KSN_SETTINGS_TEST_DATA;
+
+const std::vector<std::string> NamedModule = {"--crate", "KSN5-0042", "--slot", "3"};
+
+std::vector<std::string> With(std::vector<std::string> args)
+{
+    args.insert(args.begin(), NamedModule.begin(), NamedModule.end());
+    return args;
+}
+
+// The tool started with its standard output and error on the given
+// descriptors.
+pid_t Spawn(const std::vector<std::string>& args, int out, int err)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    std::vector<char*> argv;
+    const std::string path = KSN_MEASURE_TOOL;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (r != 0) {
+        throw std::runtime_error("cannot start " + path);
+    }
+    return pid;
+}
+
+// The exit code, or nothing when the tool has not ended in time (it is then
+// killed) or ended by a signal.
+std::optional<int> WaitFor(pid_t pid, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            break;
+        }
+        if (Clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    if (!WIFEXITED(status)) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(status);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = line.find(',', start);
+        fields.push_back(line.substr(start, end - start));
+        if (end == std::string::npos) {
+            return fields;
+        }
+        start = end + 1;
+    }
+}
+
+// A CSV log as column name -> value, one map per row.
+struct CsvLog {
+    std::vector<std::string> Header;
+    std::vector<std::vector<std::string>> Rows;
+
+    std::string At(std::size_t row, const std::string& column) const
+    {
+        for (std::size_t i = 0; i < Header.size(); ++i) {
+            if (Header[i] == column) {
+                return Rows.at(row).at(i);
+            }
+        }
+        ADD_FAILURE() << "no column " << column;
+        return {};
+    }
+    double Number(std::size_t row, const std::string& column) const
+    {
+        return std::strtod(At(row, column).c_str(), nullptr);
+    }
+};
+
+CsvLog ParseCsv(const std::string& text)
+{
+    CsvLog log;
+    const auto lines = Lines(text);
+    if (lines.empty()) {
+        ADD_FAILURE() << "no header";
+        return log;
+    }
+    log.Header = Fields(lines[0]);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        log.Rows.push_back(Fields(lines[i]));
+        EXPECT_EQ(log.Rows.back().size(), log.Header.size()) << "row " << i << ": " << lines[i];
+    }
+    return log;
+}
+
+std::size_t Count(const std::string& text, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The summary the tool ends with: "N frames written to ...".
+std::optional<unsigned long> FramesReported(const std::string& err)
+{
+    const std::size_t at = err.rfind(" written to ");
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::size_t start = err.rfind(": ", at);
+    return std::stoul(err.substr(start + 2));
+}
+
+class MeasureTool : public ::testing::Test {
+protected:
+    struct Result {
+        std::optional<int> Code;
+        std::string Out;
+        std::string Err;
+    };
+
+    Result Run(const std::vector<std::string>& args)
+    {
+        const std::string outPath = dir.File("stdout");
+        const std::string errPath = dir.File("stderr");
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = Spawn(args, out, err);
+        ::close(out);
+        ::close(err);
+        Result r;
+        r.Code = WaitFor(pid, RunTimeout);
+        r.Out = ReadBytes(outPath);
+        r.Err = ReadBytes(errPath);
+        return r;
+    }
+
+    // Started with its rows going to a file (through --output) and its
+    // messages to another.
+    pid_t Start(const std::vector<std::string>& args)
+    {
+        const int out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        const int err =
+            ::open(dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = Spawn(args, out, err);
+        ::close(out);
+        ::close(err);
+        return pid;
+    }
+
+    // Waits until the file holds at least rows rows after its header.
+    bool WaitForRows(const std::string& path, std::size_t rows)
+    {
+        const auto deadline = Clock::now() + RunTimeout;
+        while (Clock::now() < deadline) {
+            std::string bytes;
+            try {
+                bytes = ReadBytes(path);
+            } catch (const std::runtime_error&) {
+            }
+            if (Count(bytes, "\n") >= rows + 1) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    // Every row whole and numbered from 1, as many as the tool reported.
+    void ExpectWholeRowsAsReported(const std::string& path, std::size_t columns)
+    {
+        const std::string bytes = ReadBytes(path);
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(bytes.back(), '\n') << "a partial row at the end";
+        const CsvLog log = ParseCsv(bytes);
+        EXPECT_EQ(log.Header.size(), columns);
+        for (std::size_t i = 0; i < log.Rows.size(); ++i) {
+            EXPECT_EQ(log.At(i, "frame"), std::to_string(i + 1));
+        }
+        const auto reported = FramesReported(ReadBytes(dir.File("stderr")));
+        ASSERT_TRUE(reported) << ReadBytes(dir.File("stderr"));
+        EXPECT_EQ(*reported, log.Rows.size());
+    }
+
+    TestDirectory dir;
+    ksn::test::CrateServer server;
+};
+
+TEST_F(MeasureTool, MeasuresTheNamedModuleAsTheWindowShowsIt)
+{
+    const Result r =
+        Run(With({"--rate", "78125", "--channels", "1-6", "--reference", "1", "--frames", "3"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const CsvLog log = ParseCsv(r.Out);
+    ASSERT_EQ(log.Rows.size(), 3u) << r.Out;
+    ASSERT_EQ(log.Header.size(), 2u + 6u * 5u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i + 1));
+        EXPECT_EQ(log.At(i, "frame"), std::to_string(i + 1));
+        EXPECT_EQ(log.At(i, "time").size(), 24u) << log.At(i, "time");
+        // Within the display's last digit.
+        EXPECT_NEAR(log.Number(i, "ch1_mV"), 707.11, 0.01);
+        EXPECT_NEAR(log.Number(i, "ch1_kHz"), 1.0, 0.00001);
+        EXPECT_NEAR(log.Number(i, "ch1_deg"), 0.0, 0.001);
+        EXPECT_NEAR(log.Number(i, "ch2_mV"), 353.55, 0.01);
+        EXPECT_NEAR(log.Number(i, "ch2_deg"), 30.0, 0.001);
+        EXPECT_NEAR(log.Number(i, "ch3_deg"), -90.0, 0.001);
+        EXPECT_NEAR(log.Number(i, "ch5_deg"), 120.0, 0.001);
+        for (int c = 1; c <= 6; ++c) {
+            EXPECT_EQ(log.At(i, "ch" + std::to_string(c) + "_status"), "ok");
+            EXPECT_EQ(log.At(i, "ch" + std::to_string(c) + "_inband"), "1");
+        }
+    }
+    EXPECT_LT(log.At(0, "time"), log.At(2, "time"));
+    EXPECT_NE(r.Err.find("3 frames written to standard output"), std::string::npos) << r.Err;
+
+    // The same frames as the window's display strings.
+    const Result shown = Run(With({"--rate", "78125", "--channels", "1-6", "--reference", "1",
+                                   "--frames", "1", "--display"}));
+    ASSERT_EQ(shown.Code, 0) << shown.Err;
+    const CsvLog display = ParseCsv(shown.Out);
+    ASSERT_EQ(display.Rows.size(), 1u);
+    EXPECT_EQ(display.At(0, "ch1_mV"), "707.11");
+    EXPECT_EQ(display.At(0, "ch1_kHz"), "1.00000");
+    EXPECT_EQ(display.At(0, "ch2_mV"), "353.55");
+    EXPECT_EQ(display.At(0, "ch2_deg"), "30.000");
+    EXPECT_EQ(display.At(0, "ch3_deg"), "-90.000");
+    EXPECT_EQ(display.At(0, "ch5_deg"), "120.000");
+}
+
+TEST_F(MeasureTool, OpenAndShortedChannelsAreMarked)
+{
+    // Eight channels fit the crate's budget at 39062.5 Hz.
+    const Result r = Run(With({"--rate", "39063", "--channels", "1-8", "--reference", "1",
+                               "--frames", "2", "--format", "ndjson"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
+    for (const std::string& line : lines) {
+        const nlohmann::json row = nlohmann::json::parse(line);
+        EXPECT_EQ(row["ch7_status"], "open");
+        EXPECT_EQ(row["ch8_status"], "short");
+        for (const char* key : {"ch7_mV", "ch7_kHz", "ch7_deg", "ch8_mV", "ch8_kHz", "ch8_deg"}) {
+            EXPECT_TRUE(row[key].is_null()) << key;
+        }
+        EXPECT_NEAR(row["ch4_deg"].get<double>(), 45.0, 0.001);
+        EXPECT_NEAR(row["ch3_mV"].get<double>(), 1414.21, 0.01);
+    }
+}
+
+TEST_F(MeasureTool, RefusesWhatTheWindowRefusesInItsWords)
+{
+    TestDirectory files;
+    const std::string noChannels = files.File("none.ini");
+    WriteBytes(noChannels, ReadBytes(SettingsData + "/default.ini"));
+    {
+        // Every channel off in a settings file of the window.
+        IniFile file(noChannels);
+        for (int channel = 1; channel <= Settings::ChannelCount; ++channel) {
+            file.WriteBool(SettingsNames::ModuleSection, Settings::ChannelKey(channel), false);
+        }
+        file.UpdateFile();
+    }
+
+    const std::string dataRate =
+        device::CheckDataRate(3, 78125.0, 0, 21, "KSN-P1", "KSN48").Message;
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string said;
+    };
+    const Case cases[] = {
+        {"data rate of the type-21 crate",
+         {"--crate", "KSN1-0107", "--slot", "1", "--rate", "78125", "--channels", "1-3", "--frames",
+          "1"},
+         dataRate},
+        {"24-bit data at the type-40 crate",
+         With({"--rate", "78125", "--bits", "24", "--channels", "1-4", "--frames", "1"}),
+         device::CheckDataRate(4, 78125.0, 1, 40, "KSN-P5", "KSN48").Message},
+        {"reference not acquired", With({"--channels", "2-4", "--reference", "1", "--frames", "1"}),
+         "Опорный канал сдвига фаз не является активным!!!"},
+        {"no channel", With({"--settings", noChannels, "--frames", "1"}),
+         "Необходимо выбрать не менне одного активного канала!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.Code, 4) << r.Err;
+        EXPECT_NE(r.Err.find("ksn48-measure: " + c.said + "\n"), std::string::npos) << r.Err;
+        EXPECT_EQ(r.Out, "") << "nothing written for a refused run";
+    }
+}
+
+TEST_F(MeasureTool, AModuleThatCannotBeReachedEndsWithCodeThree)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"no module in the slot",
+         {"--crate", "KSN5-0042", "--slot", "4"},
+         "Не могу проинициализировать модуль в указанном слоте!"},
+        {"another module type",
+         {"--crate", "KSN5-0042", "--slot", "1"},
+         "Не могу проинициализировать модуль в указанном слоте!"},
+        {"no such crate",
+         {"--crate", "KSN9-0001", "--slot", "1"},
+         "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"},
+    };
+    const std::string output = dir.File("never.csv");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--frames", "1", "--output", output});
+        const Result r = Run(args);
+        EXPECT_EQ(r.Code, 3) << r.Err;
+        EXPECT_NE(r.Err.find(c.said), std::string::npos) << r.Err;
+        EXPECT_NE(::access(output.c_str(), F_OK), 0) << "a file made for a run that never began";
+    }
+    server.Stop();
+    const Result r = Run(With({"--frames", "1"}));
+    EXPECT_EQ(r.Code, 3) << r.Err;
+    EXPECT_NE(r.Err.find("Не могу найти ни одного KSN крейта!"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("KSN_ERR_CONNECT"), std::string::npos) << r.Err;
+}
+
+TEST_F(MeasureTool, SettingsSavedByTheWindowRunUnchanged)
+{
+    // The default file: the window's default setup.
+    const Result defaults =
+        Run(With({"--settings", SettingsData + "/default.ini", "--frames", "1", "--display"}));
+    ASSERT_EQ(defaults.Code, 0) << defaults.Err;
+    const CsvLog d = ParseCsv(defaults.Out);
+    ASSERT_EQ(d.Rows.size(), 1u);
+    EXPECT_EQ(d.Header.size(), 2u + 6u * 5u);  // channels 1 to 6
+    EXPECT_EQ(d.At(0, "ch1_mV"), "707.11");
+    EXPECT_EQ(d.At(0, "ch2_deg"), "30.000");
+
+    // The hand-edited file: "sum", peak amplitudes, ten voltage decimals,
+    // channel 2 off, 24-bit at 4882.8125 Hz, reference channel 4.
+    const Result edited =
+        Run(With({"--settings", SettingsData + "/edited.ini", "--frames", "1", "--display"}));
+    ASSERT_EQ(edited.Code, 0) << edited.Err;
+    const CsvLog e = ParseCsv(edited.Out);
+    ASSERT_EQ(e.Rows.size(), 1u);
+    EXPECT_EQ(e.Header.size(), 2u + 7u * 5u);
+    EXPECT_EQ(Count(edited.Out, "ch2_"), 0u);
+    const std::string voltage = e.At(0, "ch1_mV");
+    EXPECT_EQ(voltage.size() - voltage.find('.') - 1, 10u) << voltage;
+    EXPECT_NEAR(std::strtod(voltage.c_str(), nullptr), 1000.0, 0.01);  // 1 V peak
+    EXPECT_EQ(e.At(0, "ch1_kHz"), "--------");
+    EXPECT_EQ(e.At(0, "ch1_deg"), "--------");
+    EXPECT_EQ(e.At(0, "ch7_mV"), "ОБРЫВ!!!");
+    EXPECT_EQ(e.At(0, "ch8_mV"), "КЗ!!!");
+
+    // A flag overrides one value of the file: the spectral method back.
+    const Result overridden =
+        Run(With({"--settings", SettingsData + "/edited.ini", "--method", "fft", "--frames", "1"}));
+    ASSERT_EQ(overridden.Code, 0) << overridden.Err;
+    const CsvLog o = ParseCsv(overridden.Out);
+    ASSERT_EQ(o.Rows.size(), 1u);
+    EXPECT_NEAR(o.Number(0, "ch1_kHz"), 1.0, 0.00001);
+    // Against channel 4 (45 degrees): channel 1 reads -45, channel 5 75.
+    EXPECT_NEAR(o.Number(0, "ch1_deg"), -45.0, 0.001);
+    EXPECT_NEAR(o.Number(0, "ch5_deg"), 75.0, 0.001);
+    EXPECT_NEAR(o.Number(0, "ch1_mV"), 1000.0, 0.01);
+}
+
+TEST_F(MeasureTool, AppendingToALogAddsRowsButNoHeader)
+{
+    const std::string path = dir.File("log.csv");
+    for (int run = 0; run < 2; ++run) {
+        const Result r = Run(With({"--frames", "2", "--output", path}));
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(r.Out, "");
+    }
+    const CsvLog log = ParseCsv(ReadBytes(path));
+    ASSERT_EQ(log.Rows.size(), 4u);
+    EXPECT_EQ(log.At(2, "frame"), "1");
+    // Another set of channels does not go into this file.
+    const Result other = Run(With({"--channels", "1-2", "--frames", "1", "--output", path}));
+    EXPECT_EQ(other.Code, 2) << other.Err;
+    EXPECT_NE(other.Err.find("holds other columns"), std::string::npos) << other.Err;
+    EXPECT_EQ(ParseCsv(ReadBytes(path)).Rows.size(), 4u);
+}
+
+TEST_F(MeasureTool, ASignalEndsTheRunWithEveryReportedFrameInTheFile)
+{
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+        const std::string path = dir.File(signal == SIGINT ? "int.csv" : "term.csv");
+        const pid_t pid = Start(With({"--output", path}));
+        ASSERT_TRUE(WaitForRows(path, 3));
+        ::kill(pid, signal);
+        EXPECT_EQ(WaitFor(pid, RunTimeout), 0) << ReadBytes(dir.File("stderr"));
+        ExpectWholeRowsAsReported(path, 2u + 6u * 5u);
+    }
+}
+
+TEST_F(MeasureTool, ADurationEndsTheRun)
+{
+    const auto start = Clock::now();
+    const Result r = Run(With({"--duration", "1"}));
+    const auto took = Clock::now() - start;
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_GE(took, 1s);
+    const CsvLog log = ParseCsv(r.Out);
+    EXPECT_GE(log.Rows.size(), 1u);
+    EXPECT_EQ(FramesReported(r.Err), log.Rows.size());
+}
+
+TEST_F(MeasureTool, ALostLinkEndsTheRunWithCodeOneInTime)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ksn::test::CrateServer&)> fault;
+        const char* reason;  // the library's
+    };
+    const Case cases[] = {
+        {"server killed", [](ksn::test::CrateServer& s) { s.Kill(); }, "KSN_ERR_CONNECTION_LOST"},
+        {"connection dropped",
+         [](ksn::test::CrateServer& s) {
+             s.Ctl({"drop", "KSN5-0042", "3"});
+         },
+         "KSN_ERR_CONNECTION_LOST"},
+        {"receives unanswered",
+         [](ksn::test::CrateServer& s) {
+             s.Ctl({"stall", "KSN5-0042", "3", "on"});
+         },
+         "KSN_ERR_TIMEOUT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A server that paces its frames in real time: the tool spends its
+        // time receiving, as at a bench.
+        ksn::test::CrateServer paced({}, false);
+        const std::string path = dir.File("log.csv");
+        ::unlink(path.c_str());
+        const pid_t pid = Start(With({"--output", path}));
+        ASSERT_TRUE(WaitForRows(path, 2));
+        const auto faulted = Clock::now();
+        c.fault(paced);
+        const std::optional<int> code = WaitFor(pid, RunTimeout);
+        const auto took = Clock::now() - faulted;
+        const std::string err = ReadBytes(dir.File("stderr"));
+        EXPECT_EQ(code, 1) << err;
+        // The receive timeout (5 s) and a second.
+        EXPECT_LT(took, 6s);
+        // The window's text of the step that met the fault (a receive, or
+        // the start of the next frame), then the library's reason.
+        const bool receiving = err.find("ksn48-measure: Не могу получить данные с модуля!\n"
+                                        "ksn48-measure: KSN48_Recv: " +
+                                        std::string(c.reason) + "\n") != std::string::npos;
+        const bool starting =
+            err.find("ksn48-measure: Не могу выполнить запуск сбора кадра данных!!!\n"
+                     "ksn48-measure: KSN48_Start: " +
+                     std::string(c.reason) + "\n") != std::string::npos;
+        EXPECT_TRUE(receiving || starting) << err;
+        ExpectWholeRowsAsReported(path, 2u + 6u * 5u);
+    }
+}
+
+TEST_F(MeasureTool, AClosedPipeEndsTheRunWithCodeOne)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    const int err =
+        ::open(dir.File("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = Spawn(With({"--format", "ndjson"}), fds[1], err);
+    ::close(fds[1]);
+    ::close(err);
+    // The reader takes the first row whole, then goes.
+    std::string received;
+    char c = 0;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+        received += c;
+    }
+    ::close(fds[0]);
+    EXPECT_EQ(nlohmann::json::parse(received)["frame"], 1);
+    EXPECT_EQ(WaitFor(pid, RunTimeout), 1);
+    const std::string text = ReadBytes(dir.File("stderr"));
+    EXPECT_NE(text.find("cannot write to 'standard output': Broken pipe"), std::string::npos)
+        << text;
+}
+
+TEST_F(MeasureTool, AFullDiskEndsTheRunWithWholeRowsOnly)
+{
+    TestDirectory disk;  // the tool's messages stay outside
+    if (!disk.MountTmpfs(8)) {
+        GTEST_SKIP() << "this process may not mount a small file system";
+    }
+    const std::string path = disk.File("log.csv");
+    const Result r = Run(With({"--output", path, "--channels", "1-8", "--rate", "39063"}));
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
+    ExpectWholeRowsAsReported(path, 2u + 8u * 5u);
+}
+
+TEST_F(MeasureTool, WhatIsNotThereYetSaysSo)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* said;
+    };
+    const Case cases[] = {
+        {{"--list"}, "--list is not available"},
+        {{"--list", "--json"}, "--list is not available"},
+        {With({"--reconnect"}), "--reconnect is not available"},
+        {{"--frames", "1"}, "name it with --crate SERIAL --slot N"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.args);
+        EXPECT_EQ(r.Code, 2) << r.Err;
+        EXPECT_NE(r.Err.find(c.said), std::string::npos) << r.Err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// The command line of ksn48-measure: its values, and every misuse ending in
+// the usage exit code with a message.
+#include "ToolOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tool::ChannelSet;
+using tool::ParseChannelList;
+using tool::ParseRate;
+
+TEST(ToolOptions, RatesAreTheTablesByValueLabelOrWholeHertz)
+{
+    struct Case {
+        const char* text;
+        int index;
+    };
+    const Case good[] = {
+        {"78125", 7},       {"78125.0", 7},    {"39062.5", 6},   {"39063", 6},
+        {"39063.0", 6},     {"19531.25", 5},   {"19531", 5},     {"9765.625", 4},
+        {"9765.63", 4},     {"9766", 4},       {"4882.8125", 3}, {"4882.81", 3},
+        {"4883", 3},        {"2441.40625", 2}, {"2441.41", 2},   {"2441", 2},
+        {"1220.703125", 1}, {"1220.70", 1},    {"1221", 1},      {"610.3515625", 0},
+        {"610.352", 0},     {"610", 0},        {" 39063 ", 6},   {"7.8125e4", 7},
+    };
+    for (const Case& c : good) {
+        EXPECT_EQ(ParseRate(c.text), c.index) << c.text;
+    }
+    for (const char* text : {"", "39062", "39064", "1000", "7", "0", "-78125", "78125x", "fast",
+                             "78,125", "inf", "nan"}) {
+        EXPECT_FALSE(ParseRate(text)) << text;
+    }
+}
+
+TEST(ToolOptions, ChannelListsAreOneBasedChannelsAndRanges)
+{
+    const auto set = [](std::initializer_list<int> channels) {
+        ChannelSet s{};
+        for (const int c : channels) {
+            s[static_cast<std::size_t>(c - 1)] = true;
+        }
+        return s;
+    };
+    EXPECT_EQ(ParseChannelList("1-6"), set({1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(ParseChannelList("1,3,8"), set({1, 3, 8}));
+    EXPECT_EQ(ParseChannelList("1-3,7"), set({1, 2, 3, 7}));
+    EXPECT_EQ(ParseChannelList("8"), set({8}));
+    EXPECT_EQ(ParseChannelList("1-8"), set({1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(ParseChannelList("2,2,1-2"), set({1, 2}));
+    EXPECT_EQ(ParseChannelList("4-4"), set({4}));
+    for (const char* text : {"", "0", "9", "1-9", "0-3", "6-1", "1,,3", ",1", "1,", "1-", "-3", "a",
+                             "1 2", "1-3-5", "+1", "1.0"}) {
+        EXPECT_FALSE(ParseChannelList(text)) << text;
+    }
+}
+
+struct Parsed {
+    tool::ParsedCommandLine result;
+    std::string out;
+    std::string err;
+};
+
+Parsed Parse(const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv{"ksn48-measure"};
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    Parsed parsed{
+        tool::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), out, err), {}, {}};
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(ToolOptions, EveryFlagIsTaken)
+{
+    const Parsed p = Parse({"--crate",     "KSN5-0042",  "--slot",
+                            "3",           "--settings", KSN_SETTINGS_TEST_DATA "/edited.ini",
+                            "--rate",      "39063",      "--bits",
+                            "24",          "--current",  "10",
+                            "--channels",  "1,3-4",      "--reference",
+                            "3",           "--method",   "sum",
+                            "--amplitude", "amp",        "--max-time",
+                            "2.5",         "--frames",   "7",
+                            "--format",    "ndjson",     "--output",
+                            "log.ndjson",  "--display"});
+    ASSERT_TRUE(p.result.Options) << p.err;
+    const tool::ToolOptions& o = *p.result.Options;
+    EXPECT_EQ(o.Crate, "KSN5-0042");
+    EXPECT_EQ(o.Slot, 3);
+    EXPECT_EQ(o.SettingsPath, KSN_SETTINGS_TEST_DATA "/edited.ini");
+    EXPECT_EQ(o.RateIndex, 6);
+    EXPECT_EQ(o.DataFormat, 1);
+    EXPECT_EQ(o.CurrentSource, 1);
+    EXPECT_EQ(o.Channels, (ChannelSet{true, false, true, true, false, false, false, false}));
+    EXPECT_EQ(o.Reference, 2);  // physical channel
+    EXPECT_EQ(o.Method, "sum");
+    EXPECT_EQ(o.Amplitude, "amp");
+    EXPECT_EQ(o.MaxTime, 2.5);
+    EXPECT_EQ(o.Frames, 7u);
+    EXPECT_FALSE(o.Duration);
+    EXPECT_EQ(o.Format, measure::ResultsSyntax::Ndjson);
+    EXPECT_EQ(o.Output, "log.ndjson");
+    EXPECT_TRUE(o.Display);
+
+    const Parsed none =
+        Parse({"--duration", "1.5", "--output", "-", "--bits", "20", "--current", "2.86"});
+    ASSERT_TRUE(none.result.Options) << none.err;
+    const tool::ToolOptions& n = *none.result.Options;
+    EXPECT_FALSE(n.Crate || n.Slot || n.SettingsPath || n.RateIndex || n.Channels || n.Reference ||
+                 n.Method || n.Amplitude || n.MaxTime || n.Frames || n.Output);
+    EXPECT_EQ(n.Duration, 1.5);
+    EXPECT_EQ(n.DataFormat, 0);
+    EXPECT_EQ(n.CurrentSource, 0);
+    EXPECT_EQ(n.Format, measure::ResultsSyntax::Csv);
+    EXPECT_FALSE(n.Display || n.List || n.Json || n.Reconnect);
+}
+
+TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char* said;  // part of the message
+    };
+    const Case cases[] = {
+        {{"--crate", "KSN5-0042"}, "--slot"},
+        {{"--slot", "3"}, "--crate"},
+        {{"--crate", "KSN5-0042", "--slot", "17"}, "--slot"},
+        {{"--crate", "KSN5-0042", "--slot", "0"}, "--slot"},
+        {{"--crate", "KSN5-0042", "--slot", "three"}, "--slot"},
+        {{"--crate", "KSN5-0042-and-more", "--slot", "3"}, "1 to 15"},
+        {{"--rate", "40000"}, "not a rate of the table"},
+        {{"--bits", "16"}, "20 or 24"},
+        {{"--current", "5"}, "2.86 or 10"},
+        {{"--channels", "0-3"}, "channel list"},
+        {{"--channels", ""}, "channel list"},
+        {{"--reference", "9"}, "--reference"},
+        {{"--method", "dft"}, "--method"},
+        {{"--amplitude", "peak"}, "--amplitude"},
+        {{"--max-time", "-1"}, "above 0"},
+        {{"--max-time", "inf"}, "above 0"},
+        {{"--frames", "0"}, "--frames"},
+        {{"--frames", "2", "--duration", "1"}, "excludes"},
+        {{"--duration", "0"}, "above 0"},
+        {{"--format", "xml"}, "--format"},
+        {{"--json"}, "--list"},
+        {{"--settings", "/nonexistent/Ksn48_Vevu.ini"}, "--settings"},
+        {{"--frames"}, "--frames"},
+        {{"extra"}, "extra"},
+        {{"--colour"}, "--colour"},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = Parse(c.args);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_FALSE(p.result.Options);
+        EXPECT_EQ(p.result.ExitCode, tool::ExitUsage);
+        EXPECT_NE(p.err.find(c.said), std::string::npos) << p.err;
+        EXPECT_TRUE(p.out.empty());
+    }
+}
+
+TEST(ToolOptions, HelpShowsExamplesAndExitCodesAndVersionItsNumber)
+{
+    const Parsed help = Parse({"--help"});
+    EXPECT_FALSE(help.result.Options);
+    EXPECT_EQ(help.result.ExitCode, tool::ExitDone);
+    for (const char* part : {"--crate SERIAL", "--channels LIST", "Examples:", "Exit codes:",
+                             "4  configuration refused", "ch<n>_inband"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    }
+    const Parsed version = Parse({"--version"});
+    EXPECT_FALSE(version.result.Options);
+    EXPECT_EQ(version.result.ExitCode, tool::ExitDone);
+    EXPECT_EQ(version.out.rfind("ksn48-measure ", 0), 0u) << version.out;
+}
+
+}  // namespace

@@ -1,0 +1,295 @@
+#include "ToolOptions.h"
+
+#include "AdcRates.h"
+#include "NumberText.h"
+#include "ToolTexts.h"
+#include "ksnapi.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace tool {
+
+namespace {
+
+constexpr int SlotCount = KSN_SLOT_COUNT;
+constexpr int ChannelCount = 8;
+constexpr double LowCurrent = 2.86;   // mA, current source 0
+constexpr double HighCurrent = 10.0;  // mA, current source 1
+
+std::optional<double> Number(std::string_view text)
+{
+    double value = 0.0;
+    if (!NumberText::TryStrToFloat(text, value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> WholeNumber(std::string_view text)
+{
+    int value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A CLI11 check from one of the parsers: the error text, or empty when the
+// value is good.
+template <typename Parser>
+CLI::Validator Check(Parser parse, std::string description, std::string error)
+{
+    return CLI::Validator(
+        [parse, error](std::string& text) { return parse(text) ? std::string() : error; },
+        std::move(description));
+}
+
+std::optional<double> PositiveSeconds(std::string_view text)
+{
+    const std::optional<double> value = Number(text);
+    if (!value || !std::isfinite(*value) || *value <= 0.0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A crate serial as the libraries take it: 1 to 15 printable characters.
+std::optional<std::string> CrateSerial(std::string_view text)
+{
+    if (text.empty() || text.size() >= KSN_SERIAL_SIZE) {
+        return std::nullopt;
+    }
+    for (const char c : text) {
+        if (c < 0x21 || c > 0x7E) {
+            return std::nullopt;
+        }
+    }
+    return std::string(text);
+}
+
+std::string RateList()
+{
+    std::string list;
+    for (auto it = device::AdcRateTable.rbegin(); it != device::AdcRateTable.rend(); ++it) {
+        char text[32];
+        const auto result = std::to_chars(text, text + sizeof text, it->Frequency);
+        list += (list.empty() ? "" : ", ") + std::string(text, result.ptr);
+    }
+    return list;
+}
+
+}  // namespace
+
+std::optional<int> ParseRate(std::string_view text)
+{
+    const std::optional<double> value = Number(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    for (const device::AdcRateEntry& entry : device::AdcRateTable) {
+        const std::optional<double> label = Number(entry.Label);
+        if (*value == entry.Frequency || (label && *value == *label) ||
+            *value == std::round(entry.Frequency)) {
+            return entry.Index;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<ChannelSet> ParseChannelList(std::string_view text)
+{
+    ChannelSet channels{};
+    bool any = false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(',', start);
+        const std::string_view item = text.substr(start, end - start);
+        const std::size_t dash = item.find('-');
+        const std::optional<int> first = WholeNumber(item.substr(0, dash));
+        const std::optional<int> last =
+            dash == std::string_view::npos ? first : WholeNumber(item.substr(dash + 1));
+        if (!first || !last || *first < 1 || *last > ChannelCount || *first > *last) {
+            return std::nullopt;
+        }
+        for (int c = *first; c <= *last; ++c) {
+            channels[static_cast<std::size_t>(c - 1)] = true;
+        }
+        any = true;
+        if (end == std::string_view::npos) {
+            break;
+        }
+        start = end + 1;
+    }
+    if (!any) {
+        return std::nullopt;
+    }
+    return channels;
+}
+
+std::optional<std::uint8_t> ParseBits(std::string_view text)
+{
+    if (text == "20") {
+        return std::uint8_t{0};
+    }
+    if (text == "24") {
+        return std::uint8_t{1};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint8_t> ParseCurrent(std::string_view text)
+{
+    const std::optional<double> value = Number(text);
+    if (value && *value == LowCurrent) {
+        return std::uint8_t{0};
+    }
+    if (value && *value == HighCurrent) {
+        return std::uint8_t{1};
+    }
+    return std::nullopt;
+}
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err)
+{
+    CLI::App app(std::string(ToolText::Description), std::string(ToolText::ProgramName));
+    app.footer(std::string(ToolText::Footer));
+    app.set_version_flag("--version", std::string(ToolText::ProgramName) + " " + KSN_TOOL_VERSION);
+    app.get_formatter()->column_width(34);
+
+    std::string crate;
+    int slot = 0;
+    std::string settings;
+    std::string rate;
+    std::string bits;
+    std::string current;
+    std::string channels;
+    int reference = 0;
+    std::string method;
+    std::string amplitude;
+    std::string maxTime;
+    std::uint64_t frames = 0;
+    std::string duration;
+    std::string format = "csv";
+    std::string output;
+    ToolOptions options;
+
+    CLI::Option* crateOption =
+        app.add_option("--crate", crate, "Serial of the crate that holds the module")
+            ->type_name("SERIAL")
+            ->check(Check(CrateSerial, "", "a crate serial has 1 to 15 characters"));
+    CLI::Option* slotOption = app.add_option("--slot", slot, "Slot of the module, 1 to 16")
+                                  ->type_name("N")
+                                  ->check(CLI::Range(1, SlotCount).description(""));
+    crateOption->needs(slotOption);
+    slotOption->needs(crateOption);
+    app.add_option("--settings", settings,
+                   "A settings file of the window (Ksn48_Vevu.ini) to take the setup from")
+        ->type_name("FILE")
+        ->check(CLI::ExistingFile.description(""));
+    app.add_option("--rate", rate, "ADC rate in Hz: " + RateList() + " (or 39063, ...)")
+        ->type_name("HZ")
+        ->check(Check(ParseRate, "", "not a rate of the table: " + RateList()));
+    app.add_option("--bits", bits, "Data width: 20 or 24")
+        ->type_name("20|24")
+        ->check(Check(ParseBits, "", "the data width is 20 or 24"));
+    app.add_option("--current", current, "Sensor current in mA: 2.86 or 10")
+        ->type_name("2.86|10")
+        ->check(Check(ParseCurrent, "", "the sensor current is 2.86 or 10"));
+    app.add_option("--channels", channels, "Channels to acquire, such as 1-6 or 1,3,8")
+        ->type_name("LIST")
+        ->check(
+            Check(ParseChannelList, "", "a channel list such as 1-6 or 1,3,8 (channels 1 to 8)"));
+    app.add_option("--reference", reference, "Channel the phases are measured against, 1 to 8")
+        ->type_name("N")
+        ->check(CLI::Range(1, ChannelCount).description(""));
+    app.add_option("--method", method, "Computation method")
+        ->type_name("fft|sum")
+        ->check(CLI::IsMember({"fft", "sum"}).description(""));
+    app.add_option("--amplitude", amplitude, "RMS or peak amplitude")
+        ->type_name("rms|amp")
+        ->check(CLI::IsMember({"rms", "amp"}).description(""));
+    app.add_option("--max-time", maxTime, "Longest acquisition time of a frame, in seconds")
+        ->type_name("S")
+        ->check(Check(PositiveSeconds, "", "a time in seconds above 0"));
+    CLI::Option* framesOption =
+        app.add_option("--frames", frames, "Stop after N frames")
+            ->type_name("N")
+            ->check(CLI::Range(std::uint64_t{1}, std::numeric_limits<std::uint64_t>::max())
+                        .description(""));
+    CLI::Option* durationOption =
+        app.add_option("--duration", duration, "Stop after S seconds")
+            ->type_name("S")
+            ->check(Check(PositiveSeconds, "", "a time in seconds above 0"));
+    framesOption->excludes(durationOption);
+    app.add_option("--format", format, "Form of the rows")
+        ->type_name("csv|ndjson")
+        ->check(CLI::IsMember({"csv", "ndjson"}).description(""));
+    app.add_option("--output", output, "Append the rows to FILE instead of standard output")
+        ->type_name("FILE");
+    app.add_flag("--display", options.Display,
+                 "The window's display strings instead of full precision");
+    CLI::Option* listOption =
+        app.add_flag("--list", options.List, "List the crates and KSN48 modules the server has");
+    app.add_flag("--json", options.Json, "The list as JSON")->needs(listOption);
+    app.add_flag("--reconnect", options.Reconnect,
+                 "After a link loss, retry every second until the module is back");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return {std::nullopt, code == 0 ? ExitDone : ExitUsage};
+    }
+
+    if (!crate.empty()) {
+        options.Crate = crate;
+        options.Slot = slot;
+    }
+    if (!settings.empty()) {
+        options.SettingsPath = settings;
+    }
+    if (!rate.empty()) {
+        options.RateIndex = ParseRate(rate);
+    }
+    if (!bits.empty()) {
+        options.DataFormat = ParseBits(bits);
+    }
+    if (!current.empty()) {
+        options.CurrentSource = ParseCurrent(current);
+    }
+    if (!channels.empty()) {
+        options.Channels = ParseChannelList(channels);
+    }
+    if (reference != 0) {
+        options.Reference = reference - 1;
+    }
+    if (!method.empty()) {
+        options.Method = method;
+    }
+    if (!amplitude.empty()) {
+        options.Amplitude = amplitude;
+    }
+    if (!maxTime.empty()) {
+        options.MaxTime = PositiveSeconds(maxTime);
+    }
+    if (framesOption->count() > 0) {
+        options.Frames = frames;
+    }
+    if (!duration.empty()) {
+        options.Duration = PositiveSeconds(duration);
+    }
+    options.Format =
+        format == "ndjson" ? measure::ResultsSyntax::Ndjson : measure::ResultsSyntax::Csv;
+    if (!output.empty() && output != "-") {
+        options.Output = output;
+    }
+    return {options, ExitDone};
+}
+
+}  // namespace tool

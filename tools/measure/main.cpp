@@ -1,0 +1,19 @@
+// ksn48-measure: the measurement of the KSN48_Vevu window without a window.
+#include "ToolOptions.h"
+#include "ToolRun.h"
+
+#include <csignal>
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    // A reader that has gone and a file size limit are errors the results log
+    // reports, not signals that end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    const tool::ParsedCommandLine parsed = tool::ParseCommandLine(argc, argv, std::cout, std::cerr);
+    if (!parsed.Options) {
+        return parsed.ExitCode;
+    }
+    return tool::RunMeasurement(*parsed.Options, std::cerr);
+}
