@@ -366,14 +366,7 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
     // correction flag has no skew to correct and changes nothing.
     const uint8_t mask = h->LibraryState[kAppliedMask];
     const bool is24 = h->LibraryState[kAppliedFormat] == 1;
-    unsigned enabled[KSN48_CHANNEL_COUNT];
-    unsigned n = 0;
-    for (unsigned c = 0; c < KSN48_CHANNEL_COUNT; ++c) {
-        if (mask & (1U << c)) {
-            enabled[n++] = c;
-        }
-    }
-    if (n == 0) {
+    if (mask == 0) {
         return KSN_ERR_STATE;
     }
     const uint32_t in = *size;
@@ -381,98 +374,10 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
     if (out == 0) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
+    // A bad frame writes samples it then disowns (*size stays 0).
     *size = 0;
-    // Every word is checked against the tag its position calls for: one mask
-    // and compare per word covers format, part, channel and reserved bits. The
-    // checks are gathered over a whole block and the verdict is taken at the
-    // end, which keeps the loop free of branches; a bad frame writes samples
-    // it then disowns (*size stays 0).
-    namespace raw = ksn::raw;
-    constexpr uint32_t kChannelMask = 7U << raw::kChannelShift;
-    constexpr uint32_t kStatusMask = 3U << raw::kStatusShift;
-    constexpr uint32_t kCheck20 =
-        raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask20;
-    constexpr uint32_t kCheck24 =
-        raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask24;
-    // Both status bits set is no status.
-    constexpr uint32_t kStatusBoth = 1U << (raw::kStatusShift + 1U);
-    const double scale = raw::ToVolts(1, is24);  // a power of two times 5: exact products
-    // The tag pattern repeats every n samples; a block of several periods
-    // gives the inner loop enough length to run in vector registers.
-    constexpr unsigned kMaxBlock = 8U * KSN48_CHANNEL_COUNT;
-    const unsigned block = 8U * n;
-    uint32_t tag[kMaxBlock];
-    uint32_t anyStatus[kMaxBlock] = {};
-    for (unsigned j = 0; j < block; ++j) {
-        tag[j] = enabled[j % n] << raw::kChannelShift;
-    }
-    uint32_t bad = 0;
-    const uint32_t whole = out - out % block;
-    if (!is24) {
-        for (uint32_t base = 0; base < out; base += block) {
-            const unsigned len = base < whole ? block : out - base;
-            const uint32_t* w = words + base;
-            double* x = samples + base;
-            for (unsigned j = 0; j < len; ++j) {
-                const uint32_t v = w[j];
-                bad |= (v & kCheck20) ^ tag[j];
-                bad |= v & (v << 1U) & kStatusBoth;
-                anyStatus[j] |= v & kStatusMask;
-                x[j] = static_cast<double>(raw::SignExtend(v & 0xFFFFFU, 20)) * scale;
-            }
-        }
-    } else {
-        constexpr uint32_t kHigh = raw::kFormatBit;
-        constexpr uint32_t kLow = raw::kFormatBit | raw::kLowPartBit;
-        for (uint32_t base = 0; base < out; base += block) {
-            const unsigned len = base < whole ? block : out - base;
-            const uint32_t* w = words + 2U * base;
-            double* x = samples + base;
-            for (unsigned j = 0; j < len; ++j) {
-                const uint32_t hi = w[2U * j];
-                const uint32_t lo = w[2U * j + 1U];
-                bad |= (hi & kCheck24) ^ (tag[j] | kHigh);
-                bad |= (lo & kCheck24) ^ (tag[j] | kLow);
-                bad |= (hi ^ lo) & kStatusMask;  // both parts carry one status
-                bad |= hi & (hi << 1U) & kStatusBoth;
-                anyStatus[j] |= hi & kStatusMask;
-                const uint32_t bits = ((hi & 0xFFFU) << 12U) | (lo & 0xFFFU);
-                x[j] = static_cast<double>(raw::SignExtend(bits, 24)) * scale;
-            }
-        }
-    }
-    if (bad != 0) {
+    if (!ksn::raw::DecodeFrame(words, out, mask, is24, samples, status)) {
         return KSN_ERR_BAD_DATA;
-    }
-    // A fault anywhere in the frame marks the channel's frame; the last
-    // fault seen tells which. Only channels with a fault are searched.
-    uint32_t faulty[KSN48_CHANNEL_COUNT] = {};
-    for (unsigned j = 0; j < block; ++j) {
-        faulty[j % n] |= anyStatus[j];
-    }
-    const uint32_t stride = is24 ? 2U : 1U;
-    for (unsigned k = 0; k < n; ++k) {
-        status[k] = 0;
-        if (faulty[k] == 0) {
-            continue;
-        }
-        // The channel's last sample: in the last tick, or in the one before
-        // when the last tick is cut short (faulty means it has one at all).
-        uint32_t i = (out - 1U) / n * n + k;
-        if (i >= out) {
-            i -= n;
-        }
-        for (;;) {
-            const uint32_t st = raw::StatusOf(words[stride * i]);
-            if (st != raw::StatusOk) {
-                status[k] = static_cast<int32_t>(st);
-                break;
-            }
-            if (i < n) {
-                break;
-            }
-            i -= n;
-        }
     }
     *size = out;
     return KSN_OK;
