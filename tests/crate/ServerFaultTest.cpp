@@ -124,6 +124,47 @@ TEST_F(StreamingModule, StalledReceiveHonoursItsTimeout)
     EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
 }
 
+// Another thread cuts short a receive the server never answers; the module
+// stays open and in step.
+TEST_F(StreamingModule, ACancelledReceiveReturnsAtOnceAndLeavesTheModuleUsable)
+{
+    ASSERT_EQ(server_.Ctl({"stall", "KSN5-0042", "3", "on"}), 0);
+    std::atomic<int> result{1};
+    std::atomic<Clock::rep> returned{0};
+    std::thread receiver([&] {
+        result = KSN48_Recv(&h_, words_.data(), nullptr, 1024, 5000);
+        returned = Clock::now().time_since_epoch().count();
+    });
+    std::this_thread::sleep_for(300ms);  // blocked by now
+    EXPECT_EQ(result.load(), 1) << "the stalled receive returned before the cancel";
+    const auto cancelled = Clock::now();
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_OK);
+    receiver.join();
+    EXPECT_EQ(result.load(), KSN_ERR_CANCELLED);
+    const auto after = Clock::time_point(Clock::duration(returned.load())) - cancelled;
+    EXPECT_LT(after, 500ms) << "from the cancel to the receive's return";
+    EXPECT_EQ(h_.AcquisitionRunning, 1);
+    EXPECT_EQ(KSN48_IsOpened(&h_), KSN_OK);
+    // Until the next start every receive is cut short at once.
+    const auto took = Timed(
+        [&] { EXPECT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 5000), KSN_ERR_CANCELLED); });
+    EXPECT_LT(took, 500ms);
+    EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
+    // A cancel while nothing waits is over with the next start.
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_OK);
+    ASSERT_EQ(server_.Ctl({"stall", "KSN5-0042", "3", "off"}), 0);
+    ASSERT_EQ(KSN48_Start(&h_), KSN_OK);
+    ASSERT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 1000), 1024);
+    std::vector<double> volts(1024);
+    uint32_t size = 1024;
+    int32_t status[8];
+    EXPECT_EQ(KSN48_ProcessData(&h_, words_.data(), volts.data(), &size, 0x81, status), KSN_OK);
+    EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_Close(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_ERR_NOT_OPEN);
+    EXPECT_EQ(KSN48_CancelRecv(nullptr), KSN_ERR_INVALID_ARGUMENT);
+}
+
 TEST_F(StreamingModule, ShortDeliveriesAreReportedAsTheyCame)
 {
     const struct {
