@@ -23,6 +23,7 @@ constexpr uint32_t kTimeoutMs = 3000;
 constexpr const char* kUsage =
     "Usage: ksn-cratectl [--port N] [--json] COMMAND ...\n"
     "Looks at and changes a running ksn-crated (port: --port, else KSN_CRATE_PORT, else 11111).\n"
+    "Every command but list needs a server started with --control.\n"
     "Commands (CRATE = crate serial, SLOT = 1..16, CHANNEL = 1..8):\n"
     "  list                                  crates, slots, modules, signals and faults\n"
     "  signal CRATE SLOT CHANNEL [--sine A,F[,P]]... [--no-sines] [--dc V] [--noise RMS]\n"

@@ -61,6 +61,7 @@ TEST(Daemon, CommandLineMistakesStopItWithAReason)
         {"--port 70000", 2, "bad port"},
         {"--port", 2, "incomplete"},
         {"--verbose", 2, "unknown"},
+        {"--max-clients 0", 2, "bad client count"},
         {"--config /nonexistent/crates.json", 2, "cannot read"},
         {std::string("--config ").append(badConfig), 2, "crates[0].slots[0].ksn48.firmware"},
     };

@@ -17,6 +17,7 @@
 #include "CrateServer.h"
 #include "ModuleSteps.h"
 #include "Protocol.h"
+#include "RawClient.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
@@ -26,6 +27,7 @@ using namespace std::chrono_literals;
 using ksn::test::Configure;
 using ksn::test::CrateServer;
 using ksn::test::OpenModule;
+using ksn::test::RawClient;
 using Clock = std::chrono::steady_clock;
 namespace proto = ksn::proto;
 
@@ -203,64 +205,6 @@ TEST_F(StreamingModule, TermSignalEndsTheServerCleanly)
     EXPECT_EQ(server_.Stop(), 0);
     EXPECT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 1000), KSN_ERR_CONNECTION_LOST);
 }
-
-// Sends raw bytes to the server and reads what comes back.
-class RawClient {
-public:
-    // A long connect timeout: with hundreds of short connections a SYN can meet
-    // a TIME_WAIT entry of the server and be answered only on retry.
-    explicit RawClient(uint16_t port) { fd_ = proto::ConnectTo(0x7F000001, port, 5000); }
-    ~RawClient()
-    {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    bool ok() const { return fd_ >= 0; }
-    void Send(const std::vector<uint8_t>& bytes)
-    {
-        proto::SocketTransport t(fd_);
-        t.Write(bytes.data(), bytes.size(), proto::DeadlineIn(1000));
-    }
-    void Request(uint16_t opcode, const std::vector<uint8_t>& payload,
-                 uint16_t version = proto::kVersion)
-    {
-        proto::Header h;
-        h.opcode = opcode;
-        h.version = version;
-        h.requestId = 77;
-        h.payloadLength = static_cast<uint32_t>(payload.size());
-        std::vector<uint8_t> bytes(proto::kHeaderSize);
-        proto::EncodeHeader(h, bytes.data());
-        bytes.insert(bytes.end(), payload.begin(), payload.end());
-        Send(bytes);
-    }
-    // The status of the next reply; KSN_ERR_CONNECTION_LOST when the server hung up.
-    int Status()
-    {
-        proto::SocketTransport t(fd_);
-        uint8_t head[proto::kHeaderSize];
-        const int r = t.Read(head, sizeof head, proto::DeadlineIn(2000));
-        if (r != KSN_OK) {
-            return r;
-        }
-        const proto::Header h = proto::DecodeHeader(head);
-        std::vector<uint8_t> skip(h.payloadLength);
-        t.Read(skip.data(), skip.size(), proto::DeadlineIn(2000));
-        return h.status;
-    }
-    // True when the server closed the connection.
-    bool Closed()
-    {
-        uint8_t b;
-        proto::SocketTransport t(fd_);
-        return t.Read(&b, 1, proto::DeadlineIn(2000)) == KSN_ERR_CONNECTION_LOST;
-    }
-    void Hello() { Request(0, {proto::kVersion, 0}); }
-
-private:
-    int fd_ = -1;
-};
 
 TEST_F(StreamingModule, GarbageFromOneClientLeavesTheOthersServed)
 {
