@@ -46,4 +46,9 @@ Module& Current();
 void Reset();
 measure::ModuleApi Api();
 
+// Cancels of the receive (from any thread) since the last Reset; like the
+// library's, a cancel holds until the next start and every receive until
+// then returns KSN_ERR_CANCELLED.
+int CancelCalls();
+
 }  // namespace fake

@@ -170,6 +170,27 @@ TEST_F(Cycle, StopDuringAReceiveEndsTheRunAfterThatCall)
     EXPECT_EQ(fake::Current().Stops, 1);
 }
 
+// The worker's stop request cancels the receive it waits in: the run ends
+// after that call, with the module stopped and no message.
+TEST_F(Cycle, ACancelledReceiveEndsTheRunWithoutAMessage)
+{
+    fake::Current().RecvResult = [this](int call, std::uint32_t block) {
+        if (call == 2) {
+            host.Terminated = true;
+            cycle->CancelReceive();
+        }
+        return static_cast<int>(block);
+    };
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Frames, 0);
+    EXPECT_EQ(fake::CancelCalls(), 1);
+    EXPECT_EQ(fake::Current().RecvCalls, 2);
+    EXPECT_EQ(fake::Current().ProcessCalls, 0);
+    EXPECT_EQ(fake::Current().Stops, 1);
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(fake::Module&, CycleHost&, Ksn48Handle&)> arrange;
