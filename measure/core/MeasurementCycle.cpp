@@ -393,6 +393,11 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
         std::uint32_t block = std::min(ReceiveBlockSize, total);
         std::uint32_t* position = buffer;
         for (;;) {
+            // A stop requested while the module started may have had its
+            // cancel cleared by that start: look before waiting.
+            if (Terminated()) {
+                break;
+            }
             const int got = api_.Recv(&handle_, position, nullptr, block, RecvTimeoutMs);
             if (got == KSN_ERR_CANCELLED) {
                 loopError = true;  // a stop request: no message

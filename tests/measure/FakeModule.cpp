@@ -62,6 +62,9 @@ int Start(Ksn48Handle* h)
     h->AcquisitionRunning = 1;
     module.streamed = 0;
     cancelPending = false;
+    if (module.OnStart) {
+        module.OnStart();
+    }
     return 0;
 }
 

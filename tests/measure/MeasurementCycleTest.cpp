@@ -191,6 +191,29 @@ TEST_F(Cycle, ACancelledReceiveEndsTheRunWithoutAMessage)
     EXPECT_EQ(fake::Current().Stops, 1);
 }
 
+// A stop whose cancel the next start cleared is still seen before the
+// receive waits.
+TEST_F(Cycle, AStopDuringTheStartEndsTheRunBeforeItsFirstReceive)
+{
+    fake::Current().OnStart = [this] {
+        if (fake::Current().Starts == 2) {
+            host.Terminated = true;
+        }
+    };
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Frames, 1);
+    // The first frame's receives only.
+    const std::uint32_t block = cycle->ReceiveBlockSize;
+    ASSERT_GT(block, 0u);
+    EXPECT_EQ(fake::Current().RecvCalls,
+              static_cast<int>((cycle->WordsPerFrame() + block - 1) / block));
+    EXPECT_EQ(fake::Current().Starts, 2);
+    EXPECT_EQ(fake::Current().Stops, 2);
+    EXPECT_EQ(fake::Current().ProcessCalls, 1);
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(fake::Module&, CycleHost&, Ksn48Handle&)> arrange;
