@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "Protocol.h"
 #include "RawClient.h"
 #include "Server.h"
+#include "ToolRun.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
@@ -72,28 +72,13 @@ double CpuSeconds(pid_t pid)
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-struct CtlRun {
-    int exitCode;
-    std::string output;  // stdout and stderr
-};
+using CtlRun = ksn::test::ToolRun;
 
+// ksn-cratectl against the server on port; what it prints on stdout and stderr.
 CtlRun RunCtl(uint16_t port, const std::string& args)
 {
-    std::string command(1, '\'');
-    command.append(CrateServer::CtlPath()).append("' --port ").append(std::to_string(port));
-    command.append(" ").append(args).append(" 2>&1");
-    FILE* p = popen(command.c_str(), "r");
-    CtlRun r{-1, {}};
-    if (!p) {
-        return r;
-    }
-    char buf[1024];
-    while (fgets(buf, sizeof buf, p)) {
-        r.output += buf;
-    }
-    const int status = pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return ksn::test::RunTool(CrateServer::CtlPath(),
+                              "--port " + std::to_string(port) + " " + args);
 }
 
 // KSN_Open and KSN_GetCrates on a new link.
