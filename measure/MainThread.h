@@ -56,6 +56,8 @@ public:
 
 protected:
     void Execute() override;
+    // A stop request cuts short the receive the run may wait in.
+    void TerminateRequested() noexcept override { cycle_.CancelReceive(); }
 
 private:
     void InitMainThread();

@@ -31,7 +31,13 @@ public:
     // Starts Execute on a new thread; a second call does nothing.
     void Start();
 
-    void Terminate() noexcept { terminated_.store(true); }
+    // Sets Terminated, then lets the thread cut short a call it may be
+    // blocked in (TerminateRequested).
+    void Terminate() noexcept
+    {
+        terminated_.store(true);
+        TerminateRequested();
+    }
     // Converts to bool; long loops pass it on as their stop flag.
     const std::atomic<bool>& Terminated() const noexcept { return terminated_; }
 
@@ -58,6 +64,12 @@ public:
 
 protected:
     virtual void Execute() = 0;
+
+    // Runs in Terminate, on the terminating thread, after Terminated is set:
+    // a thread that blocks in a call another thread can cut short (a receive
+    // from the module) cuts it short here. Must be thread-safe; nothing by
+    // default.
+    virtual void TerminateRequested() noexcept {}
 
     // Runs step on the GUI thread and returns when it is done; an exception
     // thrown by the step is rethrown here. On the GUI thread itself the step

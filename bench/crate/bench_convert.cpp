@@ -54,9 +54,9 @@ void Convert(benchmark::State& state)
     for (uint32_t i = 0; i < samples; ++i) {
         const int32_t code = static_cast<int32_t>(i * 7919U % 1000000U) - 500000;
         if (is24) {
-            ksn::raw::Encode24(i % channels, ksn::raw::StatusOk, code, &words[2U * i]);
+            ksn::raw::Encode24(i % channels, KSN48_STATUS_VALID, code, &words[2U * i]);
         } else {
-            words[i] = ksn::raw::Encode20(i % channels, ksn::raw::StatusOk, code);
+            words[i] = ksn::raw::Encode20(i % channels, KSN48_STATUS_VALID, code);
         }
     }
     std::vector<double> volts(samples);

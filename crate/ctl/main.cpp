@@ -6,11 +6,11 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "Connection.h"
 #include "Protocol.h"
 #include "ksnerror.h"
 
@@ -23,6 +23,7 @@ constexpr uint32_t kTimeoutMs = 3000;
 constexpr const char* kUsage =
     "Usage: ksn-cratectl [--port N] [--json] COMMAND ...\n"
     "Looks at and changes a running ksn-crated (port: --port, else KSN_CRATE_PORT, else 11111).\n"
+    "Every command but list needs a server started with --control.\n"
     "Commands (CRATE = crate serial, SLOT = 1..16, CHANNEL = 1..8):\n"
     "  list                                  crates, slots, modules, signals and faults\n"
     "  signal CRATE SLOT CHANNEL [--sine A,F[,P]]... [--no-sines] [--dc V] [--noise RMS]\n"
@@ -71,37 +72,56 @@ bool ParseOnOff(const std::string& text, bool& on)
     return text == "on" || text == "off";
 }
 
+// Why the server did not take a request, in words.
+std::string Refusal(int status, const json& reply)
+{
+    if (status == KSN_ERR_SERVER_FULL) {
+        return "the crate server serves as many clients as it allows; try again later";
+    }
+    const std::string text = reply.is_object() ? reply.value("error", "") : "";
+    if (status == KSN_ERR_REFUSED) {
+        return text.empty() ? "the crate server refuses control requests" : text;
+    }
+    return text.empty() ? std::string("the crate server refused: ") + KSN_ErrorName(status) : text;
+}
+
 // Sends one control request; prints the server's error and returns false on failure.
 bool Send(uint16_t port, const json& request, json& reply)
 {
-    const int fd = ksn::proto::ConnectTo(0x7F000001U, port, kTimeoutMs);
-    if (fd < 0) {
+    uint32_t id = 1;
+    const auto deadline = ksn::proto::DeadlineIn(2 * kTimeoutMs);
+    const int fd = ksn::proto::ClientConnection::Connect(0x7F000001U, port, kTimeoutMs, id,
+                                                         ksn::proto::kRequestIds32, deadline);
+    if (fd == KSN_ERR_CONNECT) {
         std::cerr << "ksn-cratectl: no crate server on 127.0.0.1:" << port << " ("
                   << KSN_ErrorName(fd) << ")\n";
         return false;
     }
-    uint32_t id = 1;
-    const auto deadline = ksn::proto::DeadlineIn(kTimeoutMs);
-    int r = ksn::proto::Handshake(fd, id, deadline);
-    ksn::proto::Message m;
-    if (r == KSN_OK) {
-        const std::string text = request.dump();
-        r = ksn::proto::Call(fd, id, ksn::proto::Opcode::Control,
-                             std::vector<uint8_t>(text.begin(), text.end()), m, deadline);
+    if (fd == KSN_ERR_SERVER_FULL) {
+        std::cerr << "ksn-cratectl: " << Refusal(fd, nullptr) << "\n";
+        return false;
     }
-    close(fd);
-    if (r != KSN_OK) {
+    int r = fd;
+    ksn::proto::Message m;
+    if (fd >= 0) {
+        ksn::proto::ClientConnection c(fd, id);
+        const std::string text = request.dump();
+        r = c.Call(ksn::proto::Opcode::Control, std::vector<uint8_t>(text.begin(), text.end()), m,
+                   deadline);
+        c.Drop(KSN_OK);
+    }
+    // A failure of the call itself, not a refusal the server sent.
+    if (r != KSN_OK && r != m.header.status) {
         std::cerr << "ksn-cratectl: crate server did not answer (" << KSN_ErrorName(r) << ")\n";
         return false;
     }
     reply = json::parse(m.payload.begin(), m.payload.end(), nullptr, false);
-    if (reply.is_discarded()) {
+    if (reply.is_discarded() && r == KSN_OK) {
         std::cerr << "ksn-cratectl: malformed answer from the crate server\n";
         return false;
     }
-    if (m.header.status != KSN_OK) {
-        std::cerr << "ksn-cratectl: " << reply.value("error", KSN_ErrorName(m.header.status))
-                  << "\n";
+    if (r != KSN_OK) {
+        std::cerr << "ksn-cratectl: " << Refusal(r, reply) << "\n";
         return false;
     }
     return true;

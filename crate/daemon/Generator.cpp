@@ -107,11 +107,11 @@ void Generator::Words(uint8_t mask, bool is24, uint64_t first, uint32_t count, u
     while (left > 0) {
         for (; slot < n && left > 0; ++slot) {
             const unsigned ch = enabled[slot];
-            const raw::SensorStatus st = status_[ch];
+            const uint32_t st = status_[ch];
             int32_t code = 0;
-            if (st == raw::StatusOpen) {
+            if (st == KSN48_STATUS_OPEN) {
                 code = is24 ? raw::kMax24 : raw::kMax20;  // an open input sits at the rail
-            } else if (st == raw::StatusOk) {
+            } else if (st == KSN48_STATUS_VALID) {
                 code = raw::ToCode(Sample(ch, tick), is24);
             }
             if (!is24) {

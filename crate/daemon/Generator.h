@@ -21,7 +21,7 @@ public:
 
     // Volts of channel ch (0..7) at sample index n.
     double Sample(unsigned ch, uint64_t n) const;
-    raw::SensorStatus Status(unsigned ch) const { return status_[ch]; }
+    uint32_t Status(unsigned ch) const { return status_[ch]; }
 
     // Raw words of the stream positions [first, first + count): samples of
     // the channels in mask (bit c = channel c), in channel order per tick.
@@ -36,7 +36,7 @@ private:
     std::array<std::vector<Tone>, kChannels> tones_{};
     std::array<double, kChannels> dc_{};
     std::array<double, kChannels> noise_{};
-    std::array<raw::SensorStatus, kChannels> status_{};
+    std::array<uint32_t, kChannels> status_{};
     uint64_t seed_ = 0;
 };
 

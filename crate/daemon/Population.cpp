@@ -82,16 +82,16 @@ std::string Text(const json& j, std::size_t maxLen, const std::string& where)
     return s;
 }
 
-raw::SensorStatus ParseStatus(const json& j, const std::string& where)
+uint32_t ParseStatus(const json& j, const std::string& where)
 {
     if (j.is_string()) {
         const auto s = j.get<std::string>();
         if (s == "ok")
-            return raw::StatusOk;
+            return KSN48_STATUS_VALID;
         if (s == "short")
-            return raw::StatusShort;
+            return KSN48_STATUS_SHORT;
         if (s == "open")
-            return raw::StatusOpen;
+            return KSN48_STATUS_OPEN;
     }
     Fail(where, "status must be \"ok\", \"short\" or \"open\"");
 }
@@ -184,19 +184,19 @@ Ksn48Module DefaultModule(const char* serial, uint16_t firmware)
     }
     m.channels[5].dc = 0.5;
     m.channels[5].noise = 0.001;
-    m.channels[6].status = raw::StatusOpen;
-    m.channels[7].status = raw::StatusShort;
+    m.channels[6].status = KSN48_STATUS_OPEN;
+    m.channels[7].status = KSN48_STATUS_SHORT;
     return m;
 }
 
 }  // namespace
 
-const char* StatusName(raw::SensorStatus status)
+const char* StatusName(uint32_t status)
 {
     switch (status) {
-    case raw::StatusShort:
+    case KSN48_STATUS_SHORT:
         return "short";
-    case raw::StatusOpen:
+    case KSN48_STATUS_OPEN:
         return "open";
     default:
         return "ok";

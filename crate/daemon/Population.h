@@ -30,7 +30,7 @@ struct ChannelSignal {
     std::vector<Sine> sines;
     double dc = 0.0;     // volts
     double noise = 0.0;  // white noise RMS, volts
-    raw::SensorStatus status = raw::StatusOk;
+    uint32_t status = KSN48_STATUS_VALID;
 };
 
 struct Ksn48Module {
@@ -73,6 +73,6 @@ void ApplyChannelJson(const nlohmann::json& j, ChannelSignal& channel, const std
 nlohmann::json ChannelToJson(const ChannelSignal& channel);
 nlohmann::json PopulationToJson(const Population& population);
 
-const char* StatusName(raw::SensorStatus status);
+const char* StatusName(uint32_t status);
 
 }  // namespace ksn::sim

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -32,6 +34,36 @@ namespace {
 constexpr int kNoReply = 1;  // handler result: the request stays unanswered (stall)
 constexpr uint32_t kSendTimeoutMs = 10000;
 constexpr double kBaseRate = 78125.0;
+// A reply buffer grown past this by a large answer is given back afterwards;
+// a receive's stays, so that a stream does not allocate for every block.
+constexpr std::size_t kKeptReplyBytes = 256U << 10U;
+// Refusals in progress at once; more clients beyond the limits are closed at once.
+constexpr std::size_t kMaxRefusals = 32;
+constexpr uint32_t kRefusalMs = 1000;
+// How long accepting pauses when the process is out of descriptors or memory.
+constexpr uint32_t kAcceptPauseMs = 100;
+
+// Reads a payload of total bytes as it arrives, keeping the first keep of
+// them in payload: an announced length costs nothing until the bytes come.
+bool ReadPayload(proto::Transport& t, uint32_t total, uint32_t keep, std::vector<uint8_t>& payload,
+                 proto::Deadline deadline)
+{
+    payload.clear();
+    uint8_t chunk[4096];
+    std::size_t got = 0;
+    while (got < total) {
+        const int n =
+            t.ReadSome(chunk, std::min<std::size_t>(sizeof chunk, total - got), deadline, false);
+        if (n < 0) {
+            return false;
+        }
+        const auto count = static_cast<std::size_t>(n);
+        const std::size_t useful = got < keep ? std::min<std::size_t>(count, keep - got) : 0;
+        payload.insert(payload.end(), chunk, chunk + useful);
+        got += count;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -44,7 +76,9 @@ public:
         if (thread_.joinable()) {
             thread_.join();
         }
-        close(fd_);
+        if (fd_ >= 0) {
+            close(fd_);
+        }
     }
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -67,6 +101,13 @@ public:
     }
 
     bool Done() const { return done_; }
+    // The socket of a client whose thread never started, for its refusal.
+    int TakeSocket()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     using Handler = int (Client::*)(Reader&, Writer&);
@@ -126,7 +167,13 @@ void Client::Loop()
     std::vector<uint8_t> reply;
     for (;;) {
         uint8_t head[proto::kHeaderSize];
-        if (t.Read(head, sizeof head, proto::Deadline::max()) != KSN_OK) {
+        // Between requests a client may stay silent as long as it likes; a
+        // request that has begun must arrive whole in time.
+        if (t.Read(head, 1, proto::Deadline::max()) != KSN_OK) {
+            break;
+        }
+        const auto deadline = proto::DeadlineIn(server_.options_.requestTimeoutMs);
+        if (t.Read(head + 1, sizeof head - 1, deadline) != KSN_OK) {
             break;
         }
         const proto::Header h = proto::DecodeHeader(head);
@@ -146,16 +193,17 @@ void Client::Loop()
             proto::SendMessage(t, answer, reply, proto::DeadlineIn(1000));
             break;
         }
-        payload.resize(h.payloadLength);
-        if (h.payloadLength > 0 &&
-            t.Read(payload.data(), payload.size(), proto::DeadlineIn(kSendTimeoutMs)) != KSN_OK) {
+        // What the opcode cannot use is read and dropped; the request is
+        // then refused and the connection stays.
+        const uint32_t keep = std::min(h.payloadLength, proto::MaxRequestPayload(h.opcode));
+        if (!ReadPayload(t, h.payloadLength, keep, payload, deadline)) {
             break;
         }
         reply.clear();
         Writer out(reply);
         Reader in(payload);
         int status = KSN_ERR_PROTOCOL;
-        if (h.opcode < std::size(kHandlers)) {
+        if (h.opcode < std::size(kHandlers) && h.payloadLength == keep) {
             if (!greeted_ && h.opcode != static_cast<uint16_t>(Opcode::Hello)) {
                 status = KSN_ERR_STATE;
             } else {
@@ -173,6 +221,9 @@ void Client::Loop()
         answer.status = status;
         if (proto::SendMessage(t, answer, reply, proto::DeadlineIn(kSendTimeoutMs)) != KSN_OK) {
             break;
+        }
+        if (reply.capacity() > kKeptReplyBytes && h.opcode != static_cast<uint16_t>(Opcode::Recv)) {
+            std::vector<uint8_t>().swap(reply);
         }
     }
     Release();
@@ -477,6 +528,12 @@ int Client::OnControl(Reader& in, Writer& out)
 json Client::Control(const json& request, int& status)
 {
     const std::string cmd = request.value("cmd", "");
+    if (cmd != "list" && !server_.options_.control) {
+        // Faults and drops reach other clients' modules: only on request.
+        status = KSN_ERR_REFUSED;
+        return {{"error", "the crate server refuses control requests: start ksn-crated with "
+                          "--control to allow them"}};
+    }
     std::lock_guard lock(server_.mutex_);
     auto& crates = server_.population_.crates;
     if (cmd == "list") {
@@ -607,33 +664,157 @@ void Server::Reap(bool all)
     }
 }
 
+void Server::Refuse(int fd)
+{
+    if (refusals_.size() >= kMaxRefusals) {
+        close(fd);
+        return;
+    }
+    Refusal r;
+    r.fd = fd;
+    r.until = proto::DeadlineIn(kRefusalMs);
+    refusals_.push_back(r);
+}
+
+bool Server::ServeRefusal(Refusal& r, short revents)
+{
+    const bool over = Clock::now() >= r.until;
+    if (revents != 0 && !r.answered) {
+        // The first request's header, to answer it by its id.
+        const ssize_t n = recv(r.fd, r.head.data() + r.got, r.head.size() - r.got, MSG_DONTWAIT);
+        if (n > 0) {
+            r.got += static_cast<std::size_t>(n);
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            close(r.fd);
+            return false;
+        }
+        if (r.got == r.head.size()) {
+            const proto::Header request = proto::DecodeHeader(r.head.data());
+            proto::Header answer;
+            answer.opcode = request.opcode;
+            answer.requestId = request.requestId;
+            answer.status = KSN_ERR_SERVER_FULL;
+            uint8_t bytes[proto::kHeaderSize];
+            proto::EncodeHeader(answer, bytes);
+            // A new socket's buffer takes a header at once.
+            const ssize_t ignored = send(r.fd, bytes, sizeof bytes, MSG_DONTWAIT | MSG_NOSIGNAL);
+            static_cast<void>(ignored);
+            shutdown(r.fd, SHUT_WR);
+            r.answered = true;
+            r.until = proto::DeadlineIn(kRefusalMs);
+        }
+    } else if (revents != 0) {
+        // Read what the client still sends until it hangs up, so that
+        // closing does not reset the connection before it has read the answer.
+        uint8_t sink[512];
+        const ssize_t n = recv(r.fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            close(r.fd);
+            return false;
+        }
+    }
+    if (over) {
+        close(r.fd);
+        return false;
+    }
+    return true;
+}
+
+void Server::Accept(Clock::time_point& pausedUntil)
+{
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE) {
+            // Out of descriptors: the one kept in reserve takes the first
+            // waiting client to tell it so; accepting pauses, so that the
+            // loop does not spin on a queue it cannot take from, and the
+            // clients already served go on.
+            if (spareFd_ >= 0) {
+                close(spareFd_);
+                spareFd_ = -1;
+                fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (fd >= 0) {
+                    Refuse(fd);
+                }
+            }
+            pausedUntil = proto::DeadlineIn(kAcceptPauseMs);
+        } else if (errno == ENOBUFS || errno == ENOMEM) {
+            pausedUntil = proto::DeadlineIn(kAcceptPauseMs);
+        }
+        return;  // otherwise the client gave up meanwhile
+    }
+    Reap(false);  // a client that ended while the loop waited no longer counts
+    if (clients_.size() >= options_.maxClients) {
+        Refuse(fd);
+        return;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::unique_ptr<Client> client;
+    try {
+        client = std::make_unique<Client>(*this, fd);
+        client->Start();
+        clients_.push_back(std::move(client));
+    } catch (const std::exception&) {
+        // No thread or no memory for one more client: refuse it.
+        Refuse(client ? client->TakeSocket() : fd);
+        pausedUntil = proto::DeadlineIn(kAcceptPauseMs);
+    }
+}
+
 void Server::Run(int wakeFd)
 {
+    spareFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    Clock::time_point pausedUntil{};
+    std::vector<pollfd> fds;
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        const int r = poll(fds, 2, 1000);
+        Reap(false);
+        if (spareFd_ < 0) {
+            spareFd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);  // once descriptors came free
+        }
+        const auto now = Clock::now();
+        const bool accepting = now >= pausedUntil;
+        fds.assign({{wakeFd, POLLIN, 0}, {accepting ? listenFd_ : -1, POLLIN, 0}});
+        for (const Refusal& r : refusals_) {
+            fds.push_back({r.fd, POLLIN, 0});
+        }
+        int timeout = 1000;  // the clients that ended are reaped at least this often
+        if (!refusals_.empty()) {
+            timeout = 50;
+        }
+        if (!accepting) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(pausedUntil - now).count();
+            timeout = std::min(timeout, static_cast<int>(std::max<int64_t>(left, 1)));
+        }
+        const int r = poll(fds.data(), fds.size(), timeout);
         if (r < 0 && errno != EINTR) {
             break;
         }
-        Reap(false);
-        if (fds[1].revents != 0) {
+        if (fds[0].revents != 0) {
             break;
         }
-        if (r > 0 && (fds[0].revents & POLLIN)) {
-            const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd < 0) {
-                continue;  // the client gave up, or out of descriptors for now
-            }
-            const int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            clients_.push_back(std::make_unique<Client>(*this, fd));
-            clients_.back()->Start();
+        std::size_t k = 2;
+        for (auto it = refusals_.begin(); it != refusals_.end(); ++k) {
+            it =
+                ServeRefusal(*it, r > 0 ? fds[k].revents : 0) ? std::next(it) : refusals_.erase(it);
+        }
+        if (accepting && r > 0 && (fds[1].revents & POLLIN)) {
+            Accept(pausedUntil);
         }
     }
     for (auto& s : clients_) {
         s->Interrupt();
     }
     Reap(true);
+    for (const Refusal& r : refusals_) {
+        close(r.fd);
+    }
+    refusals_.clear();
+    if (spareFd_ >= 0) {
+        close(spareFd_);
+        spareFd_ = -1;
+    }
 }
 
 }  // namespace ksn::sim

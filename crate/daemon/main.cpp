@@ -18,12 +18,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: ksn-crated [--port N] [--config FILE] [--fast] [--help]\n"
+    "Usage: ksn-crated [--port N] [--config FILE] [--fast] [--control] [--max-clients N] [--help]\n"
     "Simulated KSN crate server on 127.0.0.1.\n"
-    "  --port N       TCP port (default 11111; 0 picks a free one)\n"
-    "  --config FILE  crates, modules and signals as JSON (default: built-in population)\n"
-    "  --fast         no real-time pacing: data as fast as it can be made\n"
-    "  --help         this text\n"
+    "  --port N         TCP port (default 11111; 0 picks a free one)\n"
+    "  --config FILE    crates, modules and signals as JSON (default: built-in population)\n"
+    "  --fast           no real-time pacing: data as fast as it can be made\n"
+    "  --control        accept control requests that change signals, inject faults or drop\n"
+    "                   clients (ksn-cratectl); without it only \"list\" is answered\n"
+    "  --max-clients N  connections served at once, 1..4096 (default 256); more are refused\n"
+    "  --help           this text\n"
     "Prints \"ksn-crated: listening on 127.0.0.1:PORT\" once it accepts clients.\n"
     "SIGTERM or SIGINT ends it.\n";
 
@@ -56,6 +59,16 @@ int main(int argc, char** argv)
         }
         if (arg == "--fast") {
             options.fast = true;
+        } else if (arg == "--control") {
+            options.control = true;
+        } else if (arg == "--max-clients" && i + 1 < argc) {
+            char* end = nullptr;
+            errno = 0;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (errno != 0 || *end != '\0' || n < 1 || n > 4096) {
+                return Usage(std::string("bad client count \"") + argv[i] + "\"");
+            }
+            options.maxClients = static_cast<std::size_t>(n);
         } else if (arg == "--port" && i + 1 < argc) {
             char* end = nullptr;
             errno = 0;
@@ -108,7 +121,8 @@ int main(int argc, char** argv)
         ksn::sim::Server server(std::move(population), options);
         server.Listen();
         std::cout << "ksn-crated: listening on 127.0.0.1:" << server.Port()
-                  << (options.fast ? " (fast)" : "") << std::endl;
+                  << (options.fast ? " (fast)" : "") << (options.control ? " (control)" : "")
+                  << std::endl;
         server.Run(wake[0]);
     } catch (const std::exception& e) {
         std::cerr << "ksn-crated: " << e.what() << "\n";

@@ -47,7 +47,7 @@ typedef struct Ksn48Handle {
     char CrateSerial[16];          /* 16 */
     uint32_t NextRequestId;        /* 32 */
     uint32_t OpenFlags;            /* 36 */
-    uint32_t Reserved0;            /* 40 */
+    int32_t CancelEvent;           /* 40: raised by KSN48_CancelRecv */
     Ksn48ChannelRecord Channel[8]; /* 44 + 48 * ch */
     uint8_t RateCode;              /* 428: rate = 78125 / 2^code Hz, code 0..7 */
     uint8_t DataFormat;            /* 429: 0 = 20-bit (1 word/sample), 1 = 24-bit (2 words) */
@@ -75,7 +75,8 @@ KSN48_API int KSN48_Init(Ksn48Handle* h);
    Returns 0, KSN_ERR_INVALID_ARGUMENT, KSN_ERR_STATE (already open),
    KSN_ERR_CONNECT, KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_VERSION,
    KSN_ERR_CONNECTION_LOST, KSN_ERR_NOT_FOUND, KSN_ERR_NOT_MODULE,
-   KSN_ERR_BUSY or KSN_ERR_REFUSED. */
+   KSN_ERR_BUSY, KSN_ERR_REFUSED, KSN_ERR_SERVER_FULL (the server takes no
+   more connections) or KSN_ERR_NO_MEMORY (out of descriptors). */
 KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const char* crateSerial,
                          int slot);
 
@@ -109,12 +110,31 @@ KSN48_API int KSN48_Stop(Ksn48Handle* h);
    Returns the number of words received: count, or fewer when the server
    delivered fewer or only some were due by the timeout; or
    KSN_ERR_INVALID_ARGUMENT, KSN_ERR_NOT_OPEN, KSN_ERR_STATE (not running),
-   KSN_ERR_TIMEOUT (none by the timeout), KSN_ERR_PROTOCOL or
-   KSN_ERR_CONNECTION_LOST. After a malformed reply, a lost connection or a
-   reply cut off by the timeout, every later call on the handle returns
-   KSN_ERR_CONNECTION_LOST until it is closed. */
+   KSN_ERR_TIMEOUT (none by the timeout), KSN_ERR_CANCELLED (see
+   KSN48_CancelRecv), KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST.
+   A receive that timed out with nothing of its reply arrived leaves the
+   connection as it was: words the server sends for it later are dropped,
+   never delivered to a later call (the stream then has a gap; start a new
+   acquisition for whole frames). After a malformed reply, a lost
+   connection or a reply cut off by the timeout, every later call on the
+   handle returns KSN_ERR_CONNECTION_LOST until it is closed. */
 KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint32_t count,
                          uint32_t timeoutMs);
+
+/* Not part of the original contract: cuts short a KSN48_Recv blocked on
+   h in another thread, or the next one when none is blocked. Thread-safe
+   and async-signal-safe: it may be called from any thread or a signal
+   handler while h is open, but not while another thread opens or closes h.
+   Returns 0, KSN_ERR_INVALID_ARGUMENT (null) or KSN_ERR_NOT_OPEN.
+   The blocked receive returns KSN_ERR_CANCELLED within a few milliseconds
+   (words it may have put into its buffer are not counted); so does every
+   KSN48_Recv on h after it, at once, until the next KSN48_Start. The handle
+   stays open and AcquisitionRunning stays set: call KSN48_Stop and
+   KSN48_Close as usual. Its connection stays in step (a reply to the
+   cancelled receive that comes later is dropped), unless the cancel struck
+   while a reply was arriving and that reply did not finish within 100 ms:
+   then the handle behaves as after a lost connection. */
+KSN48_API int KSN48_CancelRecv(Ksn48Handle* h);
 
 /* Converts raw words into volts. *size: in = raw word count, out = samples
    written (20-bit: equal to the word count; 24-bit: half of it). samples

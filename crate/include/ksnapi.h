@@ -52,7 +52,8 @@ KSN_API int KSN_Init(KsnCrateLink* link);
    (Channel not 0, CrateSerial without terminator), KSN_ERR_NOT_INITIALIZED,
    KSN_ERR_STATE (already open), KSN_ERR_CONNECT (refused: at once),
    KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_VERSION,
-   KSN_ERR_CONNECTION_LOST or KSN_ERR_NOT_FOUND (no crate of that serial).
+   KSN_ERR_CONNECTION_LOST, KSN_ERR_SERVER_FULL (the server takes no more
+   connections) or KSN_ERR_NOT_FOUND (no crate of that serial).
    On failure the link stays closed. */
 KSN_API int KSN_Open(KsnCrateLink* link);
 
@@ -60,9 +61,11 @@ KSN_API int KSN_Open(KsnCrateLink* link);
    server's order, each zero-terminated; entries after the last are zeroed.
    list is left untouched on failure. Returns 0, KSN_ERR_INVALID_ARGUMENT,
    KSN_ERR_NOT_INITIALIZED, KSN_ERR_NOT_OPEN, KSN_ERR_TIMEOUT,
-   KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST. After a timeout, a malformed
-   reply or a lost connection the link reports KSN_ERR_CONNECTION_LOST
-   until it is closed and opened again. */
+   KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST. A call that timed out with
+   nothing of its reply arrived leaves the link usable (a late reply is
+   recognised by its request id and dropped). After a malformed reply, a
+   lost connection or a reply cut off by the timeout the link reports
+   KSN_ERR_CONNECTION_LOST until it is closed and opened again. */
 KSN_API int KSN_GetCrates(KsnCrateLink* link, char list[KSN_MAX_CRATES][KSN_SERIAL_SIZE]);
 
 /* Information on the crate selected by KSN_Open. Returns as KSN_GetCrates;

@@ -25,7 +25,9 @@ typedef enum KsnError {
     KSN_ERR_STATE = -13,           /* call not allowed in the current state */
     KSN_ERR_BAD_DATA = -14,        /* raw words inconsistent with the configuration */
     KSN_ERR_NO_MEMORY = -15,
-    KSN_ERR_INTERNAL = -16
+    KSN_ERR_INTERNAL = -16,
+    KSN_ERR_SERVER_FULL = -17, /* server serves as many connections as it allows */
+    KSN_ERR_CANCELLED = -18    /* call cut short by KSN48_CancelRecv */
 } KsnError;
 
 /* Name of a result code, such as "KSN_ERR_TIMEOUT"; "KSN_ERR_UNKNOWN" for
@@ -67,6 +69,10 @@ static inline const char* KSN_ErrorName(int code)
         return "KSN_ERR_NO_MEMORY";
     case KSN_ERR_INTERNAL:
         return "KSN_ERR_INTERNAL";
+    case KSN_ERR_SERVER_FULL:
+        return "KSN_ERR_SERVER_FULL";
+    case KSN_ERR_CANCELLED:
+        return "KSN_ERR_CANCELLED";
     default:
         return "KSN_ERR_UNKNOWN";
     }

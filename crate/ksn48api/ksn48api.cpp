@@ -5,13 +5,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <unistd.h>
 
+#include "Connection.h"
 #include "Protocol.h"
 #include "RawWord.h"
 
 namespace {
 
+using ksn::proto::ClientConnection;
 using ksn::proto::Message;
 using ksn::proto::Opcode;
 using ksn::proto::Reader;
@@ -51,25 +52,6 @@ bool IsOpen(const Ksn48Handle* h)
     return h && h->Magic == kMagicOpen;
 }
 
-void DropSocket(Ksn48Handle* h)
-{
-    if (h->Socket >= 0) {
-        close(h->Socket);
-    }
-    h->Socket = -1;
-}
-
-// Connection-level failures leave the stream unusable: drop the socket so
-// that later calls report the loss at once.
-int Broken(Ksn48Handle* h, int result)
-{
-    if (result == KSN_ERR_CONNECTION_LOST || result == KSN_ERR_PROTOCOL ||
-        result == KSN_ERR_VERSION) {
-        DropSocket(h);
-    }
-    return result;
-}
-
 int CheckOpen(Ksn48Handle* h)
 {
     if (!h) {
@@ -81,16 +63,30 @@ int CheckOpen(Ksn48Handle* h)
     return h->Socket < 0 ? KSN_ERR_CONNECTION_LOST : KSN_OK;
 }
 
-int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Message& reply,
-            ksn::proto::Deadline deadline)
-{
-    bool broken = false;
-    const int r =
-        ksn::proto::CallChecked(h->Socket, h->NextRequestId, op, payload, reply, deadline, &broken);
-    if (broken) {
-        DropSocket(h);  // the rest of that reply would still arrive
+// The handle's connection for one call; its socket (closed when the call
+// dropped it) and request id go back into the handle.
+class HandleConnection {
+public:
+    explicit HandleConnection(Ksn48Handle* h) noexcept
+        : h_(h), c_(h->Socket, h->NextRequestId, ksn::proto::kRequestIds32, h->CancelEvent)
+    {}
+    ~HandleConnection()
+    {
+        h_->Socket = c_.Fd();
+        h_->NextRequestId = c_.NextRequestId();
     }
-    return Broken(h, r);
+    HandleConnection(const HandleConnection&) = delete;
+    HandleConnection& operator=(const HandleConnection&) = delete;
+    ClientConnection* operator->() noexcept { return &c_; }
+
+private:
+    Ksn48Handle* h_;
+    ClientConnection c_;
+};
+
+void DropConnection(Ksn48Handle* h)
+{
+    HandleConnection(h)->Drop(KSN_OK);
 }
 
 // A request whose reply carries no payload. Payload and reply stay off the
@@ -98,18 +94,14 @@ int Request(Ksn48Handle* h, Opcode op, const std::vector<uint8_t>& payload, Mess
 int SimpleRequest(Ksn48Handle* h, Opcode op, const uint8_t* payload, std::size_t size,
                   uint32_t timeoutMs)
 {
+    HandleConnection c(h);
     ksn::proto::Header reply;
-    bool broken = false;
-    const int r = ksn::proto::CallCheckedInto(h->Socket, h->NextRequestId, op, payload, size, reply,
-                                              ksn::proto::ReplyRoom{},
-                                              ksn::proto::DeadlineIn(timeoutMs), &broken);
-    if (broken) {
-        DropSocket(h);  // the rest of that reply would still arrive
-    }
+    const int r = c->Call(op, payload, size, reply, ksn::proto::ReplyRoom{},
+                          ksn::proto::DeadlineIn(timeoutMs));
     if (r == KSN_OK && reply.payloadLength != 0) {
-        return Broken(h, KSN_ERR_PROTOCOL);
+        return c->Drop(KSN_ERR_PROTOCOL);
     }
-    return Broken(h, r);
+    return r;
 }
 
 void CopyText(char* field, std::size_t size, const std::string& text)
@@ -130,6 +122,7 @@ KSN48_API int KSN48_Init(Ksn48Handle* h)
     std::memset(h, 0, sizeof *h);
     h->Magic = kMagicClosed;
     h->Socket = -1;
+    h->CancelEvent = -1;
     return KSN_OK;
 }
 
@@ -148,24 +141,29 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
     if (IsOpen(h)) {
         return KSN_ERR_STATE;
     }
+    h->Magic = kMagicClosed;
+    h->Socket = -1;
+    h->CancelEvent = -1;
+    const int cancelEvent = ksn::proto::OpenCancelEvent();
+    if (cancelEvent < 0) {
+        return KSN_ERR_NO_MEMORY;
+    }
     port = ksn::proto::PortFromEnvironment(port);
-    const int fd = ksn::proto::ConnectTo(address, port, kConnectTimeoutMs);
+    const auto deadline = ksn::proto::DeadlineIn(kConnectTimeoutMs + kRequestTimeoutMs);
+    const int fd = ClientConnection::Connect(address, port, kConnectTimeoutMs, h->NextRequestId,
+                                             ksn::proto::kRequestIds32, deadline);
     if (fd < 0) {
-        h->Magic = kMagicClosed;
-        h->Socket = -1;
+        ksn::proto::CloseCancelEvent(cancelEvent);
         return fd;
     }
     h->Socket = fd;
-    const auto deadline = ksn::proto::DeadlineIn(kRequestTimeoutMs);
-    int r = ksn::proto::Handshake(fd, h->NextRequestId, deadline);
     Message reply;
-    if (r == KSN_OK) {
-        std::vector<uint8_t> payload;
-        Writer w(payload);
-        w.Text(std::string(crateSerial, len), ksn::proto::kSerialField);
-        w.U16(static_cast<uint16_t>(slot));
-        r = Request(h, Opcode::ModuleOpen, payload, reply, deadline);
-    }
+    std::vector<uint8_t> payload;
+    Writer w(payload);
+    w.Text(std::string(crateSerial, len), ksn::proto::kSerialField);
+    w.U16(static_cast<uint16_t>(slot));
+    HandleConnection c(h);
+    int r = c->Call(Opcode::ModuleOpen, payload, reply, deadline);
     std::string name;
     std::string serial;
     uint16_t firmware = 0;
@@ -179,11 +177,12 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
         }
     }
     if (r != KSN_OK) {
-        DropSocket(h);
-        h->Magic = kMagicClosed;
+        c->Drop(r);
+        ksn::proto::CloseCancelEvent(cancelEvent);
         return r;
     }
     h->Magic = kMagicOpen;
+    h->CancelEvent = cancelEvent;
     h->Address = address;
     h->Port = port;
     h->Slot = static_cast<uint16_t>(slot);
@@ -215,10 +214,12 @@ KSN48_API int KSN48_Close(Ksn48Handle* h)
         // stalled server only costs the short close timeout.
         SimpleRequest(h, Opcode::ModuleClose, nullptr, 0, kCloseTimeoutMs);
     }
-    DropSocket(h);
+    DropConnection(h);
     h->AcquisitionRunning = 0;
     h->LibraryState[kApplied] = 0;
     h->Magic = kMagicClosed;
+    ksn::proto::CloseCancelEvent(h->CancelEvent);
+    h->CancelEvent = -1;
     return KSN_OK;
 }
 
@@ -259,6 +260,8 @@ KSN48_API int KSN48_Start(Ksn48Handle* h)
     if (h->AcquisitionRunning || !h->LibraryState[kApplied]) {
         return KSN_ERR_STATE;
     }
+    // A new acquisition: a cancel of the last one is over.
+    ksn::proto::ClearCancelEvent(h->CancelEvent);
     r = SimpleRequest(h, Opcode::Start, nullptr, 0, kRequestTimeoutMs);
     if (r == KSN_OK) {
         h->AcquisitionRunning = 1;
@@ -299,6 +302,7 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
     }
     const auto deadline = ksn::proto::DeadlineIn(timeoutMs);
     uint32_t received = 0;
+    HandleConnection c(h);
     while (received < count) {
         const uint32_t ask = std::min(count - received, ksn::proto::kMaxRecvWords);
         const auto now = ksn::proto::Clock::now();
@@ -318,24 +322,18 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
         room.body = reinterpret_cast<uint8_t*>(words + received);
         room.bodySize = std::size_t{ask} * 4U;
         ksn::proto::Header reply;
-        bool broken = false;
-        r = ksn::proto::CallCheckedInto(
-            h->Socket, h->NextRequestId, Opcode::Recv, payload, sizeof payload, reply, room,
-            deadline + std::chrono::milliseconds(kRecvSlackMs), &broken);
-        if (broken) {
-            DropSocket(h);  // the rest of that reply would still arrive
-        }
-        r = Broken(h, r);
+        r = c->Call(Opcode::Recv, payload, sizeof payload, reply, room,
+                    deadline + std::chrono::milliseconds(kRecvSlackMs), true);
         if (r != KSN_OK) {
             // Words already in the caller's buffer are reported, not lost.
             return received > 0 && r == KSN_ERR_TIMEOUT ? static_cast<int>(received) : r;
         }
         if (reply.payloadLength < sizeof countField) {
-            return Broken(h, KSN_ERR_PROTOCOL);
+            return c->Drop(KSN_ERR_PROTOCOL);
         }
         const uint32_t n = ksn::proto::GetU32(countField);
         if (n > ask || reply.payloadLength - sizeof countField != std::size_t{n} * 4U) {
-            return Broken(h, KSN_ERR_PROTOCOL);
+            return c->Drop(KSN_ERR_PROTOCOL);
         }
         if constexpr (std::endian::native != std::endian::little) {
             uint32_t* w = words + received;
@@ -349,6 +347,18 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
         }
     }
     return static_cast<int>(received);
+}
+
+KSN48_API int KSN48_CancelRecv(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!IsOpen(h) || h->CancelEvent < 0) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    ksn::proto::RaiseCancelEvent(h->CancelEvent);
+    return KSN_OK;
 }
 
 KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
@@ -366,14 +376,7 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
     // correction flag has no skew to correct and changes nothing.
     const uint8_t mask = h->LibraryState[kAppliedMask];
     const bool is24 = h->LibraryState[kAppliedFormat] == 1;
-    unsigned enabled[KSN48_CHANNEL_COUNT];
-    unsigned n = 0;
-    for (unsigned c = 0; c < KSN48_CHANNEL_COUNT; ++c) {
-        if (mask & (1U << c)) {
-            enabled[n++] = c;
-        }
-    }
-    if (n == 0) {
+    if (mask == 0) {
         return KSN_ERR_STATE;
     }
     const uint32_t in = *size;
@@ -381,98 +384,10 @@ KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* s
     if (out == 0) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
+    // A bad frame writes samples it then disowns (*size stays 0).
     *size = 0;
-    // Every word is checked against the tag its position calls for: one mask
-    // and compare per word covers format, part, channel and reserved bits. The
-    // checks are gathered over a whole block and the verdict is taken at the
-    // end, which keeps the loop free of branches; a bad frame writes samples
-    // it then disowns (*size stays 0).
-    namespace raw = ksn::raw;
-    constexpr uint32_t kChannelMask = 7U << raw::kChannelShift;
-    constexpr uint32_t kStatusMask = 3U << raw::kStatusShift;
-    constexpr uint32_t kCheck20 =
-        raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask20;
-    constexpr uint32_t kCheck24 =
-        raw::kFormatBit | raw::kLowPartBit | kChannelMask | raw::kReservedMask24;
-    // Both status bits set is no status.
-    constexpr uint32_t kStatusBoth = 1U << (raw::kStatusShift + 1U);
-    const double scale = raw::ToVolts(1, is24);  // a power of two times 5: exact products
-    // The tag pattern repeats every n samples; a block of several periods
-    // gives the inner loop enough length to run in vector registers.
-    constexpr unsigned kMaxBlock = 8U * KSN48_CHANNEL_COUNT;
-    const unsigned block = 8U * n;
-    uint32_t tag[kMaxBlock];
-    uint32_t anyStatus[kMaxBlock] = {};
-    for (unsigned j = 0; j < block; ++j) {
-        tag[j] = enabled[j % n] << raw::kChannelShift;
-    }
-    uint32_t bad = 0;
-    const uint32_t whole = out - out % block;
-    if (!is24) {
-        for (uint32_t base = 0; base < out; base += block) {
-            const unsigned len = base < whole ? block : out - base;
-            const uint32_t* w = words + base;
-            double* x = samples + base;
-            for (unsigned j = 0; j < len; ++j) {
-                const uint32_t v = w[j];
-                bad |= (v & kCheck20) ^ tag[j];
-                bad |= v & (v << 1U) & kStatusBoth;
-                anyStatus[j] |= v & kStatusMask;
-                x[j] = static_cast<double>(raw::SignExtend(v & 0xFFFFFU, 20)) * scale;
-            }
-        }
-    } else {
-        constexpr uint32_t kHigh = raw::kFormatBit;
-        constexpr uint32_t kLow = raw::kFormatBit | raw::kLowPartBit;
-        for (uint32_t base = 0; base < out; base += block) {
-            const unsigned len = base < whole ? block : out - base;
-            const uint32_t* w = words + 2U * base;
-            double* x = samples + base;
-            for (unsigned j = 0; j < len; ++j) {
-                const uint32_t hi = w[2U * j];
-                const uint32_t lo = w[2U * j + 1U];
-                bad |= (hi & kCheck24) ^ (tag[j] | kHigh);
-                bad |= (lo & kCheck24) ^ (tag[j] | kLow);
-                bad |= (hi ^ lo) & kStatusMask;  // both parts carry one status
-                bad |= hi & (hi << 1U) & kStatusBoth;
-                anyStatus[j] |= hi & kStatusMask;
-                const uint32_t bits = ((hi & 0xFFFU) << 12U) | (lo & 0xFFFU);
-                x[j] = static_cast<double>(raw::SignExtend(bits, 24)) * scale;
-            }
-        }
-    }
-    if (bad != 0) {
+    if (!ksn::raw::DecodeFrame(words, out, mask, is24, samples, status)) {
         return KSN_ERR_BAD_DATA;
-    }
-    // A fault anywhere in the frame marks the channel's frame; the last
-    // fault seen tells which. Only channels with a fault are searched.
-    uint32_t faulty[KSN48_CHANNEL_COUNT] = {};
-    for (unsigned j = 0; j < block; ++j) {
-        faulty[j % n] |= anyStatus[j];
-    }
-    const uint32_t stride = is24 ? 2U : 1U;
-    for (unsigned k = 0; k < n; ++k) {
-        status[k] = 0;
-        if (faulty[k] == 0) {
-            continue;
-        }
-        // The channel's last sample: in the last tick, or in the one before
-        // when the last tick is cut short (faulty means it has one at all).
-        uint32_t i = (out - 1U) / n * n + k;
-        if (i >= out) {
-            i -= n;
-        }
-        for (;;) {
-            const uint32_t st = raw::StatusOf(words[stride * i]);
-            if (st != raw::StatusOk) {
-                status[k] = static_cast<int32_t>(st);
-                break;
-            }
-            if (i < n) {
-                break;
-            }
-            i -= n;
-        }
     }
     *size = out;
     return KSN_OK;

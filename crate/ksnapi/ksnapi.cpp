@@ -3,12 +3,13 @@
 #include "ksnapi.h"
 
 #include <cstring>
-#include <unistd.h>
 
+#include "Connection.h"
 #include "Protocol.h"
 
 namespace {
 
+using ksn::proto::ClientConnection;
 using ksn::proto::Message;
 using ksn::proto::Opcode;
 using ksn::proto::Reader;
@@ -20,19 +21,32 @@ constexpr uint8_t kOpen = 1;
 constexpr uint32_t kConnectTimeoutMs = 2000;
 constexpr uint32_t kRequestTimeoutMs = 3000;
 
-// Drops a connection whose stream can no longer be trusted (a reply may
-// still be on its way after a timeout); later calls then report the loss
-// instead of reading a half-consumed or stale reply.
-int Broken(KsnCrateLink* link, int result)
-{
-    if (result == KSN_ERR_CONNECTION_LOST || result == KSN_ERR_PROTOCOL ||
-        result == KSN_ERR_VERSION || result == KSN_ERR_TIMEOUT) {
-        if (link->Socket >= 0) {
-            close(link->Socket);
-        }
-        link->Socket = -1;
+// The link's connection for one call; its socket (closed when the call
+// dropped it) and request id go back into the record, whose id counter has
+// 16 bits.
+class LinkConnection {
+public:
+    explicit LinkConnection(KsnCrateLink* link) noexcept
+        : link_(link), c_(link->Socket, link->RequestId, ksn::proto::kRequestIds16)
+    {}
+    ~LinkConnection()
+    {
+        link_->Socket = c_.Fd();
+        link_->RequestId = static_cast<uint16_t>(c_.NextRequestId());
     }
-    return result;
+    LinkConnection(const LinkConnection&) = delete;
+    LinkConnection& operator=(const LinkConnection&) = delete;
+    ClientConnection* operator->() noexcept { return &c_; }
+
+private:
+    KsnCrateLink* link_;
+    ClientConnection c_;
+};
+
+// A connection that sent something malformed is not trusted any more.
+int Malformed(KsnCrateLink* link)
+{
+    return LinkConnection(link)->Drop(KSN_ERR_PROTOCOL);
 }
 
 int CheckOpen(KsnCrateLink* link)
@@ -60,11 +74,8 @@ std::string SelectedSerial(const KsnCrateLink* link)
 
 int Request(KsnCrateLink* link, Opcode op, const std::vector<uint8_t>& payload, Message& reply)
 {
-    uint32_t id = link->RequestId;
-    const int r = ksn::proto::CallChecked(link->Socket, id, op, payload, reply,
-                                          ksn::proto::DeadlineIn(kRequestTimeoutMs));
-    link->RequestId = static_cast<uint16_t>(id);
-    return Broken(link, r);
+    return LinkConnection(link)->Call(op, payload, reply,
+                                      ksn::proto::DeadlineIn(kRequestTimeoutMs));
 }
 
 int RequestForCrate(KsnCrateLink* link, Opcode op, Message& reply)
@@ -111,23 +122,22 @@ KSN_API int KSN_Open(KsnCrateLink* link)
     if (link->Channel != 0 || !std::memchr(link->CrateSerial, 0, sizeof link->CrateSerial)) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
-    const int fd = ksn::proto::ConnectTo(link->Address, link->Port, kConnectTimeoutMs);
+    uint32_t id = link->RequestId;
+    const int fd = ClientConnection::Connect(link->Address, link->Port, kConnectTimeoutMs, id,
+                                             ksn::proto::kRequestIds16,
+                                             ksn::proto::DeadlineIn(kRequestTimeoutMs));
+    link->RequestId = static_cast<uint16_t>(id);
     if (fd < 0) {
         return fd;
     }
     link->Socket = fd;
-    uint32_t id = link->RequestId;
-    int r = ksn::proto::Handshake(fd, id, ksn::proto::DeadlineIn(kRequestTimeoutMs));
-    link->RequestId = static_cast<uint16_t>(id);
-    if (r == KSN_OK && link->CrateSerial[0] != '\0') {
+    int r = KSN_OK;
+    if (link->CrateSerial[0] != '\0') {
         Message reply;
         r = RequestForCrate(link, Opcode::CrateInfo, reply);
     }
     if (r != KSN_OK) {
-        if (link->Socket >= 0) {
-            close(link->Socket);
-        }
-        link->Socket = -1;
+        LinkConnection(link)->Drop(r);
         return r;
     }
     link->State = kOpen;
@@ -148,18 +158,18 @@ KSN_API int KSN_GetCrates(KsnCrateLink* link, char list[KSN_MAX_CRATES][KSN_SERI
     Reader in(reply.payload);
     const uint32_t n = in.U32();
     if (!in.ok() || n > KSN_MAX_CRATES) {
-        return Broken(link, KSN_ERR_PROTOCOL);
+        return Malformed(link);
     }
     char serials[KSN_MAX_CRATES][KSN_SERIAL_SIZE] = {};
     for (uint32_t i = 0; i < n; ++i) {
         const std::string s = in.Text(ksn::proto::kSerialField);
         if (!in.ok() || s.empty()) {
-            return Broken(link, KSN_ERR_PROTOCOL);
+            return Malformed(link);
         }
         std::memcpy(serials[i], s.data(), s.size());
     }
     if (!in.AtEnd()) {
-        return Broken(link, KSN_ERR_PROTOCOL);
+        return Malformed(link);
     }
     std::memcpy(list, serials, sizeof serials);
     return KSN_OK;
@@ -181,7 +191,7 @@ KSN_API int KSN_GetCrateInfo(KsnCrateLink* link, KsnCrateInfo* info)
     out.CrateType = in.U8();
     out.SlotCount = in.U8();
     if (!in.AtEnd() || out.SlotCount > KSN_SLOT_COUNT) {
-        return Broken(link, KSN_ERR_PROTOCOL);
+        return Malformed(link);
     }
     *info = out;
     return KSN_OK;
@@ -204,7 +214,7 @@ KSN_API int KSN_GetCrateModules(KsnCrateLink* link, uint16_t ids[KSN_SLOT_COUNT]
         id = in.U16();
     }
     if (!in.AtEnd()) {
-        return Broken(link, KSN_ERR_PROTOCOL);
+        return Malformed(link);
     }
     std::memcpy(ids, out, sizeof out);
     return KSN_OK;
@@ -218,10 +228,7 @@ KSN_API int KSN_Close(KsnCrateLink* link)
     if (link->Magic != kLinkMagic) {
         return KSN_ERR_NOT_INITIALIZED;
     }
-    if (link->Socket >= 0) {
-        close(link->Socket);
-    }
-    link->Socket = -1;
+    LinkConnection(link)->Drop(KSN_OK);
     link->State = kClosed;
     return KSN_OK;
 }

@@ -3,12 +3,14 @@
 // Every message is a 20-byte header followed by its payload; all integers
 // are little-endian and encoded field by field, never as raw structs.
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "Transport.h"
+#include "ksnerror.h"
 
 namespace ksn::proto {
 
@@ -22,6 +24,9 @@ constexpr uint32_t kMaxRecvWords = 256U * 1024U;
 constexpr std::size_t kSerialField = 16;  // serial texts: 15 characters + terminator
 constexpr std::size_t kNameField = 8;
 constexpr int kSlotCount = 16;
+// Statuses a reply may carry run from KSN_OK down to this one; the codes
+// below it are the libraries' own.
+constexpr int kLastServerError = KSN_ERR_SERVER_FULL;
 
 enum class Opcode : uint16_t {
     Hello,         // u16 version -> u16 version
@@ -56,6 +61,11 @@ Header DecodeHeader(const uint8_t in[kHeaderSize]);
 
 // KSN_OK, KSN_ERR_PROTOCOL (magic, opcode, length) or KSN_ERR_VERSION.
 int CheckHeader(const Header& h);
+
+// The longest payload a request of this opcode can carry (0 for an unknown
+// opcode): the server keeps no more of a request than this.
+constexpr uint32_t kMaxControlText = 64U << 10U;
+uint32_t MaxRequestPayload(uint16_t opcode);
 
 const char* OpcodeName(uint16_t opcode);
 
@@ -102,31 +112,6 @@ private:
     bool ok_ = true;
 };
 
-using Clock = std::chrono::steady_clock;
-using Deadline = Clock::time_point;
-
-Deadline DeadlineIn(uint32_t ms);
-
-// Byte stream with deadlines, so that tests can put a socket pair or a dead
-// peer behind it. Results: KSN_OK, KSN_ERR_TIMEOUT, KSN_ERR_CONNECTION_LOST.
-class Transport {
-public:
-    virtual ~Transport() = default;
-    virtual int Write(const void* data, std::size_t n, Deadline deadline) = 0;
-    virtual int Read(void* data, std::size_t n, Deadline deadline) = 0;
-};
-
-// A connected stream socket; never raises SIGPIPE. Does not own the fd.
-class SocketTransport final : public Transport {
-public:
-    explicit SocketTransport(int fd) : fd_(fd) {}
-    int Write(const void* data, std::size_t n, Deadline deadline) override;
-    int Read(void* data, std::size_t n, Deadline deadline) override;
-
-private:
-    int fd_;
-};
-
 struct Message {
     Header header;
     std::vector<uint8_t> payload;
@@ -134,53 +119,17 @@ struct Message {
 
 int SendMessage(Transport& t, const Header& h, const std::vector<uint8_t>& payload,
                 Deadline deadline);
+// *written (when given) counts the bytes sent, also on failure.
 int SendMessage(Transport& t, const Header& h, const uint8_t* payload, std::size_t size,
-                Deadline deadline);
+                Deadline deadline, std::size_t* written = nullptr);
 
 // Reads one message; a header that fails CheckHeader gives its error and the
 // stream can no longer be trusted. *partial (when given) tells whether a
 // failure left part of a message read.
 int ReceiveMessage(Transport& t, Message& m, Deadline deadline, bool* partial = nullptr);
 
-// Connects to address:port (host order) with a timeout. Returns a
-// non-blocking socket, or a negative KsnError (KSN_ERR_CONNECT,
-// KSN_ERR_TIMEOUT).
-int ConnectTo(uint32_t address, uint16_t port, uint32_t timeoutMs);
-
-// One request and its reply on a client connection. Replies to older
-// requests (left over after a timeout) are skipped. Returns the transport
-// result or KSN_ERR_PROTOCOL; the reply's own status is in reply.header.
-// *broken (when given) is set when a timeout struck in the middle of a
-// reply, so that the connection cannot be used any more.
-int Call(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-         Message& reply, Deadline deadline, bool* broken = nullptr);
-
-// Call, then the reply's status; with KSN_ERR_PROTOCOL for a reply whose
-// status is positive or unknown.
-int CallChecked(int fd, uint32_t& nextRequestId, Opcode op, const std::vector<uint8_t>& payload,
-                Message& reply, Deadline deadline, bool* broken = nullptr);
-
-// Room of the caller's for a reply's payload, in two pieces: the payload
-// fills head, then body. A payload larger than both together is read and
-// dropped; its length stays in the reply's header for the caller to refuse.
-struct ReplyRoom {
-    uint8_t* head = nullptr;
-    std::size_t headSize = 0;
-    uint8_t* body = nullptr;
-    std::size_t bodySize = 0;
-};
-
-// Call without the heap: the request's payload comes from the caller's
-// bytes and the reply's goes into room, so that a call repeated for every
-// block of a stream allocates nothing. Same results as CallChecked.
-int CallCheckedInto(int fd, uint32_t& nextRequestId, Opcode op, const uint8_t* payload,
-                    std::size_t payloadSize, Header& reply, const ReplyRoom& room,
-                    Deadline deadline, bool* broken = nullptr);
-
-// Hello exchange right after connecting. KSN_OK or a negative KsnError.
-int Handshake(int fd, uint32_t& nextRequestId, Deadline deadline);
-
-// Port from KSN_CRATE_PORT when set to a valid port, else fallback.
-uint16_t PortFromEnvironment(uint16_t fallback);
+// The status of a reply: 0 or a KsnError the server may send; anything else
+// (positive, or a code only the libraries give) is KSN_ERR_PROTOCOL.
+int ReplyStatus(const Header& reply);
 
 }  // namespace ksn::proto

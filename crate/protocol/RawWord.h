@@ -12,10 +12,16 @@
 //
 // Full scale is +-5 V: volts = code * 5 / 2^19 (20-bit) or code * 5 / 2^23 (24-bit).
 // Words follow the sample clock: for each tick, one sample of every enabled
-// channel in channel order.
+// channel in channel order. The status values are KSN48_STATUS_VALID, _SHORT
+// and _OPEN of ksn48api.h.
+//
+// The simulator encodes words with Encode20 / Encode24; KSN48_ProcessData
+// decodes them with DecodeFrame.
 
 #include <cmath>
 #include <cstdint>
+
+#include "ksn48api.h"
 
 namespace ksn::raw {
 
@@ -27,7 +33,8 @@ constexpr unsigned kStatusShift = 25;
 constexpr uint32_t kReservedMask20 = 0x01F00000U;
 constexpr uint32_t kReservedMask24 = 0x01FFF000U;
 
-enum SensorStatus : uint32_t { StatusOk = 0, StatusShort = 1, StatusOpen = 2 };
+static_assert(KSN48_STATUS_VALID == 0 && KSN48_STATUS_SHORT == 1 && KSN48_STATUS_OPEN == 2,
+              "the status field carries the channel status values as they are");
 
 constexpr int32_t kMax20 = (1 << 19) - 1;
 constexpr int32_t kMax24 = (1 << 23) - 1;
@@ -84,6 +91,120 @@ inline int32_t SignExtend(uint32_t bits, unsigned width)
 {
     const uint32_t sign = 1U << (width - 1U);
     return static_cast<int32_t>((bits ^ sign)) - static_cast<int32_t>(sign);
+}
+
+// Checks a frame of raw words against the configuration they must follow and
+// converts it into volts. mask: the enabled channels (bit c = channel c, not
+// 0); is24: two words per sample. samples: the samples to convert (words:
+// samples, or 2 x samples for 24-bit data), from the start of an
+// acquisition. Every word must carry the tag its position calls for (format
+// bit, part, channel, zero reserved bits, a status value); otherwise the
+// result is false, and the volts written are not to be used. On success
+// status receives one value per enabled channel, in channel order: 0, or
+// the status of the channel's last word that reported a fault.
+inline bool DecodeFrame(const uint32_t* words, uint32_t samples, uint8_t mask, bool is24,
+                        double* volts, int32_t* status)
+{
+    unsigned enabled[KSN48_CHANNEL_COUNT];
+    unsigned n = 0;
+    for (unsigned c = 0; c < KSN48_CHANNEL_COUNT; ++c) {
+        if (mask & (1U << c)) {
+            enabled[n++] = c;
+        }
+    }
+    if (n == 0 || samples == 0) {
+        return false;
+    }
+    const uint32_t out = samples;
+    // Every word is checked against the tag its position calls for: one mask
+    // and compare per word covers format, part, channel and reserved bits. The
+    // checks are gathered over a whole block and the verdict is taken at the
+    // end, which keeps the loop free of branches.
+    constexpr uint32_t kChannelMask = 7U << kChannelShift;
+    constexpr uint32_t kStatusMask = 3U << kStatusShift;
+    constexpr uint32_t kCheck20 = kFormatBit | kLowPartBit | kChannelMask | kReservedMask20;
+    constexpr uint32_t kCheck24 = kFormatBit | kLowPartBit | kChannelMask | kReservedMask24;
+    // Both status bits set is no status.
+    constexpr uint32_t kStatusBoth = 1U << (kStatusShift + 1U);
+    const double scale = ToVolts(1, is24);  // a power of two times 5: exact products
+    // The tag pattern repeats every n samples; a block of several periods
+    // gives the inner loop enough length to run in vector registers.
+    constexpr unsigned kMaxBlock = 8U * KSN48_CHANNEL_COUNT;
+    const unsigned block = 8U * n;
+    uint32_t tag[kMaxBlock];
+    uint32_t anyStatus[kMaxBlock] = {};
+    for (unsigned j = 0; j < block; ++j) {
+        tag[j] = enabled[j % n] << kChannelShift;
+    }
+    uint32_t bad = 0;
+    const uint32_t whole = out - out % block;
+    if (!is24) {
+        for (uint32_t base = 0; base < out; base += block) {
+            const unsigned len = base < whole ? block : out - base;
+            const uint32_t* w = words + base;
+            double* x = volts + base;
+            for (unsigned j = 0; j < len; ++j) {
+                const uint32_t v = w[j];
+                bad |= (v & kCheck20) ^ tag[j];
+                bad |= v & (v << 1U) & kStatusBoth;
+                anyStatus[j] |= v & kStatusMask;
+                x[j] = static_cast<double>(SignExtend(v & 0xFFFFFU, 20)) * scale;
+            }
+        }
+    } else {
+        constexpr uint32_t kHigh = kFormatBit;
+        constexpr uint32_t kLow = kFormatBit | kLowPartBit;
+        for (uint32_t base = 0; base < out; base += block) {
+            const unsigned len = base < whole ? block : out - base;
+            const uint32_t* w = words + 2U * base;
+            double* x = volts + base;
+            for (unsigned j = 0; j < len; ++j) {
+                const uint32_t hi = w[2U * j];
+                const uint32_t lo = w[2U * j + 1U];
+                bad |= (hi & kCheck24) ^ (tag[j] | kHigh);
+                bad |= (lo & kCheck24) ^ (tag[j] | kLow);
+                bad |= (hi ^ lo) & kStatusMask;  // both parts carry one status
+                bad |= hi & (hi << 1U) & kStatusBoth;
+                anyStatus[j] |= hi & kStatusMask;
+                const uint32_t bits = ((hi & 0xFFFU) << 12U) | (lo & 0xFFFU);
+                x[j] = static_cast<double>(SignExtend(bits, 24)) * scale;
+            }
+        }
+    }
+    if (bad != 0) {
+        return false;
+    }
+    // A fault anywhere in the frame marks the channel's frame; the last
+    // fault seen tells which. Only channels with a fault are searched.
+    uint32_t faulty[KSN48_CHANNEL_COUNT] = {};
+    for (unsigned j = 0; j < block; ++j) {
+        faulty[j % n] |= anyStatus[j];
+    }
+    const uint32_t stride = is24 ? 2U : 1U;
+    for (unsigned k = 0; k < n; ++k) {
+        status[k] = KSN48_STATUS_VALID;
+        if (faulty[k] == 0) {
+            continue;
+        }
+        // The channel's last sample: in the last tick, or in the one before
+        // when the last tick is cut short (faulty means it has one at all).
+        uint32_t i = (out - 1U) / n * n + k;
+        if (i >= out) {
+            i -= n;
+        }
+        for (;;) {
+            const uint32_t st = StatusOf(words[stride * i]);
+            if (st != KSN48_STATUS_VALID) {
+                status[k] = static_cast<int32_t>(st);
+                break;
+            }
+            if (i < n) {
+                break;
+            }
+            i -= n;
+        }
+    }
+    return true;
 }
 
 }  // namespace ksn::raw

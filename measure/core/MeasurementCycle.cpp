@@ -38,6 +38,7 @@ ModuleApi LibraryModuleApi() noexcept
     api.Stop = &KSN48_Stop;
     api.Recv = &KSN48_Recv;
     api.ProcessData = &KSN48_ProcessData;
+    api.CancelRecv = &KSN48_CancelRecv;
     return api;
 }
 
@@ -392,7 +393,16 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
         std::uint32_t block = std::min(ReceiveBlockSize, total);
         std::uint32_t* position = buffer;
         for (;;) {
+            // A stop requested while the module started may have had its
+            // cancel cleared by that start: look before waiting.
+            if (Terminated()) {
+                break;
+            }
             const int got = api_.Recv(&handle_, position, nullptr, block, RecvTimeoutMs);
+            if (got == KSN_ERR_CANCELLED) {
+                loopError = true;  // a stop request: no message
+                break;
+            }
             if (got < 0) {
                 Show(MeasurementText::RecvFailed);
                 loopError = true;
@@ -426,7 +436,14 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
             return false;
         }
     }
-    return !ShouldStop();
+    return !loopError && !ShouldStop();
+}
+
+void MeasurementCycle::CancelReceive() noexcept
+{
+    if (api_.CancelRecv != nullptr) {
+        api_.CancelRecv(&handle_);
+    }
 }
 
 bool MeasurementCycle::ConvertFrame(const std::uint32_t* source, double* destination,

@@ -30,6 +30,8 @@ struct ModuleApi {
                 std::uint32_t) = nullptr;
     int (*ProcessData)(Ksn48Handle*, const std::uint32_t*, double*, std::uint32_t*, std::uint32_t,
                        std::int32_t[8]) = nullptr;
+    // Called from another thread: cuts short the receive the run waits in.
+    int (*CancelRecv)(Ksn48Handle*) = nullptr;
 };
 
 ModuleApi LibraryModuleApi() noexcept;
@@ -114,6 +116,10 @@ public:
     bool ConvertFrame(const std::uint32_t* source, double* destination, std::uint32_t words);
     // Frees the buffers and the estimator; safe to call again.
     void FreeBuffers() noexcept;
+
+    // Any thread, after the stop flag is set: a receive the run waits in
+    // returns at once, and the run ends without a message.
+    void CancelReceive() noexcept;
 
     bool Terminated() const noexcept { return terminated_.load(std::memory_order_relaxed); }
     bool MessageShown() const noexcept { return messageShown_.load(); }

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "CrateServer.h"
 #include "ModuleSteps.h"
+#include "ToolRun.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
@@ -15,30 +15,9 @@ namespace {
 
 using ksn::test::CrateServer;
 
-struct DaemonRun {
-    int exitCode;
-    std::string output;  // stdout and stderr
-};
-
-DaemonRun RunDaemon(const std::string& args)
+ksn::test::ToolRun RunDaemon(const std::string& args)
 {
-    std::string command(1, '\'');
-    command += CrateServer::DaemonPath();
-    command += "' ";
-    command += args;
-    command += " 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    DaemonRun r{-1, {}};
-    if (!p) {
-        return r;
-    }
-    char buf[1024];
-    while (fgets(buf, sizeof buf, p)) {
-        r.output += buf;
-    }
-    const int status = pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return ksn::test::RunTool(CrateServer::DaemonPath(), args);
 }
 
 TEST(Daemon, CommandLineMistakesStopItWithAReason)
@@ -61,11 +40,12 @@ TEST(Daemon, CommandLineMistakesStopItWithAReason)
         {"--port 70000", 2, "bad port"},
         {"--port", 2, "incomplete"},
         {"--verbose", 2, "unknown"},
+        {"--max-clients 0", 2, "bad client count"},
         {"--config /nonexistent/crates.json", 2, "cannot read"},
         {std::string("--config ").append(badConfig), 2, "crates[0].slots[0].ksn48.firmware"},
     };
     for (const auto& c : cases) {
-        const DaemonRun r = RunDaemon(c.args);
+        const ksn::test::ToolRun r = RunDaemon(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.mentions), std::string::npos) << c.args << "\n" << r.output;
     }

@@ -85,7 +85,7 @@ TEST(Generator, WordsAreTheSameHoweverTheStreamIsCut)
         c.sines = {{1.0, 777.0, 10.0}};
         c.noise = 0.001;
     }
-    chans[3].status = ksn::raw::StatusOpen;
+    chans[3].status = KSN48_STATUS_OPEN;
     for (bool is24 : {false, true}) {
         const Generator g(chans, 9765.625, 9);
         const uint8_t mask = 0b10101011;  // channels 0, 1, 3, 5, 7

@@ -46,9 +46,10 @@ TEST(Layout, CAndCxxAgreeOnTheFixedOffsets)
     }
 }
 
+// KSN_ERR_CANCELLED is the last code.
 TEST(ErrorName, NamesEveryCodeAndNothingElse)
 {
-    for (int code = KSN_ERR_INTERNAL; code <= KSN_OK; ++code) {
+    for (int code = KSN_ERR_CANCELLED; code <= KSN_OK; ++code) {
         const std::string name = KSN_ErrorName(code);
         EXPECT_EQ(name.rfind("KSN_", 0), 0U) << code;
         EXPECT_NE(name, "KSN_ERR_UNKNOWN") << code;
@@ -56,12 +57,12 @@ TEST(ErrorName, NamesEveryCodeAndNothingElse)
     }
     EXPECT_STREQ(KSN_ErrorName(KSN_ERR_TIMEOUT), "KSN_ERR_TIMEOUT");
     std::set<std::string> names;
-    for (int code = KSN_ERR_INTERNAL; code <= KSN_OK; ++code) {
+    for (int code = KSN_ERR_CANCELLED; code <= KSN_OK; ++code) {
         EXPECT_TRUE(names.insert(KSN_ErrorName(code)).second)
             << "name given twice: " << KSN_ErrorName(code);
     }
     EXPECT_STREQ(KSN_ErrorName(1), "KSN_ERR_UNKNOWN");
-    EXPECT_STREQ(KSN_ErrorName(KSN_ERR_INTERNAL - 1), "KSN_ERR_UNKNOWN");
+    EXPECT_STREQ(KSN_ErrorName(KSN_ERR_CANCELLED - 1), "KSN_ERR_UNKNOWN");
 }
 
 }  // namespace

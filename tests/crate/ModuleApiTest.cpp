@@ -267,11 +267,11 @@ TEST_F(ModuleApi, ProcessDataKeepsEverySampleAndTheLastFaultOfLongFrames)
             const uint32_t k = i % n;
             // The first channel shorts early and opens late; the last one
             // only shorts early. Every other sample is valid.
-            uint32_t st = StatusOk;
+            uint32_t st = KSN48_STATUS_VALID;
             if (i / n == 2 && (k == 0 || k == n - 1)) {
-                st = StatusShort;
+                st = KSN48_STATUS_SHORT;
             } else if (k == 0 && i / n == (c.samples / n) * 2 / 3) {
-                st = StatusOpen;
+                st = KSN48_STATUS_OPEN;
             }
             const int32_t code =
                 static_cast<int32_t>((i * 7919U) % (2U * static_cast<uint32_t>(max))) - max;
@@ -316,9 +316,10 @@ TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)
     double out[16];
 
     ASSERT_EQ(Configure(h_, 0b00000110, 0, 0), KSN_OK);  // channels 2 and 3, 20-bit
-    const uint32_t w20[5] = {Encode20(1, StatusOk, kMax20), Encode20(2, StatusShort, -kMax20 - 1),
-                             Encode20(1, StatusOk, -1), Encode20(2, StatusOk, 0),
-                             Encode20(1, StatusOpen, 1)};
+    const uint32_t w20[5] = {Encode20(1, KSN48_STATUS_VALID, kMax20),
+                             Encode20(2, KSN48_STATUS_SHORT, -kMax20 - 1),
+                             Encode20(1, KSN48_STATUS_VALID, -1),
+                             Encode20(2, KSN48_STATUS_VALID, 0), Encode20(1, KSN48_STATUS_OPEN, 1)};
     uint32_t size = 5;
     ASSERT_EQ(KSN48_ProcessData(&h_, w20, out, &size, 0x81, status), KSN_OK);
     EXPECT_EQ(size, 5U);  // 20-bit: one sample per word, partial tick included
@@ -331,8 +332,8 @@ TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)
 
     ASSERT_EQ(Configure(h_, 0b00000001, 0, 1), KSN_OK);  // channel 1, 24-bit
     uint32_t w24[5];
-    Encode24(0, StatusOk, -kMax24 - 1, w24);
-    Encode24(0, StatusOk, 0x123456, w24 + 2);
+    Encode24(0, KSN48_STATUS_VALID, -kMax24 - 1, w24);
+    Encode24(0, KSN48_STATUS_VALID, 0x123456, w24 + 2);
     w24[4] = w24[0];
     for (uint32_t in : {4U, 5U}) {
         size = in;
@@ -345,12 +346,13 @@ TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)
 
     // Words that do not fit the applied configuration are refused.
     uint32_t pair[2];
-    Encode24(0, StatusOk, 5, pair);
+    Encode24(0, KSN48_STATUS_VALID, 5, pair);
     const struct {
         const char* what;
         std::vector<uint32_t> words;
     } bad[] = {
-        {"20-bit word in 24-bit data", {Encode20(0, StatusOk, 5), Encode20(0, StatusOk, 5)}},
+        {"20-bit word in 24-bit data",
+         {Encode20(0, KSN48_STATUS_VALID, 5), Encode20(0, KSN48_STATUS_VALID, 5)}},
         {"parts swapped", {pair[1], pair[0]}},
         {"other channel", {pair[0] | (3U << kChannelShift), pair[1] | (3U << kChannelShift)}},
         {"status differs in the parts", {pair[0] | (1U << kStatusShift), pair[1]}},

@@ -54,12 +54,12 @@ TEST(DefaultPopulation, HasTheDocumentedCratesModulesAndSignals)
         EXPECT_EQ(m.channels[c].sines[0].amplitude, amplitude[c]);
         EXPECT_EQ(m.channels[c].sines[0].frequency, 1000.0);
         EXPECT_EQ(m.channels[c].sines[0].phase, phase[c]);
-        EXPECT_EQ(m.channels[c].status, ksn::raw::StatusOk);
+        EXPECT_EQ(m.channels[c].status, KSN48_STATUS_VALID);
     }
     EXPECT_EQ(m.channels[5].dc, 0.5);
     EXPECT_EQ(m.channels[5].noise, 0.001);
-    EXPECT_EQ(m.channels[6].status, ksn::raw::StatusOpen);
-    EXPECT_EQ(m.channels[7].status, ksn::raw::StatusShort);
+    EXPECT_EQ(m.channels[6].status, KSN48_STATUS_OPEN);
+    EXPECT_EQ(m.channels[7].status, KSN48_STATUS_SHORT);
 }
 
 TEST(ParsePopulation, ReadsAFullConfiguration)
@@ -82,7 +82,7 @@ TEST(ParsePopulation, ReadsAFullConfiguration)
     EXPECT_EQ(m.channels[0].sines[0].phase, -10);
     EXPECT_EQ(m.channels[0].sines[1].phase, 0);
     EXPECT_EQ(m.channels[0].dc, -0.2);
-    EXPECT_EQ(m.channels[1].status, ksn::raw::StatusOpen);
+    EXPECT_EQ(m.channels[1].status, KSN48_STATUS_OPEN);
     EXPECT_TRUE(m.channels[7].sines.empty());
     EXPECT_EQ(p.crates[1].type, 255);
     // What the server reports reads back as the same population.
@@ -155,7 +155,7 @@ TEST(ApplyChannelJson, ChangesOnlyTheGivenKeysAndNothingOnError)
     ch.sines = {{1.0, 50.0, 0.0}};
     ch.dc = 0.3;
     ApplyChannelJson(nlohmann::json{{"status", "short"}}, ch, "ch");
-    EXPECT_EQ(ch.status, ksn::raw::StatusShort);
+    EXPECT_EQ(ch.status, KSN48_STATUS_SHORT);
     EXPECT_EQ(ch.dc, 0.3);
     ASSERT_EQ(ch.sines.size(), 1U);
 

@@ -17,6 +17,7 @@
 #include "CrateServer.h"
 #include "ModuleSteps.h"
 #include "Protocol.h"
+#include "RawClient.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
@@ -26,6 +27,7 @@ using namespace std::chrono_literals;
 using ksn::test::Configure;
 using ksn::test::CrateServer;
 using ksn::test::OpenModule;
+using ksn::test::RawClient;
 using Clock = std::chrono::steady_clock;
 namespace proto = ksn::proto;
 
@@ -124,6 +126,47 @@ TEST_F(StreamingModule, StalledReceiveHonoursItsTimeout)
     EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
 }
 
+// Another thread cuts short a receive the server never answers; the module
+// stays open and in step.
+TEST_F(StreamingModule, ACancelledReceiveReturnsAtOnceAndLeavesTheModuleUsable)
+{
+    ASSERT_EQ(server_.Ctl({"stall", "KSN5-0042", "3", "on"}), 0);
+    std::atomic<int> result{1};
+    std::atomic<Clock::rep> returned{0};
+    std::thread receiver([&] {
+        result = KSN48_Recv(&h_, words_.data(), nullptr, 1024, 5000);
+        returned = Clock::now().time_since_epoch().count();
+    });
+    std::this_thread::sleep_for(300ms);  // blocked by now
+    EXPECT_EQ(result.load(), 1) << "the stalled receive returned before the cancel";
+    const auto cancelled = Clock::now();
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_OK);
+    receiver.join();
+    EXPECT_EQ(result.load(), KSN_ERR_CANCELLED);
+    const auto after = Clock::time_point(Clock::duration(returned.load())) - cancelled;
+    EXPECT_LT(after, 500ms) << "from the cancel to the receive's return";
+    EXPECT_EQ(h_.AcquisitionRunning, 1);
+    EXPECT_EQ(KSN48_IsOpened(&h_), KSN_OK);
+    // Until the next start every receive is cut short at once.
+    const auto took = Timed(
+        [&] { EXPECT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 5000), KSN_ERR_CANCELLED); });
+    EXPECT_LT(took, 500ms);
+    EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
+    // A cancel while nothing waits is over with the next start.
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_OK);
+    ASSERT_EQ(server_.Ctl({"stall", "KSN5-0042", "3", "off"}), 0);
+    ASSERT_EQ(KSN48_Start(&h_), KSN_OK);
+    ASSERT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 1000), 1024);
+    std::vector<double> volts(1024);
+    uint32_t size = 1024;
+    int32_t status[8];
+    EXPECT_EQ(KSN48_ProcessData(&h_, words_.data(), volts.data(), &size, 0x81, status), KSN_OK);
+    EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_Close(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_ERR_NOT_OPEN);
+    EXPECT_EQ(KSN48_CancelRecv(nullptr), KSN_ERR_INVALID_ARGUMENT);
+}
+
 TEST_F(StreamingModule, ShortDeliveriesAreReportedAsTheyCame)
 {
     const struct {
@@ -162,64 +205,6 @@ TEST_F(StreamingModule, TermSignalEndsTheServerCleanly)
     EXPECT_EQ(server_.Stop(), 0);
     EXPECT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 1000), KSN_ERR_CONNECTION_LOST);
 }
-
-// Sends raw bytes to the server and reads what comes back.
-class RawClient {
-public:
-    // A long connect timeout: with hundreds of short connections a SYN can meet
-    // a TIME_WAIT entry of the server and be answered only on retry.
-    explicit RawClient(uint16_t port) { fd_ = proto::ConnectTo(0x7F000001, port, 5000); }
-    ~RawClient()
-    {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    bool ok() const { return fd_ >= 0; }
-    void Send(const std::vector<uint8_t>& bytes)
-    {
-        proto::SocketTransport t(fd_);
-        t.Write(bytes.data(), bytes.size(), proto::DeadlineIn(1000));
-    }
-    void Request(uint16_t opcode, const std::vector<uint8_t>& payload,
-                 uint16_t version = proto::kVersion)
-    {
-        proto::Header h;
-        h.opcode = opcode;
-        h.version = version;
-        h.requestId = 77;
-        h.payloadLength = static_cast<uint32_t>(payload.size());
-        std::vector<uint8_t> bytes(proto::kHeaderSize);
-        proto::EncodeHeader(h, bytes.data());
-        bytes.insert(bytes.end(), payload.begin(), payload.end());
-        Send(bytes);
-    }
-    // The status of the next reply; KSN_ERR_CONNECTION_LOST when the server hung up.
-    int Status()
-    {
-        proto::SocketTransport t(fd_);
-        uint8_t head[proto::kHeaderSize];
-        const int r = t.Read(head, sizeof head, proto::DeadlineIn(2000));
-        if (r != KSN_OK) {
-            return r;
-        }
-        const proto::Header h = proto::DecodeHeader(head);
-        std::vector<uint8_t> skip(h.payloadLength);
-        t.Read(skip.data(), skip.size(), proto::DeadlineIn(2000));
-        return h.status;
-    }
-    // True when the server closed the connection.
-    bool Closed()
-    {
-        uint8_t b;
-        proto::SocketTransport t(fd_);
-        return t.Read(&b, 1, proto::DeadlineIn(2000)) == KSN_ERR_CONNECTION_LOST;
-    }
-    void Hello() { Request(0, {proto::kVersion, 0}); }
-
-private:
-    int fd_ = -1;
-};
 
 TEST_F(StreamingModule, GarbageFromOneClientLeavesTheOthersServed)
 {

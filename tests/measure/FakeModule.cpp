@@ -1,5 +1,6 @@
 #include "FakeModule.h"
 
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -9,6 +10,9 @@ namespace {
 
 Module module;
 constexpr double Scale = 1e-7;  // volts per code
+// Set from another thread, so kept outside the module record.
+std::atomic<bool> cancelPending{false};
+std::atomic<int> cancelCalls{0};
 
 std::uint32_t EnabledCount(const Ksn48Handle& h)
 {
@@ -57,6 +61,10 @@ int Start(Ksn48Handle* h)
     }
     h->AcquisitionRunning = 1;
     module.streamed = 0;
+    cancelPending = false;
+    if (module.OnStart) {
+        module.OnStart();
+    }
     return 0;
 }
 
@@ -80,6 +88,9 @@ int Recv(Ksn48Handle* h, std::uint32_t* words, std::uint32_t*, std::uint32_t cou
             return result;
         }
         due = static_cast<std::uint32_t>(result);
+    }
+    if (cancelPending) {
+        return KSN_ERR_CANCELLED;
     }
     const bool wide = h->DataFormat != 0;
     for (std::uint32_t i = 0; i < due; ++i, ++module.streamed) {
@@ -116,6 +127,13 @@ int Process(Ksn48Handle* h, const std::uint32_t* words, double* samples, std::ui
     return 0;
 }
 
+int CancelRecv(Ksn48Handle*)
+{
+    ++cancelCalls;
+    cancelPending = true;
+    return 0;
+}
+
 }  // namespace
 
 Module& Current()
@@ -126,6 +144,13 @@ Module& Current()
 void Reset()
 {
     module = Module{};
+    cancelPending = false;
+    cancelCalls = 0;
+}
+
+int CancelCalls()
+{
+    return cancelCalls;
 }
 
 measure::ModuleApi Api()
@@ -136,6 +161,7 @@ measure::ModuleApi Api()
     api.Stop = &Stop;
     api.Recv = &Recv;
     api.ProcessData = &Process;
+    api.CancelRecv = &CancelRecv;
     return api;
 }
 

@@ -28,6 +28,8 @@ struct Module {
     bool ProcessShort = false;  // reports one sample fewer than due
     // When set, decides the result of a receive of block words (call counts from 1).
     std::function<int(int call, std::uint32_t block)> RecvResult;
+    // When set, runs in every successful start.
+    std::function<void()> OnStart;
 
     int SetAdcCalls = 0;
     int Starts = 0;
@@ -45,5 +47,10 @@ struct Module {
 Module& Current();
 void Reset();
 measure::ModuleApi Api();
+
+// Cancels of the receive (from any thread) since the last Reset; like the
+// library's, a cancel holds until the next start and every receive until
+// then returns KSN_ERR_CANCELLED.
+int CancelCalls();
 
 }  // namespace fake

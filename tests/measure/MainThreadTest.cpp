@@ -26,12 +26,16 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -427,5 +431,99 @@ INSTANTIATE_TEST_SUITE_P(Modules, WorkerAllocations, ::testing::Values(false, tr
                          [](const ::testing::TestParamInfo<bool>& param) {
                              return param.param ? "StandInModule" : "ModuleLibrary";
                          });
+
+}  // namespace
+
+namespace {
+
+// Pings the window's thread every 100 ms, as an operator's clicks would
+// reach it, and keeps the longest time between two pings: how long the
+// window was frozen.
+class FreezeProbe {
+public:
+    FreezeProbe()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Ping(); });
+        last_ = Clock::now();
+        timer_.start(100);
+    }
+    std::chrono::milliseconds Longest()
+    {
+        Ping();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(longest_);
+    }
+
+private:
+    void Ping()
+    {
+        const auto now = Clock::now();
+        longest_ = std::max(longest_, now - last_);
+        last_ = now;
+    }
+
+    QTimer timer_;
+    Clock::time_point last_;
+    Clock::duration longest_{};
+};
+
+struct StalledStopCase {
+    const char* name;
+    std::function<void(TMainForm&)> stop;
+    bool closesTheWindow;
+};
+
+void PrintTo(const StalledStopCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+// The server stops answering the worker's receives; the operator stops.
+class StopDuringAStalledReceive : public MeasurementWindow,
+                                  public ::testing::WithParamInterface<StalledStopCase> {};
+
+TEST_P(StopDuringAStalledReceive, ReturnsAtOnceWithoutAMessage)
+{
+    StartAndWaitFrames(1);
+    ASSERT_EQ(server->Ctl({"stall", "KSN5-0042", "3", "on"}), 0);
+    // The worker now waits in a receive that gets no answer.
+    WaitUntil([] { return false; }, std::chrono::milliseconds(500));
+    const std::uint64_t shown = FramesShown();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    ASSERT_EQ(FramesShown(), shown) << "the worker is not waiting in a receive";
+    ASSERT_FALSE(form->MeasurementIdle);
+
+    FreezeProbe probe;
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    GetParam().stop(*form);
+    ASSERT_TRUE(WaitUntil([&] { return form->Worker() == nullptr; }, std::chrono::seconds(6)));
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    const std::chrono::milliseconds longest = probe.Longest();
+    std::printf("%s: longest gap of the window's thread %lld ms\n", GetParam().name,
+                static_cast<long long>(longest.count()));
+    RecordProperty("LongestGapMs", static_cast<int>(longest.count()));
+    // The receive would block for 5 s; the run's own end takes a 100 ms pause.
+    EXPECT_LT(longest, std::chrono::milliseconds(400));
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    if (GetParam().closesTheWindow) {
+        EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
+        return;
+    }
+    ExpectStoppedAndUsable();
+    ASSERT_EQ(KSN48_IsOpened(&form->Ksn48Handle), 0);
+    // The module measures again once the server answers.
+    ASSERT_EQ(server->Ctl({"stall", "KSN5-0042", "3", "off"}), 0);
+    StartAndWaitFrames(1);
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    EXPECT_EQ(Voltage(0), "707.11");
+}
+
+const StalledStopCase stalledStopCases[] = {
+    {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }, false},
+    {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }, false},
+    {"Close", [](TMainForm& f) { f.close(); }, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, StopDuringAStalledReceive, ::testing::ValuesIn(stalledStopCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -170,6 +170,50 @@ TEST_F(Cycle, StopDuringAReceiveEndsTheRunAfterThatCall)
     EXPECT_EQ(fake::Current().Stops, 1);
 }
 
+// The worker's stop request cancels the receive it waits in: the run ends
+// after that call, with the module stopped and no message.
+TEST_F(Cycle, ACancelledReceiveEndsTheRunWithoutAMessage)
+{
+    fake::Current().RecvResult = [this](int call, std::uint32_t block) {
+        if (call == 2) {
+            host.Terminated = true;
+            cycle->CancelReceive();
+        }
+        return static_cast<int>(block);
+    };
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Frames, 0);
+    EXPECT_EQ(fake::CancelCalls(), 1);
+    EXPECT_EQ(fake::Current().RecvCalls, 2);
+    EXPECT_EQ(fake::Current().ProcessCalls, 0);
+    EXPECT_EQ(fake::Current().Stops, 1);
+}
+
+// A stop whose cancel the next start cleared is still seen before the
+// receive waits.
+TEST_F(Cycle, AStopDuringTheStartEndsTheRunBeforeItsFirstReceive)
+{
+    fake::Current().OnStart = [this] {
+        if (fake::Current().Starts == 2) {
+            host.Terminated = true;
+        }
+    };
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_EQ(host.Frames, 1);
+    // The first frame's receives only.
+    const std::uint32_t block = cycle->ReceiveBlockSize;
+    ASSERT_GT(block, 0u);
+    EXPECT_EQ(fake::Current().RecvCalls,
+              static_cast<int>((cycle->WordsPerFrame() + block - 1) / block));
+    EXPECT_EQ(fake::Current().Starts, 2);
+    EXPECT_EQ(fake::Current().Stops, 2);
+    EXPECT_EQ(fake::Current().ProcessCalls, 1);
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(fake::Module&, CycleHost&, Ksn48Handle&)> arrange;

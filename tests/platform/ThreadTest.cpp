@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -145,6 +147,49 @@ TEST(Thread, DestroyingARunningThreadStopsItAndWaits)
         WaitLoopStep();
     }
     EXPECT_TRUE(sawTerminated);
+}
+
+// A thread blocked where Terminated is not looked at is woken by its
+// TerminateRequested, which runs on the thread that asks for the stop.
+class BlockedThread : public TThread {
+public:
+    std::atomic<bool> Requested{false};
+    std::atomic<bool> RequestedOnGui{false};
+
+protected:
+    void Execute() override
+    {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return woken_; });
+    }
+    void TerminateRequested() noexcept override
+    {
+        RequestedOnGui = OnGuiThread();
+        Requested = true;
+        {
+            std::lock_guard lock(mutex_);
+            woken_ = true;
+        }
+        wake_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool woken_ = false;
+};
+
+TEST(Thread, TerminateLetsABlockedThreadCutItsWaitShort)
+{
+    BlockedThread thread;
+    thread.Start();
+    ServeSynchronizeUntil([] { return false; }, 50ms);
+    EXPECT_FALSE(thread.Finished());
+    thread.Terminate();
+    thread.WaitFor();
+    EXPECT_TRUE(thread.Requested);
+    EXPECT_TRUE(thread.RequestedOnGui);
+    EXPECT_TRUE(thread.Terminated());
 }
 
 TEST(Thread, TerminatedIsUsableAsAStopFlag)

@@ -10,6 +10,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 extern char** environ;
@@ -105,7 +106,8 @@ std::string CrateServer::VersionVariantDir(const std::string& variant)
     return LibraryDir() + "/ksn-version-" + variant;
 }
 
-CrateServer::CrateServer(const std::string& configJson, bool fast) : fast_(fast)
+CrateServer::CrateServer(const std::string& configJson, bool fast, std::vector<std::string> options)
+    : fast_(fast), options_(std::move(options))
 {
     if (!configJson.empty()) {
         char name[] = "/tmp/ksn-crated-config-XXXXXX";
@@ -159,6 +161,7 @@ void CrateServer::Launch(uint16_t port)
         args.push_back("--config");
         args.push_back(configPath_);
     }
+    args.insert(args.end(), options_.begin(), options_.end());
     // The port of a server just killed can take a moment to come free.
     for (int attempt = 0;; ++attempt) {
         pid_ = Spawn(DaemonPath(), args, &out_);

@@ -14,15 +14,18 @@ namespace ksn::test {
 class CrateServer {
 public:
     // configJson: the server's JSON configuration; empty for the built-in
-    // population. fast: no real-time pacing. Throws std::runtime_error when
-    // the server does not come up.
-    explicit CrateServer(const std::string& configJson = {}, bool fast = true);
+    // population. fast: no real-time pacing. options: more arguments of
+    // ksn-crated (by default --control, so that Ctl can inject faults).
+    // Throws std::runtime_error when the server does not come up.
+    explicit CrateServer(const std::string& configJson = {}, bool fast = true,
+                         std::vector<std::string> options = {"--control"});
     ~CrateServer();
     CrateServer(const CrateServer&) = delete;
     CrateServer& operator=(const CrateServer&) = delete;
 
     uint16_t Port() const { return port_; }
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
     // SIGKILL: the server dies without closing anything itself.
     void Kill();
@@ -51,6 +54,7 @@ private:
     int out_ = -1;  // read end of the server's stdout
     uint16_t port_ = 0;
     bool fast_ = true;
+    std::vector<std::string> options_;
     std::string configPath_;
     bool hadPortVariable_ = false;
     std::string oldPortVariable_;
