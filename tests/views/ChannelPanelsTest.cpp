@@ -215,26 +215,26 @@ TEST_F(Panels, UnplaceableSendersGetTheirMessages)
         TChannelHandlerResult result;
         const char* text;
         const char* caption;
-        QMessageBox::Icon icon;
+        MessageIcon icon;
     };
     const std::array<Case, 6> cases{{
         {ChannelCheckBoxChanged(frames, *group->AllChannelsLMDCheckBox, &label),
          "Не могу привести тип!", "Ошибка EnaChannelLMDCheckBoxChange()!!!",
-         QMessageBox::Information},
+         MessageIcon::Information},
         {ChannelCheckBoxChanged(frames, *group->AllChannelsLMDCheckBox, nullptr),
          "Не могу привести тип!", "Ошибка EnaChannelLMDCheckBoxChange()!!!",
-         QMessageBox::Information},
+         MessageIcon::Information},
         {ChannelCheckBoxChanged(frames, *group->AllChannelsLMDCheckBox, &strayBox),
          "Не могу опознать управляюшщий элемент типа TLMDCheckBox!",
-         "Ошибка EnaChannelLMDCheckBoxChange()!", QMessageBox::NoIcon},
+         "Ошибка EnaChannelLMDCheckBoxChange()!", MessageIcon::None},
         {ReferenceRadioClicked(frames, &label), "Не могу привести тип!",
-         "Ошибка BasePhaseChannelLMDRadioButtonClick()!!!", QMessageBox::Information},
+         "Ошибка BasePhaseChannelLMDRadioButtonClick()!!!", MessageIcon::Information},
         {ReferenceRadioClicked(frames, frames[1]->ChannelNumberLMDCheckBox),
          "Не могу привести тип!", "Ошибка BasePhaseChannelLMDRadioButtonClick()!!!",
-         QMessageBox::Information},
+         MessageIcon::Information},
         {ReferenceRadioClicked(frames, &strayRadio),
          "Не могу опознать управляюшщий элемент типа TLMDRadioButton!",
-         "Ошибка BasePhaseChannelLMDRadioButtonClick()!", QMessageBox::NoIcon},
+         "Ошибка BasePhaseChannelLMDRadioButtonClick()!", MessageIcon::None},
     }};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);
