@@ -24,6 +24,10 @@ public:
     uint16_t Port() const { return port_; }
     bool Running() const { return pid_ > 0; }
 
+    // SIGSTOP and SIGCONT: a server that stops answering, with its
+    // connections and its port still open.
+    void Suspend();
+    void Resume();
     // SIGKILL: the server dies without closing anything itself.
     void Kill();
     // SIGTERM and wait; returns the exit status (or -1 if it had to be killed).
