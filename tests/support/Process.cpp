@@ -32,9 +32,23 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int* 
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
+    // The test's environment, less the variables given anew.
+    const auto overridden = [&extraEnvironment](const char* entry) {
+        const char* equals = std::strchr(entry, '=');
+        const std::size_t length =
+            equals != nullptr ? static_cast<std::size_t>(equals - entry) : std::strlen(entry);
+        for (const auto& e : extraEnvironment) {
+            if (e.size() > length && e.compare(0, length, entry, length) == 0 && e[length] == '=') {
+                return true;
+            }
+        }
+        return false;
+    };
     std::vector<char*> envp;
     for (char** e = environ; *e != nullptr; ++e) {
-        envp.push_back(*e);
+        if (!overridden(*e)) {
+            envp.push_back(*e);
+        }
     }
     for (const auto& e : extraEnvironment) {
         envp.push_back(const_cast<char*>(e.c_str()));
@@ -57,10 +71,11 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int* 
 }
 
 std::pair<int, std::string> RunProgram(const std::string& path,
-                                       const std::vector<std::string>& args)
+                                       const std::vector<std::string>& args,
+                                       const std::vector<std::string>& extraEnvironment)
 {
     int out = -1;
-    const pid_t pid = Spawn(path, args, &out);
+    const pid_t pid = Spawn(path, args, &out, extraEnvironment);
     std::string text;
     char buf[4096];
     for (;;) {

@@ -10,8 +10,8 @@
 
 namespace ksn::test {
 
-// Spawns path with args and the test's environment plus the given
-// variables ("NAME=value"). Its stdout goes to *readEnd when given, else
+// Spawns path with args and the test's environment, with the given
+// variables ("NAME=value") added or replaced. Its stdout goes to *readEnd when given, else
 // stays the test's. Throws std::runtime_error when it cannot start.
 pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int* readEnd = nullptr,
             const std::vector<std::string>& extraEnvironment = {});
@@ -19,7 +19,8 @@ pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int* 
 // Runs a program to its end; returns its exit code (-1 when it did not exit
 // normally) and what it printed on stdout.
 std::pair<int, std::string> RunProgram(const std::string& path,
-                                       const std::vector<std::string>& args);
+                                       const std::vector<std::string>& args,
+                                       const std::vector<std::string>& extraEnvironment = {});
 
 // A running child that is killed and reaped with the object.
 class ChildProcess {
