@@ -367,15 +367,17 @@ void TInitAndConfigThread::FinishPass()
 void TInitAndConfigThread::ShowErrorDialog(const QString& text)
 {
     aborted_ = true;
-    if (messageShown_.exchange(true)) {
-        return;  // only the first message of a pass is shown
+    // Only the first message of a pass is shown, and none to a window that
+    // is closing.
+    if (messageShown_.exchange(true) || Stopping()) {
+        return;
     }
     view_.ShowDetectionError(DetectionTexts::ErrorCaption, text);
 }
 
 void TInitAndConfigThread::ReportFailure(const QString& text)
 {
-    if (messageShown_.exchange(true)) {
+    if (messageShown_.exchange(true) || Stopping()) {
         return;
     }
     view_.ShowDetectionError(DetectionTexts::ErrorCaption, text);
@@ -383,5 +385,7 @@ void TInitAndConfigThread::ReportFailure(const QString& text)
 
 void TInitAndConfigThread::ShowInfoBox(const QString& text)
 {
-    view_.ShowDetectionInfo(DetectionTexts::InfoCaption, text);
+    if (!Stopping()) {
+        view_.ShowDetectionInfo(DetectionTexts::InfoCaption, text);
+    }
 }

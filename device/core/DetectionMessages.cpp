@@ -4,52 +4,41 @@ namespace device::DetectionMessages {
 
 namespace {
 
-// Why a call failed, worded for a question to the server about a crate or
+// Why a call failed, worded for a question to the server about a crate and
 // for the open of a module.
+struct Reason {
+    CallFault Fault;
+    std::string_view Crate;
+    std::string_view Module;
+};
+
+constexpr Reason Reasons[] = {
+    {CallFault::NoServer, "сервер крейтов недоступен", "сервер крейтов недоступен"},
+    {CallFault::NoAnswer, "сервер крейтов не отвечает", "модуль не отвечает"},
+    {CallFault::Nonsense, "ответ сервера крейтов не имеет смысла",
+     "ответ на открытие модуля не имеет смысла"},
+    {CallFault::LinkLost, "сервер крейтов разорвал связь", "сервер крейтов разорвал связь"},
+    {CallFault::Busy, "крейт занят", "модуль занят другой программой"},
+    {CallFault::Refused, "сервер крейтов отказал в запросе", "модуль отказался открыться"},
+    {CallFault::NotFound, "крейт не найден", "в слоте нет модуля KSN48"},
+};
+
 std::string CrateReason(int result)
 {
-    switch (ClassifyResult(result)) {
-    case CallFault::NoServer:
-        return "сервер крейтов недоступен";
-    case CallFault::NoAnswer:
-        return "сервер крейтов не отвечает";
-    case CallFault::Nonsense:
-        return "ответ сервера крейтов не имеет смысла";
-    case CallFault::LinkLost:
-        return "сервер крейтов разорвал связь";
-    case CallFault::Busy:
-        return "крейт занят";
-    case CallFault::Refused:
-        return "сервер крейтов отказал в запросе";
-    case CallFault::NotFound:
-        return "крейт не найден";
-    case CallFault::None:
-    case CallFault::Other:
-        break;
+    for (const Reason& reason : Reasons) {
+        if (reason.Fault == ClassifyResult(result)) {
+            return std::string(reason.Crate);
+        }
     }
     return "ошибка библиотеки крейтов (код " + std::to_string(result) + ")";
 }
 
 std::string ModuleReason(int result)
 {
-    switch (ClassifyResult(result)) {
-    case CallFault::NoServer:
-        return "сервер крейтов недоступен";
-    case CallFault::NoAnswer:
-        return "модуль не отвечает";
-    case CallFault::Nonsense:
-        return "ответ на открытие модуля не имеет смысла";
-    case CallFault::LinkLost:
-        return "сервер крейтов разорвал связь";
-    case CallFault::Busy:
-        return "модуль занят другой программой";
-    case CallFault::Refused:
-        return "модуль отказался открыться";
-    case CallFault::NotFound:
-        return "в слоте нет модуля KSN48";
-    case CallFault::None:
-    case CallFault::Other:
-        break;
+    for (const Reason& reason : Reasons) {
+        if (reason.Fault == ClassifyResult(result)) {
+            return std::string(reason.Module);
+        }
     }
     return "ошибка библиотеки модуля (код " + std::to_string(result) + ")";
 }

@@ -243,6 +243,34 @@ TEST_F(DetectionFaults, ACloseWhileThePassWaitsForAStoppedServerEndsThePass)
     EXPECT_LT(took, 6s);
 }
 
+TEST_F(DetectionFaults, ACloseWhileAModuleChangeWaitsForAStoppedServerSaysNothing)
+{
+    StartProxiedServer();
+    CreateForm();
+    FirstStart();
+    ASSERT_EQ(form->ModuleState.load(), 2);
+    std::atomic<bool> stopped{false};
+    proxy->BeforeRequest(Opcode::ModuleOpen, proxy->Requests(Opcode::ModuleOpen) + 1,
+                         [this, &stopped] {
+                             server->Suspend();
+                             stopped = true;
+                         });
+    form->ModulesComboBox->setCurrentIndex(1);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!stopped && std::chrono::steady_clock::now() < deadline) {
+        WaitLoopStep();
+    }
+    ASSERT_TRUE(stopped);
+
+    EXPECT_TRUE(form->close());
+
+    // The open that failed under the close is not reported to a window
+    // that is going.
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->DetectionThread(), nullptr);
+}
+
 TEST_F(DetectionFaults, ACloseRequestWhileTheErrorBoxIsUpEndsThePass)
 {
     StartDeadServer();

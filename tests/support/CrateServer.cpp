@@ -170,8 +170,14 @@ void CrateServer::Reap(int timeoutMs, int* status)
 
 void CrateServer::Suspend()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGSTOP);
+    if (pid_ <= 0) {
+        return;
+    }
+    kill(pid_, SIGSTOP);
+    // The signal takes a moment: nothing the caller sends next may still be
+    // answered.
+    int status = 0;
+    while (waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
     }
 }
 

@@ -25,7 +25,8 @@ public:
     bool Running() const { return pid_ > 0; }
 
     // SIGSTOP and SIGCONT: a server that stops answering, with its
-    // connections and its port still open.
+    // connections and its port still open. Suspend returns once the server
+    // has stopped.
     void Suspend();
     void Resume();
     // SIGKILL: the server dies without closing anything itself.
