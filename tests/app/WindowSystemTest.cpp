@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -26,34 +27,28 @@ using ksn::test::CrateServer;
 using ksn::test::RunProgram;
 using Opcode = ksn::proto::Opcode;
 
-// An Xvfb of the test's own on a free display number.
+// An Xvfb of the test's own; it takes the first free display number itself
+// (-displayfd), so that tests running side by side never share one.
 class VirtualDisplay {
 public:
     VirtualDisplay()
     {
-        // Xvfb's socket and lock file tell a display number in use.
-        const auto path = [](const char* start, int n, const char* end) {
-            std::string text = start;
-            text += std::to_string(n);
-            text += end;
-            return text;
-        };
-        int number = 90;
-        while (std::filesystem::exists(path("/tmp/.X11-unix/X", number, "")) ||
-               std::filesystem::exists(path("/tmp/.X", number, "-lock"))) {
-            ++number;
-        }
-        name_ = path(":", number, "");
+        int out = -1;
         server_ = std::make_unique<ChildProcess>(
             KSN_XVFB_PATH,
-            std::vector<std::string>{name_, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"});
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (RunProgram(KSN_XDOTOOL_PATH, {"getdisplaygeometry"}, Environment()).first != 0) {
-            if (std::chrono::steady_clock::now() > deadline || !server_->Running()) {
-                throw std::runtime_error("Xvfb did not start on " + name_);
-            }
-            std::this_thread::sleep_for(100ms);
+            std::vector<std::string>{"-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten",
+                                     "tcp"},
+            std::vector<std::string>{}, &out);
+        std::string number;
+        char c = 0;
+        while (read(out, &c, 1) == 1 && c != '\n') {
+            number += c;
         }
+        close(out);
+        if (number.empty()) {
+            throw std::runtime_error("Xvfb did not start");
+        }
+        name_ = ":" + number;
     }
 
     std::vector<std::string> Environment() const { return {"DISPLAY=" + name_}; }

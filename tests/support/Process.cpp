@@ -94,8 +94,8 @@ std::pair<int, std::string> RunProgram(const std::string& path,
 }
 
 ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& args,
-                           const std::vector<std::string>& extraEnvironment)
-    : pid_(Spawn(path, args, nullptr, extraEnvironment))
+                           const std::vector<std::string>& extraEnvironment, int* readEnd)
+    : pid_(Spawn(path, args, readEnd, extraEnvironment))
 {}
 
 ChildProcess::~ChildProcess()

@@ -25,8 +25,9 @@ std::pair<int, std::string> RunProgram(const std::string& path,
 // A running child that is killed and reaped with the object.
 class ChildProcess {
 public:
+    // readEnd as for Spawn.
     ChildProcess(const std::string& path, const std::vector<std::string>& args,
-                 const std::vector<std::string>& extraEnvironment = {});
+                 const std::vector<std::string>& extraEnvironment = {}, int* readEnd = nullptr);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
