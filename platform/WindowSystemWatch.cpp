@@ -26,11 +26,12 @@ xcb_atom_t InternAtom(xcb_connection_t* connection, const char* name)
     return atom;
 }
 
-// Runs what follows an event after Qt has finished with the event.
-void Later(const std::function<void()>& action)
+// Runs what follows an event after Qt has finished with the event, unless
+// the window has gone by then.
+void Later(QWidget* window, const std::function<void()>& action)
 {
-    if (action) {
-        QTimer::singleShot(0, qApp, action);
+    if (action && window != nullptr) {
+        QTimer::singleShot(0, window, action);
     }
 }
 
@@ -76,14 +77,14 @@ bool TWindowSystemWatch::nativeEventFilter(const QByteArray& eventType, void* me
         const QWindow* modal = QGuiApplication::modalWindow();
         if (client->window == native && client->format == 32 && client->type == protocolsAtom_ &&
             client->data.data32[0] == deleteWindowAtom_ && modal != nullptr && modal != handle) {
-            Later(blockedCloseRequest_);
+            Later(window_, blockedCloseRequest_);
         }
         break;
     }
     case XCB_DESTROY_NOTIFY: {
         const auto* destroyed = static_cast<const xcb_destroy_notify_event_t*>(message);
         if (destroyed->window == native) {
-            Later(destroyed_);
+            Later(window_, destroyed_);
         }
         break;
     }
