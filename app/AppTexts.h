@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DetectionTexts.h"
+
 #include <QString>
 
 // Texts of the program shell shown to the operator, one place each.
@@ -24,7 +26,7 @@ inline const QString NoOpenModule =
     QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!");
 inline const QString NoOpenModuleCaption = QStringLiteral("Внимание!!!");
 
-inline const QString UnknownSerial = QStringLiteral("????????");
+inline const QString UnknownSerial = DetectionTexts::UnknownSerial;
 inline const QString UnknownFirmware = QStringLiteral("??.??.??.??");
 inline const QString ModuleLedHint = QStringLiteral("Статус модуля");
 inline const QString ModuleLedStartHint = QStringLiteral("Статус модуля -> ???");

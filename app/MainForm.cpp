@@ -5,6 +5,7 @@
 #include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
 #include "ApplicationHooks.h"
+#include "BusyGuard.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
 #include "DecimalSeparator.h"
@@ -14,9 +15,12 @@
 #include "ScreenMetrics.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
+#include "WindowSystemWatch.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -29,6 +33,7 @@
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -103,7 +108,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
 
     // Initial state, then busy for the rest of the construction.
     Busy = false;
-    WindowState = 0;
+    WindowState = WindowUnderConstruction;
     DeviceInventory.SelectedCrate = DeviceInventory::NoCrate;
     PageList = {MultimeterLMDTabSheet};
     InitThreadRunning = false;
@@ -111,7 +116,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     MainThreadRunning = false;
     MainRequestDone = true;
     MeasurementIdle = true;
-    Busy = true;
+    auto building = TBusyGuard::Enter(Busy);
 
     // The rate list without a choice, all eight rates in view; the
     // all-channels box unticked; then the channel panels.
@@ -138,8 +143,12 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     SizeWindow();
 
     // Created.
-    Busy = false;
-    WindowState = 1;
+    building.Release();
+    WindowState = WindowCreated;
+
+    // What the window system does to the window behind Qt's back.
+    windowSystemWatch_ = std::make_unique<TWindowSystemWatch>(
+        *this, [this] { CloseRequestedWhileBlocked(); }, [this] { NativeWindowDestroyed(); });
 
     FormCreate();
 }
@@ -147,6 +156,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
 TMainForm::~TMainForm()
 {
     closing_ = true;
+    windowSystemWatch_.reset();
     ApplicationHooks::SetShortCut(nullptr);
     ApplicationHooks::SetActivate(nullptr);
     ApplicationHooks::SetDeactivate(nullptr);
@@ -447,27 +457,24 @@ void TMainForm::FormShow()
     if (Busy) {
         return;
     }
-    if (WindowState == 1) {
-        WindowState = 2;
+    if (WindowState == WindowCreated) {
+        WindowState = WindowShown;
     }
 }
 
 void TMainForm::FormResize()
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered() || WindowState != WindowShown) {
         return;
     }
-    Busy = true;
-    if (WindowState == 2) {
-        // Centred in the work area, also when the work area does not start
-        // at the top of the screen (a panel at the top).
-        const QRect work = Screen().WorkArea(this);
-        const int top = work.top() + (work.height() - frameGeometry().height()) / 2;
-        move(frameGeometry().left(), top);
-        WindowState = 3;
-        StartInitDevicesThread(ModeFullDetection, true);
-    }
-    Busy = false;
+    // Centred in the work area, also when the work area does not start at
+    // the top of the screen (a panel at the top).
+    const QRect work = Screen().WorkArea(this);
+    const int top = work.top() + (work.height() - frameGeometry().height()) / 2;
+    move(frameGeometry().left(), top);
+    WindowState = WindowDetectionRequested;
+    StartInitDevicesThread(ModeFullDetection, true);
 }
 
 void TMainForm::FormClose()
@@ -480,16 +487,72 @@ void TMainForm::FormClose()
         ReleaseThreadsAndModule();
         return;
     }
-    Busy = true;
+    const auto busy = TBusyGuard::Enter(Busy);
     try {
         Settings->SaveOnClose();
     } catch (const std::exception& e) {
         // Whatever the settings did, the threads and the module go.
         ShowException(QString::fromUtf8(e.what()));
     }
+    // What remains may wait for a thread inside a library call, or for a
+    // server that no longer answers: the window goes from the screen first,
+    // so that nothing seems frozen meanwhile.
+    if (!nativeWindowGone_) {
+        hide();
+    }
     StopThread();
     ReleaseThreadsAndModule();
-    Busy = false;
+}
+
+void TMainForm::CloseRequestedWhileBlocked()
+{
+    if (closing_ || closeRequestPending_) {
+        return;
+    }
+    closeRequestPending_ = true;
+    EndPassAndBoxes();
+    // Then the close, once the boxes' loops have returned.
+    QTimer::singleShot(0, this, [this] {
+        closeRequestPending_ = false;
+        if (!closing_) {
+            close();
+        }
+    });
+}
+
+void TMainForm::NativeWindowDestroyed()
+{
+    if (nativeWindowGone_) {
+        return;
+    }
+    nativeWindowGone_ = true;
+    EndPassAndBoxes();
+    // Nothing of the window can be shown or hidden any more: the shutdown
+    // runs as for a close, and the program ends with it.
+    QTimer::singleShot(0, this, [this] {
+        if (!closing_) {
+            FormClose();
+        }
+        QCoreApplication::quit();
+    });
+}
+
+void TMainForm::EndPassAndBoxes()
+{
+    // A pass skips what it has left; its box returns and its last step runs
+    // while the shutdown waits for it.
+    if (detectionThread_ != nullptr) {
+        detectionThread_->Terminate();
+    }
+    // Every modal box gives way, the innermost first; each one's caller goes
+    // on from where it showed it.
+    for (int boxes = 0; boxes < 16; ++boxes) {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            break;
+        }
+        box->reject();
+    }
 }
 
 void TMainForm::ApplicationExitClick()
@@ -686,66 +749,47 @@ void TMainForm::ResetChannelFrame(int i)
     }
 }
 
-namespace {
-
-void ShowViewMessage(const TViewMessage& message)
-{
-    MessageIcon icon = MessageIcon::None;
-    if (message.Icon == QMessageBox::Information) {
-        icon = MessageIcon::Information;
-    } else if (message.Icon == QMessageBox::Critical) {
-        icon = MessageIcon::Error;
-    } else if (message.Icon == QMessageBox::Warning) {
-        icon = MessageIcon::Warning;
-    }
-    ShowMessageBox(message.Text, message.Caption, icon);
-}
-
-}  // namespace
-
 void TMainForm::EnaChannelLMDCheckBoxChange(QObject* sender)
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         return;
     }
-    Busy = true;
     StopThread();
     const TChannelHandlerResult result =
         ChannelCheckBoxChanged(ChannelFrames, *AllChannelsLMDCheckBox, sender);
     if (result.Message) {
-        ShowViewMessage(*result.Message);
+        ShowMessageBox(result.Message->Text, result.Message->Caption, result.Message->Icon);
     }
-    Busy = false;
 }
 
 void TMainForm::BasePhaseChannelLMDRadioButtonClick(QObject* sender)
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         return;
     }
-    Busy = true;
     // A running measurement follows the new reference from its next result.
     const TChannelHandlerResult result = ReferenceRadioClicked(ChannelFrames, sender);
     if (result.Channel) {
         Settings->Record.ReferenceChannel = *result.Channel;
     }
     if (result.Message) {
-        ShowViewMessage(*result.Message);
+        ShowMessageBox(result.Message->Text, result.Message->Caption, result.Message->Icon);
     }
-    Busy = false;
 }
 
 // --- pages ---
 
 bool TMainForm::MainLMDPageControlChangingEx(int newPage)
 {
-    if (Busy) {
+    auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         return true;
     }
-    Busy = true;
-    if (ModuleState != 2) {
+    if (ModuleState != device::ModuleOpen) {
         MainLMDPageControl->setEnabled(true);
-        Busy = false;
+        busy.Release();
         ShowMessageBox(AppTexts::NoOpenModule, AppTexts::NoOpenModuleCaption,
                        MessageIcon::Information);
         return false;
@@ -754,7 +798,6 @@ bool TMainForm::MainLMDPageControlChangingEx(int newPage)
         StopThread();
         StartMultimeterLMDSimplePanel->show();
     }
-    Busy = false;
     return true;
 }
 

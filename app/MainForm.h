@@ -1,6 +1,9 @@
 #pragma once
 
 #include "ChannelPanels.h"
+#include "Detection.h"
+#include "DetectionView.h"
+#include "DeviceInventory.h"
 #include "Settings.h"
 #include "Thread.h"
 #include "WindowMessages.h"
@@ -31,28 +34,17 @@ class TLed;
 class TMainForm;
 class TMainFormSettingsView;
 class TTriStateCheckBox;
+class TWindowSystemWatch;
 
-// Crates and KSN48 modules found by the last detection pass. Counts and
-// indices are 16-bit; texts are zero-terminated in 16 bytes. Entries beyond
-// the counts are left over from earlier passes and are never read.
-struct DeviceInventory {
-    static constexpr int MaxCrates = 16;
-    static constexpr int MaxSlots = 16;
-    static constexpr std::uint16_t NoCrate = 0xFFFF;
-    using Text = std::array<char, 16>;
+// The window's name for the detection inventory.
+using DeviceInventory = device::DeviceInventory;
 
-    std::uint16_t CrateCount = 0;
-    std::array<Text, MaxCrates> CrateSerials{};
-    std::array<std::uint8_t, MaxCrates> CrateTypes{};
-    std::array<std::array<std::uint16_t, MaxSlots>, MaxCrates> CrateModuleIds{};
-    std::uint16_t ModuleCrateCount = 0;
-    std::array<Text, MaxCrates> ModuleCrateSerials{};
-    std::array<std::uint8_t, MaxCrates> ModuleCrateTypes{};
-    std::array<std::array<std::uint16_t, MaxSlots>, MaxCrates> ModuleSlots{};
-    std::array<std::array<Text, MaxSlots>, MaxCrates> ModuleSerials{};
-    std::array<std::uint16_t, MaxCrates> ModuleCounts{};
-    std::uint16_t SelectedCrate = NoCrate;
-    std::array<std::uint16_t, MaxCrates> SelectedModule{};
+// The window's life: the stored numbers are those of its design.
+enum TWindowState : std::uint8_t {
+    WindowUnderConstruction = 0,
+    WindowCreated = 1,
+    WindowShown = 2,
+    WindowDetectionRequested = 3,  // the start-up detection was asked for
 };
 
 // What the program hands the window: how to make its two threads and how to
@@ -73,13 +65,14 @@ struct MainFormSetup {
 };
 
 // The program's only window: owner of the device state, the module handle
-// and the two threads; serializes operator actions with Busy.
-class TMainForm : public QWidget {
+// and the two threads; serializes operator actions with Busy. It is the
+// detection pass's view (its side of the pass is in MainFormDevices.cpp).
+class TMainForm : public QWidget, public DetectionView {
 public:
     // Detection requests (wParam of WM_START_INIT_THREAD).
-    static constexpr int ModeModuleChanged = 1;
-    static constexpr int ModeCrateChanged = 2;
-    static constexpr int ModeFullDetection = 3;
+    static constexpr device::DetectionMode ModeModuleChanged = device::ModeModuleChanged;
+    static constexpr device::DetectionMode ModeCrateChanged = device::ModeCrateChanged;
+    static constexpr device::DetectionMode ModeFullDetection = device::ModeFullDetection;
 
     explicit TMainForm(MainFormSetup setup, QWidget* parent = nullptr);
     // Stops and waits for the threads and closes the module, whatever path
@@ -93,7 +86,7 @@ public:
     std::atomic<bool> MainThreadRunning{false};
     bool MainRequestDone = true;
     std::atomic<bool> MeasurementIdle{true};
-    std::uint8_t WindowState = 0;
+    TWindowState WindowState = WindowUnderConstruction;
     std::vector<QWidget*> PageList;
     std::uint16_t PageNumber = 0;
     QString DefaultCaption;
@@ -101,7 +94,7 @@ public:
     // --- device state: written by the detection thread, read by everyone ---
     ::DeviceInventory DeviceInventory;
     std::atomic<std::int32_t> CrateOk{0};
-    std::atomic<std::uint8_t> ModuleState{0};  // 2 = a module is open
+    std::atomic<std::uint8_t> ModuleState{device::ModuleNone};  // device::ModuleStateCode
     ::Ksn48Handle Ksn48Handle{};
 
     // --- operator settings and views ---
@@ -216,7 +209,31 @@ public:
     // True once a close has begun: no new thread is started after that.
     bool Closing() const noexcept { return closing_; }
 
+    // A close request that a modal box holds back (the window system's, or
+    // the program's own): the boxes are closed, a detection pass is asked to
+    // end, and the window closes as soon as the boxes are gone.
+    void CloseRequestedWhileBlocked();
+    // The window's native window was destroyed by another program: the
+    // shutdown runs as for a close, without the window, and the program
+    // ends.
+    void NativeWindowDestroyed();
+
 protected:
+    // --- DetectionView (the pass calls these on the window's thread) ---
+    State DetectionState() override;
+    ::Settings& DetectionSettings() override;
+    void DisablePopupMenu() override;
+    void BeginDetectionPass() override;
+    void SetDetectionControlsEnabled(bool enabled) override;
+    void ClearModuleList() override;
+    void FillCrateList(const QStringList& items, int selected) override;
+    void FillModuleList(const QStringList& items, int selected) override;
+    void ShowDeviceStatus(const DeviceStatusLook& status) override;
+    void EnableAfterDetection(bool moduleOpen) override;
+    void EndDetectionPass(const std::optional<QString>& firmwareText) override;
+    void ShowDetectionError(const QString& caption, const QString& text) override;
+    void ShowDetectionInfo(const QString& caption, const QString& text) override;
+
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -247,6 +264,11 @@ private:
     bool ReleaseThreadsAndModule();
     void WaitForDetectionEnd();
     void CloseModule();
+    // Asks a detection pass to end and closes every modal box.
+    void EndPassAndBoxes();
+    // Enables or disables a control and, except for the channel area when
+    // enabling, every control inside it.
+    void SetSubtreeEnabled(QWidget* control, bool enabled);
 
     MainFormSetup setup_;
     std::unique_ptr<TMainFormSettingsView> settingsView_;
@@ -256,6 +278,10 @@ private:
     TThread* detectionThread_ = nullptr;
     std::shared_ptr<const std::atomic<bool>> detectionGone_;
     bool closing_ = false;
+    bool closeRequestPending_ = false;
+    bool nativeWindowGone_ = false;
+    bool cursorOverridden_ = false;
+    std::unique_ptr<TWindowSystemWatch> windowSystemWatch_;
     int currentPage_ = 0;
     bool revertingPage_ = false;
 };

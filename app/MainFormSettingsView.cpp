@@ -3,6 +3,7 @@
 #include "AdcGroupParsPanel.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
+#include "FixedText.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
 #include "MessageBox.h"
@@ -13,8 +14,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-
-#include <cstring>
 
 namespace {
 
@@ -37,12 +36,6 @@ TKsn48AdcChannelFrame* Frame(const TMainForm& form, int channel)
         return nullptr;
     }
     return form.ChannelFrames[static_cast<std::size_t>(channel)];
-}
-
-// A zero-terminated text of at most 16 bytes.
-std::string Text(const DeviceInventory::Text& text)
-{
-    return std::string(text.data(), strnlen(text.data(), text.size()));
 }
 
 }  // namespace
@@ -109,23 +102,12 @@ void TMainFormSettingsView::SetReferenceChannelChecked(int channel, bool checked
 
 SettingsView::CheckState TMainFormSettingsView::AllChannelsState() const
 {
-    switch (form_.AllChannelsLMDCheckBox->checkState()) {
-    case Qt::Checked:
-        return CheckState::Checked;
-    case Qt::PartiallyChecked:
-        return CheckState::Mixed;
-    case Qt::Unchecked:
-        break;
-    }
-    return CheckState::Unchecked;
+    return GroupState(*form_.AllChannelsLMDCheckBox);
 }
 
 void TMainFormSettingsView::SetAllChannelsState(CheckState state)
 {
-    const Qt::CheckState qt = state == CheckState::Checked ? Qt::Checked
-                              : state == CheckState::Mixed ? Qt::PartiallyChecked
-                                                           : Qt::Unchecked;
-    form_.AllChannelsLMDCheckBox->setCheckState(qt);
+    SetGroupState(*form_.AllChannelsLMDCheckBox, state);
 }
 
 void TMainFormSettingsView::SetComputationModeCaption(const std::string& text)
@@ -166,7 +148,7 @@ std::optional<std::string> TMainFormSettingsView::SelectedCrateSerial() const
     if (crate < 0 || crate >= inventory.ModuleCrateCount || crate >= DeviceInventory::MaxCrates) {
         return std::nullopt;
     }
-    return Text(inventory.ModuleCrateSerials[static_cast<std::size_t>(crate)]);
+    return device::FixedText(inventory.ModuleCrateSerials[static_cast<std::size_t>(crate)]);
 }
 
 std::optional<int> TMainFormSettingsView::SelectedModuleSlot() const
@@ -185,10 +167,7 @@ std::optional<int> TMainFormSettingsView::SelectedModuleSlot() const
 void TMainFormSettingsView::ShowMessage(const std::string& text, const std::string& caption,
                                         MessageIcon icon)
 {
-    const ::MessageIcon shown = icon == MessageIcon::Information ? ::MessageIcon::Information
-                                : icon == MessageIcon::Error     ? ::MessageIcon::Error
-                                                                 : ::MessageIcon::None;
-    ShowMessageBox(QString::fromStdString(text), QString::fromStdString(caption), shown);
+    ShowMessageBox(QString::fromStdString(text), QString::fromStdString(caption), icon);
 }
 
 void TMainFormSettingsView::ReportError(const std::string& text)

@@ -3,6 +3,7 @@
 #include "MainForm.h"
 
 #include "AdcGroupParsPanel.h"
+#include "BusyGuard.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "ScreenMetrics.h"
 #include "TriStateCheckBox.h"
@@ -159,39 +160,36 @@ void TMainForm::SetPopupMenuAutoPopup(bool on)
 
 void TMainForm::FindDeviceLMDButtonClick()
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         return;
     }
-    Busy = true;
     StopThread();
     ClearForDetection(*AdcGroupParsLMDGroupBox, ChannelFrames);
     StartInitDevicesThread(ModeFullDetection, false);
-    Busy = false;
 }
 
 void TMainForm::StartLMDSpeedButtonClick()
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         // The press did nothing, so the button does not stay the other way.
         StartMultimeterLMDSpeedButton->setChecked(!StartMultimeterLMDSpeedButton->isChecked());
         return;
     }
-    Busy = true;
     StopThread();
     if (MainLMDPageControl->currentIndex() == 0 && StartMultimeterLMDSpeedButton->isChecked()) {
         StartThread();
     }
-    Busy = false;
 }
 
 void TMainForm::AdcRateComboBoxChange()
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         return;
     }
-    Busy = true;
     StopThread();
-    Busy = false;
 }
 
 void TMainForm::DataFormatLMDComboBoxChange()
@@ -206,13 +204,12 @@ void TMainForm::CurrentValueLMDComboBoxChange()
 
 void TMainForm::AllChannelsLMDCheckBoxChange()
 {
-    if (Busy) {
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
         return;
     }
-    Busy = true;
     StopThread();
     ApplyAllChannelsBox(*AllChannelsLMDCheckBox, ChannelFrames);
-    Busy = false;
 }
 
 void TMainForm::PhaseCorrectionFilterMultimeterLMDCheckBoxChange()

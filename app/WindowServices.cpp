@@ -1,10 +1,13 @@
 #include "WindowServices.h"
 
+#include "CrateTypes.h"
+
 namespace WindowServices {
 
 int HintShowTime(const QString& controlName, std::optional<std::uint8_t> selectedCrateType)
 {
-    if (controlName == CrateLedName && selectedCrateType == LongHintCrateType) {
+    if (controlName == CrateLedName && selectedCrateType &&
+        device::IsSlowLinkCrate(*selectedCrateType)) {
         return LongHintShowMs;
     }
     return HintShowMs;

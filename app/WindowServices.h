@@ -13,12 +13,11 @@
 namespace WindowServices {
 
 // Tooltips: shown after 200 ms on a light yellow ground; each of the
-// window's stays 2 s, the crate LED's 10 s for a crate of type code 21, whose
+// window's stays 2 s, the crate LED's 10 s for a slow-link crate, whose
 // status text is long.
 inline constexpr int HintPauseMs = 200;
 inline constexpr int HintShowMs = 2000;
 inline constexpr int LongHintShowMs = 10000;
-inline constexpr std::uint8_t LongHintCrateType = 21;
 inline constexpr int HintScreenMargin = 10;
 inline constexpr int HintColorRed = 255;
 inline constexpr int HintColorGreen = 255;

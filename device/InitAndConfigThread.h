@@ -1,5 +1,8 @@
 #pragma once
 
+#include "CrateApi.h"
+#include "DetectionView.h"
+#include "DeviceInventory.h"
 #include "IniFile.h"
 #include "Thread.h"
 
@@ -8,11 +11,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
-class QWidget;
-class TMainForm;
+namespace device {
+struct OpenedModule;
+}
 
 // The files whose versions a pass checks: the program's own and the two
 // device libraries.
@@ -29,28 +32,24 @@ struct DetectionFiles {
 // One detection pass: finds the crates and their KSN48 modules, fills the
 // window's lists, opens the chosen module, checks the library and firmware
 // versions, shows the device status, applies the saved settings and enables
-// the window again. Every step that touches the window runs there through
-// Synchronize; the thread only sequences the steps, pauses between them and
-// opens the module for requests 1 and 2.
+// the window again.
+//
+// The thread sequences the steps and makes every library call itself (the
+// rules are device_core's Detector); it hands the window only results,
+// through Synchronize, and the window paints them (DetectionView). So a
+// server that stops answering costs the pass its timeouts, never the
+// window. A stop request (the window closing) skips the remaining steps
+// after the call under way; the pass still ends with its last step.
 class TInitAndConfigThread : public TThread {
 public:
     // Fixed pauses that let the window repaint between the steps.
     static constexpr unsigned StartPauseMs = 50;
     static constexpr unsigned StepPauseMs = 100;
-    // The oldest library file version that is fully supported: 1.32.15.
-    static constexpr std::uint32_t MinLibraryVersionCode = 0x01200F;
 
-    TInitAndConfigThread(TMainForm& form, bool firstStart, int mode,
-                         DetectionFiles files = DetectionFiles::Loaded());
+    TInitAndConfigThread(DetectionView& view, bool firstStart, int mode,
+                         DetectionFiles files = DetectionFiles::Loaded(),
+                         device::CrateApi api = device::LibraryCrateApi());
     ~TInitAndConfigThread() override;
-
-    // (major << 16) | (minor << 8) | release; the build number is ignored.
-    static std::uint32_t LibraryVersionCode(std::uint16_t major, std::uint16_t minor,
-                                            std::uint16_t release) noexcept;
-
-    // Enables or disables a control and, except for the channel area when
-    // enabling, every control inside it.
-    static void SetSubtreeEnabled(TMainForm& form, QWidget* control, bool enabled);
 
     const bool FirstStart;
     const std::int32_t Mode;
@@ -63,40 +62,45 @@ private:
 
     void BeginPass();
     void PrepareDetection();
-    bool CheckLibraryVersions();
-    void RestoreWindowPosition();
+    void CheckLibraryVersions();
     void SearchModules();
-    bool ListCrates();
-    bool ScanCrates();
-    bool OpenSelectedModule();
+    device::OpenedModule OpenSelectedModule();
     bool OpenModuleInSelectedCrate();
-    void FillModulesComboBox(std::uint16_t crate);
+    QStringList ModuleItems(std::uint16_t crate) const;
     void ShowDeviceStatus(StatusKind kind);
     void ApplySettings();
     void FinishPass();
-    void SetDetectionControlsEnabled(bool enabled);
-    void ShowErrorDialog();
-    void ShowInfoBox();
-    void CloseModuleIfOpen();
+    // Window's thread. The pass's failure: shown when it is the pass's first
+    // message; the remaining steps are skipped.
+    void ShowErrorDialog(const QString& text);
+    // Window's thread. A failure after which the pass goes on as it would
+    // have without a word: shown when it is the pass's first message.
+    void ReportFailure(const QString& text);
+    void ShowInfoBox(const QString& text);
     // Pauses unless the window asked the pass to end.
     void Pause(unsigned ms);
     bool Stopping() const { return Terminated().load(); }
 
-    TMainForm& form_;
+    DetectionView& view_;
+    DetectionView::State state_;
     DetectionFiles files_;
+    device::CrateApi api_;
 
+    // The pass's copy of the window's inventory: filled here, handed back
+    // to the window when the search is over.
+    device::DeviceInventory inventory_;
     // Wanted crate and slot (1..16; -1 none).
-    std::string CrateSerial;
-    std::int16_t ModuleSlot = -1;
+    std::string crateSerial_;
+    int moduleSlot_ = -1;
     // Identity of the module this pass opened.
-    QString ModuleName;
-    std::uint8_t CrateType = 0;
-    QString CrateTypeName;
-    // An error dialog has been shown in this pass.
-    std::atomic<bool> Aborted{false};
-    QString MessageText;
+    QString moduleName_;
+    std::uint8_t crateType_ = 0;
+    QString crateTypeName_;
+    // The remaining steps are skipped after an error dialog.
+    std::atomic<bool> aborted_{false};
+    // The pass has shown its one message.
+    std::atomic<bool> messageShown_{false};
 
     // Exists only during the pass.
     std::unique_ptr<IniFile> settingsFile_;
-    bool cursorOverridden_ = false;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MessageIcon.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,8 +14,6 @@ class QDialog;
 // button, owned by the application. Every box and thread dialog passes
 // through a global hook first, so tests (and the end-to-end runs) see what
 // was said and close the box without a person.
-
-enum class MessageIcon { None, Information, Warning, Error };
 
 enum class DialogKind {
     MessageBox,    // ShowMessageBox

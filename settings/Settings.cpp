@@ -1,8 +1,10 @@
 #include "Settings.h"
 
+#include "ChannelGroup.h"
 #include "SettingsNames.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -183,14 +185,11 @@ bool Settings::ReadModuleSettings(const IniFile* file)
         view_.SetChannelChecked(channel,
                                 all || file->ReadBool(section, ChannelKey(channel + 1), true));
     }
-    const bool first = view_.ChannelChecked(0);
-    bool agree = true;
-    for (int channel = 1; channel < ChannelCount; ++channel) {
-        agree = agree && view_.ChannelChecked(channel) == first;
+    std::array<bool, ChannelCount> channels{};
+    for (int channel = 0; channel < ChannelCount; ++channel) {
+        channels[static_cast<std::size_t>(channel)] = view_.ChannelChecked(channel);
     }
-    view_.SetAllChannelsState(
-        !agree ? SettingsView::CheckState::Mixed
-               : (first ? SettingsView::CheckState::Checked : SettingsView::CheckState::Unchecked));
+    view_.SetAllChannelsState(ChannelGroup::CommonState(channels));
     view_.SetBusy(false);
     return true;
 }
@@ -238,7 +237,7 @@ bool Settings::WriteModuleSection(IniFile* file)
     file->WriteInteger(section, names::AdcRateKey,
                        view_.ItemIndex(SettingsView::ParameterList::AdcRate));
     file->WriteBool(section, names::AllChannelsKey,
-                    view_.AllChannelsState() == SettingsView::CheckState::Checked);
+                    ChannelGroup::TicksAll(view_.AllChannelsState()));
     for (int channel = 0; channel < ChannelCount; ++channel) {
         file->WriteBool(section, ChannelKey(channel + 1), view_.ChannelChecked(channel));
     }

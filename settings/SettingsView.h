@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MessageIcon.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -12,7 +14,7 @@ public:
     enum class CheckState { Unchecked, Checked, Mixed };
     // The three parameter lists whose selection the settings hold.
     enum class ParameterList { DataFormat, CurrentValue, AdcRate };
-    enum class MessageIcon { None, Information, Error };
+    using MessageIcon = ::MessageIcon;
 
     virtual ~SettingsView() = default;
 

@@ -19,43 +19,79 @@ void ShowChannelOnOff(TKsn48AdcChannelFrame& frame)
         frame.DisableChannelControls();
 }
 
-TChannelHandlerResult Fail(const QString& text, const QString& caption, QMessageBox::Icon icon)
+TChannelHandlerResult Fail(const QString& text, const QString& caption, MessageIcon icon)
 {
     return {std::nullopt, TViewMessage{text, caption, icon}};
 }
 
 }  // namespace
 
+namespace {
+
+// The channel boxes of the panels that exist, in channel order.
+std::array<bool, ChannelCount> ChannelBoxes(const TChannelFrames& frames, std::size_t& count)
+{
+    std::array<bool, ChannelCount> boxes{};
+    count = 0;
+    for (const TKsn48AdcChannelFrame* frame : frames) {
+        if (frame != nullptr)
+            boxes[count++] = frame->ChannelNumberLMDCheckBox->isChecked();
+    }
+    return boxes;
+}
+
+ChannelGroup::CheckState CommonState(const TChannelFrames& frames)
+{
+    std::size_t count = 0;
+    const std::array<bool, ChannelCount> boxes = ChannelBoxes(frames, count);
+    return ChannelGroup::CommonState(std::span<const bool>(boxes.data(), count));
+}
+
+}  // namespace
+
 TCommonChannelState GetCommonChannelState(const TChannelFrames& frames)
 {
-    TCommonChannelState common;
-    bool first = true;
-    for (const TKsn48AdcChannelFrame* frame : frames) {
-        if (frame == nullptr)
-            continue;
-        const bool checked = frame->ChannelNumberLMDCheckBox->isChecked();
-        if (first) {
-            common.State = checked;
-            first = false;
-        } else if (checked != common.State) {
-            common.Agree = false;
-        }
+    std::size_t count = 0;
+    const std::array<bool, ChannelCount> boxes = ChannelBoxes(frames, count);
+    return {CommonState(frames) != ChannelGroup::CheckState::Mixed, count > 0 && boxes[0]};
+}
+
+ChannelGroup::CheckState GroupState(const QCheckBox& allChannels)
+{
+    switch (allChannels.checkState()) {
+    case Qt::Checked:
+        return ChannelGroup::CheckState::Checked;
+    case Qt::PartiallyChecked:
+        return ChannelGroup::CheckState::Mixed;
+    case Qt::Unchecked:
+        break;
     }
-    return common;
+    return ChannelGroup::CheckState::Unchecked;
+}
+
+void SetGroupState(QCheckBox& allChannels, ChannelGroup::CheckState state)
+{
+    switch (state) {
+    case ChannelGroup::CheckState::Checked:
+        allChannels.setCheckState(Qt::Checked);
+        return;
+    case ChannelGroup::CheckState::Mixed:
+        allChannels.setCheckState(Qt::PartiallyChecked);
+        return;
+    case ChannelGroup::CheckState::Unchecked:
+        break;
+    }
+    allChannels.setCheckState(Qt::Unchecked);
 }
 
 void ShowCommonChannelState(QCheckBox& allChannels, const TChannelFrames& frames)
 {
-    const TCommonChannelState common = GetCommonChannelState(frames);
-    if (common.Agree)
-        allChannels.setCheckState(common.State ? Qt::Checked : Qt::Unchecked);
-    else
-        allChannels.setCheckState(Qt::PartiallyChecked);
+    SetGroupState(allChannels, CommonState(frames));
 }
 
 void ApplyAllChannelsBox(const QCheckBox& allChannels, const TChannelFrames& frames)
 {
-    const bool ticked = allChannels.checkState() == Qt::Checked;
+    const bool ticked = ChannelGroup::TicksAll(GroupState(allChannels));
     for (TKsn48AdcChannelFrame* frame : frames) {
         if (frame == nullptr)
             continue;
@@ -106,7 +142,7 @@ TChannelHandlerResult ChannelCheckBoxChanged(const TChannelFrames& frames, QChec
 {
     if (qobject_cast<QCheckBox*>(sender) == nullptr)
         return Fail(ViewText::CannotCastType, ViewText::ChannelCheckBoxCastCaption,
-                    QMessageBox::Information);
+                    MessageIcon::Information);
     for (std::size_t i = 0; i < frames.size(); ++i) {
         TKsn48AdcChannelFrame* frame = frames[i];
         if (frame == nullptr || frame->ChannelNumberLMDCheckBox != sender)
@@ -116,14 +152,14 @@ TChannelHandlerResult ChannelCheckBoxChanged(const TChannelFrames& frames, QChec
         return {static_cast<std::uint16_t>(i), std::nullopt};
     }
     return Fail(ViewText::UnknownCheckBox, ViewText::ChannelCheckBoxUnknownCaption,
-                QMessageBox::NoIcon);
+                MessageIcon::None);
 }
 
 TChannelHandlerResult ReferenceRadioClicked(const TChannelFrames& frames, QObject* sender)
 {
     if (qobject_cast<QRadioButton*>(sender) == nullptr)
         return Fail(ViewText::CannotCastType, ViewText::ReferenceRadioCastCaption,
-                    QMessageBox::Information);
+                    MessageIcon::Information);
     for (std::size_t i = 0; i < frames.size(); ++i) {
         TKsn48AdcChannelFrame* frame = frames[i];
         if (frame == nullptr || frame->BasePhaseChannelLMDRadioButton != sender)
@@ -136,5 +172,5 @@ TChannelHandlerResult ReferenceRadioClicked(const TChannelFrames& frames, QObjec
         return {static_cast<std::uint16_t>(i), std::nullopt};
     }
     return Fail(ViewText::UnknownRadioButton, ViewText::ReferenceRadioUnknownCaption,
-                QMessageBox::NoIcon);
+                MessageIcon::None);
 }

@@ -6,7 +6,9 @@
 // message). They change controls whose change signals reach the window's
 // handlers, so call them with the window's busy flag held.
 
-#include <QMessageBox>
+#include "ChannelGroup.h"
+#include "MessageIcon.h"
+
 #include <QString>
 
 #include <array>
@@ -34,7 +36,7 @@ struct TCommonChannelState {
 struct TViewMessage {
     QString Text;
     QString Caption;
-    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+    MessageIcon Icon = MessageIcon::None;
 };
 
 // Outcome of a channel handler: the channel it acted on, or the message to show.
@@ -44,6 +46,10 @@ struct TChannelHandlerResult {
 };
 
 TCommonChannelState GetCommonChannelState(const TChannelFrames& frames);
+
+// The all-channels box's state in the settings' terms, and back.
+ChannelGroup::CheckState GroupState(const QCheckBox& allChannels);
+void SetGroupState(QCheckBox& allChannels, ChannelGroup::CheckState state);
 
 // Brings the all-channels box in line with the channel boxes: ticked or
 // unticked when they agree, mixed when they do not.

@@ -16,8 +16,6 @@ constexpr std::array<std::pair<std::uint8_t, std::string_view>, 6> CrateTypeTabl
     {41, "KSN-P6"},
 }};
 
-// Only the first model has the slower link.
-constexpr std::uint8_t SlowLinkCrateCode = 21;
 constexpr double SlowLinkRateLimit = 800.0;
 constexpr double RateLimit = 2000.0;
 
@@ -35,7 +33,7 @@ std::string_view CrateTypeName(std::uint8_t code) noexcept
 
 double CrateRateLimit(std::uint8_t code) noexcept
 {
-    return code == SlowLinkCrateCode ? SlowLinkRateLimit : RateLimit;
+    return IsSlowLinkCrate(code) ? SlowLinkRateLimit : RateLimit;
 }
 
 }  // namespace device

@@ -1,4 +1,5 @@
 #include "MainForm.h"
+#include "CaseName.h"
 
 #include "AdcGroupParsPanel.h"
 #include "CaptionAboveCheckBox.h"
@@ -454,15 +455,9 @@ TEST_F(MainFormTest, APassThatEndsBeforeTheWaitSeesItDoesNotHangTheWindow)
     EXPECT_TRUE(form->InitRequestDone);
 }
 
-struct FactoryFailure {
-    const char* name;
+struct FactoryFailure : ksn::test::NamedCase {
     std::function<std::unique_ptr<TThread>(TMainForm&)> factory;
 };
-
-void PrintTo(const FactoryFailure& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class DetectionThreadFailure : public MainFormTest,
                                public ::testing::WithParamInterface<FactoryFailure> {};
@@ -487,12 +482,10 @@ TEST_P(DetectionThreadFailure, IsReportedAndBlocksLaterRequests)
 INSTANTIATE_TEST_SUITE_P(
     Factories, DetectionThreadFailure,
     ::testing::Values(
-        FactoryFailure{"ReturnsNothing", [](TMainForm&) { return std::unique_ptr<TThread>(); }},
-        FactoryFailure{"Throws",
+        FactoryFailure{{"ReturnsNothing"}, [](TMainForm&) { return std::unique_ptr<TThread>(); }},
+        FactoryFailure{{"Throws"},
                        [](TMainForm&) -> std::unique_ptr<TThread> { throw std::bad_alloc(); }}),
-    [](const ::testing::TestParamInfo<FactoryFailure>& param) {
-        return std::string(param.param.name);
-    });
+    ksn::test::CaseName<FactoryFailure>);
 
 TEST_F(MainFormTest, StartThreadReturnsWithTheWorkerRunningAndStopThreadDeletesIt)
 {
@@ -729,16 +722,10 @@ TEST_F(MainFormTest, ARefusedSaveAtCloseIsReportedAndTheShutdownGoesOn)
     EXPECT_EQ(probeData.threadsAliveAtClose.load(), 0);
 }
 
-struct DetectionClose {
-    const char* name;
+struct DetectionClose : ksn::test::NamedCase {
     bool respectTerminate;
     bool busy;
 };
-
-void PrintTo(const DetectionClose& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class CloseDuringDetection : public MainFormTest,
                              public ::testing::WithParamInterface<DetectionClose> {};
@@ -766,12 +753,10 @@ TEST_P(CloseDuringDetection, WaitsForThePassBeforeTheModuleIsClosed)
 }
 
 INSTANTIATE_TEST_SUITE_P(Passes, CloseDuringDetection,
-                         ::testing::Values(DetectionClose{"StopsOnRequest", true, false},
-                                           DetectionClose{"IgnoresTheRequest", false, false},
-                                           DetectionClose{"WhileBusy", true, true}),
-                         [](const ::testing::TestParamInfo<DetectionClose>& param) {
-                             return std::string(param.param.name);
-                         });
+                         ::testing::Values(DetectionClose{{"StopsOnRequest"}, true, false},
+                                           DetectionClose{{"IgnoresTheRequest"}, false, false},
+                                           DetectionClose{{"WhileBusy"}, true, true}),
+                         ksn::test::CaseName<DetectionClose>);
 
 TEST_F(MainFormTest, ClosingFromInsideTheWorkersOwnStepFinishesWhenTheWindowGoes)
 {

@@ -1,221 +1,18 @@
-// The detection pass as the operator meets it: the program's window on the
-// offscreen platform, the real crate libraries and a crate server of the
-// test's own, configured per case.
-#include "InitAndConfigThread.h"
+// The detection pass in the program's window against crate servers of
+// various populations.
+#include "DetectionWindow.h"
+#include "CaseName.h"
 
-#include "ApplicationHooks.h"
-#include "CrateServer.h"
 #include "DetectionTexts.h"
 #include "FileVersion.h"
-#include "IniFile.h"
-#include "Led.h"
-#include "MainForm.h"
-#include "MessageBox.h"
-#include "SettingsNames.h"
-#include "WaitLoop.h"
-#include "ksn48api.h"
-#include "ksnapi.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QTabBar>
-#include <QTabWidget>
-#include "TriStateCheckBox.h"
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <iostream>
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
 
-using ksn::test::CrateServer;
-using namespace std::chrono_literals;
-
-const QString ProgramCaption = QStringLiteral("KSN48_vevu - " KSN_PROGRAM_VERSION_TEXT);
-const QString PassCaption = QStringLiteral("KSN48_vevu - ?.?.?");
-const QColor Green(0, 255, 0);
-const QColor Red(255, 0, 0);
-const QColor Orange(255, 158, 62);
-
-std::string VariantFile(const std::string& variant, const std::string& library)
-{
-    return CrateServer::VersionVariantDir(variant) + "/" + library;
-}
-
-// One crate holding one KSN48 module in slot 2.
-std::string OneModuleConfig(int crateType, int firmware)
-{
-    return R"({"crates": [{"serial": "KSN-A", "type": )" + std::to_string(crateType) +
-           R"(, "slots": [{"slot": 2, "ksn48": {"serial": "4890001", "firmware": )" +
-           std::to_string(firmware) + "}}]}]}";
-}
-
-template <class Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& param)
-{
-    return param.param.name;
-}
-
-QStringList Items(const QComboBox* list)
-{
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) {
-        items << list->itemText(i);
-    }
-    return items;
-}
-
-class Detection : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        form.reset();
-        server.reset();
-    }
-
-    void StartServer(const std::string& config = {})
-    {
-        server = std::make_unique<CrateServer>(config);
-    }
-
-    // A server that has gone: the libraries still point at its port.
-    void StartDeadServer()
-    {
-        StartServer();
-        server->Stop();
-    }
-
-    void CreateForm() { CreateFormWithSettingsIn(settingsDir.path()); }
-
-    void CreateFormWithSettingsIn(const QString& directory)
-    {
-        MainFormSetup setup;
-        setup.InitThread = [this](TMainForm& f, bool firstStart,
-                                  int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode, files);
-        };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = directory;
-        form = std::make_unique<TMainForm>(setup);
-    }
-
-    // The crate and slot a previous run saved.
-    void SaveTarget(const std::string& crateSerial, int slot)
-    {
-        const std::string path = form->Settings->SettingsPath();
-        ASSERT_TRUE(form->Settings->CreateDefaultIniFile(path));
-        IniFile file(path);
-        file.WriteString(SettingsNames::DetectionSection, SettingsNames::CrateSerialKey,
-                         crateSerial);
-        file.WriteInteger(SettingsNames::DetectionSection, SettingsNames::ModuleSlotKey, slot);
-        file.UpdateFile();
-    }
-
-    bool PassOver() const
-    {
-        return form->InitRequestDone && form->DetectionThread() == nullptr &&
-               !form->InitThreadRunning;
-    }
-
-    // Serves the window until the requested pass has ended.
-    void WaitForPass()
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (!PassOver() && std::chrono::steady_clock::now() < deadline) {
-            WaitLoopStep();
-        }
-        ASSERT_TRUE(PassOver()) << "the detection pass did not end";
-    }
-
-    // The first show starts the start-up pass; returns its duration.
-    std::chrono::milliseconds FirstStart()
-    {
-        const auto start = std::chrono::steady_clock::now();
-        form->show();
-        WaitForPass();
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - start);
-    }
-
-    void PickCrate(int index)
-    {
-        form->KsnCratesComboBox->setCurrentIndex(index);
-        WaitForPass();
-    }
-
-    void PickModule(int index)
-    {
-        form->ModulesComboBox->setCurrentIndex(index);
-        WaitForPass();
-    }
-
-    std::vector<ShownDialog> ThreadDialogs() const
-    {
-        std::vector<ShownDialog> found;
-        for (const ShownDialog& shown : dialogs.Shown()) {
-            if (shown.kind == DialogKind::ThreadDialog) {
-                found.push_back(shown);
-            }
-        }
-        return found;
-    }
-
-    void ExpectModuleShown(const QString& serial, const QString& firmware)
-    {
-        EXPECT_EQ(form->ModuleState.load(), 2);
-        EXPECT_EQ(KSN48_IsOpened(&form->Ksn48Handle), 0);
-        EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), serial);
-        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), firmware);
-        EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Green);
-        EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля 'KSN48' -> OK"));
-        EXPECT_EQ(form->windowTitle(), ProgramCaption);
-        EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
-        EXPECT_TRUE(form->StartMultimeterLMDSimplePanel->isVisible());
-        // Enabled as the operator sees it: no disabled control around it.
-        EXPECT_TRUE(form->MainLMDPageControl->tabBar()->isEnabled());
-        EXPECT_TRUE(form->AdcRateComboBox->isEnabled());
-        EXPECT_TRUE(form->AllChannelsLMDCheckBox->isEnabled());
-        EXPECT_TRUE(form->AdcIndividualParsLMDSimplePanel->isEnabled());
-        EXPECT_TRUE(form->ModulesComboBox->isEnabled());
-        EXPECT_TRUE(form->SaveSettingsButton->isEnabled());
-    }
-
-    // The window after a pass that left no module open.
-    void ExpectNoModule()
-    {
-        EXPECT_NE(form->ModuleState.load(), 2);
-        EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
-        EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
-        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("????????"));
-        EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isEnabled());
-        EXPECT_FALSE(form->AdcRateComboBox->isEnabled());
-        EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
-        EXPECT_TRUE(form->KsnCratesComboBox->isEnabled());
-    }
-
-    void ExpectWindowReleased()
-    {
-        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
-        EXPECT_TRUE(form->MainLMDPageControl->isEnabled());
-        EXPECT_TRUE(static_cast<bool>(ApplicationHooks::ShortCut()));
-    }
-
-    DialogRecorder dialogs;
-    std::unique_ptr<CrateServer> server;
-    QTemporaryDir settingsDir;
-    DetectionFiles files = DetectionFiles::Loaded();
-    std::unique_ptr<TMainForm> form;
-};
+using namespace detection_test;
+using ksn::test::CaseName;
 
 // --- the built-in population ---
 
@@ -330,19 +127,13 @@ TEST_F(Detection, ClosingTheWindowMidPassEndsThePassAndFreesTheModule)
 
 // --- the saved choice at start-up ---
 
-struct SavedChoiceCase {
-    const char* name;
+struct SavedChoiceCase : ksn::test::NamedCase {
     const char* crateSerial;
     int slot;
     int crate;
     int module;
     const char* moduleSerial;
 };
-
-void PrintTo(const SavedChoiceCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class SavedChoice : public Detection, public ::testing::WithParamInterface<SavedChoiceCase> {};
 
@@ -365,13 +156,13 @@ TEST_P(SavedChoice, SelectsAndOpens)
 
 INSTANTIATE_TEST_SUITE_P(
     Detection, SavedChoice,
-    ::testing::Values(SavedChoiceCase{"CrateAndSlotExist", "KSN5-0042", 5, 0, 1, "4811002"},
-                      SavedChoiceCase{"SecondCrateAndSlotExist", "KSN1-0107", 1, 1, 0, "4812001"},
+    ::testing::Values(SavedChoiceCase{{"CrateAndSlotExist"}, "KSN5-0042", 5, 0, 1, "4811002"},
+                      SavedChoiceCase{{"SecondCrateAndSlotExist"}, "KSN1-0107", 1, 1, 0, "4812001"},
                       // Slot 5 exists in the crate chosen instead; it is still not taken.
-                      SavedChoiceCase{"CrateMissing", "KSN9-9999", 5, 0, 0, "4811001"},
-                      SavedChoiceCase{"SlotMissing", "KSN5-0042", 4, 0, 0, "4811001"},
+                      SavedChoiceCase{{"CrateMissing"}, "KSN9-9999", 5, 0, 0, "4811001"},
+                      SavedChoiceCase{{"SlotMissing"}, "KSN5-0042", 4, 0, 0, "4811001"},
                       // Serials compare exactly, case included.
-                      SavedChoiceCase{"CrateInOtherCase", "ksn1-0107", 1, 0, 0, "4811001"}),
+                      SavedChoiceCase{{"CrateInOtherCase"}, "ksn1-0107", 1, 0, 0, "4811001"}),
     CaseName<SavedChoiceCase>);
 
 TEST_F(Detection, FirstStartRestoresTheWindowPositionLaterPassesDoNot)
@@ -475,7 +266,12 @@ TEST_F(Detection, AModuleThatRefusesAfterTheSearchShowsTheCrateGoodAndTheModuleB
     FirstStart();
 
     ASSERT_TRUE(refused);
-    EXPECT_TRUE(dialogs.Shown().empty());
+    // The open that failed is named; the pass goes on as it would without a word.
+    const auto shown = ThreadDialogs();
+    ASSERT_EQ(dialogs.Shown().size(), 1U);
+    ASSERT_EQ(shown.size(), 1U);
+    EXPECT_EQ(shown[0].text, QStringLiteral("Не могу открыть выбранный модуль KSN48 в слоте 3 KSN "
+                                            "крейта 'KSN5-0042': модуль отказался открыться!"));
     EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
     EXPECT_EQ(form->CrateOk.load(), 1);
     EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
@@ -487,19 +283,13 @@ TEST_F(Detection, AModuleThatRefusesAfterTheSearchShowsTheCrateGoodAndTheModuleB
 
 // --- requests 1 and 2 whose module refuses ---
 
-struct RefusedRequestCase {
-    const char* name;
+struct RefusedRequestCase : ksn::test::NamedCase {
     const char* crate;
     const char* slot;
     bool pickCrate;  // else the module
     int index;
     const char* message;
 };
-
-void PrintTo(const RefusedRequestCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class RefusedRequest : public Detection,
                        public ::testing::WithParamInterface<RefusedRequestCase> {};
@@ -542,17 +332,24 @@ TEST_P(RefusedRequest, ReportsAndLeavesTheModuleClosed)
 
 INSTANTIATE_TEST_SUITE_P(
     Detection, RefusedRequest,
-    ::testing::Values(RefusedRequestCase{"Module", "KSN5-0042", "5", false, 1,
+    ::testing::Values(RefusedRequestCase{{"Module"},
+                                         "KSN5-0042",
+                                         "5",
+                                         false,
+                                         1,
                                          "Не могу проинициализировать модуль в указанном слоте!"},
                       RefusedRequestCase{
-                          "Crate", "KSN1-0107", "1", true, 1,
+                          {"Crate"},
+                          "KSN1-0107",
+                          "1",
+                          true,
+                          1,
                           "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"}),
     CaseName<RefusedRequestCase>);
 
 // --- crate type and firmware ---
 
-struct ModuleLookCase {
-    const char* name;
+struct ModuleLookCase : ksn::test::NamedCase {
     int crateType;
     int firmware;
     QColor crateColor;
@@ -560,11 +357,6 @@ struct ModuleLookCase {
     QColor firmwareText;
     bool warnsFirmware;
 };
-
-void PrintTo(const ModuleLookCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class ModuleLook : public Detection, public ::testing::WithParamInterface<ModuleLookCase> {};
 
@@ -591,10 +383,10 @@ TEST_P(ModuleLook, ShowsCrateAndFirmware)
 
 INSTANTIATE_TEST_SUITE_P(
     Detection, ModuleLook,
-    ::testing::Values(ModuleLookCase{"Firmware8", 40, 8, Green, Red, Qt::white, true},
-                      ModuleLookCase{"Firmware9", 40, 9, Green, QColor(), Qt::black, false},
-                      ModuleLookCase{"Type21", 21, 9, Orange, QColor(), Qt::black, false},
-                      ModuleLookCase{"UnknownType", 99, 10, Green, QColor(), Qt::black, false}),
+    ::testing::Values(ModuleLookCase{{"Firmware8"}, 40, 8, Green, Red, Qt::white, true},
+                      ModuleLookCase{{"Firmware9"}, 40, 9, Green, QColor(), Qt::black, false},
+                      ModuleLookCase{{"Type21"}, 21, 9, Orange, QColor(), Qt::black, false},
+                      ModuleLookCase{{"UnknownType"}, 99, 10, Green, QColor(), Qt::black, false}),
     CaseName<ModuleLookCase>);
 
 TEST_F(Detection, FirmwareWarningGoesWithTheOldModule)
@@ -627,31 +419,13 @@ TEST(DetectionFiles, LoadedAreTheFilesTheLoaderMapped)
     EXPECT_TRUE(ReadFileVersion(files.Program).has_value()) << files.Program;
 }
 
-TEST(DetectionFiles, VersionCodeIgnoresTheBuild)
-{
-    EXPECT_EQ(TInitAndConfigThread::LibraryVersionCode(1, 32, 15),
-              TInitAndConfigThread::MinLibraryVersionCode);
-    EXPECT_LT(TInitAndConfigThread::LibraryVersionCode(1, 32, 14),
-              TInitAndConfigThread::MinLibraryVersionCode);
-    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(1, 33, 0),
-              TInitAndConfigThread::MinLibraryVersionCode);
-    EXPECT_GT(TInitAndConfigThread::LibraryVersionCode(2, 0, 0),
-              TInitAndConfigThread::MinLibraryVersionCode);
-}
-
-struct LibraryVersionCase {
-    const char* name;
+struct LibraryVersionCase : ksn::test::NamedCase {
     const char* ksnapi;  // variant, or "" for the regular file
     const char* ksn48api;
     DialogKind kind;
     const char* message;  // "" when nothing is said
     bool detects;
 };
-
-void PrintTo(const LibraryVersionCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class LibraryVersion : public Detection,
                        public ::testing::WithParamInterface<LibraryVersionCase> {};
@@ -697,15 +471,30 @@ TEST_P(LibraryVersion, IsCheckedBeforeTheSearch)
 INSTANTIATE_TEST_SUITE_P(
     Detection, LibraryVersion,
     ::testing::Values(
-        LibraryVersionCase{"Crate1_32_14", "1.32.14", "", DialogKind::MessageBox,
-                           "Версия библиотеки Ksnapi.dll должна быть не ниже 1.32.15!!!", true},
-        LibraryVersionCase{"Module1_32_14", "", "1.32.14", DialogKind::MessageBox,
-                           "Версия библиотеки Ksn48api.dll должна быть не ниже 1.32.15!!!", true},
-        LibraryVersionCase{"Both1_32_15", "1.32.15", "1.32.15", DialogKind::MessageBox, "", true},
-        LibraryVersionCase{"Both2_0_0", "2.0.0", "2.0.0", DialogKind::MessageBox, "", true},
-        LibraryVersionCase{"CrateMissing", "none", "", DialogKind::ThreadDialog,
-                           "Опаньки!!! Не могу определить версию библиотеки Ksnapi.dll!!!", false},
-        LibraryVersionCase{"ModuleMissing", "", "none", DialogKind::ThreadDialog,
+        LibraryVersionCase{{"Crate1_32_14"},
+                           "1.32.14",
+                           "",
+                           DialogKind::MessageBox,
+                           "Версия библиотеки Ksnapi.dll должна быть не ниже 1.32.15!!!",
+                           true},
+        LibraryVersionCase{{"Module1_32_14"},
+                           "",
+                           "1.32.14",
+                           DialogKind::MessageBox,
+                           "Версия библиотеки Ksn48api.dll должна быть не ниже 1.32.15!!!",
+                           true},
+        LibraryVersionCase{{"Both1_32_15"}, "1.32.15", "1.32.15", DialogKind::MessageBox, "", true},
+        LibraryVersionCase{{"Both2_0_0"}, "2.0.0", "2.0.0", DialogKind::MessageBox, "", true},
+        LibraryVersionCase{{"CrateMissing"},
+                           "none",
+                           "",
+                           DialogKind::ThreadDialog,
+                           "Опаньки!!! Не могу определить версию библиотеки Ksnapi.dll!!!",
+                           false},
+        LibraryVersionCase{{"ModuleMissing"},
+                           "",
+                           "none",
+                           DialogKind::ThreadDialog,
                            "Опаньки!!! Не могу определить версию библиотеки Ksn48api.dll!!!",
                            false}),
     CaseName<LibraryVersionCase>);
@@ -723,17 +512,11 @@ TEST_F(Detection, ProgramWithoutVersionHasAnEmptyCaption)
 
 // --- an exception escaping the pass ---
 
-struct EscapeCase {
-    const char* name;
+struct EscapeCase : ksn::test::NamedCase {
     bool serverUp;
     const char* ksnapi;  // variant, or ""
     std::vector<QString> expected;
 };
-
-void PrintTo(const EscapeCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class EscapingException : public Detection, public ::testing::WithParamInterface<EscapeCase> {};
 
@@ -771,9 +554,9 @@ TEST_P(EscapingException, IsReportedOnceAndResetsTheFlags)
 INSTANTIATE_TEST_SUITE_P(Detection, EscapingException,
                          ::testing::Values(
                              // After the error dialog: nothing more is said.
-                             EscapeCase{"AfterAnError", false, "", {DetectionTexts::NoCrate}},
+                             EscapeCase{{"AfterAnError"}, false, "", {DetectionTexts::NoCrate}},
                              // After an information box, which is no error: the exception is.
-                             EscapeCase{"AfterAnInformation",
+                             EscapeCase{{"AfterAnInformation"},
                                         true,
                                         "1.32.14",
                                         {DetectionTexts::KsnapiVersionTooOld,

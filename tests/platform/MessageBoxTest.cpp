@@ -1,4 +1,5 @@
 #include "MessageBox.h"
+#include "CaseName.h"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -13,17 +14,11 @@
 
 namespace {
 
-struct BoxCase {
-    const char* name;
+struct BoxCase : ksn::test::NamedCase {
     const char* caption;
     const char* text;
     MessageIcon icon;
 };
-
-void PrintTo(const BoxCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class MessageBoxCases : public ::testing::TestWithParam<BoxCase> {};
 
@@ -46,11 +41,13 @@ TEST_P(MessageBoxCases, TheHookSeesCaptionTextAndIconAndTheBoxCloses)
 INSTANTIATE_TEST_SUITE_P(
     Boxes, MessageBoxCases,
     ::testing::Values(
-        BoxCase{"NoIcon", "Ошибка!!!", "Разрешение монитора должно быть не ниже 1280x768!",
+        BoxCase{{"NoIcon"},
+                "Ошибка!!!",
+                "Разрешение монитора должно быть не ниже 1280x768!",
                 MessageIcon::None},
-        BoxCase{"Information", "Внимание!!!", "Нет открытого модуля!", MessageIcon::Information},
-        BoxCase{"EmptyText", "x", "", MessageIcon::Error},
-        BoxCase{"TwoLines", "w", "line 1\nline 2", MessageIcon::Warning}));
+        BoxCase{{"Information"}, "Внимание!!!", "Нет открытого модуля!", MessageIcon::Information},
+        BoxCase{{"EmptyText"}, "x", "", MessageIcon::Error},
+        BoxCase{{"TwoLines"}, "w", "line 1\nline 2", MessageIcon::Warning}));
 
 TEST(MessageBox, ExceptionDisplayUsesTheApplicationNameAsCaption)
 {

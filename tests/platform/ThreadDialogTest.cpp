@@ -1,4 +1,5 @@
 #include "ApplicationHooks.h"
+#include "CaseName.h"
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
 #include "ThreadDialog.h"
@@ -24,18 +25,12 @@ FixedScreenMetrics Metrics()
     return m;
 }
 
-struct DialogCase {
-    const char* name;
+struct DialogCase : ksn::test::NamedCase {
     QString text;
     QStringList buttons;
     int minButtonWidth;
     QRect mainWindow;
 };
-
-void PrintTo(const DialogCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class ThreadDialogShape : public ::testing::TestWithParam<DialogCase> {};
 
@@ -110,22 +105,33 @@ const QString LongText = QStringLiteral(
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ThreadDialogShape,
-    ::testing::Values(
-        DialogCase{"OneShortLine", QStringLiteral("Не могу найти ни одного KSN крейта!"),
-                   QStringList{ThreadDialogButtonCaption}, 100, QRect(100, 50, 1000, 800)},
-        DialogCase{"LongWrappedText", LongText, QStringList{ThreadDialogButtonCaption}, 100,
-                   QRect(0, 0, 1280, 768)},
-        DialogCase{"NoMinimumWidth", QStringLiteral("x"), QStringList{QStringLiteral("OK")}, 0,
-                   QRect(7, 9, 801, 601)},
-        DialogCase{
-            "ThreeButtons", QStringLiteral("Выбор"),
-            QStringList{QStringLiteral("Да"), QStringLiteral("Нет"), QStringLiteral("Отмена")}, 100,
-            QRect(0, 0, 1920, 1080)},
-        DialogCase{"MainWindowNarrowerThanDialog", QStringLiteral("t"),
-                   QStringList{ThreadDialogButtonCaption}, 100, QRect(10, 10, 300, 200)}),
-    [](const ::testing::TestParamInfo<DialogCase>& param) {
-        return std::string(param.param.name);
-    });
+    ::testing::Values(DialogCase{{"OneShortLine"},
+                                 QStringLiteral("Не могу найти ни одного KSN крейта!"),
+                                 QStringList{ThreadDialogButtonCaption},
+                                 100,
+                                 QRect(100, 50, 1000, 800)},
+                      DialogCase{{"LongWrappedText"},
+                                 LongText,
+                                 QStringList{ThreadDialogButtonCaption},
+                                 100,
+                                 QRect(0, 0, 1280, 768)},
+                      DialogCase{{"NoMinimumWidth"},
+                                 QStringLiteral("x"),
+                                 QStringList{QStringLiteral("OK")},
+                                 0,
+                                 QRect(7, 9, 801, 601)},
+                      DialogCase{{"ThreeButtons"},
+                                 QStringLiteral("Выбор"),
+                                 QStringList{QStringLiteral("Да"), QStringLiteral("Нет"),
+                                             QStringLiteral("Отмена")},
+                                 100,
+                                 QRect(0, 0, 1920, 1080)},
+                      DialogCase{{"MainWindowNarrowerThanDialog"},
+                                 QStringLiteral("t"),
+                                 QStringList{ThreadDialogButtonCaption},
+                                 100,
+                                 QRect(10, 10, 300, 200)}),
+    ksn::test::CaseName<DialogCase>);
 
 TEST(ThreadDialog, ButtonsAreAtLeastOneHundredPixelsWide)
 {

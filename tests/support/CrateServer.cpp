@@ -1,19 +1,17 @@
 #include "CrateServer.h"
 
+#include "Process.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <utility>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace ksn::test {
 
@@ -21,40 +19,6 @@ namespace {
 
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 5000;
-
-// Spawns path with args; its stdout goes to *readEnd when given.
-pid_t Spawn(const std::string& path, const std::vector<std::string>& args, int* readEnd)
-{
-    int fds[2] = {-1, -1};
-    if (readEnd && pipe2(fds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (readEnd) {
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (readEnd) {
-        close(fds[1]);
-        *readEnd = fds[0];
-    }
-    if (r != 0) {
-        if (readEnd) {
-            close(fds[0]);
-        }
-        throw std::runtime_error("cannot start " + path + ": " + std::strerror(r));
-    }
-    return pid;
-}
 
 // Reads from fd until a newline or the deadline; false on timeout or EOF.
 bool ReadLine(int fd, std::string& line, int timeoutMs)
@@ -207,6 +171,26 @@ void CrateServer::Reap(int timeoutMs, int* status)
     }
 }
 
+void CrateServer::Suspend()
+{
+    if (pid_ <= 0) {
+        return;
+    }
+    kill(pid_, SIGSTOP);
+    // The signal takes a moment: nothing the caller sends next may still be
+    // answered.
+    int status = 0;
+    while (waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
+    }
+}
+
+void CrateServer::Resume()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGCONT);
+    }
+}
+
 void CrateServer::Kill()
 {
     if (pid_ > 0) {
@@ -221,6 +205,7 @@ int CrateServer::Stop()
     if (pid_ <= 0) {
         return -1;
     }
+    Resume();  // a stopped server would not see the request to end
     kill(pid_, SIGTERM);
     int status = 0;
     Reap(kStopTimeoutMs, &status);
@@ -237,26 +222,11 @@ int CrateServer::Ctl(const std::vector<std::string>& args, std::string* output) 
 {
     std::vector<std::string> all = {"--port", std::to_string(port_)};
     all.insert(all.end(), args.begin(), args.end());
-    int out = -1;
-    const pid_t pid = Spawn(CtlPath(), all, &out);
-    std::string text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = read(out, buf, sizeof buf);
-        if (n > 0) {
-            text.append(buf, static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    close(out);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    auto [code, text] = RunProgram(CtlPath(), all);
     if (output) {
-        *output = text;
+        *output = std::move(text);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return code;
 }
 
 }  // namespace ksn::test

@@ -27,6 +27,11 @@ public:
     bool Running() const { return pid_ > 0; }
     pid_t Pid() const { return pid_; }
 
+    // SIGSTOP and SIGCONT: a server that stops answering, with its
+    // connections and its port still open. Suspend returns once the server
+    // has stopped.
+    void Suspend();
+    void Resume();
     // SIGKILL: the server dies without closing anything itself.
     void Kill();
     // SIGTERM and wait; returns the exit status (or -1 if it had to be killed).

@@ -1,4 +1,5 @@
 #include "ChannelPanels.h"
+#include "CaseName.h"
 
 #include "AdcGroupParsPanel.h"
 #include "CaptionAboveCheckBox.h"
@@ -62,18 +63,12 @@ protected:
     TChannelFrames frames{};
 };
 
-struct CommonCase {
-    const char* name;
+struct CommonCase : ksn::test::NamedCase {
     std::array<bool, ChannelCount> checked;
     bool agree;
     bool state;
     Qt::CheckState shown;
 };
-
-void PrintTo(const CommonCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class CommonState : public Panels, public ::testing::WithParamInterface<CommonCase> {};
 
@@ -96,11 +91,11 @@ constexpr bool F = false;
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommonState,
     ::testing::Values(
-        CommonCase{"all_on", {T, T, T, T, T, T, T, T}, T, T, Qt::Checked},
-        CommonCase{"all_off", {F, F, F, F, F, F, F, F}, T, F, Qt::Unchecked},
-        CommonCase{"first_differs", {F, T, T, T, T, T, T, T}, F, F, Qt::PartiallyChecked},
-        CommonCase{"last_differs", {T, T, T, T, T, T, T, F}, F, T, Qt::PartiallyChecked},
-        CommonCase{"six_on", {T, T, T, T, T, T, F, F}, F, T, Qt::PartiallyChecked}),
+        CommonCase{{"all_on"}, {T, T, T, T, T, T, T, T}, T, T, Qt::Checked},
+        CommonCase{{"all_off"}, {F, F, F, F, F, F, F, F}, T, F, Qt::Unchecked},
+        CommonCase{{"first_differs"}, {F, T, T, T, T, T, T, T}, F, F, Qt::PartiallyChecked},
+        CommonCase{{"last_differs"}, {T, T, T, T, T, T, T, F}, F, T, Qt::PartiallyChecked},
+        CommonCase{{"six_on"}, {T, T, T, T, T, T, F, F}, F, T, Qt::PartiallyChecked}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Panels, AllChannelsBoxFollowsSingleChannelChanges)
@@ -138,16 +133,10 @@ TEST_F(Panels, CheckingAnOpenCircuitChannelShowsOnlyItsVoltageAndARedLamp)
     EXPECT_EQ(frames[3]->FlashLed->ShownColor(), QColor(255, 0, 0));
 }
 
-struct ApplyCase {
-    const char* name;
+struct ApplyCase : ksn::test::NamedCase {
     Qt::CheckState box;
     bool channelsOn;
 };
-
-void PrintTo(const ApplyCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class ApplyAll : public Panels, public ::testing::WithParamInterface<ApplyCase> {};
 
@@ -165,12 +154,12 @@ TEST_P(ApplyAll, SetsEveryChannel)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(States, ApplyAll,
-                         ::testing::Values(ApplyCase{"ticked", Qt::Checked, true},
-                                           ApplyCase{"unticked", Qt::Unchecked, false},
-                                           ApplyCase{"mixed_counts_as_unticked",
-                                                     Qt::PartiallyChecked, false}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    States, ApplyAll,
+    ::testing::Values(ApplyCase{{"ticked"}, Qt::Checked, true},
+                      ApplyCase{{"unticked"}, Qt::Unchecked, false},
+                      ApplyCase{{"mixed_counts_as_unticked"}, Qt::PartiallyChecked, false}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Panels, OperatorClickOnMixedBoxTicksAllChannels)
 {
@@ -215,26 +204,26 @@ TEST_F(Panels, UnplaceableSendersGetTheirMessages)
         TChannelHandlerResult result;
         const char* text;
         const char* caption;
-        QMessageBox::Icon icon;
+        MessageIcon icon;
     };
     const std::array<Case, 6> cases{{
         {ChannelCheckBoxChanged(frames, *group->AllChannelsLMDCheckBox, &label),
          "Не могу привести тип!", "Ошибка EnaChannelLMDCheckBoxChange()!!!",
-         QMessageBox::Information},
+         MessageIcon::Information},
         {ChannelCheckBoxChanged(frames, *group->AllChannelsLMDCheckBox, nullptr),
          "Не могу привести тип!", "Ошибка EnaChannelLMDCheckBoxChange()!!!",
-         QMessageBox::Information},
+         MessageIcon::Information},
         {ChannelCheckBoxChanged(frames, *group->AllChannelsLMDCheckBox, &strayBox),
          "Не могу опознать управляюшщий элемент типа TLMDCheckBox!",
-         "Ошибка EnaChannelLMDCheckBoxChange()!", QMessageBox::NoIcon},
+         "Ошибка EnaChannelLMDCheckBoxChange()!", MessageIcon::None},
         {ReferenceRadioClicked(frames, &label), "Не могу привести тип!",
-         "Ошибка BasePhaseChannelLMDRadioButtonClick()!!!", QMessageBox::Information},
+         "Ошибка BasePhaseChannelLMDRadioButtonClick()!!!", MessageIcon::Information},
         {ReferenceRadioClicked(frames, frames[1]->ChannelNumberLMDCheckBox),
          "Не могу привести тип!", "Ошибка BasePhaseChannelLMDRadioButtonClick()!!!",
-         QMessageBox::Information},
+         MessageIcon::Information},
         {ReferenceRadioClicked(frames, &strayRadio),
          "Не могу опознать управляюшщий элемент типа TLMDRadioButton!",
-         "Ошибка BasePhaseChannelLMDRadioButtonClick()!", QMessageBox::NoIcon},
+         "Ошибка BasePhaseChannelLMDRadioButtonClick()!", MessageIcon::None},
     }};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.caption);

@@ -1,4 +1,5 @@
 #include "Ksn48AdcChannelFrame.h"
+#include "CaseName.h"
 
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
@@ -202,19 +203,13 @@ TEST(ChannelFrame, UnknownIndicatorStateChangesNothing)
 }
 
 // Visible states of a panel: which controls are live and what the lamp shows.
-struct PanelStateCase {
-    const char* name;
+struct PanelStateCase : ksn::test::NamedCase {
     bool checked;         // the channel's check box
     const char* voltage;  // last voltage text
     bool voltageLive;
     bool othersLive;  // frequency and phase columns
     char lamp;        // 'b' blank, 'g' green, 'r' red
 };
-
-void PrintTo(const PanelStateCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class PanelState : public ::testing::TestWithParam<PanelStateCase> {};
 
@@ -265,11 +260,11 @@ TEST_P(PanelState, FollowsCheckBoxAndVoltage)
 
 INSTANTIATE_TEST_SUITE_P(
     States, PanelState,
-    ::testing::Values(PanelStateCase{"off", false, "707.11", false, false, 'b'},
-                      PanelStateCase{"on_not_measured", true, "--------", true, true, 'b'},
-                      PanelStateCase{"on_emptied", true, "", true, true, 'b'},
-                      PanelStateCase{"on_value", true, "707.11", true, true, 'g'},
-                      PanelStateCase{"on_open_circuit", true, "ОБРЫВ!!!", true, false, 'r'}),
+    ::testing::Values(PanelStateCase{{"off"}, false, "707.11", false, false, 'b'},
+                      PanelStateCase{{"on_not_measured"}, true, "--------", true, true, 'b'},
+                      PanelStateCase{{"on_emptied"}, true, "", true, true, 'b'},
+                      PanelStateCase{{"on_value"}, true, "707.11", true, true, 'g'},
+                      PanelStateCase{{"on_open_circuit"}, true, "ОБРЫВ!!!", true, false, 'r'}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ChannelFrame, IdlePanelIsAllGreyWithPlaceholders)
@@ -286,17 +281,11 @@ TEST(ChannelFrame, IdlePanelIsAllGreyWithPlaceholders)
 
 // Pointing at a value field while the application is active highlights a
 // value, never a hyphen placeholder; leaving it drops the highlight.
-struct HoverCase {
-    const char* name;
+struct HoverCase : ksn::test::NamedCase {
     bool hoverSelect;
     const char* text;
     bool selectedOnEnter;
 };
-
-void PrintTo(const HoverCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class HoverSelect : public ::testing::TestWithParam<HoverCase> {};
 
@@ -334,13 +323,13 @@ TEST_P(HoverSelect, HighlightsOnlyValues)
     EXPECT_FALSE(edit.hasSelectedText());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HoverSelect,
-                         ::testing::Values(HoverCase{"active_value", true, "1.00000", true},
-                                           HoverCase{"active_negative_phase", true, "-179.000",
-                                                     true},
-                                           HoverCase{"active_placeholder", true, "--------", false},
-                                           HoverCase{"inactive_value", false, "1.00000", false}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HoverSelect,
+    ::testing::Values(HoverCase{{"active_value"}, true, "1.00000", true},
+                      HoverCase{{"active_negative_phase"}, true, "-179.000", true},
+                      HoverCase{{"active_placeholder"}, true, "--------", false},
+                      HoverCase{{"inactive_value"}, false, "1.00000", false}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ChannelFrame, ValueChangingUnderPointerStaysHighlighted)
 {

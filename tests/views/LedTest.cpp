@@ -1,4 +1,5 @@
 #include "Led.h"
+#include "CaseName.h"
 
 #include "ViewsTestSupport.h"
 
@@ -56,19 +57,13 @@ TEST_P(LedRendering, IsRoundAndCrisp)
 
 INSTANTIATE_TEST_SUITE_P(Scales, LedRendering, ::testing::Values(1.0, 2.0));
 
-struct ShownCase {
-    const char* name;
+struct ShownCase : ksn::test::NamedCase {
     QColor trueColor;
     QColor falseColor;
     bool value;
     bool enabled;
     QColor expected;
 };
-
-void PrintTo(const ShownCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class LedShows : public ::testing::TestWithParam<ShownCase> {};
 
@@ -98,11 +93,11 @@ TEST_P(LedShows, ItsColourForItsValue)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LedShows,
-    ::testing::Values(ShownCase{"set", Qt::red, QColor(0, 128, 0), true, true, Qt::red},
-                      ShownCase{"clear", Qt::red, QColor(0, 128, 0), false, true,
-                                QColor(0, 128, 0)},
-                      ShownCase{"set_disabled", Qt::red, QColor(0, 128, 0), true, false, Qt::red},
-                      ShownCase{"clear_disabled", Qt::blue, Qt::red, false, false, Qt::red}),
+    ::testing::Values(ShownCase{{"set"}, Qt::red, QColor(0, 128, 0), true, true, Qt::red},
+                      ShownCase{
+                          {"clear"}, Qt::red, QColor(0, 128, 0), false, true, QColor(0, 128, 0)},
+                      ShownCase{{"set_disabled"}, Qt::red, QColor(0, 128, 0), true, false, Qt::red},
+                      ShownCase{{"clear_disabled"}, Qt::blue, Qt::red, false, false, Qt::red}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // A lamp whose two colours match is a blank and must carry no shading that
