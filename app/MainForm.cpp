@@ -5,6 +5,7 @@
 #include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
 #include "ApplicationHooks.h"
+#include "ApplicationIcon.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
 #include "DecimalSeparator.h"
@@ -12,11 +13,12 @@
 #include "Led.h"
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
+#include "SettingsLocation.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
 
+#include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
@@ -72,7 +74,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     // The window and the controls of the layout.
     BuildLayout();
     const QString settingsDirectory = setup_.SettingsDirectory.isEmpty()
-                                          ? QCoreApplication::applicationDirPath()
+                                          ? SettingsLocation::Directory()
                                           : setup_.SettingsDirectory;
     settingsView_ = std::make_unique<TMainFormSettingsView>(*this);
     Settings = std::make_unique<::Settings>(
@@ -88,6 +90,9 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     ApplicationHooks::SetShortCut([this](int key) { return ApplicationShortCut(key); });
     ApplicationHooks::SetActivate([this] { ApplicationActivate(); });
     ApplicationHooks::SetDeactivate([this] { ApplicationDeactivate(); });
+
+    // The application icon, "APPL_ICON".
+    QApplication::setWindowIcon(ApplicationIcon());
 
     // The caption the detection pass shows until it knows the version;
     // the window shows its design caption meanwhile.
