@@ -11,4 +11,5 @@ $SUDO apt-get install -y --no-install-recommends \
   nlohmann-json3-dev libfftw3-dev \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils \
-  fonts-dejavu-core fonts-liberation locales
+  fonts-dejavu-core fonts-liberation locales \
+  dpkg-dev file desktop-file-utils man-db groff-base systemd
