@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QStringList>
 
 #include <cstdio>
@@ -125,6 +126,12 @@ private:
 std::unique_ptr<TApplication> StartApplication(int& argc, char** argv)
 {
     HandleHelpAndVersion(argc, argv);
-    const StartupMessages startup(argc > 0 ? argv[0] : "ksn48_vevu");
-    return std::make_unique<TApplication>(argc, argv);
+    auto application = [&] {
+        const StartupMessages startup(argc > 0 ? argv[0] : "ksn48_vevu");
+        return std::make_unique<TApplication>(argc, argv);
+    }();
+    // The desktop entry's name, which shells that take a window's icon
+    // from its entry (Wayland) go by.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ksn48-vevu"));
+    return application;
 }

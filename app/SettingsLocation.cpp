@@ -1,5 +1,7 @@
 #include "SettingsLocation.h"
 
+#include "InstallDirs.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
