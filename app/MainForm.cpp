@@ -5,6 +5,7 @@
 #include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
 #include "ApplicationHooks.h"
+#include "ApplicationIcon.h"
 #include "BusyGuard.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
@@ -13,6 +14,7 @@
 #include "Led.h"
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
+#include "SettingsLocation.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
 #include "WindowSystemWatch.h"
@@ -77,7 +79,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     // The window and the controls of the layout.
     BuildLayout();
     const QString settingsDirectory = setup_.SettingsDirectory.isEmpty()
-                                          ? QCoreApplication::applicationDirPath()
+                                          ? SettingsLocation::Directory()
                                           : setup_.SettingsDirectory;
     settingsView_ = std::make_unique<TMainFormSettingsView>(*this);
     Settings = std::make_unique<::Settings>(
@@ -93,6 +95,9 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     ApplicationHooks::SetShortCut([this](int key) { return ApplicationShortCut(key); });
     ApplicationHooks::SetActivate([this] { ApplicationActivate(); });
     ApplicationHooks::SetDeactivate([this] { ApplicationDeactivate(); });
+
+    // The application icon, "APPL_ICON".
+    QApplication::setWindowIcon(ApplicationIcon());
 
     // The caption the detection pass shows until it knows the version;
     // the window shows its design caption meanwhile.

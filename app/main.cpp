@@ -1,3 +1,4 @@
+#include "ApplicationStart.h"
 #include "InitAndConfigThread.h"
 #include "MainForm.h"
 #include "MainThread.h"
@@ -9,7 +10,8 @@
 
 int main(int argc, char** argv)
 {
-    TApplication app(argc, argv);
+    // --help, --version and a missing display end the program here.
+    const std::unique_ptr<TApplication> app = StartApplication(argc, argv);
     MainFormSetup setup;
     setup.InitThread = [](TMainForm& form, bool firstStart, int mode) -> std::unique_ptr<TThread> {
         return std::make_unique<TInitAndConfigThread>(form, firstStart, mode);
@@ -19,5 +21,5 @@ int main(int argc, char** argv)
     setup.MainThread = [](TMainForm& form, std::uint16_t page) {
         return std::make_unique<TMainThread>(false, page, form);
     };
-    return RunProgram(app, [&setup] { return std::make_unique<TMainForm>(setup); });
+    return RunProgram(*app, [&setup] { return std::make_unique<TMainForm>(setup); });
 }

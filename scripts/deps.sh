@@ -6,9 +6,10 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config binutils \
-  qt6-base-dev qt6-base-dev-tools libgl-dev libxcb1-dev \
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libxcb1-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   nlohmann-json3-dev libcli11-dev libfftw3-dev \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils \
-  fonts-dejavu-core fonts-liberation locales
+  fonts-dejavu-core fonts-liberation locales \
+  dpkg-dev file desktop-file-utils man-db groff-base systemd

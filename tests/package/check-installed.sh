@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Checks the installed ksn48-vevu package the way its users meet it:
+#  - the files where they belong, programs finding the package's libraries
+#    through their RUNPATH (no LD_LIBRARY_PATH);
+#  - ksn-crated --port P --fast serving, ksn-cratectl list against it;
+#  - a third-party C client built with pkg-config against the installed
+#    headers opens a module and takes a frame;
+#  - the program started from the desktop entry's command under Xvfb: the
+#    window comes up with its icon, finds the crate, and keeps its settings
+#    file in the per-user folder, not in /usr/bin;
+#  - the manual pages and the systemd unit (not enabled).
+# Run it as root after `apt-get install ./ksn48-vevu_*.deb`; it changes
+# nothing outside a scratch folder (the unit is only verified).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+pids=()
+work=$(mktemp -d)
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "check-installed: $*" >&2; exit 1; }
+step() { echo "-- $*"; }
+
+step "files"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for file in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl \
+  "/usr/lib/$multiarch/libksnapi.so" "/usr/lib/$multiarch/libksn48api.so" \
+  "/usr/lib/$multiarch/pkgconfig/ksnapi.pc" "/usr/lib/$multiarch/pkgconfig/ksn48api.pc" \
+  /usr/include/ksn/ksnapi.h /usr/include/ksn/ksn48api.h /usr/include/ksn/ksnerror.h \
+  /usr/share/applications/ksn48-vevu.desktop /usr/share/icons/hicolor/scalable/apps/ksn48-vevu.svg \
+  /usr/share/man/man1/ksn48-vevu.1.gz /usr/share/man/man1/ksn-crated.1.gz \
+  /usr/share/man/man1/ksn-cratectl.1.gz /usr/lib/systemd/system/ksn-crated.service; do
+  [ -e "$file" ] || fail "$file is missing"
+done
+if dpkg -L ksn48-vevu | grep -E '/(test_|bench_)|ksn-version-|\.a$'; then
+  fail "tests, benchmarks or test-only libraries in the package"
+fi
+for program in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl; do
+  runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  [ "$runpath" = "\$ORIGIN/../lib/$multiarch" ] || fail "$program has RUNPATH '$runpath'"
+done
+env -u LD_LIBRARY_PATH ldd /usr/bin/ksn48-vevu | grep "libksn48api.so => /usr/bin/../lib/$multiarch/libksn48api.so" >/dev/null ||
+  fail "ksn48-vevu does not load the module library through its RUNPATH"
+
+step "ksn48-vevu --version and --help without a display"
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY ksn48-vevu --version)
+echo "$version"
+[[ $version == "KSN48_Vevu "[0-9]* ]] || fail "--version said '$version'"
+env -u DISPLAY ksn48-vevu --help | grep -- '--version' >/dev/null || fail "--help lacks --version"
+set +e
+nodisplay=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ksn48-vevu 2>&1)
+code=$?
+set -e
+echo "$nodisplay (exit $code)"
+[ "$code" = 1 ] && [ "$(printf '%s\n' "$nodisplay" | wc -l)" = 1 ] || fail "no display: exit $code"
+
+step "ksn-crated --port P --fast, ksn-cratectl list"
+ksn-crated --port 0 --fast >"$work/crated.log" 2>&1 &
+pids+=($!)
+port=
+for _ in $(seq 100); do
+  port=$(sed -n 's/^ksn-crated: listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/crated.log")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$work/crated.log" >&2; fail "ksn-crated did not start"; }
+echo "ksn-crated on port $port"
+ksn-cratectl --port "$port" list | tee "$work/list.txt"
+grep -q 'KSN48 0x3030  serial 4811001' "$work/list.txt" || fail "list lacks module 4811001"
+
+step "a C client built with pkg-config against the installed headers"
+flags=$(pkg-config --cflags --libs ksn48api)
+echo "pkg-config --cflags --libs ksn48api: $flags"
+# shellcheck disable=SC2086
+cc -std=c11 -Wall -Wextra -Werror -o "$work/module_client" "$here/module_client.c" $flags -lm
+"$work/module_client" "$port" KSN5-0042 3
+
+step "the program from its desktop entry under Xvfb"
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do DISPLAY=":$display" xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+command=$(sed -n 's/^Exec=//p' /usr/share/applications/ksn48-vevu.desktop)
+mkdir -p "$work/home"
+rm -f /usr/bin/Ksn48_Vevu.ini
+(cd "$work" && exec env DISPLAY=":$display" HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" \
+  KSN_CRATE_PORT="$port" sh -c "exec $command") >"$work/program.log" 2>&1 &
+program=$!
+pids+=($program)
+window=
+for _ in $(seq 300); do
+  window=$(DISPLAY=":$display" xdotool search --onlyvisible --name '^KSN48_vevu - [0-9]' 2>/dev/null | head -n1) &&
+    [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || { cat "$work/program.log" >&2; fail "no window with the versioned caption (crate not found?)"; }
+echo "window: $(DISPLAY=":$display" xdotool getwindowname "$window")"
+icon=$(DISPLAY=":$display" xprop -id "$window" -notype 32c _NET_WM_ICON)
+[[ $icon == "_NET_WM_ICON = 16, 16, "* ]] || fail "the window has no icon: $icon"
+echo "icon: ${icon:0:40}..."
+settings="$work/home/config/KSN48_Vevu/Ksn48_Vevu.ini"
+for _ in $(seq 100); do [ -s "$settings" ] && break; sleep 0.1; done
+[ -s "$settings" ] || fail "no settings file in the per-user folder"
+[ ! -e /usr/bin/Ksn48_Vevu.ini ] || fail "the installed program wrote its settings into /usr/bin"
+echo "settings: $settings"
+kill "$program"
+wait "$program" 2>/dev/null || true
+
+step "manual pages and the systemd unit"
+for page in ksn48-vevu ksn-crated ksn-cratectl; do
+  MANWIDTH=80 man "$page" >"$work/man.txt" 2>"$work/man.err"
+  sed -n 4p "$work/man.txt"
+  [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man $page warns"; }
+done
+systemd-analyze verify /usr/lib/systemd/system/ksn-crated.service
+if [ -e /etc/systemd/system/multi-user.target.wants/ksn-crated.service ]; then
+  fail "the unit is enabled"
+fi
+echo "check-installed: all good"
