@@ -140,7 +140,7 @@ struct PinnedCase {
     std::uint64_t hash;
 };
 
-std::uint64_t OutputHash(int bits)
+std::uint64_t OutputHash(int bits, ffft::FFTReal::Isa isa)
 {
     const long n = 1L << bits;
     std::mt19937_64 rng(500u + static_cast<unsigned>(bits));
@@ -150,7 +150,9 @@ std::uint64_t OutputHash(int bits)
         v = static_cast<double>(static_cast<std::int64_t>(rng() >> 11) - (std::int64_t{1} << 52)) *
             0x1p-52;
     }
-    const std::vector<double> f = Transform(x);
+    ffft::FFTReal fft(n, nullptr, isa);
+    std::vector<double> f(x.size(), std::numeric_limits<double>::quiet_NaN());
+    fft.forward_transform(x.data(), f.data());
     std::uint64_t hash = 14695981039346656037ULL;
     for (double v : f) {
         const auto b = std::bit_cast<std::uint64_t>(v);
@@ -164,10 +166,15 @@ std::uint64_t OutputHash(int bits)
 
 class FFTRealPinned : public testing::TestWithParam<PinnedCase> {};
 
+// Every build of the passes this processor can run.
 TEST_P(FFTRealPinned, OutputBitsStayTheSame)
 {
     const PinnedCase c = GetParam();
-    EXPECT_EQ(OutputHash(c.bits), c.hash) << "N=2^" << c.bits;
+    using Isa = ffft::FFTReal::Isa;
+    EXPECT_EQ(OutputHash(c.bits, Isa::Baseline), c.hash) << "N=2^" << c.bits << " baseline";
+    if (ffft::FFTReal::isa_available(Isa::Avx2)) {
+        EXPECT_EQ(OutputHash(c.bits, Isa::Avx2), c.hash) << "N=2^" << c.bits << " AVX2";
+    }
 }
 
 // Every length up to 2^21 (small sizes, table passes, oscillator passes, both
@@ -269,7 +276,8 @@ TEST(FFTReal, RejectsBadLengthsAndBuffers)
 
 // The windowed, strided entry point against windowing a gathered copy and
 // transforming it: the results must be the same bits, for the small special
-// sizes, the in-cache lengths and the long ones that gather in tiles first.
+// sizes, the lengths whose first passes gather value by value and those that
+// gather four values at a time, with every build of the passes.
 struct WindowedCase {
     int bits;
     long stride;
@@ -292,15 +300,23 @@ TEST_P(FFTRealWindowed, EqualsWindowedCopyBitForBit)
     }
     const std::vector<double> expected = Transform(copy);
 
-    ffft::FFTReal fft(n);
-    std::vector<double> f(static_cast<std::size_t>(n), std::numeric_limits<double>::quiet_NaN());
-    const std::vector<double> before = frame;
-    fft.forward_transform(frame.data() + c.position, c.stride, window.data(), f.data());
-    ASSERT_EQ(f.size(), expected.size());
-    for (std::size_t k = 0; k < f.size(); ++k) {
-        ASSERT_EQ(f[k], expected[k]) << "N=" << n << " stride=" << c.stride << " k=" << k;
+    using Isa = ffft::FFTReal::Isa;
+    for (Isa isa : {Isa::Baseline, Isa::Avx2}) {
+        if (!ffft::FFTReal::isa_available(isa)) {
+            continue;
+        }
+        ffft::FFTReal fft(n, nullptr, isa);
+        std::vector<double> f(static_cast<std::size_t>(n),
+                              std::numeric_limits<double>::quiet_NaN());
+        const std::vector<double> before = frame;
+        fft.forward_transform(frame.data() + c.position, c.stride, window.data(), f.data());
+        ASSERT_EQ(f.size(), expected.size());
+        for (std::size_t k = 0; k < f.size(); ++k) {
+            ASSERT_EQ(f[k], expected[k]) << "N=" << n << " stride=" << c.stride << " k=" << k
+                                         << " isa=" << static_cast<int>(isa);
+        }
+        EXPECT_EQ(frame, before);
     }
-    EXPECT_EQ(frame, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FFTRealWindowed,
