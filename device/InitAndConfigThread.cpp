@@ -273,6 +273,10 @@ void TInitAndConfigThread::PrepareDetection()
         return;
     }
     settingsFile_ = std::move(opened.File);
+    if (!opened.WarningText.empty()) {
+        MessageText = QString::fromStdString(opened.WarningText);
+        ShowInfoBox();
+    }
 
     DeviceInventory& inventory = form_.DeviceInventory;
     const std::uint16_t c = inventory.SelectedCrate;
