@@ -154,6 +154,9 @@ void TInitAndConfigThread::PrepareDetection()
         return;
     }
     settingsFile_ = std::move(opened.File);
+    if (!opened.WarningText.empty()) {
+        ShowInfoBox(QString::fromStdString(opened.WarningText));
+    }
 
     if (FirstStart || !inventory_.HasSelectedCrate()) {
         const Settings::DetectionTarget target = Settings::ReadDetectionTarget(*settingsFile_);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,33 +73,59 @@ void Settings::ShowMessage(std::string_view text, std::string_view caption)
 Settings::OpenResult Settings::OpenSettingsFile()
 {
     OpenResult result;
-    struct stat info {};
-    if (::stat(settingsPath_.c_str(), &info) != 0) {
-        const int fd = ::open(settingsPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    IniPathState state = IniFile::Inspect(settingsPath_);
+    if (state.State == IniPathState::Kind::Missing) {
+        // A dangling link gets its target: the link stays and leads to the file.
+        const int fd = ::open(state.Target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
-            result.FailureText = Str(names::CannotCreateSettingsFile);
-            return result;
-        }
-        ::close(fd);
-        bool created = false;
-        try {
-            created = CreateDefaultIniFile(settingsPath_);
-        } catch (const IniFileError& e) {
-            view_.ReportError(e.what());
-        }
-        if (!created) {
-            // Leave no empty file behind, so the next pass tries again instead of
-            // reading it as a file without any settings.
-            if (::stat(settingsPath_.c_str(), &info) == 0 && info.st_size == 0) {
-                ::unlink(settingsPath_.c_str());
+            const int error = errno;
+            if (!state.ViaLink) {
+                result.FailureText = Str(names::CannotCreateSettingsFile);
+                return result;
             }
-            return result;
+            state.State = IniPathState::Kind::Unusable;
+            state.Reason = Str(names::DanglingLinkStart) + state.Target +
+                           Str(names::DanglingLinkEnd) + IniFile::ReasonText(error);
+        } else {
+            ::close(fd);
+            bool created = false;
+            try {
+                created = CreateDefaultIniFile(settingsPath_);
+            } catch (const IniFileError& e) {
+                view_.ReportError(e.what());
+            }
+            if (!created) {
+                // Leave no empty file behind, so the next pass tries again instead
+                // of reading it as a file without any settings.
+                struct stat info {};
+                if (::stat(state.Target.c_str(), &info) == 0 && info.st_size == 0) {
+                    ::unlink(state.Target.c_str());
+                }
+                return result;
+            }
         }
     }
-    try {
-        result.File = std::make_unique<IniFile>(settingsPath_);
-    } catch (const IniFileError&) {
-        result.FailureText = Str(names::CannotOpenSettingsFile);
+    if (state.State != IniPathState::Kind::Unusable) {
+        try {
+            result.File = std::make_unique<IniFile>(settingsPath_);
+            lastWarning_.clear();
+            return result;
+        } catch (const IniFileError& e) {
+            state.Reason = e.Reason().empty() ? e.what() : e.Reason();
+        }
+    }
+    // Whatever is in the file's place is left alone: the pass goes on with the
+    // default-file values, and a save reports that it cannot write there.
+    result.File = std::make_unique<IniFile>(IniFile::Detached(settingsPath_));
+    WriteDefaultApplicationSection(result.File.get());
+    WriteDefaultModuleSection(result.File.get());
+    const std::string warning = Str(names::UnusableFileStart) + settingsPath_ +
+                                Str(names::UnusableFileMiddle) + state.Reason +
+                                Str(names::UnusableFileEnd);
+    // Said once; the passes after it run on the defaults without a word.
+    if (warning != lastWarning_) {
+        result.WarningText = warning;
+        lastWarning_ = warning;
     }
     return result;
 }
@@ -197,7 +224,12 @@ bool Settings::ReadModuleSettings(const IniFile* file)
 void Settings::SaveIniFile(const std::string& path)
 {
     SettingsFile.reset();
-    SettingsFile = std::make_unique<IniFile>(path);
+    try {
+        SettingsFile = std::make_unique<IniFile>(path);
+    } catch (const IniFileError& e) {
+        // A file that cannot be read is not written either; say so as a write.
+        throw IniFileError::Writing(e.FileName(), e.Reason().empty() ? e.what() : e.Reason());
+    }
     if (!WriteApplicationSection(SettingsFile.get())) {
         ShowMessage(names::CannotSaveApplication, names::SaveCaption);
     }

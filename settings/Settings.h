@@ -37,9 +37,15 @@ public:
     std::unique_ptr<IniFile> SettingsFile;
 
     // A failure with an empty text has been shown to the operator already.
+    // When something other than a usable file sits at the path (a folder, a
+    // pipe, a huge file, a link that leads nowhere it can be created), File
+    // holds the default-file values in memory, nothing on disk is touched, and
+    // WarningText says what is wrong, naming the file; the pass shows it and
+    // goes on. The text comes once per problem, not at every pass.
     struct OpenResult {
         std::unique_ptr<IniFile> File;
         std::string FailureText;
+        std::string WarningText;
     };
     OpenResult OpenSettingsFile();
 
@@ -86,4 +92,7 @@ private:
 
     SettingsView& view_;
     std::string settingsPath_;
+    // The last warning OpenSettingsFile gave about the file; empty once the
+    // file is usable again.
+    std::string lastWarning_;
 };

@@ -49,6 +49,17 @@ inline constexpr std::string_view CannotOpenSettingsFile =
     "Не могу выделить память под файл настроек!";
 inline constexpr std::string_view CannotApplySettings =
     "Не могу проинициализировать параметры работы приложения!";
+// Something other than a usable file at the settings path: UnusableFileStart +
+// path + UnusableFileMiddle + reason + UnusableFileEnd.
+inline constexpr std::string_view UnusableFileStart = "Файл настроек '";
+inline constexpr std::string_view UnusableFileMiddle = "' использовать нельзя: ";
+inline constexpr std::string_view UnusableFileEnd =
+    ".\nПрограмма работает со штатными настройками, сохранить настройки в этот файл не получится.";
+// The reason for a dangling link whose target cannot be made: DanglingLinkStart +
+// target + DanglingLinkEnd + the system's reason.
+inline constexpr std::string_view DanglingLinkStart = "это символическая ссылка на '";
+inline constexpr std::string_view DanglingLinkEnd =
+    "', которого нет и создать который не удалось: ";
 
 inline constexpr std::string_view CreateDefaultCaption = "ОШИБКА CreateDefaultIniFile()!";
 inline constexpr std::string_view BadDefaultFileName =

@@ -8,7 +8,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <system_error>
 
 #include <fcntl.h>
@@ -22,12 +21,16 @@ const std::string CannotWrite = "Не могу записать файл '";
 const std::string ReasonSeparator = "': ";
 const std::string ReadOnlyReason = "файл только для чтения";
 const std::string NotAFileReason = "это не обычный файл";
+const std::string FolderReason = "это папка, а не файл";
+const std::string PipeReason = "это именованный канал, а не файл";
+const std::string SocketReason = "это сокет, а не файл";
+const std::string DeviceReason = "это устройство, а не файл";
 const std::string TooLargeReason = "файл больше 64 МБ";
 const std::string Utf16Reason = "файл в кодировке UTF-16, её эта программа не изменяет";
 
 std::string ErrnoText(int error)
 {
-    return std::generic_category().message(error);
+    return IniFile::ReasonText(error);
 }
 
 std::string_view Trim(std::string_view text)
@@ -70,6 +73,24 @@ private:
 // No settings file comes near this; a larger one is not read into memory.
 constexpr off_t MaxFileSize = 64 * 1024 * 1024;
 
+// What is wrong with an object that is not a regular file.
+std::string KindReason(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return FolderReason;
+    }
+    if (S_ISFIFO(mode)) {
+        return PipeReason;
+    }
+    if (S_ISSOCK(mode)) {
+        return SocketReason;
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return DeviceReason;
+    }
+    return NotAFileReason;
+}
+
 // The file's bytes, or nullopt when there is no such file.
 std::optional<std::string> ReadFileBytes(const std::string& path, const std::string& shownName)
 {
@@ -80,19 +101,19 @@ std::optional<std::string> ReadFileBytes(const std::string& path, const std::str
         if (error == ENOENT || error == ENOTDIR) {
             return std::nullopt;
         }
-        throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + ErrnoText(error));
+        throw IniFileError::Reading(shownName, ErrnoText(error));
     }
     Descriptor file(fd);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
-        throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + ErrnoText(error));
+        throw IniFileError::Reading(shownName, ErrnoText(error));
     }
     if (!S_ISREG(info.st_mode)) {
-        throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + NotAFileReason);
+        throw IniFileError::Reading(shownName, KindReason(info.st_mode));
     }
     if (info.st_size > MaxFileSize) {
-        throw IniFileError(shownName, CannotRead + shownName + ReasonSeparator + TooLargeReason);
+        throw IniFileError::Reading(shownName, TooLargeReason);
     }
     std::string bytes;
     char buffer[65536];
@@ -103,8 +124,7 @@ std::optional<std::string> ReadFileBytes(const std::string& path, const std::str
                 continue;
             }
             const int error = errno;
-            throw IniFileError(shownName,
-                               CannotRead + shownName + ReasonSeparator + ErrnoText(error));
+            throw IniFileError::Reading(shownName, ErrnoText(error));
         }
         if (got == 0) {
             break;
@@ -114,19 +134,45 @@ std::optional<std::string> ReadFileBytes(const std::string& path, const std::str
     return bytes;
 }
 
-// The path the data lives at: a symbolic link is followed so that the
-// replacement lands on its target instead of turning the link into a file.
-std::string ResolveTarget(const std::string& path)
+// Where a path leads: each symbolic link is replaced by its target, relative
+// targets taken from the link's folder, until something that is not a link
+// (or nothing) is reached. error is ELOOP for a chain that does not end.
+struct LinkWalk {
+    std::string target;
+    bool viaLink = false;
+    int error = 0;
+};
+
+LinkWalk FollowLinks(const std::string& path)
 {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
+    // The system's own limit on links in one lookup.
+    constexpr int MaxLinks = 40;
+    LinkWalk walk{path, false, 0};
+    for (int links = 0;; ++links) {
+        struct stat info {};
+        if (::lstat(walk.target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return walk;
+        }
+        if (links == MaxLinks) {
+            walk.error = ELOOP;
+            return walk;
+        }
+        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t length = ::readlink(walk.target.c_str(), link.data(), link.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
+            // Gone or changed meanwhile: let the open that follows tell.
+            return walk;
+        }
+        link.resize(static_cast<std::size_t>(length));
+        walk.viaLink = true;
+        if (!link.empty() && link.front() == '/') {
+            walk.target = link;
+        } else {
+            const std::size_t slash = walk.target.rfind('/');
+            walk.target =
+                slash == std::string::npos ? link : walk.target.substr(0, slash + 1) + link;
         }
     }
-    return path;
 }
 
 void WriteAll(int fd, std::string_view bytes)
@@ -165,7 +211,7 @@ void ReplaceFile(const std::string& target, std::string_view bytes, const struct
     }
     if (fd < 0) {
         const int error = errno;
-        throw IniFileError(shownName, CannotWrite + shownName + ReasonSeparator + ErrnoText(error));
+        throw IniFileError::Writing(shownName, ErrnoText(error));
     }
     Descriptor file(fd);
     try {
@@ -185,8 +231,7 @@ void ReplaceFile(const std::string& target, std::string_view bytes, const struct
         }
     } catch (const std::system_error& e) {
         ::unlink(temporary.c_str());
-        throw IniFileError(shownName,
-                           CannotWrite + shownName + ReasonSeparator + ErrnoText(e.code().value()));
+        throw IniFileError::Writing(shownName, ErrnoText(e.code().value()));
     }
     // Make the rename itself durable; a folder that cannot be synced is no
     // reason to report a failed write, since the new file is in place.
@@ -203,11 +248,100 @@ IniFileError::IniFileError(const std::string& fileName, const std::string& messa
     : std::runtime_error(message), fileName_(fileName)
 {}
 
+IniFileError IniFileError::Reading(const std::string& fileName, const std::string& reason)
+{
+    IniFileError error(fileName, CannotRead + fileName + ReasonSeparator + reason);
+    error.reason_ = reason;
+    return error;
+}
+
+IniFileError IniFileError::Writing(const std::string& fileName, const std::string& reason)
+{
+    IniFileError error(fileName, CannotWrite + fileName + ReasonSeparator + reason);
+    error.reason_ = reason;
+    return error;
+}
+
+std::string IniFile::ReasonText(int error)
+{
+    switch (error) {
+    case EACCES:
+        return "нет прав доступа";
+    case EPERM:
+        return "действие не разрешено";
+    case EROFS:
+        return "файловая система только для чтения";
+    case ENOSPC:
+        return "на диске нет места";
+    case EDQUOT:
+        return "исчерпана дисковая квота";
+    case EISDIR:
+        return FolderReason;
+    case ENOENT:
+        return "нет такого файла или папки";
+    case ENAMETOOLONG:
+        return "слишком длинное имя файла";
+    case EIO:
+        return "ошибка ввода-вывода";
+    case EFBIG:
+        return "файл слишком велик";
+    case ELOOP:
+        return "символические ссылки замкнуты в круг";
+    default:
+        // The system's own words for the rare rest, for whoever looks into it.
+        return "системная ошибка " + std::to_string(error) + " (" +
+               std::generic_category().message(error) + ")";
+    }
+}
+
+IniPathState IniFile::Inspect(const std::string& path)
+{
+    IniPathState state;
+    const LinkWalk walk = FollowLinks(path);
+    state.Target = walk.target;
+    state.ViaLink = walk.viaLink;
+    if (walk.error != 0) {
+        state.State = IniPathState::Kind::Unusable;
+        state.Reason = ReasonText(walk.error);
+        return state;
+    }
+    struct stat info {};
+    if (::stat(walk.target.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT) {
+            state.State = IniPathState::Kind::Missing;
+        } else {
+            state.State = IniPathState::Kind::Unusable;
+            state.Reason = ReasonText(error);
+        }
+        return state;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        state.State = IniPathState::Kind::Unusable;
+        state.Reason = KindReason(info.st_mode);
+    } else if (info.st_size > MaxFileSize) {
+        state.State = IniPathState::Kind::Unusable;
+        state.Reason = TooLargeReason;
+    } else {
+        state.State = IniPathState::Kind::File;
+    }
+    return state;
+}
+
 IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName))
 {
     if (auto bytes = ReadFileBytes(fileName_, fileName_)) {
         document_ = IniDocument(*bytes);
     }
+}
+
+IniFile::IniFile(std::string fileName, DetachedTag)
+    : fileName_(std::move(fileName)), detached_(true)
+{}
+
+IniFile IniFile::Detached(std::string fileName)
+{
+    return IniFile(std::move(fileName), DetachedTag{});
 }
 
 bool IniFile::SectionExists(std::string_view section) const
@@ -286,13 +420,28 @@ void IniFile::UpdateFile()
     }
     const std::vector<PendingWrite> writes = std::move(pending_);
     pending_.clear();
+    if (detached_) {
+        return;  // the document has them already
+    }
 
-    const std::string target = ResolveTarget(fileName_);
-    const std::optional<std::string> onDisk = ReadFileBytes(target, fileName_);
+    // The replacement lands on a link's target (also one still to be
+    // created) instead of turning the link into a file.
+    const IniPathState state = Inspect(fileName_);
+    if (state.State == IniPathState::Kind::Unusable) {
+        throw IniFileError::Writing(fileName_, state.Reason);
+    }
+    const std::string& target = state.Target;
+    std::optional<std::string> onDisk;
+    try {
+        onDisk = ReadFileBytes(target, fileName_);
+    } catch (const IniFileError& e) {
+        // What cannot be read cannot be updated either.
+        throw IniFileError::Writing(fileName_, e.Reason());
+    }
     IniDocument current(onDisk.value_or(std::string()));
     document_ = current;
     if (current.TextEncoding() == IniDocument::Encoding::Utf16) {
-        throw IniFileError(fileName_, CannotWrite + fileName_ + ReasonSeparator + Utf16Reason);
+        throw IniFileError::Writing(fileName_, Utf16Reason);
     }
     IniDocument updated = current;
     for (const PendingWrite& write : writes) {
@@ -306,8 +455,12 @@ void IniFile::UpdateFile()
     const bool exists = onDisk.has_value() && ::stat(target.c_str(), &old) == 0;
     // The replacing rename would succeed on a read-only file, and a privileged
     // process passes every permission check: the mode bits decide.
-    if (exists && ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
-        throw IniFileError(fileName_, CannotWrite + fileName_ + ReasonSeparator + ReadOnlyReason);
+    if (exists && (old.st_mode & 0222) == 0) {
+        throw IniFileError::Writing(fileName_, ReadOnlyReason);
+    }
+    if (exists && ::access(target.c_str(), W_OK) != 0) {
+        const int error = errno;
+        throw IniFileError::Writing(fileName_, error == EROFS ? ErrnoText(error) : ReadOnlyReason);
     }
     ReplaceFile(target, bytes, exists ? &old : nullptr, fileName_);
     document_ = std::move(updated);

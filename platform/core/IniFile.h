@@ -13,10 +13,32 @@
 class IniFileError : public std::runtime_error {
 public:
     IniFileError(const std::string& fileName, const std::string& message);
+    // "Не могу прочитать файл '<name>': <reason>" and "Не могу записать файл ...".
+    static IniFileError Reading(const std::string& fileName, const std::string& reason);
+    static IniFileError Writing(const std::string& fileName, const std::string& reason);
+
     const std::string& FileName() const noexcept { return fileName_; }
+    // What is wrong, without the file name; empty for a bare message.
+    const std::string& Reason() const noexcept { return reason_; }
 
 private:
     std::string fileName_;
+    std::string reason_;
+};
+
+// What a settings path holds, found without opening it (so that a pipe in its
+// place cannot block). Symbolic links are followed one by one, also to a
+// target that does not exist yet: that target is where the file is created.
+struct IniPathState {
+    enum class Kind {
+        Missing,   // nothing there yet: the file can be created at Target
+        File,      // a regular file of a size worth reading
+        Unusable,  // a folder, a pipe, a device, a huge file, a link loop ...
+    };
+    Kind State = Kind::Missing;
+    std::string Target;    // the path with its symbolic links followed
+    bool ViaLink = false;  // the path itself is a symbolic link
+    std::string Reason;    // Unusable: what is wrong, for the operator
 };
 
 // A private-profile file on disk with the value forms of the settings file.
@@ -33,6 +55,16 @@ public:
     // A missing file reads as empty. Throws IniFileError when the file exists but
     // cannot be read.
     explicit IniFile(std::string fileName);
+
+    // An object that never touches the disk: reads and writes act on its text
+    // alone and UpdateFile only takes the writes in. For running on defaults
+    // when the file named cannot be used.
+    static IniFile Detached(std::string fileName);
+
+    // What is at `path` now.
+    static IniPathState Inspect(const std::string& path);
+    // The reason of a failed system call in the operator's language.
+    static std::string ReasonText(int error);
 
     const std::string& FileName() const { return fileName_; }
 
@@ -53,8 +85,9 @@ public:
 
     // Puts the writes made since the last update into the file; does not touch
     // the file when they change nothing. Throws IniFileError when the file is
-    // read-only, its folder refuses a new file, or the disk is full; the file
-    // is then left as it was and the writes are dropped.
+    // read-only, its folder refuses a new file, the disk is full, or the path
+    // holds something other than a file; the path is then left as it was and
+    // the writes are dropped.
     void UpdateFile();
 
     // Value forms. Integers: optional sign and decimal digits, or "0x"/"0X" and
@@ -73,9 +106,13 @@ private:
         std::string value;
     };
 
+    struct DetachedTag {};
+    IniFile(std::string fileName, DetachedTag);
+
     void Write(std::string_view section, std::string_view key, std::string value);
 
     std::string fileName_;
+    bool detached_ = false;
     IniDocument document_;
     std::vector<PendingWrite> pending_;
 };

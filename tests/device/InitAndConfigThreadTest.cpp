@@ -3,11 +3,41 @@
 #include "DetectionWindow.h"
 #include "CaseName.h"
 
+#include "ApplicationHooks.h"
+#include "CaptionAboveCheckBox.h"
+#include "CrateServer.h"
 #include "DetectionTexts.h"
 #include "FileVersion.h"
+#include "IniFile.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "Led.h"
+#include "MainForm.h"
+#include "MessageBox.h"
+#include "SettingsNames.h"
+#include "WaitLoop.h"
+#include "ksn48api.h"
+#include "ksnapi.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include "TriStateCheckBox.h"
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <iostream>
 #include <stdexcept>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -199,6 +229,156 @@ TEST_F(Detection, ASettingsFileThatCannotBeMadeEndsThePass)
     EXPECT_EQ(form->ModuleState.load(), 0);
     EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
     ExpectWindowReleased();
+}
+
+// --- a settings path that holds no usable file ---
+
+// What is at a path, without opening it; equal texts mean nothing changed.
+std::string Snapshot(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return "nothing";
+    }
+    std::string text = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
+                       std::to_string(info.st_ctim.tv_sec) + "." +
+                       std::to_string(info.st_ctim.tv_nsec) + " " + std::to_string(info.st_ino);
+    if (S_ISLNK(info.st_mode)) {
+        text += " -> " + QFileInfo(QString::fromStdString(path)).symLinkTarget().toStdString();
+    } else if (S_ISDIR(info.st_mode)) {
+        text += " " + QDir(QString::fromStdString(path))
+                          .entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                     QDir::NoDotAndDotDot)
+                          .join(',')
+                          .toStdString();
+    }
+    return text;
+}
+
+struct UnusableSettingsCase {
+    std::string name;
+    // Makes the object at the settings path; returns the reason the operator reads.
+    std::string (*make)(const std::string& path);
+    // The save's reason when it differs from the start-up's.
+    std::string saveReason;
+};
+
+void PrintTo(const UnusableSettingsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UnusableSettings : public Detection,
+                         public ::testing::WithParamInterface<UnusableSettingsCase> {};
+
+// The start-up pass says what is wrong with the file in its information box,
+// naming it, and goes on: the module opens and the window shows the default
+// file's values. "Сохранить" says it cannot write there, the next pass says
+// nothing new, and whatever sits at the path is never changed (nor waited on).
+TEST_P(UnusableSettings, PassWarnsOnceAndGoesOnWithTheDefaults)
+{
+    const UnusableSettingsCase& c = GetParam();
+    StartServer();
+    CreateForm();
+    const std::string path = form->Settings->SettingsPath();
+    const std::string reason = c.make(path);
+    const std::string before = Snapshot(path);
+    FirstStart();
+
+    ASSERT_EQ(dialogs.Shown().size(), 1U);
+    const ShownDialog& warning = dialogs.Shown()[0];
+    EXPECT_EQ(warning.kind, DialogKind::MessageBox);
+    EXPECT_EQ(warning.caption, QStringLiteral("Сообщение TInitAndConfigThread::Execute()!"));
+    EXPECT_EQ(warning.icon, MessageIcon::Information);
+    EXPECT_EQ(warning.text.toStdString(),
+              "Файл настроек '" + path + "' использовать нельзя: " + reason +
+                  ".\nПрограмма работает со штатными настройками, сохранить настройки в этот "
+                  "файл не получится.");
+    ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
+    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), 7);
+    for (std::size_t channel = 0; channel < form->ChannelFrames.size(); ++channel) {
+        EXPECT_EQ(form->ChannelFrames[channel]->ChannelNumberLMDCheckBox->isChecked(), channel < 6)
+            << channel;
+    }
+    ExpectWindowReleased();
+    EXPECT_EQ(Snapshot(path), before);
+
+    dialogs.Clear();
+    form->SaveSettingsButton->click();
+    ASSERT_EQ(dialogs.Shown().size(), 1U);
+    EXPECT_EQ(dialogs.Shown()[0].kind, DialogKind::Exception);
+    EXPECT_EQ(dialogs.Shown()[0].text.toStdString(),
+              "Не могу записать файл '" + path +
+                  "': " + (c.saveReason.empty() ? reason : c.saveReason));
+    EXPECT_TRUE(form->SaveSettingsButton->isEnabled());
+
+    dialogs.Clear();
+    form->FindDeviceLMDButton->click();
+    WaitForPass();
+    EXPECT_TRUE(dialogs.Shown().empty());
+    ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
+    EXPECT_EQ(Snapshot(path), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Detection, UnusableSettings,
+    ::testing::Values(
+        UnusableSettingsCase{"Folder",
+                             [](const std::string& path) {
+                                 EXPECT_TRUE(QDir().mkpath(QString::fromStdString(path)));
+                                 return std::string("это папка, а не файл");
+                             },
+                             ""},
+        UnusableSettingsCase{"Pipe",
+                             [](const std::string& path) {
+                                 EXPECT_EQ(::mkfifo(path.c_str(), 0644), 0);
+                                 return std::string("это именованный канал, а не файл");
+                             },
+                             ""},
+        UnusableSettingsCase{"HugeFile",
+                             [](const std::string& path) {
+                                 QFile file(QString::fromStdString(path));
+                                 EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+                                 EXPECT_TRUE(file.resize(qint64{65} << 20));
+                                 return std::string("файл больше 64 МБ");
+                             },
+                             ""},
+        UnusableSettingsCase{"LinkIntoMissingFolder",
+                             [](const std::string& path) {
+                                 EXPECT_EQ(::symlink("gone/ksn48.ini", path.c_str()), 0);
+                                 const std::string folder = path.substr(0, path.rfind('/') + 1);
+                                 return "это символическая ссылка на '" + folder +
+                                        "gone/ksn48.ini', которого нет и создать который не "
+                                        "удалось: нет такого файла или папки";
+                             },
+                             "нет такого файла или папки"}),
+    CaseName<UnusableSettingsCase>);
+
+// A link to a settings file not made yet: the start-up pass makes the file
+// where the link leads, "Сохранить" writes there, and the link stays.
+TEST_F(Detection, ASettingsLinkToNoFileYetGetsItsFile)
+{
+    StartServer();
+    CreateForm();
+    const std::string path = form->Settings->SettingsPath();
+    ASSERT_TRUE(QDir(settingsDir.path()).mkdir(QStringLiteral("shared")));
+    ASSERT_EQ(::symlink("shared/ksn48.ini", path.c_str()), 0);
+    const std::string link = Snapshot(path);
+    const std::string target = settingsDir.path().toStdString() + "/shared/ksn48.ini";
+    FirstStart();
+
+    EXPECT_TRUE(dialogs.Shown().empty());
+    ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
+    EXPECT_EQ(
+        IniFile(target).ReadInteger(SettingsNames::ModuleSection, SettingsNames::AdcRateKey, -1),
+        7);
+    form->AdcRateComboBox->setCurrentIndex(3);
+    form->SaveSettingsButton->click();
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(
+        IniFile(target).ReadInteger(SettingsNames::ModuleSection, SettingsNames::AdcRateKey, -1),
+        3);
+    EXPECT_EQ(Snapshot(path), link);
 }
 
 // --- nothing to open ---

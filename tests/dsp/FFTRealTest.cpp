@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -128,6 +130,70 @@ TEST_P(FFTRealAgainstFftw, MatchesToRounding)
 
 INSTANTIATE_TEST_SUITE_P(Lengths, FFTRealAgainstFftw, testing::Range(13, 21));
 
+// The transform's output bits, pinned: FNV-1a over the bit patterns of f for an
+// input made from the raw words of a fixed generator, so that neither the
+// input nor the check depends on a library's distributions. Any change of
+// operation order or rounding in any pass changes the hash; loop order,
+// blocking and instruction set must not.
+struct PinnedCase {
+    int bits;
+    std::uint64_t hash;
+};
+
+std::uint64_t OutputHash(int bits, ffft::FFTReal::Isa isa)
+{
+    const long n = 1L << bits;
+    std::mt19937_64 rng(500u + static_cast<unsigned>(bits));
+    std::vector<double> x(static_cast<std::size_t>(n));
+    for (double& v : x) {
+        // Multiples of 2^-52 in [-1, 1).
+        v = static_cast<double>(static_cast<std::int64_t>(rng() >> 11) - (std::int64_t{1} << 52)) *
+            0x1p-52;
+    }
+    ffft::FFTReal fft(n, nullptr, isa);
+    std::vector<double> f(x.size(), std::numeric_limits<double>::quiet_NaN());
+    fft.forward_transform(x.data(), f.data());
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (double v : f) {
+        const auto b = std::bit_cast<std::uint64_t>(v);
+        for (int i = 0; i < 8; ++i) {
+            hash ^= (b >> (8 * i)) & 0xffU;
+            hash *= 1099511628211ULL;
+        }
+    }
+    return hash;
+}
+
+class FFTRealPinned : public testing::TestWithParam<PinnedCase> {};
+
+// Every build of the passes this processor can run.
+TEST_P(FFTRealPinned, OutputBitsStayTheSame)
+{
+    const PinnedCase c = GetParam();
+    using Isa = ffft::FFTReal::Isa;
+    EXPECT_EQ(OutputHash(c.bits, Isa::Baseline), c.hash) << "N=2^" << c.bits << " baseline";
+    if (ffft::FFTReal::isa_available(Isa::Avx2)) {
+        EXPECT_EQ(OutputHash(c.bits, Isa::Avx2), c.hash) << "N=2^" << c.bits << " AVX2";
+    }
+}
+
+// Every length up to 2^21 (small sizes, table passes, oscillator passes, both
+// parities of the cache-sized and recursive orders) and the longest frame.
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, FFTRealPinned,
+    testing::Values(PinnedCase{0, 0x3bbea5f24a28d6e8ULL}, PinnedCase{1, 0x2c3f6bb7f47c6343ULL},
+                    PinnedCase{2, 0x33a61a0ce5de35e7ULL}, PinnedCase{3, 0xd235b6b7392d8544ULL},
+                    PinnedCase{4, 0x378f20a041ded568ULL}, PinnedCase{5, 0x4871e998380bf8b8ULL},
+                    PinnedCase{6, 0x4bd9fe1377d7b38dULL}, PinnedCase{7, 0x23f2ea5509f28fe2ULL},
+                    PinnedCase{8, 0x9e818da9afa84780ULL}, PinnedCase{9, 0x355fcd2ff6bb9e24ULL},
+                    PinnedCase{10, 0x6bc856d28c3f1f41ULL}, PinnedCase{11, 0x4f707025214b7b7cULL},
+                    PinnedCase{12, 0xb62623ccab1bec94ULL}, PinnedCase{13, 0xd849f7af5b7dd88aULL},
+                    PinnedCase{14, 0x462bbaa6f3ff793eULL}, PinnedCase{15, 0x452356969cd97899ULL},
+                    PinnedCase{16, 0xc83a0ca4d4d4c837ULL}, PinnedCase{17, 0xb94db07d01ee3251ULL},
+                    PinnedCase{18, 0xd6027c64a1baf59bULL}, PinnedCase{19, 0xda5e9387c393f1d4ULL},
+                    PinnedCase{20, 0xf08d55b0e74839bdULL}, PinnedCase{21, 0x8443fe4088936868ULL},
+                    PinnedCase{24, 0xe57ac56712354798ULL}));
+
 TEST(FFTReal, ImpulseGivesFlatRealSpectrum)
 {
     const std::vector<double> f = Transform({1, 0, 0, 0, 0, 0, 0, 0});
@@ -210,7 +276,8 @@ TEST(FFTReal, RejectsBadLengthsAndBuffers)
 
 // The windowed, strided entry point against windowing a gathered copy and
 // transforming it: the results must be the same bits, for the small special
-// sizes, the in-cache lengths and the long ones that gather in tiles first.
+// sizes, the lengths whose first passes gather value by value and those that
+// gather four values at a time, with every build of the passes.
 struct WindowedCase {
     int bits;
     long stride;
@@ -233,15 +300,23 @@ TEST_P(FFTRealWindowed, EqualsWindowedCopyBitForBit)
     }
     const std::vector<double> expected = Transform(copy);
 
-    ffft::FFTReal fft(n);
-    std::vector<double> f(static_cast<std::size_t>(n), std::numeric_limits<double>::quiet_NaN());
-    const std::vector<double> before = frame;
-    fft.forward_transform(frame.data() + c.position, c.stride, window.data(), f.data());
-    ASSERT_EQ(f.size(), expected.size());
-    for (std::size_t k = 0; k < f.size(); ++k) {
-        ASSERT_EQ(f[k], expected[k]) << "N=" << n << " stride=" << c.stride << " k=" << k;
+    using Isa = ffft::FFTReal::Isa;
+    for (Isa isa : {Isa::Baseline, Isa::Avx2}) {
+        if (!ffft::FFTReal::isa_available(isa)) {
+            continue;
+        }
+        ffft::FFTReal fft(n, nullptr, isa);
+        std::vector<double> f(static_cast<std::size_t>(n),
+                              std::numeric_limits<double>::quiet_NaN());
+        const std::vector<double> before = frame;
+        fft.forward_transform(frame.data() + c.position, c.stride, window.data(), f.data());
+        ASSERT_EQ(f.size(), expected.size());
+        for (std::size_t k = 0; k < f.size(); ++k) {
+            ASSERT_EQ(f[k], expected[k]) << "N=" << n << " stride=" << c.stride << " k=" << k
+                                         << " isa=" << static_cast<int>(isa);
+        }
+        EXPECT_EQ(frame, before);
     }
-    EXPECT_EQ(frame, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FFTRealWindowed,

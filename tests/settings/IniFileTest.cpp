@@ -9,7 +9,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <string>
@@ -390,20 +392,28 @@ TEST_F(IniFileOnDisk, ReplacementKeepsModeAndFollowsSymbolicLinks)
     EXPECT_EQ(ReadBytes(real), "[s]\r\nk=2\r\n");
 }
 
+// Things other than a settings file at a path, made by the tests below.
+struct OddObject {
+    const char* name;
+    void (*make)(const std::string&);
+    const char* reason;
+};
+
+const OddObject OddObjects[] = {
+    {"folder", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0755), 0); },
+     "это папка, а не файл"},
+    {"pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); },
+     "это именованный канал, а не файл"},
+    {"huge",
+     [](const std::string& p) { ASSERT_EQ(truncate((WriteBytes(p, ""), p).c_str(), 65 << 20), 0); },
+     "файл больше 64 МБ"},
+    {"loop", [](const std::string& p) { ASSERT_EQ(symlink(p.c_str(), p.c_str()), 0); },
+     "символические ссылки замкнуты в круг"},
+};
+
 TEST_F(IniFileOnDisk, UnreadablePathRaisesErrorNamingIt)
 {
-    const struct {
-        const char* name;
-        void (*make)(const std::string&);
-    } cases[] = {
-        {"folder", [](const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0755), 0); }},
-        {"pipe", [](const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
-        {"huge",
-         [](const std::string& p) {
-             ASSERT_EQ(truncate((WriteBytes(p, ""), p).c_str(), 65 << 20), 0);
-         }},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : OddObjects) {
         const std::string name = dir.File(c.name);
         c.make(name);
         try {
@@ -412,8 +422,126 @@ TEST_F(IniFileOnDisk, UnreadablePathRaisesErrorNamingIt)
         } catch (const IniFileError& e) {
             EXPECT_EQ(e.FileName(), name);
             EXPECT_NE(std::string(e.what()).find(name), std::string::npos);
+            EXPECT_EQ(e.Reason(), c.reason) << c.name;
+            EXPECT_EQ(e.what(), "Не могу прочитать файл '" + name + "': " + c.reason);
         }
     }
+}
+
+// An object that appears where the file was: the update says it cannot write
+// there, naming the file and why, and leaves the object as it is. A pipe must
+// not block it.
+TEST_F(IniFileOnDisk, UpdateRefusesWhatIsNotAFileAndLeavesIt)
+{
+    for (const auto& c : OddObjects) {
+        const std::string name = dir.File(c.name);
+        IniFile file(name);
+        c.make(name);
+        const std::string before = Describe(name);
+        file.WriteInteger("s", "k", 1);
+        try {
+            file.UpdateFile();
+            ADD_FAILURE() << c.name << " was written";
+        } catch (const IniFileError& e) {
+            EXPECT_EQ(e.FileName(), name);
+            EXPECT_EQ(e.what(), "Не могу записать файл '" + name + "': " + c.reason);
+        }
+        EXPECT_EQ(Describe(name), before) << c.name;
+    }
+    EXPECT_EQ(dir.Listing(), "folder\nhuge\nloop\npipe\n") << "no temporary file left";
+}
+
+TEST_F(IniFileOnDisk, InspectTellsWhatIsAtThePath)
+{
+    using Kind = IniPathState::Kind;
+    WriteBytes(dir.File("real.ini"), "[s]\r\nk=1\r\n");
+    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("real.ini", dir.File("to-file").c_str()), 0);
+    ASSERT_EQ(symlink("to-file", dir.File("to-link").c_str()), 0);
+    ASSERT_EQ(symlink("sub/new.ini", dir.File("dangling").c_str()), 0);
+    ASSERT_EQ(symlink((dir.Path() + "/sub").c_str(), dir.File("to-folder").c_str()), 0);
+    ASSERT_EQ(symlink("a", dir.File("b").c_str()), 0);
+    ASSERT_EQ(symlink("b", dir.File("a").c_str()), 0);
+    const struct {
+        std::string path;
+        Kind kind;
+        std::string target;
+        bool viaLink;
+        std::string reason;
+    } cases[] = {
+        {dir.File("none.ini"), Kind::Missing, dir.File("none.ini"), false, ""},
+        {dir.File("real.ini"), Kind::File, dir.File("real.ini"), false, ""},
+        {dir.File("to-link"), Kind::File, dir.File("real.ini"), true, ""},
+        {dir.File("dangling"), Kind::Missing, dir.File("sub/new.ini"), true, ""},
+        {dir.File("sub"), Kind::Unusable, dir.File("sub"), false, "это папка, а не файл"},
+        {dir.File("to-folder"), Kind::Unusable, dir.File("sub"), true, "это папка, а не файл"},
+        {dir.File("a"), Kind::Unusable, "", true, "символические ссылки замкнуты в круг"},
+        {"/dev/null", Kind::Unusable, "/dev/null", false, "это устройство, а не файл"},
+    };
+    for (const auto& c : cases) {
+        const IniPathState state = IniFile::Inspect(c.path);
+        EXPECT_EQ(state.State, c.kind) << c.path;
+        if (!c.target.empty()) {
+            EXPECT_EQ(state.Target, c.target) << c.path;
+        }
+        EXPECT_EQ(state.ViaLink, c.viaLink) << c.path;
+        EXPECT_EQ(state.Reason, c.reason) << c.path;
+    }
+}
+
+// A link that leads nowhere yet: the file is made where it leads, and the
+// link stays a link.
+TEST_F(IniFileOnDisk, DanglingLinkGetsItsTargetCreated)
+{
+    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("sub/step.ini", path.c_str()), 0);
+    ASSERT_EQ(symlink("real.ini", dir.File("sub/step.ini").c_str()), 0);
+    IniFile file(path);
+    file.WriteInteger("s", "k", 2);
+    file.UpdateFile();
+    EXPECT_EQ(ReadBytes(dir.File("sub/real.ini")), "[s]\r\nk=2\r\n");
+    struct stat link {};
+    ASSERT_EQ(lstat(path.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    ASSERT_EQ(lstat(dir.File("sub/step.ini").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(dir.Listing(), "Ksn48_Vevu.ini\nsub\n");
+}
+
+TEST_F(IniFileOnDisk, DetachedObjectNeverTouchesTheDisk)
+{
+    IniFile file = IniFile::Detached(path);
+    EXPECT_EQ(file.FileName(), path);
+    file.WriteInteger("s", "k", 3);
+    file.UpdateFile();
+    EXPECT_EQ(file.ReadInteger("s", "k", 0), 3);
+    EXPECT_EQ(dir.Listing(), "");
+}
+
+TEST(IniFileReasons, SystemErrorsInTheOperatorsLanguage)
+{
+    const struct {
+        int error;
+        const char* text;
+    } cases[] = {
+        {EACCES, "нет прав доступа"},
+        {EPERM, "действие не разрешено"},
+        {EROFS, "файловая система только для чтения"},
+        {ENOSPC, "на диске нет места"},
+        {EDQUOT, "исчерпана дисковая квота"},
+        {EISDIR, "это папка, а не файл"},
+        {ENOENT, "нет такого файла или папки"},
+        {ENAMETOOLONG, "слишком длинное имя файла"},
+        {EIO, "ошибка ввода-вывода"},
+        {EFBIG, "файл слишком велик"},
+        {ELOOP, "символические ссылки замкнуты в круг"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IniFile::ReasonText(c.error), c.text) << c.error;
+    }
+    // The rest: the number, and the system's own words for whoever looks into it.
+    EXPECT_EQ(IniFile::ReasonText(EBUSY),
+              "системная ошибка " + std::to_string(EBUSY) + " (" + std::strerror(EBUSY) + ")");
 }
 
 TEST_F(IniFileOnDisk, Utf16FileIsReadButNeverRewritten)
@@ -483,7 +611,7 @@ class IniRefusedWrite : public IniFileOnDisk {
 protected:
     const std::string original = "; keep\r\n[s]\r\nk=1\r\n";
 
-    void ExpectRefused(IniFile& file, const std::string& shownPath)
+    void ExpectRefused(IniFile& file, const std::string& shownPath, const std::string& reason)
     {
         file.WriteString("s", "k", std::string(64 * 1024, 'z'));
         try {
@@ -492,6 +620,7 @@ protected:
         } catch (const IniFileError& e) {
             EXPECT_EQ(e.FileName(), shownPath);
             EXPECT_NE(std::string(e.what()).find(shownPath), std::string::npos) << e.what();
+            EXPECT_EQ(e.what(), "Не могу записать файл '" + shownPath + "': " + reason);
         }
         EXPECT_EQ(ReadBytes(shownPath), original);
         EXPECT_EQ(file.ReadString("s", "k", ""), "1") << "the object shows the file as it is";
@@ -503,7 +632,7 @@ TEST_F(IniRefusedWrite, ReadOnlyFile)
     WriteBytes(path, original);
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     IniFile file(path);
-    ExpectRefused(file, path);
+    ExpectRefused(file, path, "файл только для чтения");
     EXPECT_EQ(dir.Listing(), "Ksn48_Vevu.ini\n");
 }
 
@@ -515,7 +644,7 @@ TEST_F(IniRefusedWrite, ReadOnlyFolder)
     WriteBytes(path, original);
     ASSERT_TRUE(dir.RemountReadOnly());
     IniFile file(path);
-    ExpectRefused(file, path);
+    ExpectRefused(file, path, "файловая система только для чтения");
 }
 
 TEST_F(IniRefusedWrite, FullFileSystem)
@@ -536,7 +665,7 @@ TEST_F(IniRefusedWrite, FullFileSystem)
         std::fclose(out);
     }
     IniFile file(path);
-    ExpectRefused(file, path);
+    ExpectRefused(file, path, "на диске нет места");
     EXPECT_EQ(dir.Listing(), "Ksn48_Vevu.ini\nfiller\n") << "no temporary file left";
 }
 
@@ -550,7 +679,7 @@ TEST_F(IniRefusedWrite, FileSizeLimit)
     struct rlimit limited = old;
     limited.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    ExpectRefused(file, path);
+    ExpectRefused(file, path, "файл слишком велик");
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(dir.Listing(), "Ksn48_Vevu.ini\n");

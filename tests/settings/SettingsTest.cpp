@@ -16,6 +16,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -637,16 +638,172 @@ TEST_F(SettingsFileTest, CreateDefaultFailures)
 
 TEST_F(SettingsFileTest, OpenFailures)
 {
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-    EXPECT_EQ(settings.OpenSettingsFile().FailureText,
-              "Не могу выделить память под файл настроек!");
-    ASSERT_EQ(rmdir(path.c_str()), 0);
     if (!dir.MountTmpfs(64, true)) {
         GTEST_SKIP() << "this process may not mount a file system";
     }
     const auto opened = settings.OpenSettingsFile();
     EXPECT_EQ(opened.File, nullptr);
     EXPECT_EQ(opened.FailureText, "Не могу создать файл настроек!");
+}
+
+// Something other than a usable settings file at the path. The pass goes on
+// with the default-file values and says once what is wrong, naming the file;
+// a save says it cannot write there; nothing at the path changes.
+struct UnusableCase {
+    const char* name;
+    // Makes the object at `path` in `dir`; returns the reason the operator reads.
+    std::string (*make)(const std::string& path, const TestDirectory& dir);
+    // The save's reason when it differs from the start-up's.
+    const char* saveReason;
+};
+
+const UnusableCase UnusableCases[] = {
+    {"Folder",
+     [](const std::string& p, const TestDirectory&) {
+         EXPECT_EQ(mkdir(p.c_str(), 0755), 0);
+         return std::string("это папка, а не файл");
+     },
+     nullptr},
+    {"Pipe",
+     [](const std::string& p, const TestDirectory&) {
+         EXPECT_EQ(mkfifo(p.c_str(), 0644), 0);
+         return std::string("это именованный канал, а не файл");
+     },
+     nullptr},
+    {"HugeFile",
+     [](const std::string& p, const TestDirectory&) {
+         WriteBytes(p, "[s]\r\nk=1\r\n");
+         EXPECT_EQ(truncate(p.c_str(), 65 << 20), 0);
+         return std::string("файл больше 64 МБ");
+     },
+     nullptr},
+    {"LinkLoop",
+     [](const std::string& p, const TestDirectory&) {
+         EXPECT_EQ(symlink(p.c_str(), p.c_str()), 0);
+         return std::string("символические ссылки замкнуты в круг");
+     },
+     nullptr},
+    {"LinkIntoMissingFolder",
+     [](const std::string& p, const TestDirectory& d) {
+         EXPECT_EQ(symlink("gone/Ksn48_Vevu.ini", p.c_str()), 0);
+         return "это символическая ссылка на '" + d.File("gone/Ksn48_Vevu.ini") +
+                "', которого нет и создать который не удалось: нет такого файла или папки";
+     },
+     "нет такого файла или папки"},
+    // A regular file whose reading fails: the process's own memory at address 0.
+    {"UnreadableFile",
+     [](const std::string& p, const TestDirectory&) {
+         EXPECT_EQ(symlink("/proc/self/mem", p.c_str()), 0);
+         return std::string("ошибка ввода-вывода");
+     },
+     nullptr},
+};
+
+void PrintTo(const UnusableCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class UnusableFile : public SettingsFileTest, public testing::WithParamInterface<UnusableCase> {};
+
+TEST_P(UnusableFile, PassGoesOnWithDefaultsAndNothingThereChanges)
+{
+    const UnusableCase c = GetParam();
+    const std::string reason = c.make(path, dir);
+    const std::string before = Describe(path);
+    const std::string listing = dir.Listing();
+
+    auto opened = settings.OpenSettingsFile();
+    ASSERT_NE(opened.File, nullptr);
+    EXPECT_EQ(opened.FailureText, "");
+    EXPECT_EQ(opened.WarningText,
+              "Файл настроек '" + path + "' использовать нельзя: " + reason +
+                  ".\nПрограмма работает со штатными настройками, сохранить настройки в этот "
+                  "файл не получится.");
+    view.top = 33;
+    settings.RestoreWindowPosition(opened.File.get(), true);
+    ASSERT_TRUE(settings.ReadSettings(opened.File.get(), true));
+    // The values of a fresh default file.
+    EXPECT_EQ(view.top, 33);
+    EXPECT_FALSE(view.autoSave);
+    EXPECT_EQ(view.indexes, (std::array<int, 3>{0, 0, 7}));
+    EXPECT_EQ(view.channels, Channels({0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(view.all, CheckState::Mixed);
+    EXPECT_EQ(view.modeCaption, "fft");
+    EXPECT_DOUBLE_EQ(settings.Record.MaxAcquisitionTime, 0.75);
+    const auto target = Settings::ReadDetectionTarget(*opened.File);
+    EXPECT_EQ(target.CrateSerial, "");
+    EXPECT_EQ(target.ModuleSlot, -1);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.errors.empty());
+
+    // Told once: the next pass runs on the defaults without a word.
+    opened = settings.OpenSettingsFile();
+    ASSERT_NE(opened.File, nullptr);
+    EXPECT_EQ(opened.WarningText, "");
+
+    // "Сохранить", automatic save at close and the default writer.
+    view.indexes = {1, 1, 3};
+    settings.SaveSettingsButtonClick();
+    view.autoSave = true;
+    settings.SaveOnClose();
+    const std::string refused =
+        "Не могу записать файл '" + path + "': " + (c.saveReason ? c.saveReason : reason);
+    EXPECT_EQ(view.errors, (std::vector<std::string>{refused, refused}));
+    settings.SaveDefaultSettingsClick();
+    if (c.saveReason == nullptr) {
+        // Nothing there can even be opened as a file.
+        ASSERT_EQ(view.messages.size(), 1U);
+        EXPECT_EQ(view.messages[0].text, "Не могу создать файл штатных настроек '" + path + "'!");
+    } else {
+        EXPECT_EQ(view.errors, (std::vector<std::string>{refused, refused, refused}));
+    }
+    EXPECT_EQ(Describe(path), before);
+    EXPECT_EQ(dir.Listing(), listing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnusableFile, testing::ValuesIn(UnusableCases),
+                         [](const testing::TestParamInfo<UnusableCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST_F(SettingsFileTest, WarningComesAgainForAnotherProblemAndStopsWhenMended)
+{
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    EXPECT_NE(settings.OpenSettingsFile().WarningText, "");
+    EXPECT_EQ(settings.OpenSettingsFile().WarningText, "");
+    ASSERT_EQ(rmdir(path.c_str()), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    EXPECT_NE(settings.OpenSettingsFile().WarningText.find("именованный канал"), std::string::npos);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    // Mended: the file is made and read again, and a later problem is told again.
+    EXPECT_EQ(settings.OpenSettingsFile().WarningText, "");
+    EXPECT_EQ(ReadBytes(path), Fixture("default.ini"));
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    EXPECT_NE(settings.OpenSettingsFile().WarningText, "");
+}
+
+// A link to a file not made yet: start-up makes the file where the link leads
+// and reads it, "Сохранить" writes there, and the link stays a link.
+TEST_F(SettingsFileTest, DanglingLinkLeadsToTheFileItNames)
+{
+    ASSERT_EQ(mkdir(dir.File("shared").c_str(), 0755), 0);
+    const std::string target = dir.File("shared/ksn48.ini");
+    ASSERT_EQ(symlink("shared/ksn48.ini", path.c_str()), 0);
+    const std::string link = Describe(path);
+    Read();
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(ReadBytes(target), Fixture("default.ini"));
+    EXPECT_EQ(view.indexes, (std::array<int, 3>{0, 0, 7}));
+
+    view.indexes = {1, 1, 3};
+    settings.SaveSettingsButtonClick();
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(IniFile(target).ReadInteger(names::ModuleSection, names::AdcRateKey, -1), 3);
+    EXPECT_EQ(Describe(path), link);
+    EXPECT_EQ(dir.Listing(), "Ksn48_Vevu.ini\nshared\n");
 }
 
 TEST_F(SettingsFileTest, DefaultsThatCannotBeWrittenLeaveNoEmptyFile)

@@ -9,6 +9,8 @@
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -89,4 +91,32 @@ void WriteBytes(const std::string& path, const std::string& bytes)
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::string Describe(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return "nothing";
+    }
+    std::string text =
+        "mode " + std::to_string(info.st_mode) + " size " + std::to_string(info.st_size) +
+        " changed " + std::to_string(info.st_ctim.tv_sec) + "." +
+        std::to_string(info.st_ctim.tv_nsec) + " inode " + std::to_string(info.st_ino);
+    if (S_ISLNK(info.st_mode)) {
+        std::string target(4096, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        target.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+        text += " link " + target;
+    } else if (S_ISDIR(info.st_mode)) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(path)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            text += " entry " + name;
+        }
+    }
+    return text;
 }

@@ -29,3 +29,7 @@ private:
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
+
+// What is at a path, without opening it: kind, mode, size and change time,
+// a link's target, a folder's entries. Equal texts: nothing there changed.
+std::string Describe(const std::string& path);

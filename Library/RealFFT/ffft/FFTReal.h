@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DynArray.h"
+#include "FFTRealKernels.h"
 
 #include <atomic>
 #include <cstdint>
@@ -33,9 +34,17 @@ public:
     static constexpr int MAX_BIT_DEPTH = 30;
     static constexpr int TRIGO_BD_LIMIT = 12;
 
+    // Instruction set the passes are built for. Every set performs the same
+    // operations in the same order and gives the same bits; Best takes the
+    // widest the processor offers.
+    enum class Isa { Baseline, Avx2, Best };
+
+    // True when this processor (and this build) can run the set.
+    static bool isa_available(Isa isa) noexcept;
+
     // Throws std::invalid_argument unless length is a power of two up to
-    // 2^MAX_BIT_DEPTH.
-    explicit FFTReal(long length, const StopFlag* stop = nullptr);
+    // 2^MAX_BIT_DEPTH and the set is available.
+    explicit FFTReal(long length, const StopFlag* stop = nullptr, Isa isa = Isa::Best);
 
     FFTReal(const FFTReal&) = delete;
     FFTReal& operator=(const FFTReal&) = delete;
@@ -43,15 +52,16 @@ public:
     long get_length() const noexcept { return _length; }
     int get_nbr_bits() const noexcept { return _nbr_bits; }
     const StopFlag* stop_flag() const noexcept { return _stop; }
+    Isa isa() const noexcept { return _isa; }
 
     // x: N input values, f: N output values. Both must be present, distinct
     // and not the work buffer (std::invalid_argument otherwise).
     void forward_transform(const double* x, double* f);
 
     // The transform of w[i] * x[i * stride], i = 0 .. N-1: the values are
-    // gathered and windowed as the first pass reads them (long lengths: in one
-    // sweep before it), with the same product per value as windowing a copy
-    // first, so the output is identical. x spans (N-1) * stride + 1 values and is only read; f must
+    // gathered and windowed as the first passes read them, with the same
+    // product per value as windowing a copy first, so the output is
+    // identical. x spans (N-1) * stride + 1 values and is only read; f must
     // not overlap x, the window or the work buffer, and neither input may be
     // the work buffer (std::invalid_argument otherwise, as for a null pointer
     // or a stride below 1). Stops as forward_transform does.
@@ -61,51 +71,21 @@ public:
     double* use_buffer() noexcept { return _buffer.data(); }
 
 private:
-    struct Oscillator {
-        double cos = 1.0;
-        double sin = 0.0;
-        double step_cos = 1.0;
-        double step_sin = 0.0;
-    };
-
-    bool stop_requested() const noexcept
-    {
-        return _stop != nullptr && _stop->load(std::memory_order_relaxed);
-    }
-
     void run(const double* x, long stride, const double* window, double* f);
     void init_br_lut();
     void init_trigo_lut();
     void init_trigo_osc();
-
-    // Depth-first over the passes: a block of 2^bits values is finished
-    // (every pass whose butterflies stay inside it) before the next block is
-    // started, so that the early passes run in cache. Every value goes
-    // through the same operations as in a pass-by-pass order, so the results
-    // are identical. Returns false on stop.
-    // x is the input, or with `permuted` the input already in bit-reversed
-    // order (then it is d1).
-    bool transform_block(const double* x, bool permuted, double* d0, double* d1, long offset,
-                         int bits);
-    bool transform_leaf(const double* x, bool permuted, double* d0, double* d1, long offset,
-                        int bits);
-    void bit_reverse_copy(const double* x, double* y) const;
-
-    static void pass_3(const double* s, double* d, long offset, long count);
-    void pass_table(int p, const double* s, double* d, long offset, long count) const;
-    void pass_oscillator(int p, const double* s, double* d, long offset, long count) const;
-    void pass_any(int p, double* d0, double* d1, long offset, long count) const;
 
     std::int32_t _length = 0;
     std::int32_t _nbr_bits = 0;
     DynArray<std::int32_t> _br_lut;
     DynArray<double> _trigo_lut;
     DynArray<double> _buffer;
-    DynArray<Oscillator> _trigo_osc;
+    DynArray<detail::Oscillator> _trigo_osc;
     const StopFlag* _stop = nullptr;
-    // Input of the running transform besides x: stride and window (none).
-    long _in_stride = 1;
-    const double* _in_window = nullptr;
+    Isa _isa = Isa::Baseline;
+    detail::TransformFn _transform = nullptr;
+    detail::Plan _plan;
 };
 
 }  // namespace ffft
