@@ -75,7 +75,7 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const TMainForm& form,
     SetValue(panel.Value1LMDEdit, true,
              Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), TValueEdit::Lime);
     ShowVoltageTitle(panel);
-    if (measure::CalcMethodFromText(cycle.Settings.CalcMethod) != measure::CalcMethod::Fft) {
+    if (cycle.Settings.Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
     }
@@ -126,8 +126,8 @@ void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& setti
         static_cast<std::uint8_t>(std::max(0, group.DataFormatLMDComboBox->currentIndex()));
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
-    settings.CalcMethod = form.Settings->Record.CalcMethod;
-    settings.AmplitudeType = form.Settings->Record.AmplitudeType;
+    settings.Method = measure::CalcMethodFromText(form.Settings->Record.CalcMethod);
+    settings.Amplitude = measure::AmplitudeTypeFromText(form.Settings->Record.AmplitudeType);
     settings.MaxAcquisitionTime = form.Settings->Record.MaxAcquisitionTime;
 }
 

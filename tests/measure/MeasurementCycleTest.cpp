@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <ostream>
 #include <stdexcept>
 
@@ -100,15 +101,16 @@ TEST_F(Cycle, SumRunGivesVoltagesOnlyAndAnUnknownMethodRunsAsSum)
 {
     for (const char* method : {"sum", "spectrum"}) {
         SCOPED_TRACE(method);
-        host.Settings.CalcMethod = method;
-        host.Settings.AmplitudeType = "amp";
+        // The method's text from the settings, taken as the window takes it.
+        host.Settings.Method = measure::CalcMethodFromText(method);
+        host.Settings.Amplitude = measure::AmplitudeTypeFromText("amp");
         host.Settings.MaxAcquisitionTime = 1.0;
         host.Frames = 0;
         host.StoppedShown = 0;
         host.Terminated = false;
         Make().RunMultimeter();
         ExpectCleanEnd();
-        EXPECT_EQ(cycle->Settings.CalcMethod, "sum");
+        EXPECT_EQ(cycle->Settings.Method, measure::CalcMethod::Sum);
         EXPECT_EQ(cycle->SamplesPerChannel, 9765u);
         EXPECT_NEAR(host.Last.Voltage[0], 1.0, 2e-3);
         EXPECT_NEAR(host.Last.Voltage[5], 2.0, 4e-3);
@@ -218,6 +220,22 @@ const FailureCase failureCases[] = {
      "составляет 2500.0 Кбайт/с, что превышает маскимально допустимую для крейта KSN-P5 "
      "величину 2000.0 Кбайт/с !!! ",
      false, 0},
+    {"NoRateChosen",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) { host.Choice.RateIndex = -1; },
+     std::string(text::NoRateChosen), false, 0},
+    // Without a rate the channels and the reference are still checked first.
+    {"NoRateAndNoChannel",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) {
+         host.Choice.RateIndex = -1;
+         host.Choice.ChannelTicked = {};
+     },
+     std::string(text::NoActiveChannel), false, 0},
+    {"NoRateAndReferenceNotTicked",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) {
+         host.Choice.RateIndex = -1;
+         host.Choice.ReferenceChannel = 1;
+     },
+     std::string(text::ReferenceNotActive), false, 0},
     {"SetAdcFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.SetAdcResult = KSN_ERR_REFUSED; },
      std::string(text::SetAdcBad), true, 0},
@@ -287,6 +305,110 @@ TEST_F(Cycle, OnlyTheFirstOfSeveralFailuresIsShown)
     EXPECT_TRUE(cycle->BuffersFreed());
 }
 
+// What each reading of a frame can be trusted for, in a frame of 8192
+// samples at 9765.625 Hz (1.19 Hz per bin).
+TEST_F(Cycle, ReadingsCarryTheirMarks)
+{
+    auto& m = fake::Current();
+    m.Tones[2] = {0.5, 10.0, 30.0};       // 8.4 bins: below the band
+    m.Tones[3] = {1.0, 0.0, 0.0};         // a constant 1 V: no tone
+    m.Tones[5] = {8.0, 1000.0, 0.0};      // clipped at 5 V
+    m.Tones[6] = {4.9, 4875.0, 0.0};      // 4 bins below N/2: above the band
+    m.Status = {0, 0, 0, 0, 0, 1, 0, 0};  // channel 8 (position 5) short
+    host.Choice.ChannelTicked = {true, false, true, true, false, true, true, true};
+    host.StopAfterFrames = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
+    ASSERT_EQ(host.Frames, 1);
+    const MeasurementCycle& c = *cycle;
+    const struct {
+        std::size_t channel;
+        bool tone, inBand, overRange;
+    } expected[] = {
+        {0, true, true, false},   {2, true, false, false}, {3, false, false, false},
+        {5, true, true, true},    {6, true, false, false}, {7, false, false, false},
+        {1, false, false, false},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE("channel " + std::to_string(e.channel + 1));
+        EXPECT_EQ(c.ToneFound[e.channel], e.tone);
+        EXPECT_EQ(c.InBand[e.channel], e.inBand);
+        EXPECT_EQ(c.OverRange[e.channel], e.overRange);
+        EXPECT_EQ(c.ReadsTone(e.channel), e.tone);
+    }
+    // The values stay as estimated: a clipped sine reads low.
+    EXPECT_GT(c.Voltage[5], 3.5);
+    EXPECT_LT(c.Voltage[5], 8.0 / std::sqrt(2.0) - 0.5);
+    EXPECT_NEAR(c.Frequency[5], 1000.0, 1e-3);
+    EXPECT_EQ(c.StatusOf(7), 1);
+    EXPECT_EQ(c.StatusOf(6), 0);
+    EXPECT_EQ(c.StatusOf(1), -1);
+}
+
+TEST_F(Cycle, TheSumMethodJudgesNoToneButSeesTheRange)
+{
+    auto& m = fake::Current();
+    m.Tones[2] = {0.5, 10.0, 30.0};
+    m.Tones[5] = {8.0, 1000.0, 0.0};
+    host.Settings.Method = measure::CalcMethod::Sum;
+    host.StopAfterFrames = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    for (const std::size_t channel : {0u, 2u, 5u}) {
+        EXPECT_TRUE(cycle->ToneFound[channel]);
+        EXPECT_TRUE(cycle->InBand[channel]);
+        EXPECT_EQ(cycle->OverRange[channel], channel == 5);
+    }
+}
+
+TEST_F(Cycle, OneChannelAloneIsCheckedForItsRangeToo)
+{
+    fake::Current().Tones[5] = {-6.0, 0.0, 0.0};  // -6 V DC, clipped at -5 V
+    host.Choice.ChannelTicked = {false, false, false, false, false, true, false, false};
+    host.Choice.ReferenceChannel = 5;
+    host.Settings.DataFormat = 1;
+    host.StopAfterFrames = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_TRUE(cycle->OverRange[5]);
+    EXPECT_FALSE(cycle->ToneFound[5]);
+}
+
+// The module's conversion gives, at the ends of its range, the codes
+// 2^19 - 1 and -2^19 (20-bit) or 2^23 - 1 and -2^23 (24-bit) times 5 V / 2^19
+// or 5 V / 2^23.
+TEST(FullScale, TheCodesAtTheEndsOfTheRange)
+{
+    EXPECT_DOUBLE_EQ(measure::FullScaleHigh(0), 5.0 * 524287.0 / 524288.0);
+    EXPECT_DOUBLE_EQ(measure::FullScaleLow(0), -5.0);
+    EXPECT_DOUBLE_EQ(measure::FullScaleHigh(1), 5.0 * 8388607.0 / 8388608.0);
+    EXPECT_DOUBLE_EQ(measure::FullScaleLow(1), -5.0);
+}
+
+// Eight 24-bit channels take 16 words per sample tick; a "sum" frame of a
+// long time must still count its words in 32 bits.
+TEST_F(Cycle, ALongSumFrameOfEightWideChannelsKeepsItsWordCount)
+{
+    MeasurementCycle& c = Make();
+    handle.DataFormat = 1;
+    c.Settings.Method = measure::CalcMethod::Sum;
+    c.Settings.MaxAcquisitionTime = 1e6;
+    c.AdcRate = 78125.0;
+    c.ActiveChannelCount = 8;
+    c.SizeFrame();
+    EXPECT_EQ(c.SamplesPerChannel, 0xFFFFFFFFu / 16);
+    EXPECT_EQ(static_cast<std::uint64_t>(c.WordsPerFrame()),
+              2ull * c.SamplesPerChannel * c.ActiveChannelCount);
+    EXPECT_EQ(c.FrameSampleCount, c.SamplesPerChannel * 8);
+
+    handle.DataFormat = 0;
+    c.ActiveChannelCount = 1;
+    c.SizeFrame();
+    EXPECT_EQ(c.SamplesPerChannel, 0xFFFFFFFFu);
+}
+
 struct LengthCase {
     double time;
     int rateIndex;
@@ -334,7 +456,7 @@ TEST_P(CycleChannelsAlone, EachChannelGivesWhatItGivesAlone)
     auto& m = fake::Current();
     m.Tones[3] = {0.75, 700.0, 45.0};
     m.Tones[7] = {1.5, 1300.0, -120.0};
-    host.Settings.CalcMethod = GetParam().method;
+    host.Settings.Method = measure::CalcMethodFromText(GetParam().method);
     host.Settings.MaxAcquisitionTime = GetParam().time;
     host.StopAfterFrames = 1;
     host.Choice.ChannelTicked = {true, false, true, true, false, true, false, true};
@@ -379,7 +501,7 @@ class CycleAllocation : public Cycle, public ::testing::WithParamInterface<Alloc
 
 TEST_P(CycleAllocation, FramesAllocateNothing)
 {
-    host.Settings.CalcMethod = GetParam().method;
+    host.Settings.Method = measure::CalcMethodFromText(GetParam().method);
     host.Settings.DataFormat = GetParam().dataFormat;
     host.StopAfterFrames = 6;
     long counted = -1;
