@@ -12,6 +12,7 @@
 #include "Led.h"
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
+#include "StartButton.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
 
@@ -251,12 +252,10 @@ void TMainForm::BuildLayout()
     StartMultimeterLMDSimplePanel =
         MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), ModuleDetectionLMDGroupBox);
     auto* startLayout = new QHBoxLayout(StartMultimeterLMDSimplePanel);
-    StartMultimeterLMDSpeedButton =
-        new QPushButton(AppTexts::StartCaption, StartMultimeterLMDSimplePanel);
+    StartMultimeterLMDSpeedButton = new QPushButton(StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
     StartMultimeterLMDSpeedButton->setCheckable(true);
-    StartMultimeterLMDSpeedButton->setStyleSheet(
-        QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;"));
+    ShowStartButtonIdle(*StartMultimeterLMDSpeedButton);
     // The stop caption is shorter: keep the start caption's width so the bar
     // does not shift while a measurement runs.
     StartMultimeterLMDSpeedButton->ensurePolished();

@@ -5,7 +5,6 @@
 // Texts of the worker thread and the results display, each in one place.
 namespace MeasureText {
 
-inline const QString StopCaption = QStringLiteral("С   Т   О   П");
 inline const QString ThreadMessageCaption = QStringLiteral("Сообщение TMainThread::Execute()!!!");
 inline const QString NoProcessingFunction = QStringLiteral(
     "Опаньки!!!\nОтсутствует функция обработки для 'MainThread'!!!\nСрочно сообщите разработчику!");
@@ -18,8 +17,5 @@ inline const QString ThreadException = QStringLiteral(
 
 inline const QString ShortCircuitMark = QStringLiteral("КЗ!!!");
 inline const QString OpenCircuitMark = QStringLiteral("ОБРЫВ!!!");
-
-inline const QString StartButtonStyle = QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;");
-inline const QString StopButtonStyle = QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;");
 
 }  // namespace MeasureText

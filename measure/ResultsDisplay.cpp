@@ -1,13 +1,13 @@
 #include "ResultsDisplay.h"
 
 #include "AdcGroupParsPanel.h"
-#include "AppTexts.h"
 #include "CaptionAboveCheckBox.h"
 #include "Ksn48AdcChannelFrame.h"
-#include "MainForm.h"
 #include "MeasureTexts.h"
 #include "NumberText.h"
 #include "ResultsFormat.h"
+#include "SettingsRecord.h"
+#include "StartButton.h"
 #include "ValueEdit.h"
 #include "ViewTexts.h"
 
@@ -22,9 +22,6 @@
 
 namespace {
 
-constexpr std::int32_t StatusValid = 0;
-constexpr std::int32_t StatusShort = 1;
-constexpr std::int32_t StatusOpen = 2;
 const QColor MarkRed(255, 0, 0);
 constexpr double MilliPerUnit = 1000.0;
 constexpr double KiloPerUnit = 0.001;
@@ -68,10 +65,9 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
     SetLabel(panel.Value1LabUnitLMDLabel, true, &ViewText::VoltageUnit);
 }
 
-void ShowValidChannel(TKsn48AdcChannelFrame& panel, const TMainForm& form,
+void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settings,
                       const measure::MeasurementCycle& cycle, std::size_t c)
 {
-    const SettingsRecord& settings = form.Settings->Record;
     SetValue(panel.Value1LMDEdit, true,
              Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), TValueEdit::Lime);
     ShowVoltageTitle(panel);
@@ -107,11 +103,10 @@ void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
 
 }  // namespace
 
-void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& settings)
+void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings& settings)
 {
-    form.StartMultimeterLMDSpeedButton->setText(MeasureText::StopCaption);
-    form.StartMultimeterLMDSpeedButton->setStyleSheet(MeasureText::StopButtonStyle);
-    for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {
+    ShowStartButtonRunning(view.StartButton());
+    for (TKsn48AdcChannelFrame* panel : view.ChannelFrames()) {
         if (panel == nullptr) {
             continue;
         }
@@ -121,57 +116,58 @@ void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& setti
         panel->Value1LMDEdit->SetFontColor(TValueEdit::Lime);
         panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
     }
-    const TAdcGroupParsPanel& group = *form.AdcGroupParsLMDGroupBox;
+    const TAdcGroupParsPanel& group = view.AcquisitionControls();
     settings.DataFormat =
         static_cast<std::uint8_t>(std::max(0, group.DataFormatLMDComboBox->currentIndex()));
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
-    settings.Method = measure::CalcMethodFromText(form.Settings->Record.CalcMethod);
-    settings.Amplitude = measure::AmplitudeTypeFromText(form.Settings->Record.AmplitudeType);
-    settings.MaxAcquisitionTime = form.Settings->Record.MaxAcquisitionTime;
+    const SettingsRecord& record = view.Settings();
+    settings.Method = measure::CalcMethodFromText(record.CalcMethod);
+    settings.Amplitude = measure::AmplitudeTypeFromText(record.AmplitudeType);
+    settings.MaxAcquisitionTime = record.MaxAcquisitionTime;
 }
 
-measure::AdcChoice ReadAdcChoice(const TMainForm& form)
+measure::AdcChoice ReadAdcChoice(const MeasurementView& view)
 {
     measure::AdcChoice choice;
-    for (std::size_t c = 0; c < form.ChannelFrames.size(); ++c) {
-        const TKsn48AdcChannelFrame* panel = form.ChannelFrames[c];
+    const TChannelFrames& panels = view.ChannelFrames();
+    for (std::size_t c = 0; c < panels.size(); ++c) {
+        const TKsn48AdcChannelFrame* panel = panels[c];
         choice.ChannelTicked[c] = panel != nullptr && panel->ChannelNumberLMDCheckBox->isChecked();
     }
-    choice.RateIndex = form.AdcRateComboBox->currentIndex();
-    choice.ReferenceChannel = form.Settings->Record.ReferenceChannel;
+    choice.RateIndex = view.AcquisitionControls().AdcRateComboBox->currentIndex();
+    choice.ReferenceChannel = view.Settings().ReferenceChannel;
     return choice;
 }
 
-void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle)
+void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
 {
-    cycle.ReferenceChannel =
-        form.Settings->Record.ReferenceChannel < measure::MeasurementChannelCount
-            ? form.Settings->Record.ReferenceChannel
-            : cycle.ReferenceChannel;
+    const SettingsRecord& settings = view.Settings();
+    cycle.ReferenceChannel = settings.ReferenceChannel < measure::MeasurementChannelCount
+                                 ? settings.ReferenceChannel
+                                 : cycle.ReferenceChannel;
     cycle.PhaseCorrection =
-        form.AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
-    for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {
+        view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
+    const TChannelFrames& panels = view.ChannelFrames();
+    for (TKsn48AdcChannelFrame* panel : panels) {
         if (panel != nullptr) {
             panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
         }
     }
-    std::size_t j = 0;
-    for (std::size_t c = 0; c < form.ChannelFrames.size(); ++c) {
-        TKsn48AdcChannelFrame* panel = form.ChannelFrames[c];
-        const bool enabled = cycle.Handle().Channel[c].ChannelEnabled != 0;
-        const std::int32_t status = enabled ? cycle.ChannelStatus[j++] : -1;
+    for (std::size_t c = 0; c < panels.size(); ++c) {
+        TKsn48AdcChannelFrame* panel = panels[c];
         if (panel == nullptr) {
             continue;
         }
-        if (!enabled) {
+        const std::int32_t status = cycle.StatusOf(c);
+        if (cycle.Handle().Channel[c].ChannelEnabled == 0) {
             ShowDisabledChannel(*panel);
-        } else if (status == StatusValid) {
-            ShowValidChannel(*panel, form, cycle, c);
-        } else if (status == StatusShort || status == StatusOpen) {
+        } else if (status == KSN48_STATUS_VALID) {
+            ShowValidChannel(*panel, settings, cycle, c);
+        } else if (status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN) {
             SetValue(panel->Value1LMDEdit, true,
-                     status == StatusShort ? MeasureText::ShortCircuitMark
-                                           : MeasureText::OpenCircuitMark,
+                     status == KSN48_STATUS_SHORT ? MeasureText::ShortCircuitMark
+                                                  : MeasureText::OpenCircuitMark,
                      MarkRed);
             ShowVoltageTitle(*panel);
             DashFrequencyAndPhase(*panel);
@@ -180,10 +176,10 @@ void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle)
     }
 }
 
-void ShowChannelLeds(TMainForm& form, const measure::MeasurementCycle& cycle)
+void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cycle)
 {
     std::size_t i = 0;
-    for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {
+    for (TKsn48AdcChannelFrame* panel : view.ChannelFrames()) {
         if (panel == nullptr) {
             continue;
         }
@@ -192,23 +188,18 @@ void ShowChannelLeds(TMainForm& form, const measure::MeasurementCycle& cycle)
             continue;
         }
         const std::int32_t status =
-            i < cycle.ChannelStatus.size() ? cycle.ChannelStatus[i] : StatusValid;
+            i < cycle.ChannelStatus.size() ? cycle.ChannelStatus[i] : KSN48_STATUS_VALID;
         ++i;
-        panel->SetUpdateIndicator(status == StatusShort || status == StatusOpen
+        panel->SetUpdateIndicator(status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN
                                       ? TIndicatorState::IndicatorFault
                                       : TIndicatorState::IndicatorOk);
     }
 }
 
-void ShowMeasurementStopped(TMainForm& form)
+void ShowMeasurementStopped(MeasurementView& view)
 {
-    QPushButton* button = form.StartMultimeterLMDSpeedButton;
-    button->setText(AppTexts::StartCaption);
-    button->setStyleSheet(MeasureText::StartButtonStyle);
+    ShowStartButtonIdle(view.StartButton());
     // Released by the program, not by the operator: no handler reacts.
-    const bool busy = form.Busy;
-    form.Busy = true;
-    button->setChecked(false);
-    form.Busy = busy;
-    form.MeasurementIdle = true;
+    view.ReleaseStartButton();
+    view.SetMeasurementIdle(true);
 }

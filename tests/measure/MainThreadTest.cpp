@@ -5,7 +5,6 @@
 #include "MainThread.h"
 
 #include "AdcGroupParsPanel.h"
-#include "AppTexts.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
 #include "ChannelPanels.h"
@@ -16,9 +15,11 @@
 #include "Ksn48AdcChannelFrame.h"
 #include "Led.h"
 #include "MainForm.h"
+#include "MainFormMeasurementView.h"
 #include "MeasureTexts.h"
 #include "MessageBox.h"
 #include "ValueEdit.h"
+#include "ViewTexts.h"
 #include "WaitLoop.h"
 #include "ksn48api.h"
 
@@ -75,7 +76,8 @@ protected:
             return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
         };
         setup.MainThread = [this](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, page, f, workerApi);
+            return std::make_unique<TMainThread>(
+                false, page, std::make_unique<TMainFormMeasurementView>(f), workerApi);
         };
         setup.ModuleIsOpened = &KSN48_IsOpened;
         setup.ModuleClose = &KSN48_Close;
@@ -136,7 +138,7 @@ protected:
 
     void PressStart()
     {
-        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), AppTexts::StartCaption);
+        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
         form->StartMultimeterLMDSpeedButton->click();
     }
 
@@ -158,7 +160,7 @@ protected:
     void ExpectStoppedAndUsable() const
     {
         const QPushButton& button = *form->StartMultimeterLMDSpeedButton;
-        EXPECT_EQ(button.text(), AppTexts::StartCaption);
+        EXPECT_EQ(button.text(), ViewText::StartCaption);
         EXPECT_FALSE(button.isChecked());
         EXPECT_TRUE(form->MeasurementIdle);
         EXPECT_EQ(form->Ksn48Handle.AcquisitionRunning, 0);
@@ -182,7 +184,7 @@ TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
     EXPECT_EQ(form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->currentIndex(), 0);
     StartAndWaitFrames(2);
     ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
-    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), MeasureText::StopCaption);
+    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StopCaption);
     EXPECT_EQ(Voltage(0), "707.11");
     EXPECT_EQ(Frequency(0), "1.00000");
     EXPECT_EQ(Phase(0), "0.000");
@@ -343,7 +345,8 @@ TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesU
     form.reset();
     MainFormSetup setup;
     setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-        auto thread = std::make_unique<TMainThread>(true, page, f);
+        auto thread = std::make_unique<TMainThread>(true, page,
+                                                    std::make_unique<TMainFormMeasurementView>(f));
         thread->ProcessingIndex = 1;  // past the table
         return thread;
     };
