@@ -18,4 +18,19 @@ inline const QString ThreadException = QStringLiteral(
 inline const QString ShortCircuitMark = QStringLiteral("КЗ!!!");
 inline const QString OpenCircuitMark = QStringLiteral("ОБРЫВ!!!");
 
+// Hints of the values the measurement cannot vouch for, one per reason.
+inline const QString OverRangeHint =
+    QStringLiteral("Сигнал выходит за пределы диапазона ±5 В, напряжение занижено!");
+inline const QString NoToneHint =
+    QStringLiteral("Тон над уровнем шума канала не найден, показания недостоверны!");
+inline const QString BelowBandHint = QStringLiteral(
+    "Частота сигнала слишком низкая для точного измерения при выбранном времени сбора!");
+inline const QString AboveBandHint = QStringLiteral("Частота сигнала слишком близка к половине "
+                                                    "частоты преобразований АЦП для точного "
+                                                    "измерения!");
+inline const QString ReferenceOutOfBandHint =
+    QStringLiteral("Частота опорного канала вне диапазона точного измерения, фаза недостоверна!");
+inline const QString ReferenceNoReadingHint =
+    QStringLiteral("Опорный канал не даёт достоверного показания, фаза не определена!");
+
 }  // namespace MeasureText

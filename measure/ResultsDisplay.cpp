@@ -5,6 +5,7 @@
 #include "Ksn48AdcChannelFrame.h"
 #include "MeasureTexts.h"
 #include "NumberText.h"
+#include "ReadingMarks.h"
 #include "ResultsFormat.h"
 #include "SettingsRecord.h"
 #include "StartButton.h"
@@ -46,17 +47,75 @@ void SetValue(TValueEdit* edit, bool enabled, const QString& text, const QColor&
     edit->setText(text);
 }
 
+// The hint of a marked or dashed value; empty for a value shown as it is.
+const QString& Hint(measure::MarkReason reason)
+{
+    static const QString none;
+    switch (reason) {
+    case measure::MarkReason::None:
+        break;
+    case measure::MarkReason::OverRange:
+        return MeasureText::OverRangeHint;
+    case measure::MarkReason::NoTone:
+        return MeasureText::NoToneHint;
+    case measure::MarkReason::BelowBand:
+        return MeasureText::BelowBandHint;
+    case measure::MarkReason::AboveBand:
+        return MeasureText::AboveBandHint;
+    case measure::MarkReason::ReferenceOutOfBand:
+        return MeasureText::ReferenceOutOfBandHint;
+    case measure::MarkReason::ReferenceNoReading:
+        return MeasureText::ReferenceNoReadingHint;
+    }
+    return none;
+}
+
+// One value column: its box, title and unit.
+struct ValueColumn {
+    TValueEdit* Edit;
+    QLabel* Title;
+    QLabel* Unit;
+    const QString& TitleText;
+    const QString& UnitText;
+};
+
+ValueColumn Frequency(TKsn48AdcChannelFrame& panel)
+{
+    return {panel.Value2LMDEdit, panel.Value2LabLMDLabel, panel.Value2LabUnitLMDLabel,
+            ViewText::FrequencyTitle, ViewText::FrequencyUnit};
+}
+
+ValueColumn Phase(TKsn48AdcChannelFrame& panel)
+{
+    return {panel.Value3LMDEdit, panel.Value3LabLMDLabel, panel.Value3LabUnitLMDLabel,
+            ViewText::PhaseTitle, ViewText::PhaseUnit};
+}
+
+// A number, lime, or yellow with its hint when the measurement cannot vouch
+// for it; the column enabled.
+void ShowNumber(const ValueColumn& column, const QString& text, const measure::ValueMark& mark)
+{
+    SetValue(column.Edit, true, text, mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime);
+    column.Edit->setToolTip(Hint(mark.Reason));
+    SetLabel(column.Title, true, &column.TitleText);
+    SetLabel(column.Unit, true, &column.UnitText);
+}
+
+// The placeholder instead of a number, with the hint that says why; the
+// column disabled.
+void ShowDashes(const ValueColumn& column, measure::MarkReason reason = measure::MarkReason::None)
+{
+    SetValue(column.Edit, false, ViewText::ValuePlaceholder, TValueEdit::Lime);
+    column.Edit->setToolTip(Hint(reason));
+    SetLabel(column.Title, false, &column.TitleText);
+    SetLabel(column.Unit, false, &column.UnitText);
+}
+
 // Frequency and phase boxes disabled with dashes, their titles and units too.
 void DashFrequencyAndPhase(TKsn48AdcChannelFrame& panel)
 {
-    panel.Value2LMDEdit->setEnabled(false);
-    panel.Value2LMDEdit->setText(ViewText::ValuePlaceholder);
-    panel.Value3LMDEdit->setEnabled(false);
-    panel.Value3LMDEdit->setText(ViewText::ValuePlaceholder);
-    SetLabel(panel.Value2LabLMDLabel, false, &ViewText::FrequencyTitle);
-    SetLabel(panel.Value2LabUnitLMDLabel, false, &ViewText::FrequencyUnit);
-    SetLabel(panel.Value3LabLMDLabel, false, &ViewText::PhaseTitle);
-    SetLabel(panel.Value3LabUnitLMDLabel, false, &ViewText::PhaseUnit);
+    ShowDashes(Frequency(panel));
+    ShowDashes(Phase(panel));
 }
 
 void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
@@ -68,24 +127,29 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
 void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settings,
                       const measure::MeasurementCycle& cycle, std::size_t c)
 {
-    SetValue(panel.Value1LMDEdit, true,
-             Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), TValueEdit::Lime);
-    ShowVoltageTitle(panel);
+    const measure::ReadingMarks marks = measure::MarkReading(cycle, c, cycle.ReferenceChannel);
+    ShowNumber({panel.Value1LMDEdit, panel.Value1LabLMDLabel, panel.Value1LabUnitLMDLabel,
+                ViewText::VoltageTitle, ViewText::VoltageUnit},
+               Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), marks.Voltage);
     if (cycle.Settings.Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
     }
-    const double kHz = cycle.Frequency[c] * KiloPerUnit;
-    const std::string frequencyFormat(measure::FrequencyFormat(
-        kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
-    SetValue(panel.Value2LMDEdit, true, Format(frequencyFormat, kHz), TValueEdit::Lime);
-    SetLabel(panel.Value2LabLMDLabel, true, &ViewText::FrequencyTitle);
-    SetLabel(panel.Value2LabUnitLMDLabel, true, &ViewText::FrequencyUnit);
-    const double phase =
-        measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
-    SetValue(panel.Value3LMDEdit, true, Format(settings.PhFormat[0], phase), TValueEdit::Lime);
-    SetLabel(panel.Value3LabLMDLabel, true, &ViewText::PhaseTitle);
-    SetLabel(panel.Value3LabUnitLMDLabel, true, &ViewText::PhaseUnit);
+    if (marks.Frequency.Dashed) {
+        ShowDashes(Frequency(panel), marks.Frequency.Reason);
+    } else {
+        const double kHz = cycle.Frequency[c] * KiloPerUnit;
+        const std::string frequencyFormat(measure::FrequencyFormat(
+            kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
+        ShowNumber(Frequency(panel), Format(frequencyFormat, kHz), marks.Frequency);
+    }
+    if (marks.Phase.Dashed) {
+        ShowDashes(Phase(panel), marks.Phase.Reason);
+    } else {
+        const double phase =
+            measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
+        ShowNumber(Phase(panel), Format(settings.PhFormat[0], phase), marks.Phase);
+    }
 }
 
 void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
@@ -93,6 +157,7 @@ void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
     for (TValueEdit* edit : {panel.Value1LMDEdit, panel.Value2LMDEdit, panel.Value3LMDEdit}) {
         edit->setEnabled(false);
         edit->setText(ViewText::ValuePlaceholder);
+        edit->setToolTip(QString());
     }
     for (QLabel* label :
          {panel.Value1LabLMDLabel, panel.Value2LabLMDLabel, panel.Value3LabLMDLabel,
@@ -110,10 +175,14 @@ void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings&
         if (panel == nullptr) {
             continue;
         }
-        panel->Value1LMDEdit->clear();
-        panel->Value2LMDEdit->clear();
-        panel->Value3LMDEdit->clear();
-        panel->Value1LMDEdit->SetFontColor(TValueEdit::Lime);
+        // All three lime: the frequency and phase boxes may have been
+        // marked yellow by the last run.
+        for (TValueEdit* edit :
+             {panel->Value1LMDEdit, panel->Value2LMDEdit, panel->Value3LMDEdit}) {
+            edit->clear();
+            edit->SetFontColor(TValueEdit::Lime);
+            edit->setToolTip(QString());
+        }
         panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
     }
     const TAdcGroupParsPanel& group = view.AcquisitionControls();
@@ -169,6 +238,7 @@ void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
                      status == KSN48_STATUS_SHORT ? MeasureText::ShortCircuitMark
                                                   : MeasureText::OpenCircuitMark,
                      MarkRed);
+            panel->Value1LMDEdit->setToolTip(QString());
             ShowVoltageTitle(*panel);
             DashFrequencyAndPhase(*panel);
         }

@@ -4,6 +4,7 @@
 #include "FakeModule.h"
 #include "MeasurementCycle.h"
 #include "MeasurementTexts.h"
+#include "ReadingMarks.h"
 #include "ResultsFormat.h"
 #include "ksnerror.h"
 
@@ -375,6 +376,109 @@ TEST_F(Cycle, OneChannelAloneIsCheckedForItsRangeToo)
     EXPECT_TRUE(cycle->OverRange[5]);
     EXPECT_FALSE(cycle->ToneFound[5]);
 }
+
+struct MarksCase {
+    const char* name;
+    std::function<void(MeasurementCycle&, Ksn48Handle&)> arrange;  // channel 3 against channel 1
+    measure::ValueMark voltage, frequency, phase;
+};
+
+void PrintTo(const MarksCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Marks : public Cycle, public ::testing::WithParamInterface<MarksCase> {};
+
+// Channel 3 (index 2) against the reference channel 1 (index 0), both
+// enabled with a valid tone in band unless the case says otherwise.
+TEST_P(Marks, OfAValidReading)
+{
+    MeasurementCycle& c = Make();
+    handle.Channel[0].ChannelEnabled = 1;
+    handle.Channel[2].ChannelEnabled = 1;
+    c.AdcRate = 78125.0;
+    c.ChannelStatus = {0, 0, -1, -1, -1, -1, -1, -1};
+    for (const std::size_t k : {0u, 2u}) {
+        c.ToneFound[k] = c.InBand[k] = true;
+        c.Frequency[k] = 1000.0;
+    }
+    GetParam().arrange(c, handle);
+    const measure::ReadingMarks marks = measure::MarkReading(c, 2, 0);
+    const auto expect = [](const measure::ValueMark& got, const measure::ValueMark& want,
+                           const char* value) {
+        EXPECT_EQ(got.Reason, want.Reason) << value;
+        EXPECT_EQ(got.Dashed, want.Dashed) << value;
+    };
+    expect(marks.Voltage, GetParam().voltage, "voltage");
+    expect(marks.Frequency, GetParam().frequency, "frequency");
+    expect(marks.Phase, GetParam().phase, "phase");
+}
+
+using Reason = measure::MarkReason;
+constexpr measure::ValueMark Shown{};
+constexpr measure::ValueMark Dashes{Reason::None, true};
+constexpr measure::ValueMark Marked(Reason reason)
+{
+    return {reason, false};
+}
+constexpr measure::ValueMark Dashed(Reason reason)
+{
+    return {reason, true};
+}
+
+const MarksCase marksCases[] = {
+    {"AllGood", [](MeasurementCycle&, Ksn48Handle&) {}, Shown, Shown, Shown},
+    {"OverRange", [](MeasurementCycle& c, Ksn48Handle&) { c.OverRange[2] = true; },
+     Marked(Reason::OverRange), Shown, Shown},
+    {"NoTone", [](MeasurementCycle& c, Ksn48Handle&) { c.ToneFound[2] = c.InBand[2] = false; },
+     Marked(Reason::NoTone), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
+    {"NoToneOverRange",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.ToneFound[2] = c.InBand[2] = false;
+         c.OverRange[2] = true;
+     },
+     Marked(Reason::OverRange), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
+    {"BelowBand",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.InBand[2] = false;
+         c.Frequency[2] = 10.0;
+     },
+     Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
+    {"AboveBand",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.InBand[2] = false;
+         c.Frequency[2] = 39060.0;
+     },
+     Marked(Reason::AboveBand), Marked(Reason::AboveBand), Marked(Reason::AboveBand)},
+    {"ReferenceOpen", [](MeasurementCycle& c, Ksn48Handle&) { c.ChannelStatus[0] = 2; }, Shown,
+     Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceWithoutTone", [](MeasurementCycle& c, Ksn48Handle&) { c.ToneFound[0] = false; },
+     Shown, Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceOff",
+     [](MeasurementCycle& c, Ksn48Handle& h) {
+         h.Channel[0].ChannelEnabled = 0;
+         c.ChannelStatus = {0, -1, -1, -1, -1, -1, -1, -1};
+     },
+     Shown, Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceOutOfBand", [](MeasurementCycle& c, Ksn48Handle&) { c.InBand[0] = false; }, Shown,
+     Shown, Marked(Reason::ReferenceOutOfBand)},
+    {"BothOutOfBand",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.InBand[0] = c.InBand[2] = false;
+         c.Frequency[2] = 10.0;
+     },
+     Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
+    {"SumOverRange",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.Settings.Method = measure::CalcMethod::Sum;
+         c.OverRange[2] = true;
+     },
+     Marked(Reason::OverRange), Dashes, Dashes},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, Marks, ::testing::ValuesIn(marksCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // The module's conversion gives, at the ends of its range, the codes
 // 2^19 - 1 and -2^19 (20-bit) or 2^23 - 1 and -2^23 (24-bit) times 5 V / 2^19
