@@ -10,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <ostream>
 #include <stdexcept>
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -171,6 +173,25 @@ TEST_F(Cycle, StopDuringAReceiveEndsTheRunAfterThatCall)
     EXPECT_EQ(fake::Current().RecvCalls, 2);
     EXPECT_EQ(fake::Current().Starts, 1);
     EXPECT_EQ(fake::Current().Stops, 1);
+}
+
+// The window reads the frame count from its own thread while the worker
+// counts (a data race before the count was atomic; a ThreadSanitizer build
+// shows it).
+TEST_F(Cycle, FramesShownCanBeReadWhileTheRunGoesOn)
+{
+    host.StopAfterFrames = 40;
+    MeasurementCycle& c = Make();
+    std::thread worker([&c] { c.RunMultimeter(); });
+    std::uint64_t seen = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (seen < 3 && std::chrono::steady_clock::now() < end) {
+        seen = std::max(seen, c.FramesShown());
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_GE(seen, 3u);
+    EXPECT_EQ(c.FramesShown(), 40u);
 }
 
 struct FailureCase {
