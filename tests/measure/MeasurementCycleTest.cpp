@@ -6,6 +6,7 @@
 #include "MeasurementTexts.h"
 #include "ReadingMarks.h"
 #include "ResultsFormat.h"
+#include "TwoLaneEstimation.h"
 #include "ksnerror.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -651,6 +653,77 @@ INSTANTIATE_TEST_SUITE_P(Table, CycleAllocation,
                              return std::string(p.param.method) +
                                     (p.param.dataFormat != 0 ? "24" : "20");
                          });
+
+// Records which lane did what; an estimate that begins before both halves
+// of the frame are split is counted as an error.
+class RecordingWork : public measure::TwoLaneEstimation::Work {
+public:
+    void Split(std::uint32_t lane, std::uint32_t lanes) noexcept override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(lane == 1 ? 50 : 0));
+        splits.fetch_add(1);
+        splitLanes[lane].fetch_add(lanes);
+    }
+    void Estimate(measure::EstimationLane& lane, std::uint32_t index,
+                  std::uint32_t lanes) noexcept override
+    {
+        if (splits.load() < static_cast<long>(frame) * lanes) {
+            early.fetch_add(1);
+        }
+        estimators[index].store(lane.Estimator);
+        estimates[index].fetch_add(1);
+    }
+    std::atomic<long> splits{0};
+    std::atomic<long> early{0};
+    std::uint32_t frame = 0;
+    std::array<std::atomic<long>, 2> splitLanes{};
+    std::array<std::atomic<long>, 2> estimates{};
+    std::array<std::atomic<const measure::ChannelEstimator*>, 2> estimators{};
+};
+
+TEST(TwoLaneEstimation, BothLanesSplitBeforeEitherEstimates)
+{
+    measure::ChannelEstimator first(measure::CalcMethod::Fft, measure::AmplitudeType::Rms, 1024,
+                                    9765.625, nullptr);
+    std::vector<double> window(1024 + 16);
+    ASSERT_TRUE(first.BuildWindow(window.data()));
+    std::vector<double> spectrum(1024 + 16), amplitudes(512 + 16), phases(512 + 16);
+    RecordingWork work;
+    measure::TwoLaneEstimation lanes(work);
+    lanes.SetFirstLane(
+        {&first, {nullptr, window.data(), spectrum.data(), amplitudes.data(), phases.data()}});
+    ASSERT_EQ(lanes.StartSecondLane(nullptr), measure::TwoLaneEstimation::Shortage::None);
+    ASSERT_TRUE(lanes.TwoLanes());
+    // The second lane has an estimator and buffers of its own on the same window.
+    const measure::EstimationLane& second = lanes.Lane(1);
+    EXPECT_NE(second.Estimator, &first);
+    EXPECT_TRUE(second.Estimator->WindowReady());
+    EXPECT_EQ(second.Buffers.Window, window.data());
+    EXPECT_NE(second.Buffers.Spectrum, spectrum.data());
+
+    constexpr std::uint32_t frames = 200;
+    for (std::uint32_t f = 1; f <= frames; ++f) {
+        work.frame = f;
+        lanes.Run(true);
+        // Run returns only when both lanes are done with the frame.
+        ASSERT_EQ(work.estimates[0].load() + work.estimates[1].load(), 2L * f);
+    }
+    EXPECT_EQ(work.early.load(), 0);
+    EXPECT_EQ(work.splitLanes[1].load(), 2L * frames);
+    EXPECT_EQ(work.estimators[0].load(), &first);
+    EXPECT_EQ(work.estimators[1].load(), second.Estimator);
+
+    // One lane alone when asked: lane 0 takes the whole frame.
+    work.splits = 0;
+    work.frame = 1;
+    lanes.Run(false);
+    EXPECT_EQ(work.splitLanes[0].load(), 2L * frames + 1);
+    EXPECT_EQ(work.estimates[1].load(), static_cast<long>(frames));
+
+    lanes.Stop();
+    EXPECT_TRUE(lanes.Released());
+    EXPECT_FALSE(lanes.TwoLanes());
+}
 
 TEST(ResultsFormat, PhaseDifferenceWrapsOnce)
 {
