@@ -18,6 +18,7 @@
 #include "MainForm.h"
 #include "MainFormMeasurementView.h"
 #include "MeasureTexts.h"
+#include "MeasurementTexts.h"
 #include "MessageBox.h"
 #include "ValueEdit.h"
 #include "ViewTexts.h"
@@ -452,6 +453,31 @@ TEST_F(MeasurementWindow, NumbersKeepThePointUnderACommaLocale)
     PressStop();
     ExpectStoppedAndUsable();
     EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+// With no rate in the list the channels and the reference are checked first,
+// then the message says plainly that no rate is chosen.
+TEST_F(MeasurementWindow, NoRateChosenIsSaidPlainlyAfterTheChannelChecks)
+{
+    const struct {
+        unsigned channels;
+        std::string_view message;
+    } cases[] = {
+        {0b00111111, MeasurementText::NoRateChosen},
+        {0b00111110, MeasurementText::ReferenceNotActive},
+        {0, MeasurementText::NoActiveChannel},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.message));
+        Choose(c.channels, -1, 0);
+        dialogs.Clear();
+        PressStart();
+        ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+        ASSERT_EQ(dialogs.Shown().size(), 1u);
+        EXPECT_EQ(dialogs.Shown()[0].text.toStdString(), c.message);
+        EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+        ExpectStoppedAndUsable();
+    }
 }
 
 struct StopCase {
