@@ -131,7 +131,7 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settin
     ShowNumber({panel.Value1LMDEdit, panel.Value1LabLMDLabel, panel.Value1LabUnitLMDLabel,
                 ViewText::VoltageTitle, ViewText::VoltageUnit},
                Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), marks.Voltage);
-    if (cycle.Settings.Method != measure::CalcMethod::Fft) {
+    if (cycle.Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
     }
@@ -191,8 +191,8 @@ void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings&
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
     const SettingsRecord& record = view.Settings();
-    settings.Method = measure::CalcMethodFromText(record.CalcMethod);
-    settings.Amplitude = measure::AmplitudeTypeFromText(record.AmplitudeType);
+    settings.CalcMethod = record.CalcMethod;
+    settings.AmplitudeType = record.AmplitudeType;
     settings.MaxAcquisitionTime = record.MaxAcquisitionTime;
 }
 

@@ -63,8 +63,8 @@ bool RunCase(Ksn48Handle& handle, const Case& c)
     handle.DataFormat = 0;
     cycle.ActiveChannelCount = c.channels;
     cycle.AdcRate = rate.Frequency;
-    cycle.Settings.Method = measure::CalcMethod::Fft;
-    cycle.Settings.Amplitude = measure::AmplitudeType::Rms;
+    cycle.Settings.CalcMethod = "fft";
+    cycle.Settings.AmplitudeType = "rms";
     cycle.Settings.MaxAcquisitionTime = c.time;
     cycle.PhaseCorrection = false;
     cycle.SizeFrame();

@@ -9,10 +9,11 @@
 
 namespace measure {
 
-// The texts of the settings "АЦП. Метод расчёта" and "АЦП. Тип амплитуды"
-// that choose the spectral method and the RMS.
+// Texts of the settings "АЦП. Метод расчёта" and "АЦП. Тип амплитуды".
+inline constexpr std::string_view CalcMethodSumText = "sum";
 inline constexpr std::string_view CalcMethodFftText = "fft";
 inline constexpr std::string_view AmplitudeTypeRmsText = "rms";
+inline constexpr std::string_view AmplitudeTypeAmpText = "amp";
 
 // Shown when the "fft" method finds no power around the peak.
 inline constexpr std::string_view NoSignalMessage =

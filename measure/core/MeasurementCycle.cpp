@@ -152,8 +152,8 @@ bool MeasurementCycle::PrepareBuffers()
         return false;
     }
     const StopFlag* stop = &terminated_;
-    estimator_ = std::make_unique<ChannelEstimator>(Settings.Method, Settings.Amplitude,
-                                                    SamplesPerChannel, AdcRate, stop);
+    estimator_ =
+        std::make_unique<ChannelEstimator>(Method, Amplitude, SamplesPerChannel, AdcRate, stop);
     // The one window of the run; both lanes read it.
     if (!estimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
@@ -216,7 +216,7 @@ bool MeasurementCycle::Allocate()
     }
     std::fill_n(window_.get(), n, 0.0);
     WindowType = MeasurementWindowType;
-    if (Settings.Method == CalcMethod::Fft) {
+    if (Method == CalcMethod::Fft) {
         if (!(fftAdcDataPerChannel_ = TryAllocate<double>(n + SpareElements))) {
             return fail(MeasurementText::NoFftData);
         }
@@ -319,11 +319,15 @@ void MeasurementCycle::ConfigureAdc()
 
 void MeasurementCycle::SizeFrame()
 {
+    // The one place the settings' texts are read.
+    Method = CalcMethodFromText(Settings.CalcMethod);
+    Amplitude = AmplitudeTypeFromText(Settings.AmplitudeType);
     ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * AdcRate * ActiveChannelCount);
-    if (Settings.Method == CalcMethod::Fft) {
+    if (Method == CalcMethod::Fft) {
         SamplesPerChannel =
             FftFrameLength(Settings.MaxAcquisitionTime, AdcRate, ActiveChannelCount);
     } else {
+        Settings.CalcMethod = CalcMethodSumText;
         const std::uint32_t wordsPerSample = handle_.DataFormat != 0 ? 2 : 1;
         SamplesPerChannel = SumFrameLength(Settings.MaxAcquisitionTime, AdcRate,
                                            wordsPerSample * std::max(ActiveChannelCount, 1u));
@@ -463,7 +467,7 @@ void MeasurementCycle::EstimateChannels()
 
 bool MeasurementCycle::SplitWindows() const noexcept
 {
-    return ActiveChannelCount > 1 && Settings.Method == CalcMethod::Fft;
+    return ActiveChannelCount > 1 && Method == CalcMethod::Fft;
 }
 
 double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept

@@ -35,10 +35,10 @@ ModuleApi LibraryModuleApi() noexcept;
 struct MeasurementSettings {
     std::uint8_t DataFormat = 0;     // 0 = 20-bit, 1 = 24-bit
     std::uint8_t CurrentSource = 0;  // 0 = 2.86 mA, 1 = 10 mA
-    // "АЦП. Метод расчёта" and "АЦП. Тип амплитуды", taken from their texts
-    // once (CalcMethodFromText, AmplitudeTypeFromText).
-    CalcMethod Method = CalcMethod::Fft;
-    AmplitudeType Amplitude = AmplitudeType::Rms;
+    // Texts of "АЦП. Метод расчёта" and "АЦП. Тип амплитуды" as the settings
+    // hold them; the cycle reads them once per run (SizeFrame).
+    std::string CalcMethod;
+    std::string AmplitudeType;
     double MaxAcquisitionTime = 0.0;  // seconds
 };
 
@@ -98,8 +98,9 @@ public:
     void ShowMeasurementStarted();
     void ConfigureAdc();
     void ShowMeasurementStopped();
-    // Frame length and receive block from AdcRate, ActiveChannelCount and
-    // Settings (the end of ConfigureAdc).
+    // Method and Amplitude from the settings' texts, then the frame length
+    // and receive block from AdcRate, ActiveChannelCount and Settings (the
+    // end of ConfigureAdc).
     void SizeFrame();
     // Allocates the buffers and builds the window for the sized frame; false
     // after a message or when stopped.
@@ -133,6 +134,12 @@ public:
 
     // The run's state.
     MeasurementSettings Settings;
+    // The method and amplitude type of the run, from Settings' texts: "fft"
+    // chooses the spectral method and any other text "sum" (whose text then
+    // becomes "sum"); "rms" keeps the RMS and any other text gives the peak
+    // amplitude.
+    CalcMethod Method = CalcMethod::Fft;
+    AmplitudeType Amplitude = AmplitudeType::Rms;
     bool PhaseCorrection = true;
     double AdcRate = 0.0;
     std::uint32_t ActiveChannelCount = 0;

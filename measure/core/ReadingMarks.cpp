@@ -19,7 +19,7 @@ ReadingMarks MarkReading(const MeasurementCycle& cycle, std::size_t c, std::size
     if (cycle.OverRange[c]) {
         marks.Voltage.Reason = MarkReason::OverRange;
     }
-    if (cycle.Settings.Method != CalcMethod::Fft) {
+    if (cycle.Method != CalcMethod::Fft) {
         marks.Frequency.Dashed = true;
         marks.Phase.Dashed = true;
         return marks;

@@ -23,8 +23,8 @@ class CycleHost : public measure::MeasurementHost {
 public:
     CycleHost()
     {
-        Settings.Method = measure::CalcMethod::Fft;
-        Settings.Amplitude = measure::AmplitudeType::Rms;
+        Settings.CalcMethod = "fft";
+        Settings.AmplitudeType = "rms";
         Settings.MaxAcquisitionTime = 0.75;
         Messages.reserve(8);
     }

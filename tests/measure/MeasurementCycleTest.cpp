@@ -106,16 +106,17 @@ TEST_F(Cycle, SumRunGivesVoltagesOnlyAndAnUnknownMethodRunsAsSum)
 {
     for (const char* method : {"sum", "spectrum"}) {
         SCOPED_TRACE(method);
-        // The method's text from the settings, taken as the window takes it.
-        host.Settings.Method = measure::CalcMethodFromText(method);
-        host.Settings.Amplitude = measure::AmplitudeTypeFromText("amp");
+        host.Settings.CalcMethod = method;
+        host.Settings.AmplitudeType = "amp";
         host.Settings.MaxAcquisitionTime = 1.0;
         host.Frames = 0;
         host.StoppedShown = 0;
         host.Terminated = false;
         Make().RunMultimeter();
         ExpectCleanEnd();
-        EXPECT_EQ(cycle->Settings.Method, measure::CalcMethod::Sum);
+        EXPECT_EQ(cycle->Settings.CalcMethod, "sum");
+        EXPECT_EQ(cycle->Method, measure::CalcMethod::Sum);
+        EXPECT_EQ(cycle->Amplitude, measure::AmplitudeType::Amp);
         EXPECT_EQ(cycle->SamplesPerChannel, 9765u);
         EXPECT_NEAR(host.Last.Voltage[0], 1.0, 2e-3);
         EXPECT_NEAR(host.Last.Voltage[5], 2.0, 4e-3);
@@ -375,7 +376,7 @@ TEST_F(Cycle, TheSumMethodJudgesNoToneButSeesTheRange)
     auto& m = fake::Current();
     m.Tones[2] = {0.5, 10.0, 30.0};
     m.Tones[5] = {8.0, 1000.0, 0.0};
-    host.Settings.Method = measure::CalcMethod::Sum;
+    host.Settings.CalcMethod = "sum";
     host.StopAfterFrames = 1;
     Make().RunMultimeter();
     ExpectCleanEnd();
@@ -494,7 +495,7 @@ const MarksCase marksCases[] = {
      Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
     {"SumOverRange",
      [](MeasurementCycle& c, Ksn48Handle&) {
-         c.Settings.Method = measure::CalcMethod::Sum;
+         c.Method = measure::CalcMethod::Sum;
          c.OverRange[2] = true;
      },
      Marked(Reason::OverRange), Dashes, Dashes},
@@ -520,7 +521,7 @@ TEST_F(Cycle, ALongSumFrameOfEightWideChannelsKeepsItsWordCount)
 {
     MeasurementCycle& c = Make();
     handle.DataFormat = 1;
-    c.Settings.Method = measure::CalcMethod::Sum;
+    c.Settings.CalcMethod = "sum";
     c.Settings.MaxAcquisitionTime = 1e6;
     c.AdcRate = 78125.0;
     c.ActiveChannelCount = 8;
@@ -583,7 +584,7 @@ TEST_P(CycleChannelsAlone, EachChannelGivesWhatItGivesAlone)
     auto& m = fake::Current();
     m.Tones[3] = {0.75, 700.0, 45.0};
     m.Tones[7] = {1.5, 1300.0, -120.0};
-    host.Settings.Method = measure::CalcMethodFromText(GetParam().method);
+    host.Settings.CalcMethod = GetParam().method;
     host.Settings.MaxAcquisitionTime = GetParam().time;
     host.StopAfterFrames = 1;
     host.Choice.ChannelTicked = {true, false, true, true, false, true, false, true};
@@ -628,7 +629,7 @@ class CycleAllocation : public Cycle, public ::testing::WithParamInterface<Alloc
 
 TEST_P(CycleAllocation, FramesAllocateNothing)
 {
-    host.Settings.Method = measure::CalcMethodFromText(GetParam().method);
+    host.Settings.CalcMethod = GetParam().method;
     host.Settings.DataFormat = GetParam().dataFormat;
     host.StopAfterFrames = 6;
     long counted = -1;

@@ -140,8 +140,8 @@ TEST_F(DaemonCycle, AmplitudeAndSumMethodsGiveTheirVoltages)
     } cases[] = {{"fft", "amp", "1000.00"}, {"sum", "rms", "707.11"}, {"sum", "amp", "1000.00"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.method) + " " + c.amplitude);
-        host.Settings.Method = measure::CalcMethodFromText(c.method);
-        host.Settings.Amplitude = measure::AmplitudeTypeFromText(c.amplitude);
+        host.Settings.CalcMethod = c.method;
+        host.Settings.AmplitudeType = c.amplitude;
         Run();
         ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
         EXPECT_EQ(MilliVolts(host.Last.Voltage[0]), c.channel1);
