@@ -1,6 +1,7 @@
 #include "ChannelEstimator.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -32,17 +33,28 @@ SpectrumPeak FindSpectrumPeak(const double* spectrum, std::uint32_t length,
     double largest = halfWidth == 0 ? re[0] * re[0]
                                     : re[halfWidth] * re[halfWidth] + im[halfWidth] * im[halfWidth];
     // Bin H is searched but not summed: the floor, like the band, counts
-    // only the bins above H.
-    double total = 0.0;
-    for (std::uint32_t k = halfWidth + 1; k < half; ++k) {
+    // only the bins above H. Four partial sums keep the additions from
+    // holding up the search; the bins are still compared in order.
+    std::array<double, 4> sums{};
+    const auto visit = [&](std::uint32_t k, double& sum) {
         const double m = re[k] * re[k] + im[k] * im[k];
-        total += m;
+        sum += m;
         if (m > largest) {
             largest = m;
             found.Bin = static_cast<long>(k);
         }
+    };
+    std::uint32_t k = halfWidth + 1;
+    for (; k + 4 <= half; k += 4) {
+        visit(k, sums[0]);
+        visit(k + 1, sums[1]);
+        visit(k + 2, sums[2]);
+        visit(k + 3, sums[3]);
     }
-    found.PowerAboveH = total;
+    for (; k < half; ++k) {
+        visit(k, sums[0]);
+    }
+    found.PowerAboveH = (sums[0] + sums[1]) + (sums[2] + sums[3]);
     return found;
 }
 

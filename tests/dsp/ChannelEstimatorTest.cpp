@@ -365,6 +365,12 @@ TEST(SpectrumPeak, SumsThePowerOfTheBinsAboveH)
     const measure::SpectrumPeak peak = FindSpectrumPeak(f.data(), n, 7);
     EXPECT_EQ(peak.Bin, 7);
     EXPECT_DOUBLE_EQ(peak.PowerAboveH, 8.0 + 4.0);  // bins 8 .. 15
+    // Nine bins above H = 6: the last one after the others' groups of four.
+    const measure::SpectrumPeak wider = FindSpectrumPeak(f.data(), n, 6);
+    EXPECT_EQ(wider.Bin, 7);
+    EXPECT_DOUBLE_EQ(wider.PowerAboveH, 901.0 + 8.0 + 4.0);
+    f[15] = 40.0;  // the last bin, past the groups, is still searched
+    EXPECT_EQ(FindSpectrumPeak(f.data(), n, 6).Bin, 15);
 }
 
 TEST(SpectrumPeak, EmptyRangeOrMissingSpectrumGivesNoBin)
