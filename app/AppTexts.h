@@ -40,7 +40,6 @@ inline const QString SerialNumberTitle = QStringLiteral("Серийный ном
 inline const QString SerialNumberHint = QStringLiteral("Серийный номер модуля");
 inline const QString FirmwareTitle = QStringLiteral("Версия микропрограммы");
 inline const QString FirmwareHint = QStringLiteral("Версия микропрограммы модуля");
-inline const QString StartCaption = QStringLiteral("С   Т   А   Р   Т");
 inline const QString SettingsGroup = QStringLiteral("Настройки");
 inline const QString AutoSave = QStringLiteral("    Авто Сохранение");
 inline const QString Save = QStringLiteral("Сохранить");

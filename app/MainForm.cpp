@@ -15,6 +15,7 @@
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
 #include "SettingsLocation.h"
+#include "StartButton.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
 #include "WindowSystemWatch.h"
@@ -266,12 +267,10 @@ void TMainForm::BuildLayout()
     StartMultimeterLMDSimplePanel =
         MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), ModuleDetectionLMDGroupBox);
     auto* startLayout = new QHBoxLayout(StartMultimeterLMDSimplePanel);
-    StartMultimeterLMDSpeedButton =
-        new QPushButton(AppTexts::StartCaption, StartMultimeterLMDSimplePanel);
+    StartMultimeterLMDSpeedButton = new QPushButton(StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
     StartMultimeterLMDSpeedButton->setCheckable(true);
-    StartMultimeterLMDSpeedButton->setStyleSheet(
-        QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;"));
+    ShowStartButtonIdle(*StartMultimeterLMDSpeedButton);
     // The stop caption is shorter: keep the start caption's width so the bar
     // does not shift while a measurement runs.
     StartMultimeterLMDSpeedButton->ensurePolished();

@@ -1,6 +1,7 @@
 #include "ApplicationStart.h"
 #include "InitAndConfigThread.h"
 #include "MainForm.h"
+#include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "Program.h"
 #include "ksn48api.h"
@@ -19,7 +20,8 @@ int main(int argc, char** argv)
     setup.ModuleIsOpened = &KSN48_IsOpened;
     setup.ModuleClose = &KSN48_Close;
     setup.MainThread = [](TMainForm& form, std::uint16_t page) {
-        return std::make_unique<TMainThread>(false, page, form);
+        return std::make_unique<TMainThread>(false, page,
+                                             std::make_unique<TMainFormMeasurementView>(form));
     };
     return RunProgram(*app, [&setup] { return std::make_unique<TMainForm>(setup); });
 }

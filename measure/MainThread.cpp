@@ -1,16 +1,11 @@
 #include "MainThread.h"
 
 #include "CrateTypes.h"
-#include "DecimalSeparator.h"
-#include "MainForm.h"
 #include "MeasureTexts.h"
 #include "NumberText.h"
 #include "ResultsDisplay.h"
 #include "ThreadDialog.h"
 #include "WaitLoop.h"
-
-#include <QComboBox>
-#include <QTabWidget>
 
 #include <cstring>
 
@@ -21,9 +16,9 @@ constexpr unsigned IdleStepMs = 50;
 
 }  // namespace
 
-TMainThread::TMainThread(bool createSuspended, std::uint16_t /*pageNumber*/, TMainForm& form,
-                         measure::ModuleApi api)
-    : form_(form), cycle_(*this, form.Ksn48Handle, Terminated(), MessageShown, api)
+TMainThread::TMainThread(bool createSuspended, std::uint16_t /*pageNumber*/,
+                         std::unique_ptr<MeasurementView> view, measure::ModuleApi api)
+    : view_(std::move(view)), cycle_(*this, view_->ModuleHandle(), Terminated(), MessageShown, api)
 {
     FreeOnTerminate = false;
     if (!createSuspended) {
@@ -55,14 +50,15 @@ void TMainThread::Execute()
             }
         }
     } catch (const EConvertError&) {
-        MessageText = MeasureText::ConvertErrorStart + QChar(DecimalSeparator()) +
+        // Number text never follows the C locale, so the separator in force
+        // is always the point and nothing needs setting back afterwards.
+        MessageText = MeasureText::ConvertErrorStart + QChar(NumberText::DecimalSeparator) +
                       MeasureText::ConvertErrorEnd;
         try {
             TThread::Synchronize([this] { ShowThreadMessage(); });
         } catch (...) {
             // The window could not show it; the run is over all the same.
         }
-        SetDecimalSeparatorDot();
     } catch (...) {
         MessageText = MeasureText::ThreadException;
         try {
@@ -79,23 +75,20 @@ void TMainThread::Execute()
 
 void TMainThread::InitMainThread()
 {
-    form_.MainThreadRunning = true;
-    SetDecimalSeparatorDot();
+    view_->SetWorkerRunning();
+    // The process-wide number locale is left alone: setting it from this
+    // thread would race with the window's thread, and no number text of the
+    // run depends on it.
     MessageShown = false;
     ProcessingFunctions[0] = &TMainThread::RunMultimeter;
     TThread::Synchronize([this] {
-        if (form_.MainLMDPageControl != nullptr && form_.MainLMDPageControl->currentIndex() == 0) {
-            form_.MeasurementIdle = false;
+        if (view_->MultimeterPageShown()) {
+            view_->SetMeasurementIdle(false);
         }
-        const int crate =
-            form_.KsnCratesComboBox != nullptr ? form_.KsnCratesComboBox->currentIndex() : -1;
-        CrateTypeCode =
-            crate >= 0 && crate < DeviceInventory::MaxCrates
-                ? form_.DeviceInventory.ModuleCrateTypes[static_cast<std::size_t>(crate)]
-                : 0;
+        CrateTypeCode = view_->SelectedCrateType();
         CrateTypeName = device::CrateTypeName(CrateTypeCode);
-        const char* name = form_.Ksn48Handle.ModuleName;
-        ModuleName.assign(name, strnlen(name, sizeof form_.Ksn48Handle.ModuleName));
+        const Ksn48Handle& handle = view_->ModuleHandle();
+        ModuleName.assign(handle.ModuleName, strnlen(handle.ModuleName, sizeof handle.ModuleName));
     });
     cycle_.CrateTypeCode = CrateTypeCode;
     cycle_.CrateTypeName = CrateTypeName;
@@ -113,7 +106,8 @@ void TMainThread::ShowThreadMessage()
         return;
     }
     MessageShown = true;
-    MessageResult = ShowThreadDialog(&form_, MeasureText::ThreadMessageCaption, MessageText);
+    MessageResult =
+        ShowThreadDialog(view_->DialogParent(), MeasureText::ThreadMessageCaption, MessageText);
 }
 
 void TMainThread::ShowThreadMessage(std::string_view text)
@@ -137,25 +131,25 @@ void TMainThread::Pause(unsigned ms)
 
 void TMainThread::ShowMeasurementStarted(measure::MeasurementSettings& settings)
 {
-    ::ShowMeasurementStarted(form_, settings);
+    ::ShowMeasurementStarted(*view_, settings);
 }
 
 measure::AdcChoice TMainThread::ReadAdcChoice()
 {
-    return ::ReadAdcChoice(form_);
+    return ::ReadAdcChoice(*view_);
 }
 
 void TMainThread::ShowResults(measure::MeasurementCycle& cycle)
 {
-    ::ShowResults(form_, cycle);
+    ::ShowResults(*view_, cycle);
 }
 
 void TMainThread::ShowChannelLeds(const measure::MeasurementCycle& cycle)
 {
-    ::ShowChannelLeds(form_, cycle);
+    ::ShowChannelLeds(*view_, cycle);
 }
 
 void TMainThread::ShowMeasurementStopped()
 {
-    ::ShowMeasurementStopped(form_);
+    ::ShowMeasurementStopped(*view_);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MeasurementCycle.h"
+#include "MeasurementView.h"
 #include "Thread.h"
 
 #include <QString>
@@ -9,21 +10,22 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-
-class TMainForm;
 
 // The worker of the main window: runs one measurement run (the multimeter
 // cycle) away from the window's thread and reports its first failure in the
 // orange thread dialog. After the run it idles until the window terminates
-// it; the window deletes it.
+// it; the window deletes it. It reaches the window only through its
+// MeasurementView.
 class TMainThread : public TThread, public measure::MeasurementHost {
 public:
     using ProcessingFunction = std::function<void(TMainThread&)>;
 
     // Starts at once unless createSuspended; the page number selects nothing
     // (there is one processing function).
-    TMainThread(bool createSuspended, std::uint16_t pageNumber, TMainForm& form,
+    TMainThread(bool createSuspended, std::uint16_t pageNumber,
+                std::unique_ptr<MeasurementView> view,
                 measure::ModuleApi api = measure::LibraryModuleApi());
     ~TMainThread() override;
 
@@ -63,6 +65,6 @@ private:
     void InitMainThread();
     static void RunMultimeter(TMainThread& thread);
 
-    TMainForm& form_;
+    std::unique_ptr<MeasurementView> view_;
     measure::MeasurementCycle cycle_;
 };

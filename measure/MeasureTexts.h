@@ -7,7 +7,6 @@
 // Texts of the worker thread and the results display, each in one place.
 namespace MeasureText {
 
-inline const QString StopCaption = QStringLiteral("С   Т   О   П");
 inline const QString ThreadMessageCaption = QStringLiteral("Сообщение TMainThread::Execute()!!!");
 inline const QString NoProcessingFunction = QStringLiteral(
     "Опаньки!!!\nОтсутствует функция обработки для 'MainThread'!!!\nСрочно сообщите разработчику!");
@@ -26,7 +25,19 @@ inline const QString OpenCircuitMark =
     QString::fromUtf8(MeasurementText::OpenCircuitMark.data(),
                       static_cast<qsizetype>(MeasurementText::OpenCircuitMark.size()));
 
-inline const QString StartButtonStyle = QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;");
-inline const QString StopButtonStyle = QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;");
+// Hints of the values the measurement cannot vouch for, one per reason.
+inline const QString OverRangeHint =
+    QStringLiteral("Сигнал выходит за пределы диапазона ±5 В, напряжение занижено!");
+inline const QString NoToneHint =
+    QStringLiteral("Тон над уровнем шума канала не найден, показания недостоверны!");
+inline const QString BelowBandHint = QStringLiteral(
+    "Частота сигнала слишком низкая для точного измерения при выбранном времени сбора!");
+inline const QString AboveBandHint = QStringLiteral("Частота сигнала слишком близка к половине "
+                                                    "частоты преобразований АЦП для точного "
+                                                    "измерения!");
+inline const QString ReferenceOutOfBandHint =
+    QStringLiteral("Частота опорного канала вне диапазона точного измерения, фаза недостоверна!");
+inline const QString ReferenceNoReadingHint =
+    QStringLiteral("Опорный канал не даёт достоверного показания, фаза не определена!");
 
 }  // namespace MeasureText

@@ -1,13 +1,14 @@
 #include "ResultsDisplay.h"
 
 #include "AdcGroupParsPanel.h"
-#include "AppTexts.h"
 #include "CaptionAboveCheckBox.h"
 #include "Ksn48AdcChannelFrame.h"
-#include "MainForm.h"
 #include "MeasureTexts.h"
 #include "NumberText.h"
+#include "ReadingMarks.h"
 #include "ResultsFormat.h"
+#include "SettingsRecord.h"
+#include "StartButton.h"
 #include "ValueEdit.h"
 #include "ViewTexts.h"
 
@@ -22,9 +23,6 @@
 
 namespace {
 
-constexpr std::int32_t StatusValid = 0;
-constexpr std::int32_t StatusShort = 1;
-constexpr std::int32_t StatusOpen = 2;
 const QColor MarkRed(255, 0, 0);
 constexpr double MilliPerUnit = 1000.0;
 constexpr double KiloPerUnit = 0.001;
@@ -49,17 +47,75 @@ void SetValue(TValueEdit* edit, bool enabled, const QString& text, const QColor&
     edit->setText(text);
 }
 
+// The hint of a marked or dashed value; empty for a value shown as it is.
+const QString& Hint(measure::MarkReason reason)
+{
+    static const QString none;
+    switch (reason) {
+    case measure::MarkReason::None:
+        break;
+    case measure::MarkReason::OverRange:
+        return MeasureText::OverRangeHint;
+    case measure::MarkReason::NoTone:
+        return MeasureText::NoToneHint;
+    case measure::MarkReason::BelowBand:
+        return MeasureText::BelowBandHint;
+    case measure::MarkReason::AboveBand:
+        return MeasureText::AboveBandHint;
+    case measure::MarkReason::ReferenceOutOfBand:
+        return MeasureText::ReferenceOutOfBandHint;
+    case measure::MarkReason::ReferenceNoReading:
+        return MeasureText::ReferenceNoReadingHint;
+    }
+    return none;
+}
+
+// One value column: its box, title and unit.
+struct ValueColumn {
+    TValueEdit* Edit;
+    QLabel* Title;
+    QLabel* Unit;
+    const QString& TitleText;
+    const QString& UnitText;
+};
+
+ValueColumn Frequency(TKsn48AdcChannelFrame& panel)
+{
+    return {panel.Value2LMDEdit, panel.Value2LabLMDLabel, panel.Value2LabUnitLMDLabel,
+            ViewText::FrequencyTitle, ViewText::FrequencyUnit};
+}
+
+ValueColumn Phase(TKsn48AdcChannelFrame& panel)
+{
+    return {panel.Value3LMDEdit, panel.Value3LabLMDLabel, panel.Value3LabUnitLMDLabel,
+            ViewText::PhaseTitle, ViewText::PhaseUnit};
+}
+
+// A number, lime, or yellow with its hint when the measurement cannot vouch
+// for it; the column enabled.
+void ShowNumber(const ValueColumn& column, const QString& text, const measure::ValueMark& mark)
+{
+    SetValue(column.Edit, true, text, mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime);
+    column.Edit->setToolTip(Hint(mark.Reason));
+    SetLabel(column.Title, true, &column.TitleText);
+    SetLabel(column.Unit, true, &column.UnitText);
+}
+
+// The placeholder instead of a number, with the hint that says why; the
+// column disabled.
+void ShowDashes(const ValueColumn& column, measure::MarkReason reason = measure::MarkReason::None)
+{
+    SetValue(column.Edit, false, ViewText::ValuePlaceholder, TValueEdit::Lime);
+    column.Edit->setToolTip(Hint(reason));
+    SetLabel(column.Title, false, &column.TitleText);
+    SetLabel(column.Unit, false, &column.UnitText);
+}
+
 // Frequency and phase boxes disabled with dashes, their titles and units too.
 void DashFrequencyAndPhase(TKsn48AdcChannelFrame& panel)
 {
-    panel.Value2LMDEdit->setEnabled(false);
-    panel.Value2LMDEdit->setText(ViewText::ValuePlaceholder);
-    panel.Value3LMDEdit->setEnabled(false);
-    panel.Value3LMDEdit->setText(ViewText::ValuePlaceholder);
-    SetLabel(panel.Value2LabLMDLabel, false, &ViewText::FrequencyTitle);
-    SetLabel(panel.Value2LabUnitLMDLabel, false, &ViewText::FrequencyUnit);
-    SetLabel(panel.Value3LabLMDLabel, false, &ViewText::PhaseTitle);
-    SetLabel(panel.Value3LabUnitLMDLabel, false, &ViewText::PhaseUnit);
+    ShowDashes(Frequency(panel));
+    ShowDashes(Phase(panel));
 }
 
 void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
@@ -68,28 +124,32 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
     SetLabel(panel.Value1LabUnitLMDLabel, true, &ViewText::VoltageUnit);
 }
 
-void ShowValidChannel(TKsn48AdcChannelFrame& panel, const TMainForm& form,
+void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settings,
                       const measure::MeasurementCycle& cycle, std::size_t c)
 {
-    const SettingsRecord& settings = form.Settings->Record;
-    SetValue(panel.Value1LMDEdit, true,
-             Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), TValueEdit::Lime);
-    ShowVoltageTitle(panel);
-    if (measure::CalcMethodFromText(cycle.Settings.CalcMethod) != measure::CalcMethod::Fft) {
+    const measure::ReadingMarks marks = measure::MarkReading(cycle, c, cycle.ReferenceChannel);
+    ShowNumber({panel.Value1LMDEdit, panel.Value1LabLMDLabel, panel.Value1LabUnitLMDLabel,
+                ViewText::VoltageTitle, ViewText::VoltageUnit},
+               Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), marks.Voltage);
+    if (cycle.Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
     }
-    const double kHz = cycle.Frequency[c] * KiloPerUnit;
-    const std::string frequencyFormat(measure::FrequencyFormat(
-        kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
-    SetValue(panel.Value2LMDEdit, true, Format(frequencyFormat, kHz), TValueEdit::Lime);
-    SetLabel(panel.Value2LabLMDLabel, true, &ViewText::FrequencyTitle);
-    SetLabel(panel.Value2LabUnitLMDLabel, true, &ViewText::FrequencyUnit);
-    const double phase =
-        measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
-    SetValue(panel.Value3LMDEdit, true, Format(settings.PhFormat[0], phase), TValueEdit::Lime);
-    SetLabel(panel.Value3LabLMDLabel, true, &ViewText::PhaseTitle);
-    SetLabel(panel.Value3LabUnitLMDLabel, true, &ViewText::PhaseUnit);
+    if (marks.Frequency.Dashed) {
+        ShowDashes(Frequency(panel), marks.Frequency.Reason);
+    } else {
+        const double kHz = cycle.Frequency[c] * KiloPerUnit;
+        const std::string frequencyFormat(measure::FrequencyFormat(
+            kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
+        ShowNumber(Frequency(panel), Format(frequencyFormat, kHz), marks.Frequency);
+    }
+    if (marks.Phase.Dashed) {
+        ShowDashes(Phase(panel), marks.Phase.Reason);
+    } else {
+        const double phase =
+            measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
+        ShowNumber(Phase(panel), Format(settings.PhFormat[0], phase), marks.Phase);
+    }
 }
 
 void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
@@ -97,6 +157,7 @@ void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
     for (TValueEdit* edit : {panel.Value1LMDEdit, panel.Value2LMDEdit, panel.Value3LMDEdit}) {
         edit->setEnabled(false);
         edit->setText(ViewText::ValuePlaceholder);
+        edit->setToolTip(QString());
     }
     for (QLabel* label :
          {panel.Value1LabLMDLabel, panel.Value2LabLMDLabel, panel.Value3LabLMDLabel,
@@ -107,72 +168,77 @@ void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
 
 }  // namespace
 
-void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& settings)
+void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings& settings)
 {
-    form.StartMultimeterLMDSpeedButton->setText(MeasureText::StopCaption);
-    form.StartMultimeterLMDSpeedButton->setStyleSheet(MeasureText::StopButtonStyle);
-    for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {
+    ShowStartButtonRunning(view.StartButton());
+    for (TKsn48AdcChannelFrame* panel : view.ChannelFrames()) {
         if (panel == nullptr) {
             continue;
         }
-        panel->Value1LMDEdit->clear();
-        panel->Value2LMDEdit->clear();
-        panel->Value3LMDEdit->clear();
-        panel->Value1LMDEdit->SetFontColor(TValueEdit::Lime);
+        // All three lime: the frequency and phase boxes may have been
+        // marked yellow by the last run.
+        for (TValueEdit* edit :
+             {panel->Value1LMDEdit, panel->Value2LMDEdit, panel->Value3LMDEdit}) {
+            edit->clear();
+            edit->SetFontColor(TValueEdit::Lime);
+            edit->setToolTip(QString());
+        }
         panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
     }
-    const TAdcGroupParsPanel& group = *form.AdcGroupParsLMDGroupBox;
+    const TAdcGroupParsPanel& group = view.AcquisitionControls();
     settings.DataFormat =
         static_cast<std::uint8_t>(std::max(0, group.DataFormatLMDComboBox->currentIndex()));
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
-    settings.CalcMethod = form.Settings->Record.CalcMethod;
-    settings.AmplitudeType = form.Settings->Record.AmplitudeType;
-    settings.MaxAcquisitionTime = form.Settings->Record.MaxAcquisitionTime;
+    const SettingsRecord& record = view.Settings();
+    settings.CalcMethod = record.CalcMethod;
+    settings.AmplitudeType = record.AmplitudeType;
+    settings.MaxAcquisitionTime = record.MaxAcquisitionTime;
 }
 
-measure::AdcChoice ReadAdcChoice(const TMainForm& form)
+measure::AdcChoice ReadAdcChoice(const MeasurementView& view)
 {
     measure::AdcChoice choice;
-    for (std::size_t c = 0; c < form.ChannelFrames.size(); ++c) {
-        const TKsn48AdcChannelFrame* panel = form.ChannelFrames[c];
+    const TChannelFrames& panels = view.ChannelFrames();
+    for (std::size_t c = 0; c < panels.size(); ++c) {
+        const TKsn48AdcChannelFrame* panel = panels[c];
         choice.ChannelTicked[c] = panel != nullptr && panel->ChannelNumberLMDCheckBox->isChecked();
     }
-    choice.RateIndex = form.AdcRateComboBox->currentIndex();
-    choice.ReferenceChannel = form.Settings->Record.ReferenceChannel;
+    choice.RateIndex = view.AcquisitionControls().AdcRateComboBox->currentIndex();
+    choice.ReferenceChannel = view.Settings().ReferenceChannel;
     return choice;
 }
 
-void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle)
+void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
 {
-    cycle.ReferenceChannel =
-        form.Settings->Record.ReferenceChannel < measure::MeasurementChannelCount
-            ? form.Settings->Record.ReferenceChannel
-            : cycle.ReferenceChannel;
+    const SettingsRecord& settings = view.Settings();
+    cycle.ReferenceChannel = settings.ReferenceChannel < measure::MeasurementChannelCount
+                                 ? settings.ReferenceChannel
+                                 : cycle.ReferenceChannel;
     cycle.PhaseCorrection =
-        form.AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
-    for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {
+        view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
+    const TChannelFrames& panels = view.ChannelFrames();
+    for (TKsn48AdcChannelFrame* panel : panels) {
         if (panel != nullptr) {
             panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
         }
     }
-    std::size_t j = 0;
-    for (std::size_t c = 0; c < form.ChannelFrames.size(); ++c) {
-        TKsn48AdcChannelFrame* panel = form.ChannelFrames[c];
-        const bool enabled = cycle.Handle().Channel[c].ChannelEnabled != 0;
-        const std::int32_t status = enabled ? cycle.ChannelStatus[j++] : -1;
+    for (std::size_t c = 0; c < panels.size(); ++c) {
+        TKsn48AdcChannelFrame* panel = panels[c];
         if (panel == nullptr) {
             continue;
         }
-        if (!enabled) {
+        const std::int32_t status = cycle.StatusOf(c);
+        if (cycle.Handle().Channel[c].ChannelEnabled == 0) {
             ShowDisabledChannel(*panel);
-        } else if (status == StatusValid) {
-            ShowValidChannel(*panel, form, cycle, c);
-        } else if (status == StatusShort || status == StatusOpen) {
+        } else if (status == KSN48_STATUS_VALID) {
+            ShowValidChannel(*panel, settings, cycle, c);
+        } else if (status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN) {
             SetValue(panel->Value1LMDEdit, true,
-                     status == StatusShort ? MeasureText::ShortCircuitMark
-                                           : MeasureText::OpenCircuitMark,
+                     status == KSN48_STATUS_SHORT ? MeasureText::ShortCircuitMark
+                                                  : MeasureText::OpenCircuitMark,
                      MarkRed);
+            panel->Value1LMDEdit->setToolTip(QString());
             ShowVoltageTitle(*panel);
             DashFrequencyAndPhase(*panel);
         }
@@ -180,10 +246,10 @@ void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle)
     }
 }
 
-void ShowChannelLeds(TMainForm& form, const measure::MeasurementCycle& cycle)
+void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cycle)
 {
     std::size_t i = 0;
-    for (TKsn48AdcChannelFrame* panel : form.ChannelFrames) {
+    for (TKsn48AdcChannelFrame* panel : view.ChannelFrames()) {
         if (panel == nullptr) {
             continue;
         }
@@ -192,23 +258,18 @@ void ShowChannelLeds(TMainForm& form, const measure::MeasurementCycle& cycle)
             continue;
         }
         const std::int32_t status =
-            i < cycle.ChannelStatus.size() ? cycle.ChannelStatus[i] : StatusValid;
+            i < cycle.ChannelStatus.size() ? cycle.ChannelStatus[i] : KSN48_STATUS_VALID;
         ++i;
-        panel->SetUpdateIndicator(status == StatusShort || status == StatusOpen
+        panel->SetUpdateIndicator(status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN
                                       ? TIndicatorState::IndicatorFault
                                       : TIndicatorState::IndicatorOk);
     }
 }
 
-void ShowMeasurementStopped(TMainForm& form)
+void ShowMeasurementStopped(MeasurementView& view)
 {
-    QPushButton* button = form.StartMultimeterLMDSpeedButton;
-    button->setText(AppTexts::StartCaption);
-    button->setStyleSheet(MeasureText::StartButtonStyle);
+    ShowStartButtonIdle(view.StartButton());
     // Released by the program, not by the operator: no handler reacts.
-    const bool busy = form.Busy;
-    form.Busy = true;
-    button->setChecked(false);
-    form.Busy = busy;
-    form.MeasurementIdle = true;
+    view.ReleaseStartButton();
+    view.SetMeasurementIdle(true);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "MeasurementCycle.h"
-
-class TMainForm;
+#include "MeasurementView.h"
 
 // The window's side of a measurement run, on the window's thread: the start
 // button, the operator's choices read from the controls, and each frame's
@@ -11,17 +10,17 @@ class TMainForm;
 // Start button to "С   Т   О   П" in red, every panel's values emptied with a
 // lime voltage and a blank lamp; the run's settings from the lists and the
 // settings record.
-void ShowMeasurementStarted(TMainForm& form, measure::MeasurementSettings& settings);
+void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings& settings);
 
 // The ticked channels, the rate index and the settings' reference channel.
-measure::AdcChoice ReadAdcChoice(const TMainForm& form);
+measure::AdcChoice ReadAdcChoice(const MeasurementView& view);
 
 // Values, titles, units and colours of every panel; all lamps blank. Takes
 // the current reference channel and the phase correction box into the cycle.
-void ShowResults(TMainForm& form, measure::MeasurementCycle& cycle);
+void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle);
 
 // Each ticked panel's lamp: red for a short or open channel, else green.
-void ShowChannelLeds(TMainForm& form, const measure::MeasurementCycle& cycle);
+void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cycle);
 
 // Start button back to "С   Т   А   Р   Т" in green and released; the window idle.
-void ShowMeasurementStopped(TMainForm& form);
+void ShowMeasurementStopped(MeasurementView& view);

@@ -249,6 +249,7 @@ void TKsn48AdcChannelFrame::ResetChannelFrame()
     for (TValueEdit* edit : {Value1LMDEdit, Value2LMDEdit, Value3LMDEdit}) {
         edit->SetFontColor(TValueEdit::Lime);
         edit->setText(ViewText::ValuePlaceholder);
+        edit->setToolTip(QString());  // a hint belongs to the value it explained
     }
     SetUpdateIndicator(TIndicatorState::IndicatorOff);
 }

@@ -6,6 +6,7 @@
 #include <QPalette>
 
 const QColor TValueEdit::Lime{0, 255, 0};
+const QColor TValueEdit::Warning{255, 255, 0};
 const QColor TValueEdit::SelectionText{0, 128, 0};
 const QColor TValueEdit::SelectionBackground{255, 255, 255};
 

@@ -28,6 +28,8 @@ public:
     QSize minimumSizeHint() const override;
 
     static const QColor Lime;
+    // Values the measurement cannot vouch for: yellow, readable on black.
+    static const QColor Warning;
     static const QColor SelectionText;
     static const QColor SelectionBackground;
 

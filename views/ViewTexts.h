@@ -59,6 +59,12 @@ inline const QString DataFormatTitle = QStringLiteral("Разрядность д
 inline const QString PhaseCorrectionCaption = QStringLiteral("Фильтр кор- рекции фазы");
 inline const QString AcquisitionTimeTitle = QStringLiteral("Время сбора, мс");
 
+// The start button: idle and running.
+inline const QString StartCaption = QStringLiteral("С   Т   А   Р   Т");
+inline const QString StopCaption = QStringLiteral("С   Т   О   П");
+inline const QString StartButtonStyle = QStringLiteral("color: rgb(0, 128, 0); font-weight: bold;");
+inline const QString StopButtonStyle = QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;");
+
 inline const std::array<QString, 2> CurrentSourceLabels{QStringLiteral("  2.86 мА"),
                                                         QStringLiteral(" 10.0  мА")};
 inline const std::array<QString, 2> DataFormatLabels{QStringLiteral("   20 бит"),

@@ -1,6 +1,7 @@
 #include "ChannelEstimator.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <stdexcept>
@@ -16,6 +17,64 @@ CalcMethod CalcMethodFromText(std::string_view text) noexcept
 AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept
 {
     return text == AmplitudeTypeRmsText ? AmplitudeType::Rms : AmplitudeType::Amp;
+}
+
+SpectrumPeak FindSpectrumPeak(const double* spectrum, std::uint32_t length,
+                              std::uint32_t halfWidth) noexcept
+{
+    SpectrumPeak found;
+    const std::uint32_t half = length / 2;
+    if (spectrum == nullptr || halfWidth >= half) {
+        return found;
+    }
+    const double* re = spectrum;
+    const double* im = spectrum + half;  // bins 1 .. N/2 - 1; bin 0 is real
+    found.Bin = halfWidth;
+    double largest = halfWidth == 0 ? re[0] * re[0]
+                                    : re[halfWidth] * re[halfWidth] + im[halfWidth] * im[halfWidth];
+    // Bin H is searched but not summed: the floor, like the band, counts
+    // only the bins above H. Four partial sums keep the additions from
+    // holding up the search; the bins are still compared in order.
+    std::array<double, 4> sums{};
+    const auto visit = [&](std::uint32_t k, double& sum) {
+        const double m = re[k] * re[k] + im[k] * im[k];
+        sum += m;
+        if (m > largest) {
+            largest = m;
+            found.Bin = static_cast<long>(k);
+        }
+    };
+    std::uint32_t k = halfWidth + 1;
+    for (; k + 4 <= half; k += 4) {
+        visit(k, sums[0]);
+        visit(k + 1, sums[1]);
+        visit(k + 2, sums[2]);
+        visit(k + 3, sums[3]);
+    }
+    for (; k < half; ++k) {
+        visit(k, sums[0]);
+    }
+    found.PowerAboveH = (sums[0] + sums[1]) + (sums[2] + sums[3]);
+    return found;
+}
+
+bool InExactBand(double centre, std::uint32_t length, std::uint32_t halfWidth) noexcept
+{
+    const double low = 2.0 * halfWidth + 1.0;
+    const double high = static_cast<double>(length / 2) - halfWidth - 1.0;
+    return centre >= low && centre <= high;
+}
+
+bool ToneStandsOut(double bandPower, std::uint32_t bandBins, double otherPower,
+                   std::uint32_t otherBins, double framePower) noexcept
+{
+    if (bandBins == 0 || !(bandPower > 0.0) || !(bandPower >= MinimumTonePower * framePower)) {
+        return false;
+    }
+    if (otherBins == 0 || !(otherPower > 0.0)) {
+        return true;  // nothing to compare with: no floor to stand above
+    }
+    return bandPower / bandBins >= ToneToFloorRatio * (otherPower / otherBins);
 }
 
 ChannelEstimator::ChannelEstimator(CalcMethod method, AmplitudeType amplitude, std::uint32_t length,
@@ -58,6 +117,25 @@ bool ChannelEstimator::BuildWindow(double* window)
         windowSum_ = measure::WindowSum(sumWindow_, length_);
         windowMeanSquare_ = measure::WindowMeanSquare(sumWindow_);
     }
+    windowReady_ = true;
+    return true;
+}
+
+bool ChannelEstimator::ShareWindow(const ChannelEstimator& owner) noexcept
+{
+    windowReady_ = false;
+    if (!owner.windowReady_ || owner.method_ != method_ || owner.length_ != length_) {
+        return false;
+    }
+    if (analyzer_) {
+        if (!analyzer_->LoadWindow(MeasurementWindowType)) {
+            return false;
+        }
+    } else {
+        sumWindow_ = owner.sumWindow_;
+    }
+    windowSum_ = owner.windowSum_;
+    windowMeanSquare_ = owner.windowMeanSquare_;
     windowReady_ = true;
     return true;
 }
@@ -105,21 +183,14 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
     if (Stopped()) {
         return {EstimateOutcome::Stopped};
     }
-    const long width = analyzer.PeakHalfWidth();
+    const std::uint32_t widthBins = analyzer.PeakHalfWidth();
+    const long width = widthBins;
     const long half = length_ / 2;
     const double* f = buffers.Spectrum;
-    // The peak is the bin of largest amplitude in [H, N/2), ties to the lower
-    // bin; squared magnitudes order the bins as the amplitudes do, so only
-    // the band around the peak needs its amplitudes, in extended precision.
-    long peak = -1;
-    double largest = -1.0;
-    for (long k = width; k < half; ++k) {
-        const double m = f[k] * f[k] + f[half + k] * f[half + k];
-        if (m > largest) {
-            largest = m;
-            peak = k;
-        }
-    }
+    // Squared magnitudes order the bins as the amplitudes do, so only the
+    // band around the peak needs its amplitudes, in extended precision.
+    const SpectrumPeak found = FindSpectrumPeak(f, length_, widthBins);
+    const long peak = found.Bin;
     if (Stopped()) {
         return {EstimateOutcome::Stopped};
     }
@@ -137,6 +208,8 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
     // Power in the band [peak - H, peak + H - 1], bins above H and below N/2.
     long double power = 0.0L;
     long double moment = 0.0L;
+    double bandSquares = 0.0;  // the same band in |X_k|^2, for the noise floor
+    std::uint32_t bandBins = 0;
     if (peak >= 0) {
         for (long k = peak - width; k <= peak + width - 1; ++k) {
             if (k <= width || k >= half) {
@@ -146,6 +219,8 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
             const long double q = a * a * 0.5L;
             power += q;
             moment += static_cast<long double>(k) * q;
+            bandSquares += f[k] * f[k] + f[half + k] * f[half + k];
+            ++bandBins;
         }
     }
     const long double ratio = power / static_cast<long double>(windowMeanSquare_);
@@ -155,8 +230,19 @@ ChannelEstimate ChannelEstimator::EstimateFft(const EstimateBuffers& buffers)
 
     ChannelEstimate result;
     const long double centre = moment / power;
+    result.PeakCentre = static_cast<double>(centre);
     result.Frequency = static_cast<double>(centre * static_cast<long double>(adcRate_) / length_);
     result.Voltage = ScaleVoltage(static_cast<double>(std::sqrt(ratio)));
+    const auto binsAboveH = static_cast<std::uint32_t>(half - width - 1);
+    // The frame's whole power: the bins above H, and DC, the bins up to H and
+    // the Nyquist bin.
+    double framePower = found.PowerAboveH + f[0] * f[0] + f[half] * f[half];
+    for (long k = 1; k <= width; ++k) {
+        framePower += f[k] * f[k] + f[half + k] * f[half + k];
+    }
+    result.ToneFound = ToneStandsOut(bandSquares, bandBins, found.PowerAboveH - bandSquares,
+                                     binsAboveH - bandBins, framePower);
+    result.InBand = result.ToneFound && InExactBand(result.PeakCentre, length_, widthBins);
 
     // The spectrum's phase falls by 180 degrees per bin over the window's main
     // lobe; interpolate from the bin below the centre.

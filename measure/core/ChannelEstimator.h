@@ -39,7 +39,57 @@ struct ChannelEstimate {
     double Voltage = 0.0;    // volts, RMS or peak amplitude
     double Frequency = 0.0;  // hertz ("fft" only)
     double Phase = 0.0;      // degrees in [-180, 180], the negated phase of the tone ("fft" only)
+    // What an Ok "fft" reading can be trusted for (the "sum" method judges
+    // neither and leaves both true):
+    // a tone stands clearly above the channel's noise floor (ToneStandsOut);
+    // without one, frequency and phase come from a noise peak and mean nothing.
+    bool ToneFound = true;
+    // the centre of the peak lies in the bins where the estimate is exact
+    // (InExactBand); outside them all three values are off.
+    bool InBand = true;
+    double PeakCentre = 0.0;  // b, in bins ("fft" only)
 };
+
+// The bin of largest power |X_k|^2 in [H, N/2) of a packed spectrum of
+// length N (the layout of the transform: real parts of bins 0 .. N/2, then
+// the negated imaginary parts of bins 1 .. N/2 - 1), scanning upwards and
+// replacing the candidate only on a strictly greater power, so ties go to the
+// lower bin; bins below H, where the window's DC leakage lies, are never
+// peaks. Bin -1 when the range is empty. Also gives the power of every bin
+// above H, for the noise floor.
+struct SpectrumPeak {
+    long Bin = -1;
+    double PowerAboveH = 0.0;  // sum of |X_k|^2 over H < k < N/2
+};
+SpectrumPeak FindSpectrumPeak(const double* spectrum, std::uint32_t length,
+                              std::uint32_t halfWidth) noexcept;
+
+// Whether the estimate is exact for a peak centred at b bins in a frame of
+// length N with half-width H: 2H + 1 <= b <= N/2 - H - 1, [15, N/2 - 8] for
+// the measurement window. The band summed around the peak bin p,
+// [p - H, p + H - 1], then lies wholly above the window's DC leakage (bins up
+// to H) and below N/2; outside, part of the tone's main lobe is cut off or
+// mixed with its image below DC or above N/2.
+bool InExactBand(double centre, std::uint32_t length, std::uint32_t halfWidth) noexcept;
+
+// The no-tone rule, on powers |X_k|^2 of the windowed spectrum. A tone's
+// power sits in the few bins of the window's main lobe, noise spreads evenly
+// over all bins. The peak is a tone when both hold:
+// - the band around it holds, per bin, at least ToneToFloorRatio (10 dB)
+//   times the mean power per bin of all other bins above H: the channel's
+//   own noise floor, which also takes in any other tones and harmonics.
+//   White noise alone gives 2 to 4 here, 6.3 at most in thousands of frames
+//   of any length; a tone clearly above the noise gives hundreds and more.
+//   A band that covers every bin above H leaves no floor to compare with
+//   and counts as a tone.
+// - the band holds at least MinimumTonePower (an amplitude of 1e-9, far below
+//   the converter's resolution of 2^-23 of full scale) of the frame's whole
+//   power, DC included. Below that, what stands out is the rounding of the
+//   window and the transform, which is not white: a DC-only frame shows it.
+inline constexpr double ToneToFloorRatio = 10.0;
+inline constexpr double MinimumTonePower = 1e-18;
+bool ToneStandsOut(double bandPower, std::uint32_t bandBins, double otherPower,
+                   std::uint32_t otherBins, double framePower) noexcept;
 
 // Buffers of one run, allocated by the caller once. The "sum" method needs
 // Samples and Window only.
@@ -67,6 +117,10 @@ public:
     // Builds the measurement window (type 7) of Length() values into window
     // and derives its constants. false when stopped or window is missing.
     bool BuildWindow(double* window);
+    // Takes the window that owner built (same method and length) without
+    // building it again: another estimator of the same run that reads the
+    // same window buffer. false when owner has no window or does not match.
+    bool ShareWindow(const ChannelEstimator& owner) noexcept;
 
     ChannelEstimate Estimate(const EstimateBuffers& buffers);
 
@@ -78,6 +132,7 @@ public:
     double WindowMeanSquare() const noexcept { return windowMeanSquare_; }
     // Present for "fft" only.
     SpectrumAnalyzer* Analyzer() noexcept { return analyzer_.get(); }
+    bool WindowReady() const noexcept { return windowReady_; }
 
 private:
     bool Stopped() const noexcept

@@ -3,9 +3,11 @@
 #include "AdcRates.h"
 #include "DataRateBudget.h"
 #include "MeasurementTexts.h"
+#include "RawWord.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 
 namespace measure {
@@ -15,8 +17,6 @@ namespace {
 constexpr std::uint32_t RecvTimeoutMs = 5000;
 constexpr std::uint64_t FftSampleCap = 16777216;
 constexpr int MaxDoublings = 32;
-// A "sum" frame keeps N x channels x words per sample within 32 bits.
-constexpr double MaxSumFrameLength = 268435456.0;
 constexpr std::uint32_t SpareElements = 16;
 
 constexpr unsigned PauseAfterStepMs = 50;
@@ -58,13 +58,28 @@ std::uint32_t FftFrameLength(double maxTime, double rate, std::uint32_t channels
     return static_cast<std::uint32_t>(n);
 }
 
-std::uint32_t SumFrameLength(double maxTime, double rate) noexcept
+std::uint32_t SumFrameLength(double maxTime, double rate, std::uint32_t wordsPerTick) noexcept
 {
     const double n = std::trunc(maxTime * rate);
     if (!(n >= 1.0)) {
         return 1;  // a frame of at least one sample, also for a NaN time
     }
-    return static_cast<std::uint32_t>(std::min(n, MaxSumFrameLength));
+    // The frame's word count goes to the module library as 32 bits.
+    const std::uint32_t cap =
+        std::numeric_limits<std::uint32_t>::max() / std::max(wordsPerTick, 1u);
+    return static_cast<std::uint32_t>(std::min(n, static_cast<double>(cap)));
+}
+
+double FullScaleHigh(std::uint8_t dataFormat) noexcept
+{
+    const bool is24 = dataFormat != 0;
+    return ksn::raw::ToVolts(is24 ? ksn::raw::kMax24 : ksn::raw::kMax20, is24);
+}
+
+double FullScaleLow(std::uint8_t dataFormat) noexcept
+{
+    const bool is24 = dataFormat != 0;
+    return ksn::raw::ToVolts(is24 ? -ksn::raw::kMax24 - 1 : -ksn::raw::kMax20 - 1, is24);
 }
 
 MeasurementCycle::MeasurementCycle(MeasurementHost& host, Ksn48Handle& handle,
@@ -138,93 +153,36 @@ bool MeasurementCycle::PrepareBuffers()
         return false;
     }
     const StopFlag* stop = &terminated_;
-    estimator_ = std::make_unique<ChannelEstimator>(CalcMethodFromText(Settings.CalcMethod),
-                                                    AmplitudeTypeFromText(Settings.AmplitudeType),
-                                                    SamplesPerChannel, AdcRate, stop);
+    estimator_ =
+        std::make_unique<ChannelEstimator>(Method, Amplitude, SamplesPerChannel, AdcRate, stop);
+    // The one window of the run; both lanes read it.
     if (!estimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
     }
     WindowSum = estimator_->WindowSum();
     WindowMeanSquare = estimator_->WindowMeanSquare();
-    lanes_[0] = Lane{{nullptr, window_.get(), fftAdcDataPerChannel_.get(), amplitudeSpectr_.get(),
-                      phaseSpectr_.get()},
-                     estimator_.get(),
-                     0,
-                     false};
-    return ActiveChannelCount < 2 || StartHelper();
-}
-
-bool MeasurementCycle::StartHelper()
-{
-    // The second lane's buffers; the window is shared (read only).
-    const std::uint64_t n = SamplesPerChannel;
-    const bool fft = CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft;
-    if (fft) {
-        if (!(helperSpectrum_ = TryAllocate<double>(n + SpareElements))) {
-            Show(MeasurementText::NoFftData);
-            return false;
-        }
-        if (!(helperAmplitudes_ = TryAllocate<double>(n / 2 + SpareElements))) {
-            Show(MeasurementText::NoAmplitudeSpectr);
-            return false;
-        }
-        if (!(helperPhases_ = TryAllocate<double>(n / 2 + SpareElements))) {
-            Show(MeasurementText::NoPhaseSpectr);
-            return false;
-        }
+    fullScaleLow_ = FullScaleLow(handle_.DataFormat);
+    fullScaleHigh_ = FullScaleHigh(handle_.DataFormat);
+    lanes_.SetFirstLane({estimator_.get(),
+                         {nullptr, window_.get(), fftAdcDataPerChannel_.get(),
+                          amplitudeSpectr_.get(), phaseSpectr_.get()}});
+    if (ActiveChannelCount < 2) {
+        return true;
     }
-    const StopFlag* stop = &terminated_;
-    helperEstimator_ = std::make_unique<ChannelEstimator>(
-        CalcMethodFromText(Settings.CalcMethod), AmplitudeTypeFromText(Settings.AmplitudeType),
-        SamplesPerChannel, AdcRate, stop);
-    // Writes the same values into the shared window, before any frame.
-    if (!helperEstimator_->BuildWindow(window_.get()) || ShouldStop()) {
-        return false;
+    switch (lanes_.StartSecondLane(stop)) {
+    case TwoLaneEstimation::Shortage::None:
+        return true;
+    case TwoLaneEstimation::Shortage::Spectrum:
+        Show(MeasurementText::NoFftData);
+        break;
+    case TwoLaneEstimation::Shortage::Amplitudes:
+        Show(MeasurementText::NoAmplitudeSpectr);
+        break;
+    case TwoLaneEstimation::Shortage::Phases:
+        Show(MeasurementText::NoPhaseSpectr);
+        break;
     }
-    lanes_[1] = Lane{{nullptr, window_.get(), helperSpectrum_.get(), helperAmplitudes_.get(),
-                      helperPhases_.get()},
-                     helperEstimator_.get(),
-                     1,
-                     false};
-    helperQuit_ = false;
-    helperJob_ = helperDone_ = 0;
-    helper_ = std::thread([this] { HelperLoop(); });
-    return true;
-}
-
-void MeasurementCycle::HelperLoop() noexcept
-{
-    std::uint64_t seen = 0;
-    for (;;) {
-        {
-            std::unique_lock lock(helperMutex_);
-            helperWake_.wait(lock, [&] { return helperQuit_ || helperJob_ != seen; });
-            if (helperQuit_) {
-                return;
-            }
-            seen = helperJob_;
-        }
-        SplitChannels(1, 2);
-        splitBarrier_.arrive_and_wait();
-        EstimateLane(lanes_[1]);
-        {
-            std::lock_guard lock(helperMutex_);
-            helperDone_ = seen;
-        }
-        helperWake_.notify_all();
-    }
-}
-
-void MeasurementCycle::StopHelper() noexcept
-{
-    if (helper_.joinable()) {
-        {
-            std::lock_guard lock(helperMutex_);
-            helperQuit_ = true;
-        }
-        helperWake_.notify_all();
-        helper_.join();
-    }
+    return false;
 }
 
 std::uint32_t MeasurementCycle::WordsPerFrame() const noexcept
@@ -259,7 +217,7 @@ bool MeasurementCycle::Allocate()
     }
     std::fill_n(window_.get(), n, 0.0);
     WindowType = MeasurementWindowType;
-    if (CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft) {
+    if (Method == CalcMethod::Fft) {
         if (!(fftAdcDataPerChannel_ = TryAllocate<double>(n + SpareElements))) {
             return fail(MeasurementText::NoFftData);
         }
@@ -278,13 +236,7 @@ bool MeasurementCycle::Allocate()
 
 void MeasurementCycle::FreeBuffers() noexcept
 {
-    StopHelper();
-    lanes_[0] = Lane{};
-    lanes_[1] = Lane{};
-    helperSpectrum_.reset();
-    helperAmplitudes_.reset();
-    helperPhases_.reset();
-    helperEstimator_.reset();
+    lanes_.Stop();
     rcvBuffer_.reset();
     data_.reset();
     dataPerChannel_.reset();
@@ -298,8 +250,7 @@ void MeasurementCycle::FreeBuffers() noexcept
 bool MeasurementCycle::BuffersFreed() const noexcept
 {
     return !rcvBuffer_ && !data_ && !dataPerChannel_ && !window_ && !fftAdcDataPerChannel_ &&
-           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && !helperSpectrum_ &&
-           !helperAmplitudes_ && !helperPhases_ && !helperEstimator_ && !helper_.joinable();
+           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && lanes_.Released();
 }
 
 void MeasurementCycle::ShowMeasurementStarted()
@@ -331,14 +282,6 @@ void MeasurementCycle::ConfigureAdc()
             handle_.Channel[c].ChannelEnabled = 0;
         }
     }
-    const device::AdcRateEntry* rate = device::FindAdcRate(choice.RateIndex);
-    if (rate == nullptr) {
-        // No rate chosen in the list: the module cannot be configured.
-        host_.ShowThreadMessage(MeasurementText::SetAdcBad);
-        return;
-    }
-    handle_.RateCode = rate->RateCode;
-    AdcRate = rate->Frequency;
     handle_.DataFormat = Settings.DataFormat;
     handle_.CurrentSource = Settings.CurrentSource;
 
@@ -352,6 +295,14 @@ void MeasurementCycle::ConfigureAdc()
         return;
     }
     ReferenceChannel = choice.ReferenceChannel;
+    const device::AdcRateEntry* rate = device::FindAdcRate(choice.RateIndex);
+    if (rate == nullptr) {
+        // Nothing chosen in the rate list: say so rather than try the module.
+        host_.ShowThreadMessage(MeasurementText::NoRateChosen);
+        return;
+    }
+    handle_.RateCode = rate->RateCode;
+    AdcRate = rate->Frequency;
 
     const device::DataRateCheck check = device::CheckDataRate(
         ActiveChannelCount, AdcRate, Settings.DataFormat, CrateTypeCode, CrateTypeName, ModuleName);
@@ -369,13 +320,18 @@ void MeasurementCycle::ConfigureAdc()
 
 void MeasurementCycle::SizeFrame()
 {
+    // The one place the settings' texts are read.
+    Method = CalcMethodFromText(Settings.CalcMethod);
+    Amplitude = AmplitudeTypeFromText(Settings.AmplitudeType);
     ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * AdcRate * ActiveChannelCount);
-    if (CalcMethodFromText(Settings.CalcMethod) == CalcMethod::Fft) {
+    if (Method == CalcMethod::Fft) {
         SamplesPerChannel =
             FftFrameLength(Settings.MaxAcquisitionTime, AdcRate, ActiveChannelCount);
     } else {
         Settings.CalcMethod = CalcMethodSumText;
-        SamplesPerChannel = SumFrameLength(Settings.MaxAcquisitionTime, AdcRate);
+        const std::uint32_t wordsPerSample = handle_.DataFormat != 0 ? 2 : 1;
+        SamplesPerChannel = SumFrameLength(Settings.MaxAcquisitionTime, AdcRate,
+                                           wordsPerSample * std::max(ActiveChannelCount, 1u));
     }
     FrameSampleCount = SamplesPerChannel * ActiveChannelCount;
     ReceiveBlockSize = std::max<std::uint32_t>(1, std::min(ReceiveBlockSize, FrameSampleCount));
@@ -470,7 +426,7 @@ void MeasurementCycle::FrameLoop()
         }
         if (ProcessFrame() && !ShouldStop()) {
             host_.Synchronize([this] { host_.ShowResults(*this); });
-            ++framesShown_;
+            framesShown_.fetch_add(1, std::memory_order_relaxed);
             host_.Pause(PauseMs);
             host_.Synchronize([this] { host_.ShowChannelLeds(*this); });
         }
@@ -489,6 +445,9 @@ bool MeasurementCycle::ProcessFrame()
     Voltage.fill(0.0);
     Frequency.fill(0.0);
     Phase.fill(0.0);
+    ToneFound.fill(false);
+    InBand.fill(false);
+    OverRange.fill(false);
     if (Terminated()) {
         return false;
     }
@@ -498,7 +457,6 @@ bool MeasurementCycle::ProcessFrame()
 
 void MeasurementCycle::EstimateChannels()
 {
-    // The enabled channels whose status in this frame is valid, in order.
     validCount_ = 0;
     std::size_t j = 0;
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
@@ -506,40 +464,27 @@ void MeasurementCycle::EstimateChannels()
             continue;
         }
         const std::int32_t status = ChannelStatus[j++];
-        if (status == 0 && FramePosition[c] >= 0) {
+        if (status == KSN48_STATUS_VALID && FramePosition[c] >= 0) {
             validChannels_[validCount_++] = c;
         }
     }
-    const bool twoLanes = helper_.joinable() && validCount_ > 1;
-    if (twoLanes) {
-        {
-            std::lock_guard lock(helperMutex_);
-            ++helperJob_;
-        }
-        helperWake_.notify_all();
-        // Each lane splits half of the frame; both halves are in place
-        // before either lane estimates.
-        SplitChannels(0, 2);
-        splitBarrier_.arrive_and_wait();
-    } else {
-        SplitChannels(0, 1);
+    for (auto& lane : clipped_) {
+        lane.fill(false);
     }
-    EstimateLane(lanes_[0]);
-    if (twoLanes) {
-        std::unique_lock lock(helperMutex_);
-        helperWake_.wait(lock, [this] { return helperDone_ == helperJob_; });
-    } else {
-        // A single lane takes every channel.
-        lanes_[0].First = 0;
+    noSignal_.fill(false);
+    lanes_.Run(validCount_ > 1);
+    for (std::size_t v = 0; v < validCount_; ++v) {
+        const std::size_t c = validChannels_[v];
+        OverRange[c] = clipped_[0][c] || clipped_[1][c];
     }
-    if (lanes_[0].NoSignal || (twoLanes && lanes_[1].NoSignal)) {
+    if (noSignal_[0] || noSignal_[1]) {
         Show(NoSignalMessage);
     }
 }
 
 bool MeasurementCycle::SplitWindows() const noexcept
 {
-    return ActiveChannelCount > 1 && estimator_ && estimator_->Method() == CalcMethod::Fft;
+    return ActiveChannelCount > 1 && Method == CalcMethod::Fft;
 }
 
 double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
@@ -550,17 +495,33 @@ double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
     return dataPerChannel_.get() + static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
 }
 
-void MeasurementCycle::SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept
+bool MeasurementCycle::ReachesFullScale(const double* from, std::size_t stride,
+                                        std::uint32_t count) const noexcept
 {
+    bool reached = false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const double x = from[i * stride];
+        reached |= (x >= fullScaleHigh_) | (x <= fullScaleLow_);
+    }
+    return reached;
+}
+
+void MeasurementCycle::Split(std::uint32_t part, std::uint32_t parts) noexcept
+{
+    std::array<bool, MeasurementChannelCount>& clipped = clipped_[part];
+    const std::uint64_t total = SamplesPerChannel;
+    const auto begin = static_cast<std::uint32_t>(total * part / parts);
+    const auto n = static_cast<std::uint32_t>(total * (part + 1) / parts);
     if (ActiveChannelCount < 2) {
+        // One channel is read in place in Data; only its range is checked.
+        if (validCount_ == 1) {
+            clipped[validChannels_[0]] = ReachesFullScale(data_.get() + begin, 1, n - begin);
+        }
         return;
     }
     // In blocks that stay in the cache, so that the interleaved frame is read
     // once for all channels rather than once per channel.
     constexpr std::uint32_t Block = 2048;
-    const std::uint64_t total = SamplesPerChannel;
-    const auto begin = static_cast<std::uint32_t>(total * part / parts);
-    const auto n = static_cast<std::uint32_t>(total * (part + 1) / parts);
     const std::size_t stride = ActiveChannelCount;
     // The spectral method windows its samples here, on the way, rather than
     // in a pass of its own.
@@ -571,26 +532,29 @@ void MeasurementCycle::SplitChannels(std::uint32_t part, std::uint32_t parts) no
             const std::size_t c = validChannels_[v];
             double* to = ChannelSamples(c);
             const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
+            bool reached = false;
             if (window != nullptr) {
                 for (std::uint32_t i = start; i < end; ++i) {
-                    to[i] = window[i] * from[i * stride];
+                    const double x = from[i * stride];
+                    reached |= (x >= fullScaleHigh_) | (x <= fullScaleLow_);
+                    to[i] = window[i] * x;
                 }
             } else {
                 for (std::uint32_t i = start; i < end; ++i) {
-                    to[i] = from[i * stride];
+                    const double x = from[i * stride];
+                    reached |= (x >= fullScaleHigh_) | (x <= fullScaleLow_);
+                    to[i] = x;
                 }
             }
+            clipped[c] = clipped[c] || reached;
         }
     }
 }
 
-void MeasurementCycle::EstimateLane(Lane& lane) noexcept
+void MeasurementCycle::Estimate(EstimationLane& lane, std::uint32_t index,
+                                std::uint32_t lanes) noexcept
 {
-    lane.NoSignal = false;
-    const bool alone = !helper_.joinable() || validCount_ < 2;
-    const std::size_t step = alone ? 1 : 2;
-    const std::size_t first = alone ? 0 : lane.First;
-    for (std::size_t v = first; v < validCount_; v += step) {
+    for (std::size_t v = index; v < validCount_; v += lanes) {
         const std::size_t c = validChannels_[v];
         lane.Buffers.Samples = ChannelSamples(c);
         lane.Buffers.Windowed = SplitWindows();
@@ -603,9 +567,11 @@ void MeasurementCycle::EstimateLane(Lane& lane) noexcept
             Voltage[c] = estimate.Voltage;
             Frequency[c] = estimate.Frequency;
             Phase[c] = estimate.Phase;
+            ToneFound[c] = estimate.ToneFound;
+            InBand[c] = estimate.InBand;
             break;
         case EstimateOutcome::NoSignal:
-            lane.NoSignal = true;
+            noSignal_[index] = true;
             return;
         case EstimateOutcome::Stopped:
         case EstimateOutcome::InvalidInput:
@@ -615,6 +581,23 @@ void MeasurementCycle::EstimateLane(Lane& lane) noexcept
             return;
         }
     }
+}
+
+std::int32_t MeasurementCycle::StatusOf(std::size_t c) const noexcept
+{
+    if (c >= MeasurementChannelCount || handle_.Channel[c].ChannelEnabled == 0) {
+        return -1;
+    }
+    std::size_t j = 0;
+    for (std::size_t k = 0; k < c; ++k) {
+        j += handle_.Channel[k].ChannelEnabled != 0 ? 1 : 0;
+    }
+    return ChannelStatus[j];
+}
+
+bool MeasurementCycle::ReadsTone(std::size_t c) const noexcept
+{
+    return StatusOf(c) == KSN48_STATUS_VALID && ToneFound[c];
 }
 
 }  // namespace measure

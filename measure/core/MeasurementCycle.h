@@ -1,20 +1,17 @@
 #pragma once
 
 #include "ChannelEstimator.h"
+#include "TwoLaneEstimation.h"
 #include "ksn48api.h"
 
 #include <array>
 #include <atomic>
-#include <barrier>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <mutex>
 
 namespace measure {
 
@@ -40,6 +37,8 @@ ModuleApi LibraryModuleApi() noexcept;
 struct MeasurementSettings {
     std::uint8_t DataFormat = 0;     // 0 = 20-bit, 1 = 24-bit
     std::uint8_t CurrentSource = 0;  // 0 = 2.86 mA, 1 = 10 mA
+    // Texts of "АЦП. Метод расчёта" and "АЦП. Тип амплитуды" as the settings
+    // hold them; the cycle reads them once per run (SizeFrame).
     std::string CalcMethod;
     std::string AmplitudeType;
     double MaxAcquisitionTime = 0.0;  // seconds
@@ -83,7 +82,7 @@ public:
 // frame after frame until the stop flag or the first message. Buffers live
 // from PrepareMeasurement to the end of RunMultimeter (or the destructor), so
 // the frame loop allocates nothing.
-class MeasurementCycle {
+class MeasurementCycle : private TwoLaneEstimation::Work {
 public:
     MeasurementCycle(MeasurementHost& host, Ksn48Handle& handle, const StopFlag& terminated,
                      const std::atomic<bool>& messageShown, ModuleApi api = LibraryModuleApi());
@@ -101,8 +100,9 @@ public:
     void ShowMeasurementStarted();
     void ConfigureAdc();
     void ShowMeasurementStopped();
-    // Frame length and receive block from AdcRate, ActiveChannelCount and
-    // Settings (the end of ConfigureAdc).
+    // Method and Amplitude from the settings' texts, then the frame length
+    // and receive block from AdcRate, ActiveChannelCount and Settings (the
+    // end of ConfigureAdc).
     void SizeFrame();
     // Allocates the buffers and builds the window for the sized frame; false
     // after a message or when stopped.
@@ -125,6 +125,14 @@ public:
     bool MessageShown() const noexcept { return messageShown_.load(); }
     const Ksn48Handle& Handle() const noexcept { return handle_; }
 
+    // Status of physical channel c in the last frame (KSN48_STATUS_*, or -1
+    // when the conversion gave none); -1 for a channel that is not enabled.
+    std::int32_t StatusOf(std::size_t c) const noexcept;
+    // Whether physical channel c read a tone in the last frame: enabled,
+    // valid status and, with "fft", a tone above its noise floor. Only then
+    // can phases be taken against it.
+    bool ReadsTone(std::size_t c) const noexcept;
+
     // Set before the run: the crate and module named in the data-rate refusal.
     std::uint8_t CrateTypeCode = 0;
     std::string CrateTypeName;
@@ -132,6 +140,12 @@ public:
 
     // The run's state.
     MeasurementSettings Settings;
+    // The method and amplitude type of the run, from Settings' texts: "fft"
+    // chooses the spectral method and any other text "sum" (whose text then
+    // becomes "sum"); "rms" keeps the RMS and any other text gives the peak
+    // amplitude.
+    CalcMethod Method = CalcMethod::Fft;
+    AmplitudeType Amplitude = AmplitudeType::Rms;
     bool PhaseCorrection = true;
     double AdcRate = 0.0;
     std::uint32_t ActiveChannelCount = 0;
@@ -144,6 +158,21 @@ public:
     std::array<double, MeasurementChannelCount> Voltage{};
     std::array<double, MeasurementChannelCount> Frequency{};
     std::array<double, MeasurementChannelCount> Phase{};
+    // What the last frame's readings can be trusted for, per physical
+    // channel; all false for a channel without a valid reading in the frame.
+    // The values stay as estimated either way.
+    // - ToneFound: a tone stands clearly above the channel's noise floor
+    //   (ToneStandsOut). Without one the frequency and phase come from a
+    //   noise peak and mean nothing. Always true with "sum", which judges
+    //   no tone.
+    // - InBand: a tone was found and its centre lies in the bins where the
+    //   spectral estimate is exact, [15, N/2 - 8] (InExactBand); outside,
+    //   voltage, frequency and phase are all off. Always true with "sum".
+    // - OverRange: a sample of the channel's frame sits at full scale (the
+    //   module clips the input at +-5 V), so the voltage reads low.
+    std::array<bool, MeasurementChannelCount> ToneFound{};
+    std::array<bool, MeasurementChannelCount> InBand{};
+    std::array<bool, MeasurementChannelCount> OverRange{};
     std::uint8_t WindowType = MeasurementWindowType;
     double WindowSum = 0.0;
     double WindowMeanSquare = 0.0;
@@ -153,8 +182,11 @@ public:
 
     // Whether every buffer is gone (tests).
     bool BuffersFreed() const noexcept;
-    // Frames shown so far in this run.
-    std::uint64_t FramesShown() const noexcept { return framesShown_; }
+    // Frames shown so far in this run; read from any thread.
+    std::uint64_t FramesShown() const noexcept
+    {
+        return framesShown_.load(std::memory_order_relaxed);
+    }
 
 private:
     bool ShouldStop() const noexcept { return Terminated() || MessageShown(); }
@@ -162,18 +194,17 @@ private:
     void Show(std::string_view text);
     void FrameLoop();
     void EstimateChannels();
-    // Estimates the channels of one lane (every second valid channel).
-    struct Lane;
-    void EstimateLane(Lane& lane) noexcept;
-    // The frame's samples of the valid channels, channel after channel.
-    // Samples [part, part + 1) x N / parts of every valid channel.
-    void SplitChannels(std::uint32_t part, std::uint32_t parts) noexcept;
+    // TwoLaneEstimation::Work: the frame's samples of the valid channels,
+    // channel after channel, and the estimates of every lanes-th of them.
+    void Split(std::uint32_t part, std::uint32_t parts) noexcept override;
+    void Estimate(EstimationLane& lane, std::uint32_t index, std::uint32_t lanes) noexcept override;
     // True when the split applies the window ("fft" with several channels).
     bool SplitWindows() const noexcept;
     double* ChannelSamples(std::size_t c) noexcept;
-    bool StartHelper();
-    void StopHelper() noexcept;
-    void HelperLoop() noexcept;
+    // Whether a sample of count values from `from` (every stride-th) sits at
+    // full scale.
+    bool ReachesFullScale(const double* from, std::size_t stride,
+                          std::uint32_t count) const noexcept;
     bool Allocate();
     void StopAtEnd();
 
@@ -183,7 +214,8 @@ private:
     const std::atomic<bool>& messageShown_;
     ModuleApi api_;
     std::string_view pendingMessage_;
-    std::uint64_t framesShown_ = 0;
+    // Written by the worker, read by the window's thread and tests.
+    std::atomic<std::uint64_t> framesShown_{0};
 
     std::unique_ptr<std::uint32_t[]> rcvBuffer_;
     std::unique_ptr<double[]> data_;
@@ -193,36 +225,33 @@ private:
     std::unique_ptr<double[]> amplitudeSpectr_;
     std::unique_ptr<double[]> phaseSpectr_;
     std::unique_ptr<ChannelEstimator> estimator_;
+    // The smallest and largest value a converted sample can take: a clipped
+    // input reads one of them.
+    double fullScaleLow_ = 0.0;
+    double fullScaleHigh_ = 0.0;
 
-    // A channel's buffers and estimator. Frames of several channels are
-    // estimated on two lanes at once: this thread takes the even entries of
-    // the frame's valid channels, a helper thread of the run the odd ones.
-    struct Lane {
-        EstimateBuffers Buffers;  // Samples points at the channel being estimated
-        ChannelEstimator* Estimator = nullptr;
-        std::size_t First = 0;  // 0 or 1: which entries of the valid channels
-        bool NoSignal = false;
-    };
+    // The enabled channels whose status in the frame is valid, in order.
     std::array<std::size_t, MeasurementChannelCount> validChannels_{};
     std::size_t validCount_ = 0;
-    Lane lanes_[2];
-    std::unique_ptr<double[]> helperSpectrum_;
-    std::unique_ptr<double[]> helperAmplitudes_;
-    std::unique_ptr<double[]> helperPhases_;
-    std::unique_ptr<ChannelEstimator> helperEstimator_;
-    std::thread helper_;
-    std::mutex helperMutex_;
-    std::condition_variable helperWake_;
-    std::uint64_t helperJob_ = 0;   // frames handed to the helper
-    std::uint64_t helperDone_ = 0;  // frames it has finished
-    bool helperQuit_ = false;
-    std::barrier<> splitBarrier_{2};  // both lanes have split their half of a frame
+    // Per lane: the channels whose part of the frame reached full scale, and
+    // whether an estimate found no signal.
+    std::array<std::array<bool, MeasurementChannelCount>, 2> clipped_{};
+    std::array<bool, 2> noSignal_{};
+    TwoLaneEstimation lanes_{*this};
 };
 
 // N for the "fft" method: the smallest power of two that covers maxTime at
 // rate, capped so that N x channels stays within 16 777 216 / channels.
 std::uint32_t FftFrameLength(double maxTime, double rate, std::uint32_t channels) noexcept;
-// N for the "sum" method: maxTime x rate, truncated, at least 1.
-std::uint32_t SumFrameLength(double maxTime, double rate) noexcept;
+// N for the "sum" method: maxTime x rate, truncated, at least 1, and capped
+// so that a frame of N x wordsPerTick words (the enabled channels times the
+// words of a sample) stays within 32 bits.
+std::uint32_t SumFrameLength(double maxTime, double rate, std::uint32_t wordsPerTick = 1) noexcept;
+
+// The largest and the smallest value the module's conversion gives for the
+// data format (0 = 20-bit, 1 = 24-bit): the codes at the ends of the +-5 V
+// range. A sample that reads one of them was clipped.
+double FullScaleHigh(std::uint8_t dataFormat) noexcept;
+double FullScaleLow(std::uint8_t dataFormat) noexcept;
 
 }  // namespace measure

@@ -11,6 +11,7 @@ inline constexpr std::string_view NoActiveChannel =
     "Необходимо выбрать не менне одного активного канала!";
 inline constexpr std::string_view ReferenceNotActive =
     "Опорный канал сдвига фаз не является активным!!!";
+inline constexpr std::string_view NoRateChosen = "Необходимо выбрать частоту преобразований АЦП!";
 inline constexpr std::string_view SetAdcBad = "KSN48_SetADC() --> BAD!!!";
 
 inline constexpr std::string_view NoRcvBuffer = "Не могу выделить память под RcvBuffer!";

@@ -32,6 +32,10 @@ public:
     // Fills the window fields for type and writes Length() values; false when
     // stopped between blocks or for an unknown type.
     bool BuildWindow(double* window, int type) noexcept;
+    // Fills the window fields for type without writing any window values,
+    // for an analyzer that reads a window another one built; false for an
+    // unknown type.
+    bool LoadWindow(int type) noexcept { return window_.Load(type); }
 
     // samples[i] *= window[i] in place.
     void ApplyWindow(double* samples, const double* window) const noexcept;
@@ -47,18 +51,6 @@ public:
     // there is no engine.
     bool TransformWindowed(const double* samples, std::size_t stride, const double* window,
                            double* spectrum);
-
-    // A[0] = f[0]/N, A[k] = |X_k| / (N/2) for k = 1 .. N/2-1, A[N/2] = 0.
-    // amplitudes needs N/2 + 1 values.
-    bool AmplitudeSpectrum(const double* spectrum, double* amplitudes) const noexcept;
-
-    // P[0] = 0, P[k] = atan2(f[N/2+k], f[k]) in radians, P[N/2] = 0.
-    // phases needs N/2 + 1 values.
-    bool PhaseSpectrum(const double* spectrum, double* phases) const noexcept;
-
-    // Bin of the largest amplitude in [H, N/2), ties to the lower bin; -1 when
-    // that range is empty or amplitudes is missing.
-    long FindPeak(const double* amplitudes) const noexcept;
 
 private:
     const StopFlag* stop_ = nullptr;

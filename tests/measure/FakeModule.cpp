@@ -1,5 +1,6 @@
 #include "FakeModule.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <numbers>
@@ -42,8 +43,10 @@ std::uint32_t Code(const Ksn48Handle& h, std::uint64_t sampleWord)
     const Tone& tone = module.Tones[static_cast<std::size_t>(c)];
     const double rate = 78125.0 / static_cast<double>(1u << h.RateCode);
     const double t = static_cast<double>(sample) / rate;
-    const double v = tone.Amplitude * std::cos(2.0 * std::numbers::pi * tone.Frequency * t +
-                                               tone.Phase * std::numbers::pi / 180.0);
+    double v = tone.Amplitude * std::cos(2.0 * std::numbers::pi * tone.Frequency * t +
+                                         tone.Phase * std::numbers::pi / 180.0);
+    // The module's converter clips at the ends of its range.
+    v = std::clamp(v, measure::FullScaleLow(h.DataFormat), measure::FullScaleHigh(h.DataFormat));
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::lround(v / Scale)));
 }
 

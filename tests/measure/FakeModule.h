@@ -1,8 +1,8 @@
 #pragma once
 // A module library of the test's own for the window-free measurement cycle:
-// sines on the enabled channels, encoded so that its conversion gives them
-// back in volts, with every call's result and each receive's count under the
-// test's control.
+// sines on the enabled channels, clipped to the converter's range and
+// encoded so that its conversion gives them back in volts, with every call's
+// result and each receive's count under the test's control.
 
 #include "MeasurementCycle.h"
 

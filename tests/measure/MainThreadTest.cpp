@@ -5,10 +5,10 @@
 #include "MainThread.h"
 
 #include "AdcGroupParsPanel.h"
-#include "AppTexts.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
 #include "ChannelPanels.h"
+#include "CommaLocale.h"
 #include "CountingAllocator.h"
 #include "CrateServer.h"
 #include "FakeModule.h"
@@ -16,9 +16,12 @@
 #include "Ksn48AdcChannelFrame.h"
 #include "Led.h"
 #include "MainForm.h"
+#include "MainFormMeasurementView.h"
 #include "MeasureTexts.h"
+#include "MeasurementTexts.h"
 #include "MessageBox.h"
 #include "ValueEdit.h"
+#include "ViewTexts.h"
 #include "WaitLoop.h"
 #include "ksn48api.h"
 
@@ -32,7 +35,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -79,7 +84,8 @@ protected:
             return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
         };
         setup.MainThread = [this](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, page, f, workerApi);
+            return std::make_unique<TMainThread>(
+                false, page, std::make_unique<TMainFormMeasurementView>(f), workerApi);
         };
         setup.ModuleIsOpened = &KSN48_IsOpened;
         setup.ModuleClose = &KSN48_Close;
@@ -126,6 +132,14 @@ protected:
         form->Busy = false;
     }
 
+    // ksn-cratectl on the default module (crate "KSN5-0042", slot 3):
+    // {command, channel 1..8, options...}.
+    void Control(std::vector<std::string> args) const
+    {
+        args.insert(args.begin() + 1, {"KSN5-0042", "3"});
+        ASSERT_EQ(server->Ctl(args), 0) << args[0];
+    }
+
     TKsn48AdcChannelFrame& Panel(std::size_t c) const { return *form->ChannelFrames[c]; }
     std::string Text(const TValueEdit* edit) const { return edit->text().toStdString(); }
     std::string Voltage(std::size_t c) const { return Text(Panel(c).Value1LMDEdit); }
@@ -140,7 +154,7 @@ protected:
 
     void PressStart()
     {
-        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), AppTexts::StartCaption);
+        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
         form->StartMultimeterLMDSpeedButton->click();
     }
 
@@ -162,7 +176,7 @@ protected:
     void ExpectStoppedAndUsable() const
     {
         const QPushButton& button = *form->StartMultimeterLMDSpeedButton;
-        EXPECT_EQ(button.text(), AppTexts::StartCaption);
+        EXPECT_EQ(button.text(), ViewText::StartCaption);
         EXPECT_FALSE(button.isChecked());
         EXPECT_TRUE(form->MeasurementIdle);
         EXPECT_EQ(form->Ksn48Handle.AcquisitionRunning, 0);
@@ -186,7 +200,7 @@ TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
     EXPECT_EQ(form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->currentIndex(), 0);
     StartAndWaitFrames(2);
     ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
-    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), MeasureText::StopCaption);
+    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StopCaption);
     EXPECT_EQ(Voltage(0), "707.11");
     EXPECT_EQ(Frequency(0), "1.00000");
     EXPECT_EQ(Phase(0), "0.000");
@@ -287,6 +301,189 @@ TEST_F(MeasurementWindow, DataRateRefusalsShowTheThreadDialog)
     EXPECT_NE(dialogs.Shown()[0].text.toStdString().find("KSN-P5"), std::string::npos);
 }
 
+// How one value box of a panel must look.
+struct BoxLook {
+    const char* text;  // nullptr: any number
+    bool warning;      // yellow rather than lime
+    const QString* hint;
+};
+
+struct MarkedCase {
+    const char* name;
+    std::vector<std::string> control;  // on the default module before the start
+    std::size_t channel;
+    BoxLook voltage, frequency, phase;
+};
+
+void PrintTo(const MarkedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class MarkedReadings : public MeasurementWindow,
+                       public ::testing::WithParamInterface<MarkedCase> {};
+
+TEST_P(MarkedReadings, ShowTheirNumbersYellowWithAHint)
+{
+    const MarkedCase& c = GetParam();
+    Control(c.control);
+    StartAndWaitFrames(2);
+    ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    const TKsn48AdcChannelFrame& panel = Panel(c.channel);
+    const struct {
+        const TValueEdit* edit;
+        BoxLook look;
+        const char* name;
+    } boxes[] = {{panel.Value1LMDEdit, c.voltage, "voltage"},
+                 {panel.Value2LMDEdit, c.frequency, "frequency"},
+                 {panel.Value3LMDEdit, c.phase, "phase"}};
+    for (const auto& box : boxes) {
+        SCOPED_TRACE(box.name);
+        const std::string text = Text(box.edit);
+        if (box.look.text != nullptr) {
+            EXPECT_EQ(text, box.look.text);
+        } else {
+            EXPECT_NE(text.find('.'), std::string::npos) << text;  // a number, not dashes
+        }
+        const bool dashes = text == "--------";
+        EXPECT_EQ(box.edit->isEnabled(), !dashes);
+        EXPECT_EQ(box.edit->FontColor(), box.look.warning ? TValueEdit::Warning : TValueEdit::Lime);
+        EXPECT_EQ(box.edit->toolTip(), box.look.hint != nullptr ? *box.look.hint : QString());
+    }
+    // The LED tells of a valid status, as before.
+    EXPECT_NE(panel.FlashLed->ShownColor(), Red);
+    // The reference channel, untouched, reads as ever.
+    EXPECT_EQ(Voltage(0), "707.11");
+    EXPECT_EQ(Panel(0).Value1LMDEdit->FontColor(), TValueEdit::Lime);
+    EXPECT_TRUE(Panel(0).Value3LMDEdit->toolTip().isEmpty());
+    PressStop();
+    ExpectStoppedAndUsable();
+}
+
+constexpr BoxLook Number{nullptr, false, nullptr};
+constexpr BoxLook Dashes(const QString& hint)
+{
+    return {"--------", false, &hint};
+}
+constexpr BoxLook Warned(const QString& hint, const char* text = nullptr)
+{
+    return {text, true, &hint};
+}
+
+const MarkedCase markedCases[] = {
+    // At the default 0.75 s and 78125 Hz a bin is 1.19 Hz: 10 Hz lies at 8.4.
+    {"TenHertzTone",
+     {"signal", "2", "--sine", "0.5,10,30"},
+     1,
+     Warned(MeasureText::BelowBandHint),
+     Warned(MeasureText::BelowBandHint),
+     Warned(MeasureText::BelowBandHint)},
+    {"ToneTwoHertzBelowHalfTheRate",
+     {"signal", "5", "--sine", "0.25,39060.5,0"},
+     4,
+     Warned(MeasureText::AboveBandHint),
+     Warned(MeasureText::AboveBandHint),
+     Warned(MeasureText::AboveBandHint)},
+    {"EightVoltTone",
+     {"signal", "3", "--sine", "8,1000,-90"},
+     2,
+     Warned(MeasureText::OverRangeHint),
+     {"1.00000", false, nullptr},
+     {"-90.000", false, nullptr}},
+    {"DcOnly",
+     {"signal", "4", "--no-sines", "--dc", "1.5"},
+     3,
+     Warned(MeasureText::NoToneHint),
+     Dashes(MeasureText::NoToneHint),
+     Dashes(MeasureText::NoToneHint)},
+    {"NoiseOnly",
+     {"signal", "4", "--no-sines", "--noise", "0.01"},
+     3,
+     Warned(MeasureText::NoToneHint),
+     Dashes(MeasureText::NoToneHint),
+     Dashes(MeasureText::NoToneHint)},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, MarkedReadings, ::testing::ValuesIn(markedCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(MeasurementWindow, AnOpenReferenceDashesEveryPhaseUntilItReadsAgain)
+{
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Phase(1), "30.000");
+    Control({"status", "1", "open"});
+    ASSERT_TRUE(WaitUntil([&] { return Voltage(0) == "ОБРЫВ!!!"; }));
+    for (std::size_t c = 1; c < 6; ++c) {
+        SCOPED_TRACE("channel " + std::to_string(c + 1));
+        EXPECT_EQ(Phase(c), "--------");
+        EXPECT_FALSE(Panel(c).Value3LMDEdit->isEnabled());
+        EXPECT_EQ(Panel(c).Value3LMDEdit->toolTip(), MeasureText::ReferenceNoReadingHint);
+        // Voltage and frequency read on, as they are.
+        EXPECT_EQ(Panel(c).Value1LMDEdit->FontColor(), TValueEdit::Lime);
+        EXPECT_EQ(Frequency(c), "1.00000");
+    }
+    EXPECT_EQ(Voltage(1), "353.55");
+
+    Control({"status", "1", "ok"});
+    ASSERT_TRUE(WaitUntil([&] { return Phase(1) == "30.000"; }));
+    const std::uint64_t seen = FramesShown();
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 1; }));
+    EXPECT_EQ(Voltage(0), "707.11");
+    EXPECT_EQ(Phase(2), "-90.000");
+    EXPECT_EQ(Phase(4), "120.000");
+    for (std::size_t c = 0; c < 6; ++c) {
+        EXPECT_TRUE(Panel(c).Value3LMDEdit->isEnabled()) << c;
+        EXPECT_TRUE(Panel(c).Value3LMDEdit->toolTip().isEmpty()) << c;
+        EXPECT_EQ(Panel(c).Value3LMDEdit->FontColor(), TValueEdit::Lime) << c;
+    }
+    EXPECT_TRUE(dialogs.Shown().empty());
+    PressStop();
+    ExpectStoppedAndUsable();
+}
+
+// The values are written with a point under a desktop locale with a decimal
+// comma, and the worker leaves the process's locale as it found it.
+TEST_F(MeasurementWindow, NumbersKeepThePointUnderACommaLocale)
+{
+    const ksn::test::CommaLocale comma;
+    if (!comma.Active()) {
+        GTEST_SKIP() << "no locale with a decimal comma can be had here";
+    }
+    StartAndWaitFrames(2);
+    EXPECT_EQ(Voltage(0), "707.11");
+    EXPECT_EQ(Frequency(0), "1.00000");
+    EXPECT_EQ(Phase(1), "30.000");
+    EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+    PressStop();
+    ExpectStoppedAndUsable();
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+// With no rate in the list the channels and the reference are checked first,
+// then the message says plainly that no rate is chosen.
+TEST_F(MeasurementWindow, NoRateChosenIsSaidPlainlyAfterTheChannelChecks)
+{
+    const struct {
+        unsigned channels;
+        std::string_view message;
+    } cases[] = {
+        {0b00111111, MeasurementText::NoRateChosen},
+        {0b00111110, MeasurementText::ReferenceNotActive},
+        {0, MeasurementText::NoActiveChannel},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.message));
+        Choose(c.channels, -1, 0);
+        dialogs.Clear();
+        PressStart();
+        ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+        ASSERT_EQ(dialogs.Shown().size(), 1u);
+        EXPECT_EQ(dialogs.Shown()[0].text.toStdString(), c.message);
+        EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+        ExpectStoppedAndUsable();
+    }
+}
+
 struct StopCase {
     const char* name;
     std::function<void(TMainForm&)> stop;
@@ -347,7 +544,8 @@ TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesU
     form.reset();
     MainFormSetup setup;
     setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-        auto thread = std::make_unique<TMainThread>(true, page, f);
+        auto thread = std::make_unique<TMainThread>(true, page,
+                                                    std::make_unique<TMainFormMeasurementView>(f));
         thread->ProcessingIndex = 1;  // past the table
         return thread;
     };

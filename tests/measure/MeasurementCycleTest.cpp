@@ -4,15 +4,21 @@
 #include "FakeModule.h"
 #include "MeasurementCycle.h"
 #include "MeasurementTexts.h"
+#include "ReadingMarks.h"
 #include "ResultsFormat.h"
+#include "TwoLaneEstimation.h"
 #include "ksnerror.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <ostream>
 #include <stdexcept>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -109,6 +115,8 @@ TEST_F(Cycle, SumRunGivesVoltagesOnlyAndAnUnknownMethodRunsAsSum)
         Make().RunMultimeter();
         ExpectCleanEnd();
         EXPECT_EQ(cycle->Settings.CalcMethod, "sum");
+        EXPECT_EQ(cycle->Method, measure::CalcMethod::Sum);
+        EXPECT_EQ(cycle->Amplitude, measure::AmplitudeType::Amp);
         EXPECT_EQ(cycle->SamplesPerChannel, 9765u);
         EXPECT_NEAR(host.Last.Voltage[0], 1.0, 2e-3);
         EXPECT_NEAR(host.Last.Voltage[5], 2.0, 4e-3);
@@ -214,6 +222,25 @@ TEST_F(Cycle, AStopDuringTheStartEndsTheRunBeforeItsFirstReceive)
     EXPECT_EQ(fake::Current().ProcessCalls, 1);
 }
 
+// The window reads the frame count from its own thread while the worker
+// counts (a data race before the count was atomic; a ThreadSanitizer build
+// shows it).
+TEST_F(Cycle, FramesShownCanBeReadWhileTheRunGoesOn)
+{
+    host.StopAfterFrames = 40;
+    MeasurementCycle& c = Make();
+    std::thread worker([&c] { c.RunMultimeter(); });
+    std::uint64_t seen = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (seen < 3 && std::chrono::steady_clock::now() < end) {
+        seen = std::max(seen, c.FramesShown());
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_GE(seen, 3u);
+    EXPECT_EQ(c.FramesShown(), 40u);
+}
+
 struct FailureCase {
     const char* name;
     std::function<void(fake::Module&, CycleHost&, Ksn48Handle&)> arrange;
@@ -262,6 +289,22 @@ const FailureCase failureCases[] = {
      "составляет 2500.0 Кбайт/с, что превышает маскимально допустимую для крейта KSN-P5 "
      "величину 2000.0 Кбайт/с !!! ",
      false, 0},
+    {"NoRateChosen",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) { host.Choice.RateIndex = -1; },
+     std::string(text::NoRateChosen), false, 0},
+    // Without a rate the channels and the reference are still checked first.
+    {"NoRateAndNoChannel",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) {
+         host.Choice.RateIndex = -1;
+         host.Choice.ChannelTicked = {};
+     },
+     std::string(text::NoActiveChannel), false, 0},
+    {"NoRateAndReferenceNotTicked",
+     [](fake::Module&, CycleHost& host, Ksn48Handle&) {
+         host.Choice.RateIndex = -1;
+         host.Choice.ReferenceChannel = 1;
+     },
+     std::string(text::ReferenceNotActive), false, 0},
     {"SetAdcFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.SetAdcResult = KSN_ERR_REFUSED; },
      std::string(text::SetAdcBad), true, 0},
@@ -329,6 +372,213 @@ TEST_F(Cycle, OnlyTheFirstOfSeveralFailuresIsShown)
     ASSERT_EQ(host.Messages.size(), 1u);
     EXPECT_EQ(host.Messages[0], text::CycleException);
     EXPECT_TRUE(cycle->BuffersFreed());
+}
+
+// What each reading of a frame can be trusted for, in a frame of 8192
+// samples at 9765.625 Hz (1.19 Hz per bin).
+TEST_F(Cycle, ReadingsCarryTheirMarks)
+{
+    auto& m = fake::Current();
+    m.Tones[2] = {0.5, 10.0, 30.0};       // 8.4 bins: below the band
+    m.Tones[3] = {1.0, 0.0, 0.0};         // a constant 1 V: no tone
+    m.Tones[5] = {8.0, 1000.0, 0.0};      // clipped at 5 V
+    m.Tones[6] = {4.9, 4875.0, 0.0};      // 4 bins below N/2: above the band
+    m.Status = {0, 0, 0, 0, 0, 1, 0, 0};  // channel 8 (position 5) short
+    host.Choice.ChannelTicked = {true, false, true, true, false, true, true, true};
+    host.StopAfterFrames = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
+    ASSERT_EQ(host.Frames, 1);
+    const MeasurementCycle& c = *cycle;
+    const struct {
+        std::size_t channel;
+        bool tone, inBand, overRange;
+    } expected[] = {
+        {0, true, true, false},   {2, true, false, false}, {3, false, false, false},
+        {5, true, true, true},    {6, true, false, false}, {7, false, false, false},
+        {1, false, false, false},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE("channel " + std::to_string(e.channel + 1));
+        EXPECT_EQ(c.ToneFound[e.channel], e.tone);
+        EXPECT_EQ(c.InBand[e.channel], e.inBand);
+        EXPECT_EQ(c.OverRange[e.channel], e.overRange);
+        EXPECT_EQ(c.ReadsTone(e.channel), e.tone);
+    }
+    // The values stay as estimated: a clipped sine reads low.
+    EXPECT_GT(c.Voltage[5], 3.5);
+    EXPECT_LT(c.Voltage[5], 8.0 / std::sqrt(2.0) - 0.5);
+    EXPECT_NEAR(c.Frequency[5], 1000.0, 1e-3);
+    EXPECT_EQ(c.StatusOf(7), 1);
+    EXPECT_EQ(c.StatusOf(6), 0);
+    EXPECT_EQ(c.StatusOf(1), -1);
+}
+
+TEST_F(Cycle, TheSumMethodJudgesNoToneButSeesTheRange)
+{
+    auto& m = fake::Current();
+    m.Tones[2] = {0.5, 10.0, 30.0};
+    m.Tones[5] = {8.0, 1000.0, 0.0};
+    host.Settings.CalcMethod = "sum";
+    host.StopAfterFrames = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    for (const std::size_t channel : {0u, 2u, 5u}) {
+        EXPECT_TRUE(cycle->ToneFound[channel]);
+        EXPECT_TRUE(cycle->InBand[channel]);
+        EXPECT_EQ(cycle->OverRange[channel], channel == 5);
+    }
+}
+
+TEST_F(Cycle, OneChannelAloneIsCheckedForItsRangeToo)
+{
+    fake::Current().Tones[5] = {-6.0, 0.0, 0.0};  // -6 V DC, clipped at -5 V
+    host.Choice.ChannelTicked = {false, false, false, false, false, true, false, false};
+    host.Choice.ReferenceChannel = 5;
+    host.Settings.DataFormat = 1;
+    host.StopAfterFrames = 1;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty());
+    EXPECT_TRUE(cycle->OverRange[5]);
+    EXPECT_FALSE(cycle->ToneFound[5]);
+}
+
+struct MarksCase {
+    const char* name;
+    std::function<void(MeasurementCycle&, Ksn48Handle&)> arrange;  // channel 3 against channel 1
+    measure::ValueMark voltage, frequency, phase;
+};
+
+void PrintTo(const MarksCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Marks : public Cycle, public ::testing::WithParamInterface<MarksCase> {};
+
+// Channel 3 (index 2) against the reference channel 1 (index 0), both
+// enabled with a valid tone in band unless the case says otherwise.
+TEST_P(Marks, OfAValidReading)
+{
+    MeasurementCycle& c = Make();
+    handle.Channel[0].ChannelEnabled = 1;
+    handle.Channel[2].ChannelEnabled = 1;
+    c.AdcRate = 78125.0;
+    c.ChannelStatus = {0, 0, -1, -1, -1, -1, -1, -1};
+    for (const std::size_t k : {0u, 2u}) {
+        c.ToneFound[k] = c.InBand[k] = true;
+        c.Frequency[k] = 1000.0;
+    }
+    GetParam().arrange(c, handle);
+    const measure::ReadingMarks marks = measure::MarkReading(c, 2, 0);
+    const auto expect = [](const measure::ValueMark& got, const measure::ValueMark& want,
+                           const char* value) {
+        EXPECT_EQ(got.Reason, want.Reason) << value;
+        EXPECT_EQ(got.Dashed, want.Dashed) << value;
+    };
+    expect(marks.Voltage, GetParam().voltage, "voltage");
+    expect(marks.Frequency, GetParam().frequency, "frequency");
+    expect(marks.Phase, GetParam().phase, "phase");
+}
+
+using Reason = measure::MarkReason;
+constexpr measure::ValueMark Shown{};
+constexpr measure::ValueMark Dashes{Reason::None, true};
+constexpr measure::ValueMark Marked(Reason reason)
+{
+    return {reason, false};
+}
+constexpr measure::ValueMark Dashed(Reason reason)
+{
+    return {reason, true};
+}
+
+const MarksCase marksCases[] = {
+    {"AllGood", [](MeasurementCycle&, Ksn48Handle&) {}, Shown, Shown, Shown},
+    {"OverRange", [](MeasurementCycle& c, Ksn48Handle&) { c.OverRange[2] = true; },
+     Marked(Reason::OverRange), Shown, Shown},
+    {"NoTone", [](MeasurementCycle& c, Ksn48Handle&) { c.ToneFound[2] = c.InBand[2] = false; },
+     Marked(Reason::NoTone), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
+    {"NoToneOverRange",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.ToneFound[2] = c.InBand[2] = false;
+         c.OverRange[2] = true;
+     },
+     Marked(Reason::OverRange), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
+    {"BelowBand",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.InBand[2] = false;
+         c.Frequency[2] = 10.0;
+     },
+     Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
+    {"AboveBand",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.InBand[2] = false;
+         c.Frequency[2] = 39060.0;
+     },
+     Marked(Reason::AboveBand), Marked(Reason::AboveBand), Marked(Reason::AboveBand)},
+    {"ReferenceOpen", [](MeasurementCycle& c, Ksn48Handle&) { c.ChannelStatus[0] = 2; }, Shown,
+     Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceWithoutTone", [](MeasurementCycle& c, Ksn48Handle&) { c.ToneFound[0] = false; },
+     Shown, Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceOff",
+     [](MeasurementCycle& c, Ksn48Handle& h) {
+         h.Channel[0].ChannelEnabled = 0;
+         c.ChannelStatus = {0, -1, -1, -1, -1, -1, -1, -1};
+     },
+     Shown, Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceOutOfBand", [](MeasurementCycle& c, Ksn48Handle&) { c.InBand[0] = false; }, Shown,
+     Shown, Marked(Reason::ReferenceOutOfBand)},
+    {"BothOutOfBand",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.InBand[0] = c.InBand[2] = false;
+         c.Frequency[2] = 10.0;
+     },
+     Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
+    {"SumOverRange",
+     [](MeasurementCycle& c, Ksn48Handle&) {
+         c.Method = measure::CalcMethod::Sum;
+         c.OverRange[2] = true;
+     },
+     Marked(Reason::OverRange), Dashes, Dashes},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, Marks, ::testing::ValuesIn(marksCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// The module's conversion gives, at the ends of its range, the codes
+// 2^19 - 1 and -2^19 (20-bit) or 2^23 - 1 and -2^23 (24-bit) times 5 V / 2^19
+// or 5 V / 2^23.
+TEST(FullScale, TheCodesAtTheEndsOfTheRange)
+{
+    EXPECT_DOUBLE_EQ(measure::FullScaleHigh(0), 5.0 * 524287.0 / 524288.0);
+    EXPECT_DOUBLE_EQ(measure::FullScaleLow(0), -5.0);
+    EXPECT_DOUBLE_EQ(measure::FullScaleHigh(1), 5.0 * 8388607.0 / 8388608.0);
+    EXPECT_DOUBLE_EQ(measure::FullScaleLow(1), -5.0);
+}
+
+// Eight 24-bit channels take 16 words per sample tick; a "sum" frame of a
+// long time must still count its words in 32 bits.
+TEST_F(Cycle, ALongSumFrameOfEightWideChannelsKeepsItsWordCount)
+{
+    MeasurementCycle& c = Make();
+    handle.DataFormat = 1;
+    c.Settings.CalcMethod = "sum";
+    c.Settings.MaxAcquisitionTime = 1e6;
+    c.AdcRate = 78125.0;
+    c.ActiveChannelCount = 8;
+    c.SizeFrame();
+    EXPECT_EQ(c.SamplesPerChannel, 0xFFFFFFFFu / 16);
+    EXPECT_EQ(static_cast<std::uint64_t>(c.WordsPerFrame()),
+              2ull * c.SamplesPerChannel * c.ActiveChannelCount);
+    EXPECT_EQ(c.FrameSampleCount, c.SamplesPerChannel * 8);
+
+    handle.DataFormat = 0;
+    c.ActiveChannelCount = 1;
+    c.SizeFrame();
+    EXPECT_EQ(c.SamplesPerChannel, 0xFFFFFFFFu);
 }
 
 struct LengthCase {
@@ -448,6 +698,77 @@ INSTANTIATE_TEST_SUITE_P(Table, CycleAllocation,
                              return std::string(p.param.method) +
                                     (p.param.dataFormat != 0 ? "24" : "20");
                          });
+
+// Records which lane did what; an estimate that begins before both halves
+// of the frame are split is counted as an error.
+class RecordingWork : public measure::TwoLaneEstimation::Work {
+public:
+    void Split(std::uint32_t lane, std::uint32_t lanes) noexcept override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(lane == 1 ? 50 : 0));
+        splits.fetch_add(1);
+        splitLanes[lane].fetch_add(lanes);
+    }
+    void Estimate(measure::EstimationLane& lane, std::uint32_t index,
+                  std::uint32_t lanes) noexcept override
+    {
+        if (splits.load() < static_cast<long>(frame) * lanes) {
+            early.fetch_add(1);
+        }
+        estimators[index].store(lane.Estimator);
+        estimates[index].fetch_add(1);
+    }
+    std::atomic<long> splits{0};
+    std::atomic<long> early{0};
+    std::uint32_t frame = 0;
+    std::array<std::atomic<long>, 2> splitLanes{};
+    std::array<std::atomic<long>, 2> estimates{};
+    std::array<std::atomic<const measure::ChannelEstimator*>, 2> estimators{};
+};
+
+TEST(TwoLaneEstimation, BothLanesSplitBeforeEitherEstimates)
+{
+    measure::ChannelEstimator first(measure::CalcMethod::Fft, measure::AmplitudeType::Rms, 1024,
+                                    9765.625, nullptr);
+    std::vector<double> window(1024 + 16);
+    ASSERT_TRUE(first.BuildWindow(window.data()));
+    std::vector<double> spectrum(1024 + 16), amplitudes(512 + 16), phases(512 + 16);
+    RecordingWork work;
+    measure::TwoLaneEstimation lanes(work);
+    lanes.SetFirstLane(
+        {&first, {nullptr, window.data(), spectrum.data(), amplitudes.data(), phases.data()}});
+    ASSERT_EQ(lanes.StartSecondLane(nullptr), measure::TwoLaneEstimation::Shortage::None);
+    ASSERT_TRUE(lanes.TwoLanes());
+    // The second lane has an estimator and buffers of its own on the same window.
+    const measure::EstimationLane& second = lanes.Lane(1);
+    EXPECT_NE(second.Estimator, &first);
+    EXPECT_TRUE(second.Estimator->WindowReady());
+    EXPECT_EQ(second.Buffers.Window, window.data());
+    EXPECT_NE(second.Buffers.Spectrum, spectrum.data());
+
+    constexpr std::uint32_t frames = 200;
+    for (std::uint32_t f = 1; f <= frames; ++f) {
+        work.frame = f;
+        lanes.Run(true);
+        // Run returns only when both lanes are done with the frame.
+        ASSERT_EQ(work.estimates[0].load() + work.estimates[1].load(), 2L * f);
+    }
+    EXPECT_EQ(work.early.load(), 0);
+    EXPECT_EQ(work.splitLanes[1].load(), 2L * frames);
+    EXPECT_EQ(work.estimators[0].load(), &first);
+    EXPECT_EQ(work.estimators[1].load(), second.Estimator);
+
+    // One lane alone when asked: lane 0 takes the whole frame.
+    work.splits = 0;
+    work.frame = 1;
+    lanes.Run(false);
+    EXPECT_EQ(work.splitLanes[0].load(), 2L * frames + 1);
+    EXPECT_EQ(work.estimates[1].load(), static_cast<long>(frames));
+
+    lanes.Stop();
+    EXPECT_TRUE(lanes.Released());
+    EXPECT_FALSE(lanes.TwoLanes());
+}
 
 TEST(ResultsFormat, PhaseDifferenceWrapsOnce)
 {

@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -218,6 +220,91 @@ TEST_F(DaemonCycle, NoSignalAndAShortInTheFrame)
     ASSERT_EQ(host.Messages.size(), 1u);
     EXPECT_EQ(host.Messages[0], measure::NoSignalMessage);
     EXPECT_EQ(host.Frames, 0);
+}
+
+// An 8 V sine on a module whose range is +-5 V: the converter clips it, and
+// the conversion gives exactly the values at the ends of the range, so the
+// cycle marks the channel over range and no other.
+TEST_F(DaemonCycle, AnEightVoltSineIsClippedAtFullScaleAndMarkedOverRange)
+{
+    Ctl({"signal", TypeFortyCrate, std::to_string(TypeFortySlot), "3", "--sine", "8,1000,-90"});
+    for (const std::uint8_t format : {std::uint8_t{0}, std::uint8_t{1}}) {
+        SCOPED_TRACE(format != 0 ? "24-bit" : "20-bit");
+        // The module's own samples: one tenth of a second of channel 3.
+        Ksn48Handle h{};
+        ASSERT_EQ(KSN48_Open(&h, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, TypeFortyCrate,
+                             TypeFortySlot),
+                  KSN_ERR_BUSY);  // the fixture holds it
+        KSN48_Close(&handle);
+        ASSERT_EQ(KSN48_Open(&h, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, TypeFortyCrate,
+                             TypeFortySlot),
+                  0);
+        for (int c = 0; c < 8; ++c) {
+            h.Channel[c].ChannelEnabled = c == 2 ? 1 : 0;
+        }
+        h.RateCode = 0;
+        h.DataFormat = format;
+        ASSERT_EQ(KSN48_SetADC(&h), 0);
+        constexpr std::uint32_t samples = 7812;
+        std::vector<std::uint32_t> words(2 * samples);
+        const std::uint32_t count = format != 0 ? 2 * samples : samples;
+        ASSERT_EQ(KSN48_Start(&h), 0);
+        ASSERT_EQ(KSN48_Recv(&h, words.data(), nullptr, count, 5000), static_cast<int>(count));
+        ASSERT_EQ(KSN48_Stop(&h), 0);
+        std::vector<double> volts(samples);
+        std::uint32_t size = count;
+        std::int32_t status[8] = {};
+        ASSERT_EQ(
+            KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status),
+            0);
+        ASSERT_EQ(size, samples);
+        const auto [low, high] = std::minmax_element(volts.begin(), volts.end());
+        EXPECT_EQ(*high, measure::FullScaleHigh(format));
+        EXPECT_EQ(*low, measure::FullScaleLow(format));
+        KSN48_Close(&h);
+        Open(TypeFortyCrate, TypeFortySlot, 40);
+
+        host.Settings.DataFormat = format;
+        host.Choice.RateIndex = Rate39062;  // six 24-bit channels fit the crate's budget
+        host.StopAfterFrames = 1;
+        Run();
+        ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
+        for (std::size_t c = 0; c < 6; ++c) {
+            EXPECT_EQ(cycle->OverRange[c], c == 2) << "channel " << c + 1;
+        }
+        EXPECT_TRUE(cycle->ToneFound[2]);
+        EXPECT_TRUE(cycle->InBand[2]);
+        // A clipped sine keeps its frequency and phase; its voltage reads low.
+        EXPECT_EQ(KiloHertz(cycle->Frequency[2]), "1.00000");
+        EXPECT_EQ(Degrees(measure::PhaseDifference(cycle->Phase[0], cycle->Phase[2])), "-90.000");
+        EXPECT_LT(cycle->Voltage[2], 8.0 / std::sqrt(2.0));
+        EXPECT_GT(cycle->Voltage[2], 5.0 / std::sqrt(2.0));
+    }
+}
+
+// The reading marks through the real library: a 10 Hz tone lies below the
+// band at the default 0.75 s, a tone 2 Hz below half the rate above it, a DC
+// channel has no tone.
+TEST_F(DaemonCycle, ReadingsOutsideTheBandOrWithoutAToneAreMarked)
+{
+    const std::string slot = std::to_string(TypeFortySlot);
+    Ctl({"signal", TypeFortyCrate, slot, "2", "--sine", "0.5,10,30"});
+    Ctl({"signal", TypeFortyCrate, slot, "3", "--sine", "1,39060.5,0"});
+    Ctl({"signal", TypeFortyCrate, slot, "4", "--no-sines", "--dc", "1.5"});
+    host.StopAfterFrames = 1;
+    Run();
+    ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
+    const MeasurementCycle& c = *cycle;
+    EXPECT_TRUE(c.InBand[0]);
+    EXPECT_TRUE(c.ToneFound[1]);
+    EXPECT_FALSE(c.InBand[1]);
+    EXPECT_TRUE(c.ToneFound[2]);
+    EXPECT_FALSE(c.InBand[2]);
+    EXPECT_FALSE(c.ToneFound[3]);
+    EXPECT_FALSE(c.InBand[3]);
+    EXPECT_FALSE(c.ReadsTone(3));
+    EXPECT_TRUE(c.ReadsTone(5));  // 1 V at 1 kHz over 1 mV of noise
+    EXPECT_TRUE(c.InBand[5]);
 }
 
 struct FaultCase {

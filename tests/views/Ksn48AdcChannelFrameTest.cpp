@@ -137,13 +137,17 @@ TEST(ChannelFrame, ValueFieldsLook)
     EXPECT_TRUE(frame.ChannelNumberLMDCheckBox->font().bold());
 }
 
-// A red mark written by the results display goes back to lime placeholders.
+// A red or yellow mark written by the results display goes back to lime
+// placeholders without hints.
 TEST(ChannelFrame, ResetRestoresPlaceholdersInLime)
 {
     TKsn48AdcChannelFrame frame(nullptr, 0);
     frame.ChannelNumberLMDCheckBox->setChecked(true);
     frame.Value1LMDEdit->SetFontColor(Red);
     frame.Value1LMDEdit->setText(QStringLiteral("ОБРЫВ!!!"));
+    // A yellow reading with its hint goes too.
+    frame.Value3LMDEdit->SetFontColor(TValueEdit::Warning);
+    frame.Value3LMDEdit->setToolTip(QStringLiteral("hint"));
     frame.SetUpdateIndicator(TIndicatorState::IndicatorFault);
 
     frame.ResetChannelFrame();
@@ -152,6 +156,7 @@ TEST(ChannelFrame, ResetRestoresPlaceholdersInLime)
     for (TValueEdit* edit : {frame.Value1LMDEdit, frame.Value2LMDEdit, frame.Value3LMDEdit}) {
         EXPECT_EQ(edit->text(), QStringLiteral("--------"));
         EXPECT_EQ(edit->FontColor(), Lime);
+        EXPECT_TRUE(edit->toolTip().isEmpty());
     }
     EXPECT_FALSE(frame.FlashLed->Value());
     EXPECT_EQ(frame.FlashLed->TrueColor(), frame.FlashLed->FalseColor());

@@ -1,0 +1,69 @@
+#include "MainFormMeasurementView.h"
+
+#include "MainForm.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTabWidget>
+
+Ksn48Handle& TMainFormMeasurementView::ModuleHandle()
+{
+    return form_.Ksn48Handle;
+}
+
+void TMainFormMeasurementView::SetWorkerRunning()
+{
+    form_.MainThreadRunning = true;
+}
+
+void TMainFormMeasurementView::SetMeasurementIdle(bool idle)
+{
+    form_.MeasurementIdle = idle;
+}
+
+bool TMainFormMeasurementView::MultimeterPageShown() const
+{
+    return form_.MainLMDPageControl != nullptr && form_.MainLMDPageControl->currentIndex() == 0;
+}
+
+std::uint8_t TMainFormMeasurementView::SelectedCrateType() const
+{
+    const int crate =
+        form_.KsnCratesComboBox != nullptr ? form_.KsnCratesComboBox->currentIndex() : -1;
+    return crate >= 0 && crate < DeviceInventory::MaxCrates
+               ? form_.DeviceInventory.ModuleCrateTypes[static_cast<std::size_t>(crate)]
+               : 0;
+}
+
+const TChannelFrames& TMainFormMeasurementView::ChannelFrames() const
+{
+    return form_.ChannelFrames;
+}
+
+const TAdcGroupParsPanel& TMainFormMeasurementView::AcquisitionControls() const
+{
+    return *form_.AdcGroupParsLMDGroupBox;
+}
+
+QPushButton& TMainFormMeasurementView::StartButton()
+{
+    return *form_.StartMultimeterLMDSpeedButton;
+}
+
+void TMainFormMeasurementView::ReleaseStartButton()
+{
+    const bool busy = form_.Busy;
+    form_.Busy = true;
+    form_.StartMultimeterLMDSpeedButton->setChecked(false);
+    form_.Busy = busy;
+}
+
+const SettingsRecord& TMainFormMeasurementView::Settings() const
+{
+    return form_.Settings->Record;
+}
+
+QWidget* TMainFormMeasurementView::DialogParent()
+{
+    return &form_;
+}
