@@ -59,7 +59,6 @@ inline const QString ModuleHintUnknown = QStringLiteral("'-> ???");
 inline const QString ModuleHintOk = QStringLiteral("' -> OK");
 inline const QString ModuleHintBad = QStringLiteral("' -> BAD");
 
-inline const QString FirmwareTooOld = QStringLiteral(
-    "Версия микропрограммы модуля должна быть не ниже 9.\nОбновите микропрограмму модуля!!!");
+inline const QString FirmwareTooOld = FromUtf8(messages::FirmwareTooOld);
 
 }  // namespace DetectionTexts

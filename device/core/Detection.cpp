@@ -33,13 +33,17 @@ CallFault ClassifyResult(int result) noexcept
     }
 }
 
+bool IsLinkFault(int result) noexcept
+{
+    const CallFault fault = ClassifyResult(result);
+    return fault == CallFault::NoServer || fault == CallFault::NoAnswer ||
+           fault == CallFault::Nonsense || fault == CallFault::LinkLost;
+}
+
 bool ScanReport::HasUnansweredOpen() const noexcept
 {
-    return std::any_of(OpenFailures.begin(), OpenFailures.end(), [](const ModuleOpenFailure& f) {
-        const CallFault fault = ClassifyResult(f.Result);
-        return fault == CallFault::NoServer || fault == CallFault::NoAnswer ||
-               fault == CallFault::Nonsense || fault == CallFault::LinkLost;
-    });
+    return std::any_of(OpenFailures.begin(), OpenFailures.end(),
+                       [](const ModuleOpenFailure& f) { return IsLinkFault(f.Result); });
 }
 
 Detector::Detector(Ksn48Handle& handle, CrateApi api, const std::atomic<bool>* stop)

@@ -47,6 +47,11 @@ enum class CallFault {
 
 CallFault ClassifyResult(int result) noexcept;
 
+// The call failed for want of a sensible answer (no server, no reply in time,
+// a broken link, a malformed reply), not because the other side refused or
+// lacks what was asked for: trying again later may succeed.
+bool IsLinkFault(int result) noexcept;
+
 // The crate library calls a listing or a crate query makes.
 enum class CrateCall { Open, GetCrates, GetCrateInfo, GetCrateModules };
 

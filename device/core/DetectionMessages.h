@@ -27,6 +27,9 @@ inline constexpr std::string_view ModuleOpenFailed =
     "Не могу проинициализировать модуль в указанном слоте!";
 inline constexpr std::string_view CrateOpenFailed =
     "Не могу проинициализировать KSN крейт с модулями в указанном слоте!";
+// The hint of a module whose firmware is older than MinFirmwareVersion.
+inline constexpr std::string_view FirmwareTooOld =
+    "Версия микропрограммы модуля должна быть не ниже 9.\nОбновите микропрограмму модуля!!!";
 inline constexpr std::string_view Unrecoverable =
     "Опаньки!!! Поймали неустранимое исключение!!!\nСрочно сообщите разработчику!";
 

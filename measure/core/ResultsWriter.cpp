@@ -192,8 +192,8 @@ ResultsWriter::ResultsWriter(ResultsLayout layout, ResultsFile file)
             names += ',';
             names += ColumnName(c, field);
         }
-        // Each value quoted (display strings, status) and one bit of in-band.
-        channelRoom += valueRoom + LongestStatus() + 1 + 5 * 2;
+        // Each value quoted (display strings, status) and the in-band bit or null.
+        channelRoom += valueRoom + LongestStatus() + Null.size() + 5 * 2;
     }
     if (layout_.Syntax == ResultsSyntax::Csv) {
         header_ = names + "\n";
@@ -304,7 +304,11 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
         column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Status);
         text(ReadingStatusText(reading.Status));
         column(ResultsColumn::ChannelPrefix, n, ResultsColumn::InBand);
-        row.Put(reading.InBand ? '1' : '0');
+        if (reading.Status != ReadingStatus::Lost) {
+            row.Put(reading.InBand ? '1' : '0');
+        } else if (json) {
+            row.Put(Null);  // no reading to lie in a band or not
+        }
     }
     if (json) {
         row.Put('}');

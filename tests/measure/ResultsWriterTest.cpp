@@ -266,6 +266,48 @@ TEST(ResultsWriter, DisplayModeWritesWhatThePanelsShow)
     EXPECT_THROW(Formatter(bad), std::invalid_argument);
 }
 
+TEST(ResultsWriter, ALostFrameIsLostInEveryChannelWithNoValueAtAll)
+{
+    FrameResult frame = NumberedFrame(6);
+    for (ChannelReading& channel : frame.Channels) {
+        channel = ChannelReading{};
+        channel.Status = ReadingStatus::Lost;
+    }
+    for (const bool display : {false, true}) {
+        SCOPED_TRACE(display ? "display" : "full precision");
+        ResultsWriter csv = Formatter(Layout(ResultsSyntax::Csv, display));
+        const auto fields = Split(csv.FormatRow(frame), ',');
+        ASSERT_EQ(fields.size(), 42u);
+        EXPECT_EQ(fields[1], "6");
+        const std::string none = display ? "--------" : "";
+        for (std::size_t c = 0; c < 8; ++c) {
+            const std::size_t at = 2 + 5 * c;
+            EXPECT_EQ(fields[at], none);
+            EXPECT_EQ(fields[at + 1], none);
+            EXPECT_EQ(fields[at + 2], none);
+            EXPECT_EQ(fields[at + 3], "lost");
+            // No reading to lie in a band or outside it.
+            EXPECT_EQ(fields[at + 4], c == 7 ? "\n" : "");
+        }
+
+        ResultsWriter ndjson = Formatter(Layout(ResultsSyntax::Ndjson, display));
+        const nlohmann::json object = nlohmann::json::parse(ndjson.FormatRow(frame));
+        EXPECT_EQ(object["frame"], 6);
+        for (int c = 1; c <= 8; ++c) {
+            const std::string prefix = "ch" + std::to_string(c);
+            EXPECT_EQ(object[prefix + "_status"], "lost");
+            EXPECT_TRUE(object[prefix + "_inband"].is_null());
+            if (display) {
+                EXPECT_EQ(object[prefix + "_mV"], "--------");
+            } else {
+                EXPECT_TRUE(object[prefix + "_mV"].is_null());
+                EXPECT_TRUE(object[prefix + "_kHz"].is_null());
+                EXPECT_TRUE(object[prefix + "_deg"].is_null());
+            }
+        }
+    }
+}
+
 TEST(ResultsWriter, TimeIsUtcIso8601WithMilliseconds)
 {
     struct Case {

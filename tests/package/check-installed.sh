@@ -26,19 +26,20 @@ step() { echo "-- $*"; }
 
 step "files"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for file in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl \
+for file in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure \
   "/usr/lib/$multiarch/libksnapi.so" "/usr/lib/$multiarch/libksn48api.so" \
   "/usr/lib/$multiarch/pkgconfig/ksnapi.pc" "/usr/lib/$multiarch/pkgconfig/ksn48api.pc" \
   /usr/include/ksn/ksnapi.h /usr/include/ksn/ksn48api.h /usr/include/ksn/ksnerror.h \
   /usr/share/applications/ksn48-vevu.desktop /usr/share/icons/hicolor/scalable/apps/ksn48-vevu.svg \
   /usr/share/man/man1/ksn48-vevu.1.gz /usr/share/man/man1/ksn-crated.1.gz \
-  /usr/share/man/man1/ksn-cratectl.1.gz /usr/lib/systemd/system/ksn-crated.service; do
+  /usr/share/man/man1/ksn-cratectl.1.gz /usr/share/man/man1/ksn48-measure.1.gz \
+  /usr/lib/systemd/system/ksn-crated.service; do
   [ -e "$file" ] || fail "$file is missing"
 done
 if dpkg -L ksn48-vevu | grep -E '/(test_|bench_)|ksn-version-|\.a$'; then
   fail "tests, benchmarks or test-only libraries in the package"
 fi
-for program in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl; do
+for program in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure; do
   runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   [ "$runpath" = "\$ORIGIN/../lib/$multiarch" ] || fail "$program has RUNPATH '$runpath'"
 done
@@ -70,6 +71,13 @@ done
 echo "ksn-crated on port $port"
 ksn-cratectl --port "$port" list | tee "$work/list.txt"
 grep -q 'KSN48 0x3030  serial 4811001' "$work/list.txt" || fail "list lacks module 4811001"
+
+step "ksn48-measure --list and three frames against it"
+KSN_CRATE_PORT="$port" ksn48-measure --list | tee "$work/measure-list.txt"
+grep -q '4811001' "$work/measure-list.txt" || fail "ksn48-measure --list lacks module 4811001"
+KSN_CRATE_PORT="$port" ksn48-measure --crate KSN5-0042 --slot 3 --frames 3 >"$work/rows.csv"
+cat "$work/rows.csv"
+[ "$(wc -l <"$work/rows.csv")" = 4 ] || fail "ksn48-measure did not write a header and three rows"
 
 step "a C client built with pkg-config against the installed headers"
 flags=$(pkg-config --cflags --libs ksn48api)

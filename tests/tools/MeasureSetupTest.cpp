@@ -31,6 +31,9 @@ void ExpectDefaultFileValues(const MeasureSetup& s)
     EXPECT_EQ(s.AcFormat, "0.00");
     EXPECT_EQ(s.FrFormat, "0.00000");
     EXPECT_EQ(s.PhFormat, "0.000");
+    // No module saved: the window's first crate and module.
+    EXPECT_EQ(s.CrateSerial, "");
+    EXPECT_EQ(s.ModuleSlot, -1);
 }
 
 TEST(MeasureSetup, TheDefaultFileAndAFreshWindowGiveTheSameSetup)
@@ -55,6 +58,8 @@ TEST(MeasureSetup, AFileEditedByHandReadsAsTheWindowReadsIt)
     EXPECT_EQ(s.AcFormat, "0.0000000000");  // precision 12 taken as 10
     EXPECT_EQ(s.FrFormat, "0.00000");
     EXPECT_EQ(s.PhFormat, "0.");
+    EXPECT_EQ(s.CrateSerial, "KSN5-0107");
+    EXPECT_EQ(s.ModuleSlot, 1);
 }
 
 TEST(MeasureSetup, EachFlagReplacesOneValue)

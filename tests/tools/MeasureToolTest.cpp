@@ -1,13 +1,15 @@
 // ksn48-measure as an operator or a script runs it, against a crate server
-// of the test's own (built-in population, fast mode): its rows, the window's
-// refusals, its exit codes, and how it ends on a signal, a dead server, a
-// closed pipe and a full disk.
+// of the test's own (built-in population, fast mode): its list, its pick of
+// the module, its rows, the window's refusals, its exit codes, and how it
+// ends on a signal, a dead server, a closed pipe and a full disk, or goes on
+// after a lost link.
 #include "CrateServer.h"
 #include "DataRateBudget.h"
 #include "IniFile.h"
 #include "Settings.h"
 #include "SettingsNames.h"
 #include "TestDirectory.h"
+#include "ksn48api.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -47,9 +49,29 @@ std::vector<std::string> With(std::vector<std::string> args)
     return args;
 }
 
+// The environment of this process with some variables set.
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& variables)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const std::string& v : variables) {
+            replaced = replaced || v.substr(0, v.find('=')) == name;
+        }
+        if (!replaced) {
+            env.push_back(entry);
+        }
+    }
+    env.insert(env.end(), variables.begin(), variables.end());
+    return env;
+}
+
 // The tool started with its standard output and error on the given
-// descriptors.
-pid_t Spawn(const std::vector<std::string>& args, int out, int err)
+// descriptors, and these variables set.
+pid_t Spawn(const std::vector<std::string>& args, int out, int err,
+            const std::vector<std::string>& variables = {})
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -62,8 +84,14 @@ pid_t Spawn(const std::vector<std::string>& args, int out, int err)
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
+    std::vector<std::string> env = EnvironmentWith(variables);
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    const int r = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (r != 0) {
         throw std::runtime_error("cannot start " + path);
@@ -185,13 +213,13 @@ protected:
         std::string Err;
     };
 
-    Result Run(const std::vector<std::string>& args)
+    Result Run(const std::vector<std::string>& args, const std::vector<std::string>& variables = {})
     {
         const std::string outPath = dir.File("stdout");
         const std::string errPath = dir.File("stderr");
         const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        const pid_t pid = Spawn(args, out, err);
+        const pid_t pid = Spawn(args, out, err, variables);
         ::close(out);
         ::close(err);
         Result r;
@@ -225,6 +253,19 @@ protected:
             } catch (const std::runtime_error&) {
             }
             if (Count(bytes, "\n") >= rows + 1) {
+                return true;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return false;
+    }
+
+    // Waits until the file holds text.
+    bool WaitForText(const std::string& path, const std::string& text)
+    {
+        const auto deadline = Clock::now() + RunTimeout;
+        while (Clock::now() < deadline) {
+            if (ReadBytes(path).find(text) != std::string::npos) {
                 return true;
             }
             std::this_thread::sleep_for(10ms);
@@ -373,6 +414,13 @@ TEST_F(MeasureTool, AModuleThatCannotBeReachedEndsWithCodeThree)
          "Не могу проинициализировать модуль в указанном слоте!"},
         {"no such crate",
          {"--crate", "KSN9-0001", "--slot", "1"},
+         "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"},
+        // Named alone, a crate or a slot must be there all the same.
+        {"a slot alone that the first crate lacks",
+         {"--slot", "4"},
+         "Не могу проинициализировать модуль в указанном слоте!"},
+        {"a crate alone that is not there",
+         {"--crate", "KSN9-0001"},
          "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"},
     };
     const std::string output = dir.File("never.csv");
@@ -564,23 +612,327 @@ TEST_F(MeasureTool, AFullDiskEndsTheRunWithWholeRowsOnly)
     ExpectWholeRowsAsReported(path, 2u + 8u * 5u);
 }
 
-TEST_F(MeasureTool, WhatIsNotThereYetSaysSo)
+// The fields of a line of a table, split at runs of blanks.
+std::vector<std::string> Words(const std::string& line)
 {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    std::string word;
+    while (in >> word) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+bool HasLine(const std::string& text, const std::vector<std::string>& words)
+{
+    for (const std::string& line : Lines(text)) {
+        if (Words(line) == words) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(MeasureTool, ListShowsEveryCrateAndKsn48Module)
+{
+    const Result text = Run({"--list"});
+    ASSERT_EQ(text.Code, 0) << text.Err;
+    EXPECT_TRUE(
+        HasLine(text.Out, {"KSN5-0042", "40", "KSN-P5", "1:0x3131", "3:0x3030", "5:0x3030"}))
+        << text.Out;
+    EXPECT_TRUE(HasLine(text.Out, {"KSN1-0107", "21", "KSN-P1", "1:0x3030", "2:0x3232"}))
+        << text.Out;
+    EXPECT_TRUE(HasLine(text.Out, {"KSN5-0042", "3", "4811001", "KSN48", "12"})) << text.Out;
+    EXPECT_TRUE(HasLine(text.Out,
+                        {"KSN5-0042", "5", "4811002", "KSN48", "8", "(needs", "9", "or", "later)"}))
+        << text.Out;
+    EXPECT_TRUE(HasLine(text.Out, {"KSN1-0107", "1", "4812001", "KSN48", "10"})) << text.Out;
+
+    const Result json = Run({"--list", "--json"});
+    ASSERT_EQ(json.Code, 0) << json.Err;
+    const nlohmann::json expected = nlohmann::json::parse(R"({
+      "crates": [
+        {"serial": "KSN5-0042", "type": 40, "model": "KSN-P5",
+         "slots": [{"slot": 1, "module_id": 12593}, {"slot": 3, "module_id": 12336},
+                   {"slot": 5, "module_id": 12336}]},
+        {"serial": "KSN1-0107", "type": 21, "model": "KSN-P1",
+         "slots": [{"slot": 1, "module_id": 12336}, {"slot": 2, "module_id": 12850}]}
+      ],
+      "modules": [
+        {"crate": "KSN5-0042", "slot": 3, "serial": "4811001", "name": "KSN48", "firmware": 12},
+        {"crate": "KSN5-0042", "slot": 5, "serial": "4811002", "name": "KSN48", "firmware": 8},
+        {"crate": "KSN1-0107", "slot": 1, "serial": "4812001", "name": "KSN48", "firmware": 10}
+      ]})");
+    EXPECT_EQ(nlohmann::json::parse(json.Out), expected) << json.Out;
+
+    // A module another program holds is listed, with the reason it could
+    // not be opened; named, it cannot be measured.
+    Ksn48Handle held{};
+    KSN48_Init(&held);
+    ASSERT_EQ(KSN48_Open(&held, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, "KSN1-0107", 1), KSN_OK);
+    const Result busy = Run({"--list", "--json"});
+    EXPECT_EQ(busy.Code, 0) << busy.Err;
+    const nlohmann::json listed = nlohmann::json::parse(busy.Out)["modules"][2];
+    EXPECT_EQ(listed["crate"], "KSN1-0107");
+    EXPECT_EQ(listed["error"], "KSN_ERR_BUSY");
+    EXPECT_TRUE(listed["serial"].is_null() && listed["name"].is_null() &&
+                listed["firmware"].is_null());
+    const Result measure = Run({"--crate", "KSN1-0107", "--frames", "1"});
+    EXPECT_EQ(measure.Code, 3);
+    EXPECT_NE(measure.Err.find("crate KSN1-0107, slot 1: KSN_ERR_BUSY"), std::string::npos)
+        << measure.Err;
+    KSN48_Close(&held);
+
+    server.Stop();
+    for (const bool asJson : {false, true}) {
+        const Result none = Run(asJson ? std::vector<std::string>{"--list", "--json"}
+                                       : std::vector<std::string>{"--list"});
+        EXPECT_EQ(none.Code, 3) << none.Err;
+        EXPECT_EQ(none.Out, "");
+        EXPECT_NE(none.Err.find("ksn48-measure: Не могу найти ни одного KSN крейта!\n"
+                                "ksn48-measure: no crate server answers on 127.0.0.1 "
+                                "(KSN_Open: KSN_ERR_CONNECT)\n"),
+                  std::string::npos)
+            << none.Err;
+    }
+}
+
+TEST_F(MeasureTool, PicksTheModuleAsTheWindowDoes)
+{
+    TestDirectory files;
+    // The default settings file with a crate and slot saved.
+    const auto saved = [&](const std::string& crate, int slot) {
+        const std::string path = files.File(crate + "-" + std::to_string(slot) + ".ini");
+        WriteBytes(path, ReadBytes(SettingsData + "/default.ini"));
+        IniFile file(path);
+        file.WriteString(SettingsNames::DetectionSection, SettingsNames::CrateSerialKey, crate);
+        file.WriteInteger(SettingsNames::DetectionSection, SettingsNames::ModuleSlotKey, slot);
+        file.UpdateFile();
+        return path;
+    };
     struct Case {
+        const char* name;
         std::vector<std::string> args;
-        const char* said;
+        const char* picked;
     };
     const Case cases[] = {
-        {{"--list"}, "--list is not available"},
-        {{"--list", "--json"}, "--list is not available"},
-        {With({"--reconnect"}), "--reconnect is not available"},
-        {{"--frames", "1"}, "name it with --crate SERIAL --slot N"},
+        {"nothing named: the first crate's first module", {}, "slot 3 of crate KSN5-0042"},
+        {"a crate alone: its first module", {"--crate", "KSN1-0107"}, "slot 1 of crate KSN1-0107"},
+        {"a slot alone: of the first crate", {"--slot", "5"}, "slot 5 of crate KSN5-0042"},
+        {"the default file saves no module",
+         {"--settings", SettingsData + "/default.ini"},
+         "slot 3 of crate KSN5-0042"},
+        {"a saved crate that is not there: the first",
+         {"--settings", SettingsData + "/edited.ini"},
+         "slot 3 of crate KSN5-0042"},
+        {"a saved crate and slot",
+         {"--settings", saved("KSN5-0042", 5)},
+         "slot 5 of crate KSN5-0042"},
+        {"a saved crate and a slot it lacks: its first module",
+         {"--settings", saved("KSN1-0107", 2)},
+         "slot 1 of crate KSN1-0107"},
+        {"a saved slot only counts in the saved crate",
+         {"--settings", saved("KSN9-0001", 5)},
+         "slot 3 of crate KSN5-0042"},
+        {"a slot alone goes to the saved crate",
+         {"--settings", saved("KSN5-0042", 3), "--slot", "5"},
+         "slot 5 of crate KSN5-0042"},
+        {"a crate named over a saved one: its first module",
+         {"--settings", saved("KSN5-0042", 5), "--crate", "KSN1-0107"},
+         "slot 1 of crate KSN1-0107"},
     };
     for (const Case& c : cases) {
-        const Result r = Run(c.args);
-        EXPECT_EQ(r.Code, 2) << r.Err;
-        EXPECT_NE(r.Err.find(c.said), std::string::npos) << r.Err;
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        // A rate every crate carries for every setup.
+        args.insert(args.end(), {"--rate", "9766", "--frames", "1"});
+        const Result r = Run(args);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_NE(r.Err.find(std::string(" in ") + c.picked + " ("), std::string::npos) << r.Err;
+        EXPECT_EQ(ParseCsv(r.Out).Rows.size(), 1u) << r.Out;
     }
+    // The module with old firmware gets the window's warning.
+    const Result old = Run({"--slot", "5", "--frames", "1"});
+    EXPECT_NE(old.Err.find("ksn48-measure: Версия микропрограммы модуля должна быть не ниже 9.\n"
+                           "Обновите микропрограмму модуля!!!\n"),
+              std::string::npos)
+        << old.Err;
+}
+
+TEST_F(MeasureTool, LibraryVersionsAreCheckedAsTheWindowChecksThem)
+{
+    struct Case {
+        const char* variant;
+        int code;
+        const char* said;  // nullptr: nothing
+    };
+    const Case cases[] = {
+        {"none", 3, "Опаньки!!! Не могу определить версию библиотеки Ksnapi.dll!!!"},
+        {"1.32.14", 0, "Версия библиотеки Ksnapi.dll должна быть не ниже 1.32.15!!!"},
+        {"1.32.15", 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        for (const std::vector<std::string>& args :
+             {With({"--frames", "1"}), std::vector<std::string>{"--list"}}) {
+            SCOPED_TRACE(std::string(c.variant) + " " + args[0]);
+            const Result r = Run(
+                args, {"LD_LIBRARY_PATH=" + ksn::test::CrateServer::VersionVariantDir(c.variant)});
+            EXPECT_EQ(r.Code, c.code) << r.Err;
+            if (c.said != nullptr) {
+                EXPECT_NE(r.Err.find(std::string("ksn48-measure: ") + c.said + "\n"),
+                          std::string::npos)
+                    << r.Err;
+            } else {
+                EXPECT_EQ(r.Err.find("1.32.15"), std::string::npos) << r.Err;
+            }
+            EXPECT_EQ(r.Out.empty(), c.code != 0);
+        }
+    }
+}
+
+TEST_F(MeasureTool, AStopCutsAStalledReceiveShort)
+{
+    // The receive the tool waits in gets no answer: without its cancel the
+    // run would end only at the receive timeout (5 s).
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+        const std::string path = dir.File(signal == SIGINT ? "int.csv" : "term.csv");
+        const pid_t pid = Start(With({"--output", path}));
+        ASSERT_TRUE(WaitForRows(path, 2));
+        ASSERT_EQ(server.Ctl({"stall", "KSN5-0042", "3", "on"}), 0);
+        std::this_thread::sleep_for(1s);  // the tool is in the stalled receive now
+        const auto signalled = Clock::now();
+        ::kill(pid, signal);
+        EXPECT_EQ(WaitFor(pid, RunTimeout), 0) << ReadBytes(dir.File("stderr"));
+        EXPECT_LT(Clock::now() - signalled, 1s);
+        ExpectWholeRowsAsReported(path, 2u + 6u * 5u);
+        ASSERT_EQ(server.Ctl({"stall", "KSN5-0042", "3", "off"}), 0);
+    }
+
+    // The end of a duration cuts it short too.
+    ASSERT_EQ(server.Ctl({"stall", "KSN5-0042", "3", "on"}), 0);
+    const auto start = Clock::now();
+    const Result r = Run(With({"--duration", "1"}));
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_LT(Clock::now() - start, 3s);
+    EXPECT_EQ(r.Out, "") << "no frame, no header";
+}
+
+// The log of a run with a gap: rows numbered from 1 without a hole, one row
+// lost in every channel, the others measured.
+void ExpectOneGap(const CsvLog& log, std::size_t channels)
+{
+    std::size_t lost = 0;
+    for (std::size_t i = 0; i < log.Rows.size(); ++i) {
+        EXPECT_EQ(log.At(i, "frame"), std::to_string(i + 1));
+        const bool isLost = log.At(i, "ch1_status") == "lost";
+        lost += isLost ? 1 : 0;
+        for (std::size_t c = 1; c <= channels; ++c) {
+            const std::string n = "ch" + std::to_string(c);
+            EXPECT_EQ(log.At(i, n + "_status"), isLost ? "lost" : "ok") << "row " << i + 1;
+            if (isLost) {
+                EXPECT_EQ(log.At(i, n + "_mV") + log.At(i, n + "_kHz") + log.At(i, n + "_deg") +
+                              log.At(i, n + "_inband"),
+                          "");
+            }
+        }
+    }
+    EXPECT_EQ(lost, 1u);
+}
+
+TEST_F(MeasureTool, AfterALostLinkReconnectingGoesOnAndTheLogShowsTheGap)
+{
+    const std::string path = dir.File("log.csv");
+    const std::string err = dir.File("stderr");
+    const pid_t pid = Start(With({"--reconnect", "--output", path}));
+    ASSERT_TRUE(WaitForRows(path, 3));
+    server.Kill();
+    // Tried once at least while the server was gone.
+    ASSERT_TRUE(WaitForText(err, "no crate server answers")) << ReadBytes(err);
+    const std::size_t before = ParseCsv(ReadBytes(path)).Rows.size();
+    server.Restart();
+    ASSERT_TRUE(WaitForRows(path, before + 3)) << ReadBytes(err);
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(WaitFor(pid, RunTimeout), 0) << ReadBytes(err);
+
+    const std::string bytes = ReadBytes(path);
+    EXPECT_EQ(bytes.back(), '\n');
+    const CsvLog log = ParseCsv(bytes);
+    ExpectOneGap(log, 6);
+    const std::size_t gap = before - 1;  // the lost row is the last before the restart
+    ASSERT_EQ(log.At(gap, "ch1_status"), "lost");
+    EXPECT_LT(log.At(gap - 1, "time"), log.At(gap, "time"));
+    EXPECT_LT(log.At(gap, "time"), log.At(gap + 1, "time"));
+    const std::string said = ReadBytes(err);
+    EXPECT_NE(said.find("ksn48-measure: the link to slot 3 of crate KSN5-0042 is lost; frame " +
+                        std::to_string(gap + 1) + " is marked lost; trying again every second\n"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("ksn48-measure: slot 3 of crate KSN5-0042 is back after "),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find(std::to_string(log.Rows.size() - 1) + " frames written to '" + path +
+                        "' (1 gap marked lost)\n"),
+              std::string::npos)
+        << said;
+}
+
+TEST_F(MeasureTool, AStopWhileReconnectingEndsTheRun)
+{
+    const std::string path = dir.File("log.ndjson");
+    const std::string err = dir.File("stderr");
+    const pid_t pid = Start(With({"--reconnect", "--format", "ndjson", "--output", path}));
+    ASSERT_TRUE(WaitForRows(path, 1));
+    server.Kill();
+    ASSERT_TRUE(WaitForText(err, "trying again every second")) << ReadBytes(err);
+    const auto signalled = Clock::now();
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitFor(pid, RunTimeout), 0) << ReadBytes(err);
+    EXPECT_LT(Clock::now() - signalled, 2s);
+    // The gap as an object that says so, after the frames measured.
+    const auto lines = Lines(ReadBytes(path));
+    ASSERT_GE(lines.size(), 2u);
+    const nlohmann::json gap = nlohmann::json::parse(lines.back());
+    EXPECT_EQ(gap["frame"], lines.size());
+    EXPECT_EQ(gap["ch1_status"], "lost");
+    EXPECT_TRUE(gap["ch1_mV"].is_null() && gap["ch1_inband"].is_null());
+    EXPECT_EQ(nlohmann::json::parse(lines[lines.size() - 2])["ch1_status"], "ok");
+}
+
+TEST_F(MeasureTool, AReconnectedModuleThatRefusesTheSetupEndsTheRunWithItsCode)
+{
+    // A crate that comes back as the slow-link model: three channels at
+    // 78125 Hz are more than it carries.
+    TestDirectory files;
+    const std::string config = files.File("crates.json");
+    const auto population = [&](int type) {
+        const std::string sine = R"({"sines": [{"amplitude": 1.0, "frequency": 1000}]})";
+        WriteBytes(config, R"({"crates": [{"serial": "KSN5-0042", "type": )" +
+                               std::to_string(type) +
+                               R"(, "slots": [{"slot": 3, "ksn48": {"serial": "4811001", )"
+                               R"("firmware": 12, "channels": [)" +
+                               sine + "," + sine + "," + sine + "]}}]}]}");
+    };
+    population(40);
+    ksn::test::CrateServer own({}, true, {"--control", "--config", config});
+    const std::string path = dir.File("log.csv");
+    const pid_t pid = Start(With({"--channels", "1-3", "--reference", "1", "--rate", "78125",
+                                  "--reconnect", "--output", path}));
+    ASSERT_TRUE(WaitForRows(path, 2));
+    own.Kill();
+    population(21);
+    own.Restart();
+    EXPECT_EQ(WaitFor(pid, RunTimeout), 4) << ReadBytes(dir.File("stderr"));
+    const std::string said = ReadBytes(dir.File("stderr"));
+    EXPECT_NE(said.find("ksn48-measure: " +
+                        device::CheckDataRate(3, 78125.0, 0, 21, "KSN-P1", "KSN48").Message + "\n"),
+              std::string::npos)
+        << said;
+    const CsvLog log = ParseCsv(ReadBytes(path));
+    ASSERT_GE(log.Rows.size(), 3u);
+    ExpectOneGap(log, 3);
+    EXPECT_EQ(log.At(log.Rows.size() - 1, "ch1_status"), "lost");
 }
 
 }  // namespace

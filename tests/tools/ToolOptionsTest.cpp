@@ -122,6 +122,21 @@ TEST(ToolOptions, EveryFlagIsTaken)
     EXPECT_EQ(n.CurrentSource, 0);
     EXPECT_EQ(n.Format, measure::ResultsSyntax::Csv);
     EXPECT_FALSE(n.Display || n.List || n.Json || n.Reconnect);
+
+    // A crate or a slot may come alone.
+    const Parsed crate = Parse({"--crate", "KSN1-0107", "--reconnect"});
+    ASSERT_TRUE(crate.result.Options) << crate.err;
+    EXPECT_EQ(crate.result.Options->Crate, "KSN1-0107");
+    EXPECT_FALSE(crate.result.Options->Slot);
+    EXPECT_TRUE(crate.result.Options->Reconnect);
+    const Parsed slot = Parse({"--slot", "5"});
+    ASSERT_TRUE(slot.result.Options) << slot.err;
+    EXPECT_FALSE(slot.result.Options->Crate);
+    EXPECT_EQ(slot.result.Options->Slot, 5);
+
+    const Parsed list = Parse({"--list", "--json"});
+    ASSERT_TRUE(list.result.Options) << list.err;
+    EXPECT_TRUE(list.result.Options->List && list.result.Options->Json);
 }
 
 TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
@@ -131,8 +146,10 @@ TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
         const char* said;  // part of the message
     };
     const Case cases[] = {
-        {{"--crate", "KSN5-0042"}, "--slot"},
-        {{"--slot", "3"}, "--crate"},
+        {{"--list", "--crate", "KSN5-0042"}, "--list excludes --crate"},
+        {{"--list", "--frames", "2"}, "--list excludes --frames"},
+        {{"--list", "--reconnect"}, "--list excludes --reconnect"},
+        {{"--list", "--output", "log.csv"}, "--list excludes --output"},
         {{"--crate", "KSN5-0042", "--slot", "17"}, "--slot"},
         {{"--crate", "KSN5-0042", "--slot", "0"}, "--slot"},
         {{"--crate", "KSN5-0042", "--slot", "three"}, "--slot"},
@@ -172,8 +189,9 @@ TEST(ToolOptions, HelpShowsExamplesAndExitCodesAndVersionItsNumber)
     const Parsed help = Parse({"--help"});
     EXPECT_FALSE(help.result.Options);
     EXPECT_EQ(help.result.ExitCode, tool::ExitDone);
-    for (const char* part : {"--crate SERIAL", "--channels LIST", "Examples:", "Exit codes:",
-                             "4  configuration refused", "ch<n>_inband"}) {
+    for (const char* part :
+         {"--crate SERIAL", "--channels LIST", "--list", "--reconnect",
+          "Examples:", "Exit codes:", "4  configuration refused", "ch<n>_inband", "\"lost\""}) {
         EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
     const Parsed version = Parse({"--version"});

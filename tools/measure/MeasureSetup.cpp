@@ -112,6 +112,9 @@ MeasureSetup ReadThrough(Settings& settings, HeadlessSettingsView& view, const s
     setup.AcFormat = record.AcFormat[0];
     setup.FrFormat = record.FrFormat[0];
     setup.PhFormat = record.PhFormat[0];
+    const Settings::DetectionTarget target = Settings::ReadDetectionTarget(*file);
+    setup.CrateSerial = target.CrateSerial;
+    setup.ModuleSlot = target.ModuleSlot;
     return setup;
 }
 

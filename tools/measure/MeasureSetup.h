@@ -16,6 +16,10 @@ struct MeasureSetup {
     std::string AcFormat;
     std::string FrFormat;
     std::string PhFormat;
+    // The module the window would pick: the saved crate serial ("" none) and
+    // slot (-1 none).
+    std::string CrateSerial;
+    int ModuleSlot = -1;
 };
 
 // A settings file that cannot be read.

@@ -2,23 +2,24 @@
 
 #include "CycleResults.h"
 #include "MeasurementTexts.h"
-#include "ToolTexts.h"
+#include "ToolSupport.h"
 
 #include <chrono>
 #include <thread>
 
 namespace tool {
 
-namespace {
-
-constexpr std::chrono::milliseconds PauseStep{10};
-
-}  // namespace
-
-ToolHost::ToolHost(const MeasureSetup& setup, measure::ResultsWriter& writer,
+ToolHost::ToolHost(const MeasureSetup& setup, measure::ResultsWriter& writer, RunStop& stop,
                    std::optional<std::uint64_t> frames, std::ostream& err)
-    : setup_(setup), writer_(writer), frames_(frames), err_(err)
+    : setup_(setup), writer_(writer), stop_(stop), frames_(frames), err_(err)
 {}
+
+void ToolHost::BeginCycle()
+{
+    MessageShown = false;
+    configuring_ = false;
+    refused_ = false;
+}
 
 void ToolHost::Synchronize(const std::function<void()>& step)
 {
@@ -29,10 +30,7 @@ void ToolHost::Pause(unsigned ms)
 {
     // The configuration step is over once the cycle pauses after it.
     configuring_ = false;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!Terminated.load() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(PauseStep);
-    }
+    stop_.WaitFor(std::chrono::milliseconds(ms));
 }
 
 void ToolHost::ShowMeasurementStarted(measure::MeasurementSettings& settings)
@@ -48,16 +46,8 @@ measure::AdcChoice ToolHost::ReadAdcChoice()
     return setup_.Choice;
 }
 
-void ToolHost::ShowResults(measure::MeasurementCycle& cycle)
+bool ToolHost::WriteRow()
 {
-    configuring_ = false;
-    // The window's phase correction box is hidden and never ticked.
-    cycle.PhaseCorrection = false;
-    if (!writeError_.empty()) {
-        return;
-    }
-    measure::FillFrameResult(cycle, frame_);
-    frame_.Time = std::chrono::system_clock::now();
     ++frame_.Frame;
     try {
         if (!begun_) {
@@ -68,12 +58,48 @@ void ToolHost::ShowResults(measure::MeasurementCycle& cycle)
     } catch (const std::exception& e) {
         --frame_.Frame;
         writeError_ = e.what();
-        Terminated = true;
+        stop_.Request();
+        return false;
+    }
+    return true;
+}
+
+void ToolHost::ShowResults(measure::MeasurementCycle& cycle)
+{
+    configuring_ = false;
+    // The window's phase correction box is hidden and never ticked.
+    cycle.PhaseCorrection = false;
+    if (!writeError_.empty()) {
         return;
     }
-    if (frames_ && frame_.Frame >= *frames_) {
-        Terminated = true;
+    measure::FillFrameResult(cycle, frame_);
+    frame_.Time = std::chrono::system_clock::now();
+    if (!WriteRow()) {
+        return;
     }
+    ++measured_;
+    inGap_ = false;
+    if (frames_ && measured_ >= *frames_) {
+        stop_.Request();
+    }
+}
+
+bool ToolHost::WriteGap()
+{
+    if (inGap_) {
+        return true;
+    }
+    frame_.Time = std::chrono::system_clock::now();
+    for (measure::ChannelReading& reading : frame_.Channels) {
+        reading = measure::ChannelReading{};
+        reading.Status = measure::ReadingStatus::Lost;
+    }
+    if (!WriteRow()) {
+        return false;
+    }
+    ++gaps_;
+    inGap_ = true;
+    return true;
 }
 
 void ToolHost::ShowChannelLeds(const measure::MeasurementCycle&) {}
@@ -85,8 +111,10 @@ void ToolHost::ShowThreadMessage(std::string_view text)
     if (MessageShown.exchange(true)) {
         return;
     }
-    refused_ = configuring_ && text != MeasurementText::SetAdcBad;
-    err_ << ToolText::ProgramName << ": " << text << '\n' << std::flush;
+    // A library call that failed while configuring is a failure, not a refusal.
+    refused_ =
+        configuring_ && text != MeasurementText::SetAdcBad && text != MeasurementText::StopBad;
+    Say(err_) << text << '\n' << std::flush;
 }
 
 }  // namespace tool

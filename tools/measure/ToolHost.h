@@ -4,6 +4,7 @@
 #include "MeasureSetup.h"
 #include "MeasurementCycle.h"
 #include "ResultsWriter.h"
+#include "RunStop.h"
 
 #include <atomic>
 #include <cstdint>
@@ -16,17 +17,19 @@ namespace tool {
 // The measurement cycle's host in the tool: no window, steps run in place on
 // the one thread, the setup comes from the command line, and every frame the
 // window would display becomes a row of the results log. The cycle's first
-// message goes to err and ends the run, as the window's dialog does.
+// message goes to err and ends the run, as the window's dialog does. One
+// host serves every run of the cycle in a measurement (a run after a lost
+// link goes on with the next frame number).
 class ToolHost : public measure::MeasurementHost {
 public:
-    ToolHost(const MeasureSetup& setup, measure::ResultsWriter& writer,
+    ToolHost(const MeasureSetup& setup, measure::ResultsWriter& writer, RunStop& stop,
              std::optional<std::uint64_t> frames, std::ostream& err);
 
-    // The cycle's stop flag: set after the last frame wanted, by a write that
-    // failed, or from outside (a signal, the end of the duration).
-    std::atomic<bool> Terminated{false};
+    // The cycle's message flag; BeginCycle clears it.
     std::atomic<bool> MessageShown{false};
 
+    // Before each run of the cycle.
+    void BeginCycle();
     // The run ended at a message of the configuration step other than a
     // failed library call: the setup was refused.
     bool Refused() const noexcept { return refused_; }
@@ -34,7 +37,16 @@ public:
     bool Failed() const noexcept { return MessageShown.load(); }
     // The log could not take a row; its text.
     const std::string& WriteError() const noexcept { return writeError_; }
-    std::uint64_t FramesWritten() const noexcept { return frame_.Frame; }
+
+    // Marks a lost link in the log: the frame under way becomes a row whose
+    // every channel is `lost`. Once per gap: nothing more until a frame has
+    // been written again. False when the log refused the row (WriteError).
+    bool WriteGap();
+
+    std::uint64_t FramesWritten() const noexcept { return measured_; }
+    std::uint64_t GapsWritten() const noexcept { return gaps_; }
+    // The number the next row gets.
+    std::uint64_t NextFrame() const noexcept { return frame_.Frame + 1; }
 
     void Synchronize(const std::function<void()>& step) override;
     void Pause(unsigned ms) override;
@@ -46,11 +58,18 @@ public:
     void ShowThreadMessage(std::string_view text) override;
 
 private:
+    // frame_ as the next row; false when the log refused it.
+    bool WriteRow();
+
     const MeasureSetup& setup_;
     measure::ResultsWriter& writer_;
+    RunStop& stop_;
     std::optional<std::uint64_t> frames_;
     std::ostream& err_;
     measure::FrameResult frame_;
+    std::uint64_t measured_ = 0;
+    std::uint64_t gaps_ = 0;
+    bool inGap_ = false;
     bool begun_ = false;
     bool configuring_ = false;
     bool refused_ = false;

@@ -179,15 +179,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     std::string output;
     ToolOptions options;
 
-    CLI::Option* crateOption =
-        app.add_option("--crate", crate, "Serial of the crate that holds the module")
-            ->type_name("SERIAL")
-            ->check(Check(CrateSerial, "", "a crate serial has 1 to 15 characters"));
+    app.add_option("--crate", crate, "Serial of the crate that holds the module")
+        ->type_name("SERIAL")
+        ->check(Check(CrateSerial, "", "a crate serial has 1 to 15 characters"));
     CLI::Option* slotOption = app.add_option("--slot", slot, "Slot of the module, 1 to 16")
                                   ->type_name("N")
                                   ->check(CLI::Range(1, SlotCount).description(""));
-    crateOption->needs(slotOption);
-    slotOption->needs(crateOption);
     app.add_option("--settings", settings,
                    "A settings file of the window (Ksn48_Vevu.ini) to take the setup from")
         ->type_name("FILE")
@@ -234,11 +231,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->type_name("FILE");
     app.add_flag("--display", options.Display,
                  "The window's display strings instead of full precision");
+    app.add_flag("--reconnect", options.Reconnect,
+                 "After a lost link, try every second until the module is back");
+    // Every option so far but help and version belongs to a measurement; a
+    // list takes none of them.
+    const std::vector<CLI::Option*> measuring = app.get_options([](const CLI::Option* option) {
+        return option->get_name() != "--help" && option->get_name() != "--version";
+    });
     CLI::Option* listOption =
         app.add_flag("--list", options.List, "List the crates and KSN48 modules the server has");
     app.add_flag("--json", options.Json, "The list as JSON")->needs(listOption);
-    app.add_flag("--reconnect", options.Reconnect,
-                 "After a link loss, retry every second until the module is back");
 
     try {
         app.parse(argc, argv);
@@ -246,9 +248,21 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         const int code = app.exit(e, out, err);
         return {std::nullopt, code == 0 ? ExitDone : ExitUsage};
     }
+    if (options.List) {
+        for (const CLI::Option* option : measuring) {
+            if (option->count() > 0) {
+                // Said as the parser says its own misuse.
+                err << listOption->get_name() << " excludes " << option->get_name()
+                    << "\nRun with --help for more information.\n";
+                return {std::nullopt, ExitUsage};
+            }
+        }
+    }
 
     if (!crate.empty()) {
         options.Crate = crate;
+    }
+    if (slotOption->count() > 0) {
         options.Slot = slot;
     }
     if (!settings.empty()) {

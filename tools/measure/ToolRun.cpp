@@ -1,20 +1,22 @@
 #include "ToolRun.h"
 
-#include "CrateTypes.h"
+#include "CrateApi.h"
+#include "Detection.h"
+#include "DetectionMessages.h"
+#include "FixedText.h"
 #include "MeasureSetup.h"
 #include "MeasurementTexts.h"
+#include "ModuleCalls.h"
+#include "ModuleChoice.h"
 #include "ResultsWriter.h"
+#include "RunStop.h"
 #include "ToolHost.h"
-#include "ToolTexts.h"
+#include "ToolSupport.h"
 #include "ksn48api.h"
-#include "ksnapi.h"
 
-#include <atomic>
-#include <condition_variable>
-#include <csignal>
-#include <cstring>
-#include <mutex>
-#include <thread>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,176 +25,11 @@ namespace tool {
 
 namespace {
 
-constexpr std::uint16_t MinFirmware = 9;
+using Clock = std::chrono::steady_clock;
+
 constexpr const char* StandardOutputName = "standard output";
-
-std::ostream& Say(std::ostream& err)
-{
-    return err << ToolText::ProgramName << ": ";
-}
-
-// The stop flag a signal sets; lock-free, so a handler may store into it.
-std::atomic<std::atomic<bool>*> signalledStop{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free);
-static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free);
-
-extern "C" void StopOnSignal(int)
-{
-    if (std::atomic<bool>* stop = signalledStop.load()) {
-        stop->store(true);
-    }
-}
-
-// SIGINT and SIGTERM set the run's stop flag while the object lives; the
-// handler goes after the first, so that a second signal ends the program at
-// once. Library calls under way are restarted, not broken off.
-class StopOnSignals {
-public:
-    explicit StopOnSignals(std::atomic<bool>& stop)
-    {
-        signalledStop = &stop;
-        struct sigaction action {};
-        action.sa_handler = &StopOnSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = static_cast<int>(SA_RESTART | SA_RESETHAND);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~StopOnSignals()
-    {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        signalledStop = nullptr;
-    }
-    StopOnSignals(const StopOnSignals&) = delete;
-    StopOnSignals& operator=(const StopOnSignals&) = delete;
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
-
-// Sets the stop flag when the duration has passed.
-class StopAfter {
-public:
-    StopAfter(std::atomic<bool>& stop, std::optional<double> seconds)
-    {
-        if (!seconds) {
-            return;
-        }
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(*seconds));
-        watcher_ = std::thread([this, &stop, deadline] {
-            std::unique_lock lock(mutex_);
-            if (!wake_.wait_until(lock, deadline, [this] { return done_; })) {
-                stop = true;
-            }
-        });
-    }
-    ~StopAfter()
-    {
-        if (watcher_.joinable()) {
-            {
-                std::lock_guard lock(mutex_);
-                done_ = true;
-            }
-            wake_.notify_all();
-            watcher_.join();
-        }
-    }
-    StopAfter(const StopAfter&) = delete;
-    StopAfter& operator=(const StopAfter&) = delete;
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-    std::thread watcher_;
-};
-
-// The first failed call of the module library in the run, for the line
-// under the window's message that names the library's reason. One run per
-// process: the calls are plain functions, so this lives beside them.
-struct ModuleFailure {
-    std::atomic<const char*> Call{nullptr};
-    std::atomic<int> Result{0};
-};
-ModuleFailure firstFailure;
-
-int Noted(const char* call, int result)
-{
-    const char* none = nullptr;
-    if (result < 0 && firstFailure.Call.compare_exchange_strong(none, call)) {
-        firstFailure.Result = result;
-    }
-    return result;
-}
-
-// The library's calls, each noting a failure.
-measure::ModuleApi NotingModuleApi()
-{
-    measure::ModuleApi api;
-    api.SetADC = [](Ksn48Handle* h) { return Noted("KSN48_SetADC", KSN48_SetADC(h)); };
-    api.Start = [](Ksn48Handle* h) { return Noted("KSN48_Start", KSN48_Start(h)); };
-    api.Stop = [](Ksn48Handle* h) { return Noted("KSN48_Stop", KSN48_Stop(h)); };
-    api.Recv = [](Ksn48Handle* h, std::uint32_t* words, std::uint32_t* marks, std::uint32_t count,
-                  std::uint32_t timeout) {
-        return Noted("KSN48_Recv", KSN48_Recv(h, words, marks, count, timeout));
-    };
-    api.ProcessData = [](Ksn48Handle* h, const std::uint32_t* words, double* samples,
-                         std::uint32_t* size, std::uint32_t flags, std::int32_t status[8]) {
-        return Noted("KSN48_ProcessData",
-                     KSN48_ProcessData(h, words, samples, size, flags, status));
-    };
-    return api;
-}
-
-struct NamedModule {
-    std::uint8_t CrateType = 0;
-    int ExitCode = ExitDone;
-};
-
-// Opens the module in slot of the crate serial; the crate's type code for
-// the data-rate budget comes from the crate API.
-NamedModule OpenNamedModule(const std::string& serial, int slot, Ksn48Handle& handle,
-                            std::ostream& err)
-{
-    NamedModule result;
-    KsnCrateLink link{};
-    KSN_Init(&link);
-    link.Channel = 0;
-    std::strncpy(link.CrateSerial, serial.c_str(), sizeof link.CrateSerial - 1);
-    link.CrateSerial[sizeof link.CrateSerial - 1] = '\0';
-    int status = KSN_Open(&link);
-    KsnCrateInfo info{};
-    if (status == KSN_OK) {
-        status = KSN_GetCrateInfo(&link, &info);
-        KSN_Close(&link);
-    }
-    if (status != KSN_OK) {
-        Say(err) << (status == KSN_ERR_NOT_FOUND ? ToolText::CrateOpenFailed : ToolText::NoCrate)
-                 << '\n';
-        Say(err) << "crate " << serial << ": " << KSN_ErrorName(status) << '\n';
-        result.ExitCode = ExitNoDevice;
-        return result;
-    }
-    result.CrateType = info.CrateType;
-
-    KSN48_Init(&handle);
-    status = KSN48_Open(&handle, KSN48_DEFAULT_ADDRESS, KSN48_DEFAULT_PORT, serial.c_str(), slot);
-    if (status != KSN_OK) {
-        Say(err) << ToolText::ModuleOpenFailed << '\n';
-        Say(err) << "crate " << serial << ", slot " << slot << ": " << KSN_ErrorName(status)
-                 << '\n';
-        result.ExitCode = ExitNoDevice;
-        return result;
-    }
-    if (handle.FirmwareVersion < MinFirmware) {
-        Say(err) << ToolText::FirmwareTooOld << '\n';
-    }
-    return result;
-}
+// A lost module is looked for again this often.
+constexpr auto ReconnectPeriod = std::chrono::seconds(1);
 
 measure::ResultsLayout LayoutOf(const ToolOptions& options, const MeasureSetup& setup)
 {
@@ -214,23 +51,216 @@ bool FileExists(const std::string& path)
     return ::stat(path.c_str(), &info) == 0;
 }
 
+// The module the flags name, else the one the settings saved.
+ModuleTarget TargetOf(const ToolOptions& options, const MeasureSetup& setup)
+{
+    ModuleTarget target;
+    target.CrateNamed = options.Crate.has_value();
+    target.SlotNamed = options.Slot.has_value();
+    target.CrateSerial = options.Crate.value_or(setup.CrateSerial);
+    // A saved slot belongs to the saved crate: a crate named alone takes its
+    // first module.
+    target.Slot = options.Slot.value_or(target.CrateNamed ? -1 : setup.ModuleSlot);
+    return target;
+}
+
+std::string Describe(const device::OpenedModule& module)
+{
+    return "slot " + std::to_string(module.Slot) + " of crate " + module.CrateSerial;
+}
+
+// Names the module open on handle, and warns as the window does of old
+// firmware.
+void SayOpened(std::ostream& err, const device::OpenedModule& module, const Ksn48Handle& handle)
+{
+    Say(err) << module.ModuleName << " '" << device::FixedText(handle.ModuleSerial)
+             << "' (firmware " << handle.FirmwareVersion << ") in " << Describe(module) << " ("
+             << module.CrateTypeName << ")\n";
+    if (!device::FirmwareSupported(handle.FirmwareVersion)) {
+        Say(err) << device::DetectionMessages::FirmwareTooOld << '\n';
+    }
+    err << std::flush;
+}
+
+// How one run of the measurement cycle ended.
+enum class CycleEnd {
+    Stopped,   // frames, duration or signal: done
+    LinkLost,  // a library call met a lost link
+    Ended,     // with the exit code set
+};
+
+// One measurement: the module open on handle, one run of the cycle after
+// another while the link comes back.
+class Measurement {
+public:
+    Measurement(const ToolOptions& options, ToolHost& host, RunStop& stop, Ksn48Handle& handle,
+                std::ostream& err)
+        : options_(options), host_(host), stop_(stop), handle_(handle), err_(err),
+          detector_(handle, device::LibraryCrateApi(), &stop.Flag())
+    {}
+
+    // Finds and opens the module; the exit code when it cannot.
+    int Open(const ModuleTarget& target)
+    {
+        const ModuleChoice choice = FindModule(detector_, inventory_, target);
+        if (choice.Stopped || stop_.Requested()) {
+            return ExitDone;
+        }
+        if (!choice.Opened()) {
+            SayLines(err_, choice.Messages);
+            return ExitNoDevice;
+        }
+        module_ = choice.Module;
+        serial_ = device::FixedText(handle_.ModuleSerial);
+        SayOpened(err_, module_, handle_);
+        return ExitDone;
+    }
+
+    bool IsOpen() const { return module_.Opened(); }
+
+    int Run()
+    {
+        while (!stop_.Requested()) {
+            const CycleEnd end = RunCycle();
+            if (end == CycleEnd::Stopped) {
+                break;
+            }
+            if (end == CycleEnd::Ended) {
+                return exitCode_;
+            }
+            if (!Reconnect()) {
+                return exitCode_;
+            }
+        }
+        return ExitDone;
+    }
+
+    void Close() { detector_.CloseModuleIfOpen(); }
+
+private:
+    CycleEnd RunCycle()
+    {
+        ForgetCallFailure();
+        host_.BeginCycle();
+        measure::MeasurementCycle cycle(host_, handle_, stop_.Flag(), host_.MessageShown,
+                                        NotingModuleApi());
+        cycle.CrateTypeCode = module_.CrateType;
+        cycle.CrateTypeName = std::string(module_.CrateTypeName);
+        cycle.ModuleName = module_.ModuleName;
+        bool escaped = false;
+        stop_.Arm(&cycle);
+        try {
+            cycle.RunMultimeter();
+        } catch (const std::exception& e) {
+            Say(err_) << e.what() << '\n';
+            escaped = true;
+        }
+        stop_.Arm(nullptr);
+
+        if (!host_.WriteError().empty()) {
+            Say(err_) << host_.WriteError() << '\n';
+            return End(ExitRunFailure);
+        }
+        if (host_.Refused()) {
+            return End(ExitRefused);
+        }
+        if (escaped) {
+            return End(ExitRunFailure);
+        }
+        if (!host_.Failed()) {
+            return CycleEnd::Stopped;
+        }
+        const std::optional<CallFailure> failure = FirstCallFailure();
+        if (failure) {
+            Say(err_) << failure->Call << ": " << KSN_ErrorName(failure->Result) << '\n';
+        }
+        if (options_.Reconnect && failure && device::IsLinkFault(failure->Result) &&
+            !stop_.Requested()) {
+            return CycleEnd::LinkLost;
+        }
+        return End(ExitRunFailure);
+    }
+
+    CycleEnd End(int exitCode)
+    {
+        exitCode_ = exitCode;
+        return CycleEnd::Ended;
+    }
+
+    // Marks the gap, then looks for the module every second until it is
+    // open again (true) or the run is stopped (false, exit 0) or the log
+    // fails (false, exit 1).
+    bool Reconnect()
+    {
+        const std::uint64_t lost = host_.NextFrame();
+        if (!host_.WriteGap()) {
+            Say(err_) << host_.WriteError() << '\n';
+            exitCode_ = ExitRunFailure;
+            return false;
+        }
+        Say(err_) << "the link to " << Describe(module_) << " is lost";
+        if (host_.NextFrame() > lost) {
+            err_ << "; frame " << lost << " is marked lost";
+        }
+        err_ << "; trying again every second\n" << std::flush;
+
+        const device::OpenedModule was = module_;
+        const std::string wasSerial = serial_;
+        const ModuleTarget same{was.CrateSerial, was.Slot, true, true};
+        const Clock::time_point since = Clock::now();
+        std::vector<std::string> said;
+        exitCode_ = ExitDone;
+        for (;;) {
+            const Clock::time_point attempt = Clock::now();
+            const ModuleChoice choice = FindModule(detector_, inventory_, same);
+            if (choice.Stopped || stop_.Requested()) {
+                return false;
+            }
+            if (choice.Opened()) {
+                module_ = choice.Module;
+                break;
+            }
+            // Why it is not back, each time the reason changes.
+            if (choice.Messages != said) {
+                SayLines(err_, choice.Messages);
+                said = choice.Messages;
+            }
+            if (stop_.WaitFor(attempt + ReconnectPeriod - Clock::now())) {
+                return false;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - since).count();
+        serial_ = device::FixedText(handle_.ModuleSerial);
+        char took[32];
+        std::snprintf(took, sizeof took, "%.1f", seconds);
+        Say(err_) << Describe(module_) << " is back after " << took << " s";
+        if (serial_ != wasSerial) {
+            err_ << "; it now holds module '" << serial_ << "', not '" << wasSerial << "'";
+        }
+        err_ << '\n';
+        SayOpened(err_, module_, handle_);
+        return true;
+    }
+
+    const ToolOptions& options_;
+    ToolHost& host_;
+    RunStop& stop_;
+    Ksn48Handle& handle_;
+    std::ostream& err_;
+    device::Detector detector_;
+    device::DeviceInventory inventory_;
+    device::OpenedModule module_;
+    std::string serial_;
+    int exitCode_ = ExitDone;
+};
+
 }  // namespace
 
 int RunMeasurement(const ToolOptions& options, std::ostream& err)
 {
-    if (options.List) {
-        Say(err) << ToolText::ListNotAvailable << '\n';
-        return ExitUsage;
+    if (!LibrariesUsable(err)) {
+        return ExitNoDevice;
     }
-    if (options.Reconnect) {
-        Say(err) << ToolText::ReconnectNotAvailable << '\n';
-        return ExitUsage;
-    }
-    if (!options.Crate || !options.Slot) {
-        Say(err) << ToolText::AutomaticPickNotAvailable << '\n';
-        return ExitUsage;
-    }
-
     MeasureSetup setup;
     try {
         setup = options.SettingsPath ? ReadSetup(*options.SettingsPath) : DefaultSetup();
@@ -262,45 +292,29 @@ int RunMeasurement(const ToolOptions& options, std::ostream& err)
         }
     };
 
-    Ksn48Handle handle{};
-    const NamedModule module = OpenNamedModule(*options.Crate, *options.Slot, handle, err);
-    if (module.ExitCode != ExitDone) {
+    // Before any other thread: the signals go to the stop's thread only.
+    std::optional<RunStop> stop;
+    try {
+        stop.emplace(options.Duration);
+    } catch (const std::system_error& e) {
+        Say(err) << e.what() << '\n';
         dropEmptyFile();
-        return module.ExitCode;
+        return ExitRunFailure;
     }
 
-    ToolHost host(setup, *writer, options.Frames, err);
-    int exitCode = ExitDone;
-    {
-        StopOnSignals signals(host.Terminated);
-        StopAfter duration(host.Terminated, options.Duration);
-        measure::MeasurementCycle cycle(host, handle, host.Terminated, host.MessageShown,
-                                        NotingModuleApi());
-        cycle.CrateTypeCode = module.CrateType;
-        cycle.CrateTypeName = device::CrateTypeName(module.CrateType);
-        cycle.ModuleName = handle.ModuleName;
-        try {
-            cycle.RunMultimeter();
-        } catch (const std::exception& e) {
-            Say(err) << e.what() << '\n';
-            exitCode = ExitRunFailure;
-        }
+    Ksn48Handle handle{};
+    ToolHost host(setup, *writer, *stop, options.Frames, err);
+    Measurement measurement(options, host, *stop, handle, err);
+    int exitCode = measurement.Open(TargetOf(options, setup));
+    if (exitCode == ExitDone && measurement.IsOpen()) {
+        exitCode = measurement.Run();
     }
-    if (KSN48_IsOpened(&handle) == KSN_OK) {
-        KSN48_Close(&handle);
+    measurement.Close();
+    if (exitCode == ExitNoDevice) {
+        dropEmptyFile();
+        return exitCode;
     }
 
-    if (!host.WriteError().empty()) {
-        Say(err) << host.WriteError() << '\n';
-        exitCode = ExitRunFailure;
-    } else if (host.Refused()) {
-        exitCode = ExitRefused;
-    } else if (host.Failed()) {
-        if (const char* call = firstFailure.Call.load()) {
-            Say(err) << call << ": " << KSN_ErrorName(firstFailure.Result.load()) << '\n';
-        }
-        exitCode = ExitRunFailure;
-    }
     try {
         writer->Close();
     } catch (const measure::ResultsFileError& e) {
@@ -308,10 +322,13 @@ int RunMeasurement(const ToolOptions& options, std::ostream& err)
         exitCode = ExitRunFailure;
     }
     dropEmptyFile();
-    const std::uint64_t rows = writer->RowsWritten();
-    Say(err) << rows << (rows == 1 ? " frame" : " frames") << " written to "
-             << (options.Output ? "'" + *options.Output + "'" : std::string(StandardOutputName))
-             << '\n';
+    const std::uint64_t frames = host.FramesWritten();
+    Say(err) << frames << (frames == 1 ? " frame" : " frames") << " written to "
+             << (options.Output ? "'" + *options.Output + "'" : std::string(StandardOutputName));
+    if (const std::uint64_t gaps = host.GapsWritten(); gaps > 0) {
+        err << " (" << gaps << (gaps == 1 ? " gap" : " gaps") << " marked lost)";
+    }
+    err << '\n';
     return exitCode;
 }
 

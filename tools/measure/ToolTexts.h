@@ -4,7 +4,7 @@
 
 // Texts of ksn48-measure, each in one place. The tool's own are English, as
 // its command line is; what the window would say is said in the window's
-// words (the refusals of the measurement come from the measurement cycle).
+// words (those of the detection core and of the measurement cycle).
 namespace ToolText {
 
 inline constexpr std::string_view ProgramName = "ksn48-measure";
@@ -14,7 +14,13 @@ inline constexpr std::string_view Description =
     "KSN48_Vevu window does, and writes one row per frame as CSV or NDJSON.";
 
 inline constexpr std::string_view Footer =
-    R"(Without --settings the values of a fresh window apply (the default settings
+    R"(The module: --crate and --slot name it; without them it is picked as the
+window picks it at its start (the crate and slot saved in the --settings file,
+else the first crate with a KSN48 module and its first module). --crate alone
+takes that crate's first module, --slot alone that slot of the crate picked.
+--list shows every crate and KSN48 module the server has.
+
+Without --settings the values of a fresh window apply (the default settings
 file: 78125 Hz, 20-bit, 2.86 mA, channels 1-6, reference 1, fft, rms, 0.75 s);
 --settings reads a settings file the window saved, and every flag overrides one
 value. Rows go to standard output, or are appended to --output FILE (the CSV
@@ -26,14 +32,22 @@ Columns: time (UTC, ISO 8601, ms), frame (from 1), then per channel n:
   (ok, short, open, nosignal, notone, overrange, lost), ch<n>_inband (1/0).
   A value that does not exist is empty (null in NDJSON).
 
+A lost link (server gone, connection dropped, receive timeout) ends the run
+with exit 1; with --reconnect the tool tries every second to find, open and
+configure the module again and then goes on. The frame under way when the link
+was lost is written as a row whose every channel is "lost", so the log shows
+the gap; the next frame resumes the numbering.
+
 Examples:
-  ksn48-measure --crate KSN5-0042 --slot 3 --frames 10
+  ksn48-measure --list
+  ksn48-measure --frames 10
   ksn48-measure --crate KSN5-0042 --slot 3 --rate 39063 --channels 1-8 --reference 1 \
                 --duration 60 --output bench.csv
-  ksn48-measure --crate KSN5-0042 --slot 3 --settings Ksn48_Vevu.ini --format ndjson \
-                --display --frames 1
+  ksn48-measure --settings Ksn48_Vevu.ini --format ndjson --display --frames 1
+  ksn48-measure --crate KSN5-0042 --slot 3 --reconnect --output day.csv
 
-SIGINT or SIGTERM ends the run cleanly (a second one ends it at once).
+SIGINT or SIGTERM ends the run at once and cleanly (a second one ends the
+program at once).
 
 Exit codes:
   0  done (frames, duration or a signal)
@@ -41,22 +55,5 @@ Exit codes:
   2  usage
   3  no server, crate or module
   4  configuration refused (channels, reference, data rate))";
-
-// Parts of the interface that are not there yet.
-inline constexpr std::string_view ListNotAvailable = "--list is not available in this version yet";
-inline constexpr std::string_view ReconnectNotAvailable =
-    "--reconnect is not available in this version yet";
-inline constexpr std::string_view AutomaticPickNotAvailable =
-    "picking the module by itself is not available in this version yet; name it with "
-    "--crate SERIAL --slot N";
-
-// The window's texts for a crate server, crate or module it cannot reach.
-inline constexpr std::string_view NoCrate = "Не могу найти ни одного KSN крейта!";
-inline constexpr std::string_view CrateOpenFailed =
-    "Не могу проинициализировать KSN крейт с модулями в указанном слоте!";
-inline constexpr std::string_view ModuleOpenFailed =
-    "Не могу проинициализировать модуль в указанном слоте!";
-inline constexpr std::string_view FirmwareTooOld =
-    "Версия микропрограммы модуля должна быть не ниже 9.\nОбновите микропрограмму модуля!!!";
 
 }  // namespace ToolText

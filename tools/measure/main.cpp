@@ -1,4 +1,5 @@
 // ksn48-measure: the measurement of the KSN48_Vevu window without a window.
+#include "CrateListing.h"
 #include "ToolOptions.h"
 #include "ToolRun.h"
 
@@ -14,6 +15,9 @@ int main(int argc, char** argv)
     const tool::ParsedCommandLine parsed = tool::ParseCommandLine(argc, argv, std::cout, std::cerr);
     if (!parsed.Options) {
         return parsed.ExitCode;
+    }
+    if (parsed.Options->List) {
+        return tool::RunList(parsed.Options->Json, std::cout, std::cerr);
     }
     return tool::RunMeasurement(*parsed.Options, std::cerr);
 }

@@ -1,0 +1,38 @@
+#include "ToolSupport.h"
+
+#include "Detection.h"
+#include "DetectionMessages.h"
+#include "FileVersion.h"
+#include "ToolTexts.h"
+#include "ksn48api.h"
+#include "ksnapi.h"
+
+namespace tool {
+
+std::ostream& Say(std::ostream& err)
+{
+    return err << ToolText::ProgramName << ": ";
+}
+
+void SayLines(std::ostream& err, const std::vector<std::string>& messages)
+{
+    for (const std::string& message : messages) {
+        Say(err) << message << '\n';
+    }
+    err << std::flush;
+}
+
+bool LibrariesUsable(std::ostream& err)
+{
+    // The files the dynamic loader chose, as the window reads them.
+    const std::optional<device::LibraryCheck> check = device::CheckDeviceLibraries(
+        ReadFileVersion(LoadedFilePath(reinterpret_cast<const void*>(&KSN_Init))),
+        ReadFileVersion(LoadedFilePath(reinterpret_cast<const void*>(&KSN48_Init))));
+    if (!check) {
+        return true;
+    }
+    SayLines(err, {std::string(device::DetectionMessages::LibraryVersion(*check))});
+    return check->State != device::LibraryVersionState::Missing;
+}
+
+}  // namespace tool

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// What the tool's parts share: how it speaks on standard error, and the
+// version check of the device libraries that every run makes first.
+namespace tool {
+
+// Starts a line of the tool on err: "ksn48-measure: ".
+std::ostream& Say(std::ostream& err);
+// Each message after Say, as it is (the window's texts keep their line
+// breaks), and a flush.
+void SayLines(std::ostream& err, const std::vector<std::string>& messages);
+
+// The window's check of the two device libraries as loaded: a library below
+// 1.32.15 gets the window's warning and the run goes on; one without version
+// information gets the window's text and false.
+bool LibrariesUsable(std::ostream& err);
+
+}  // namespace tool
