@@ -1,6 +1,7 @@
 #include "CycleResults.h"
 
 #include "MeasurementCycle.h"
+#include "ReadingMarks.h"
 #include "ResultsFormat.h"
 
 namespace measure {
@@ -35,10 +36,6 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
         enabled[c] = cycle.Handle().Channel[c].ChannelEnabled != 0;
         status[c] = enabled[c] ? StatusOf(cycle.ChannelStatus[j++]) : ReadingStatus::NoSignal;
     }
-    const bool fft = CalcMethodFromText(cycle.Settings.CalcMethod) == CalcMethod::Fft;
-    const std::size_t reference = cycle.ReferenceChannel;
-    const bool referenceReads = reference < MeasurementChannelCount && enabled[reference] &&
-                                status[reference] == ReadingStatus::Ok;
 
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
         ChannelReading& reading = result.Channels[c];
@@ -47,12 +44,20 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
         if (!enabled[c] || status[c] != ReadingStatus::Ok) {
             continue;
         }
+        // The window's rule of what is shown: a dashed field has no value.
+        const ReadingMarks marks = MarkReading(cycle, c, cycle.ReferenceChannel);
+        if (cycle.OverRange[c]) {
+            reading.Status = ReadingStatus::OverRange;
+        } else if (!cycle.ToneFound[c]) {
+            reading.Status = ReadingStatus::NoTone;
+        }
+        reading.InBand = cycle.InBand[c];
         reading.Voltage = cycle.Voltage[c];
-        if (fft) {
+        if (!marks.Frequency.Dashed) {
             reading.Frequency = cycle.Frequency[c];
-            if (referenceReads) {
-                reading.Phase = PhaseDifference(cycle.Phase[reference], cycle.Phase[c]);
-            }
+        }
+        if (!marks.Phase.Dashed) {
+            reading.Phase = PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
         }
     }
 }

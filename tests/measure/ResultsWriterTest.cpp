@@ -12,6 +12,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <limits>
@@ -677,6 +678,52 @@ TEST_F(CycleRecord, PhasesGoWithoutAValidReference)
     for (const std::size_t c : {0u, 3u, 5u}) {
         EXPECT_EQ(r[c].Status, ReadingStatus::Ok);
         EXPECT_TRUE(r[c].Voltage && r[c].Frequency) << c;
+        EXPECT_FALSE(r[c].Phase) << c;
+    }
+}
+
+// The marks of the readings reach the record as the window shows them: the
+// numbers stay, a dashed field has no value.
+TEST_F(CycleRecord, MarkedReadingsKeepTheirNumbersAndSayWhy)
+{
+    auto& m = fake::Current();
+    m.Tones[2] = {0.5, 10.0, 30.0};   // 8.4 bins of 1.19 Hz: below the band
+    m.Tones[3] = {1.0, 0.0, 0.0};     // a constant 1 V: no tone
+    m.Tones[5] = {8.0, 1000.0, 0.0};  // clipped at 5 V
+    host.Choice.ReferenceChannel = 0;
+    Run();
+    const auto& r = host.Result.Channels;
+    const struct {
+        std::size_t channel;
+        ReadingStatus status;
+        bool inBand, frequency, phase;
+    } expected[] = {
+        {0, ReadingStatus::Ok, true, true, true},
+        {2, ReadingStatus::Ok, false, true, true},
+        {3, ReadingStatus::NoTone, false, false, false},
+        {5, ReadingStatus::OverRange, true, true, true},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE("channel " + std::to_string(e.channel + 1));
+        EXPECT_EQ(r[e.channel].Status, e.status);
+        EXPECT_EQ(r[e.channel].InBand, e.inBand);
+        EXPECT_TRUE(r[e.channel].Voltage);
+        EXPECT_EQ(r[e.channel].Frequency.has_value(), e.frequency);
+        EXPECT_EQ(r[e.channel].Phase.has_value(), e.phase);
+    }
+    EXPECT_NEAR(*r[2].Frequency, 10.0, 1.0);  // off, but as estimated
+    EXPECT_LT(*r[5].Voltage, 8.0 / std::sqrt(2.0) - 0.5);
+}
+
+TEST_F(CycleRecord, NoPhaseAgainstAReferenceWithoutTone)
+{
+    fake::Current().Tones[2] = {0.5, 0.0, 0.0};  // the reference, channel 3: a constant, no tone
+    Run();
+    const auto& r = host.Result.Channels;
+    EXPECT_EQ(r[2].Status, ReadingStatus::NoTone);
+    for (const std::size_t c : {0u, 3u, 5u}) {
+        EXPECT_EQ(r[c].Status, ReadingStatus::Ok) << c;
+        EXPECT_TRUE(r[c].Frequency) << c;
         EXPECT_FALSE(r[c].Phase) << c;
     }
 }

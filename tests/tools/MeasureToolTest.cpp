@@ -355,6 +355,55 @@ TEST_F(MeasureTool, OpenAndShortedChannelsAreMarked)
     }
 }
 
+// Readings the method cannot vouch for keep their numbers and say so; at
+// 78125 Hz and 0.75 s a bin is 1.19 Hz and half the rate is 39062.5 Hz.
+TEST_F(MeasureTool, ReadingsTheMethodCannotVouchForAreMarked)
+{
+    TestDirectory files;
+    const std::string config = files.File("crates.json");
+    const auto sine = [](double amplitude, double frequency) {
+        return R"({"sines": [{"amplitude": )" + std::to_string(amplitude) + R"(, "frequency": )" +
+               std::to_string(frequency) + "}]}";
+    };
+    WriteBytes(config, R"({"crates": [{"serial": "KSN5-0042", "type": 40, "slots": [{"slot": 3, )"
+                       R"("ksn48": {"serial": "4811001", "firmware": 12, "channels": [)" +
+                           sine(1.0, 1000.0) + "," + sine(1.0, 10.0) + "," + sine(1.0, 39060.5) +
+                           R"(, {"dc": 0.5}, )" + sine(8.0, 1000.0) +
+                           R"(, {"status": "open"}]}}]}]})");
+    ksn::test::CrateServer own({}, true, {"--control", "--config", config});
+    const auto columns = [](const CsvLog& log, int c) {
+        const std::string n = "ch" + std::to_string(c);
+        return std::vector<std::string>{log.At(0, n + "_status"), log.At(0, n + "_inband"),
+                                        log.At(0, n + "_kHz").empty() ? "" : "kHz",
+                                        log.At(0, n + "_deg").empty() ? "" : "deg"};
+    };
+    // Against channel 1, a clean 1 kHz tone.
+    const Result r =
+        Run(With({"--rate", "78125", "--channels", "1-5", "--reference", "1", "--frames", "1"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const CsvLog log = ParseCsv(r.Out);
+    ASSERT_EQ(log.Rows.size(), 1u) << r.Out;
+    using Row = std::vector<std::string>;
+    EXPECT_EQ(columns(log, 1), (Row{"ok", "1", "kHz", "deg"}));
+    EXPECT_EQ(columns(log, 2), (Row{"ok", "0", "kHz", "deg"}));  // 10 Hz
+    EXPECT_EQ(columns(log, 3), (Row{"ok", "0", "kHz", "deg"}));  // 2 Hz below half the rate
+    EXPECT_EQ(columns(log, 4), (Row{"notone", "0", "", ""}));    // DC only
+    EXPECT_EQ(columns(log, 5), (Row{"overrange", "1", "kHz", "deg"}));
+    EXPECT_FALSE(log.At(0, "ch4_mV").empty());
+    EXPECT_LT(log.Number(0, "ch5_mV"), 5000.0);  // clipped: reads low, but is there
+
+    // Against the open channel 6: no phase anywhere.
+    const Result open =
+        Run(With({"--rate", "39063", "--channels", "1-6", "--reference", "6", "--frames", "1"}));
+    ASSERT_EQ(open.Code, 0) << open.Err;
+    const CsvLog against = ParseCsv(open.Out);
+    ASSERT_EQ(against.Rows.size(), 1u) << open.Out;
+    for (int c = 1; c <= 6; ++c) {
+        EXPECT_EQ(against.At(0, "ch" + std::to_string(c) + "_deg"), "") << c;
+    }
+    EXPECT_NEAR(against.Number(0, "ch1_kHz"), 1.0, 1e-5);
+}
+
 TEST_F(MeasureTool, RefusesWhatTheWindowRefusesInItsWords)
 {
     TestDirectory files;
