@@ -725,7 +725,9 @@ bool TMainForm::ApplicationShortCut(int key)
     }
     if (Busy || InitThreadRunning) {
         Busy = false;
-        return true;
+        // A box that is up gets its key: Escape closes it.
+        QWidget* modal = QApplication::activeModalWidget();
+        return modal == nullptr || modal == this;
     }
     if (MainLMDPageControl->currentIndex() == 0 && !MeasurementIdle) {
         StopThread();

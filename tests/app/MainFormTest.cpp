@@ -16,12 +16,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
@@ -627,6 +629,39 @@ TEST_F(MainFormTest, EscapeClearsBusyWithoutDetection)
     EXPECT_FALSE(form->ApplicationShortCut(Qt::Key_Return)) << "other keys pass untouched";
     EXPECT_TRUE(form->Busy);
     form->Busy = false;
+}
+
+// A box that is up while the window is busy (a detection pass shows its
+// messages so) gets Escape and closes; the window's busy flag is cleared all
+// the same.
+TEST_F(MainFormTest, EscapeWhileBusyClosesTheBoxThatIsUp)
+{
+    MakeForm();
+    form->show();
+    Pump();
+    WaitForDetectionEnd();
+    bool closedByEscape = false;
+    const DialogHook previous = SetDialogHook([&](const ShownDialog& shown) {
+        QDialog* box = shown.dialog;
+        QTimer::singleShot(50, box, [&, box] {
+            QPushButton* ok = box->findChild<QPushButton*>();
+            ASSERT_NE(ok, nullptr);
+            QApplication::setActiveWindow(box);
+            ok->setFocus();
+            form->Busy = true;
+            // Where the key goes first: the hook sees it before the box.
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(QApplication::focusWidget(), &press);
+            closedByEscape = !box->isVisible();
+        });
+        // Should Escape not reach it, the box goes all the same.
+        QTimer::singleShot(3000, box, [box] { box->done(0); });
+        return false;
+    });
+    ShowMessageBox(QStringLiteral("text"), QStringLiteral("caption"), MessageIcon::Information);
+    SetDialogHook(previous);
+    EXPECT_TRUE(closedByEscape);
+    EXPECT_FALSE(form->Busy);
 }
 
 TEST_F(MainFormTest, EscapeStopsAMeasurementOnTheFirstPage)
