@@ -106,6 +106,11 @@ void TMainForm::ConnectDeviceSelection()
             [this](int) { KsnCratesComboBoxChange(KsnCratesComboBox); });
     connect(ModulesComboBox, &QComboBox::currentIndexChanged, this,
             [this](int) { ModulesComboBoxChange(ModulesComboBox); });
+    // Picking the item already chosen changes no index: only this tells it,
+    // and the handler retries a module whose open failed. After a change the
+    // handler runs twice; the second finds the pass requested and adds none.
+    connect(ModulesComboBox, &QComboBox::activated, this,
+            [this](int) { ModulesComboBoxChange(ModulesComboBox); });
 }
 
 void TMainForm::KsnCratesComboBoxChange(QObject*)

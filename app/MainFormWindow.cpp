@@ -20,13 +20,37 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTabWidget>
 #include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <utility>
 
 namespace {
+
+// Runs handler when the operator picks an item other than the one chosen.
+// A pick tells `activated` for any item, the one already chosen included,
+// and before it, in the same call, `currentIndexChanged` when the item
+// changes; a change the program makes itself tells only the latter, and is
+// forgotten once the event loop turns.
+void OnChangingPick(QComboBox& list, QObject& context, std::function<void()> handler)
+{
+    auto changed = std::make_shared<bool>(false);
+    QObject::connect(&list, &QComboBox::currentIndexChanged, &context, [changed, &context](int) {
+        *changed = true;
+        QTimer::singleShot(0, &context, [changed] { *changed = false; });
+    });
+    QObject::connect(&list, &QComboBox::activated, &context,
+                     [changed, handler = std::move(handler)](int) {
+                         if (std::exchange(*changed, false)) {
+                             handler();
+                         }
+                     });
+}
 
 // The tooltip pause of the whole application.
 class THintStyle : public QProxyStyle {
@@ -72,11 +96,11 @@ void TMainForm::ConnectParameterControls()
     connect(StartMultimeterLMDSpeedButton, &QPushButton::clicked, this,
             [this] { StartLMDSpeedButtonClick(); });
     // Only the operator's choices count; the settings set the lists too.
-    connect(AdcRateComboBox, &QComboBox::activated, this, [this](int) { AdcRateComboBoxChange(); });
-    connect(AdcGroupParsLMDGroupBox->DataFormatLMDComboBox, &QComboBox::activated, this,
-            [this](int) { DataFormatLMDComboBoxChange(); });
-    connect(AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox, &QComboBox::activated, this,
-            [this](int) { CurrentValueLMDComboBoxChange(); });
+    OnChangingPick(*AdcRateComboBox, *this, [this] { AdcRateComboBoxChange(); });
+    OnChangingPick(*AdcGroupParsLMDGroupBox->DataFormatLMDComboBox, *this,
+                   [this] { DataFormatLMDComboBoxChange(); });
+    OnChangingPick(*AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox, *this,
+                   [this] { CurrentValueLMDComboBoxChange(); });
     connect(AllChannelsLMDCheckBox, &QCheckBox::clicked, this,
             [this] { AllChannelsLMDCheckBoxChange(); });
     connect(AdcGroupParsLMDGroupBox->PhaseCorrectionFilterMultimeterLMDCheckBox,

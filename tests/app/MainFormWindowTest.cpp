@@ -6,6 +6,7 @@
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
 #include "Led.h"
+#include "ListPick.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
@@ -228,6 +229,39 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return name;
     });
+
+// The three lists of "Общие параметры", each with a second item.
+QComboBox* ParameterList(TMainForm& form, int which)
+{
+    switch (which) {
+    case 0:
+        return form.AdcRateComboBox;
+    case 1:
+        return form.AdcGroupParsLMDGroupBox->DataFormatLMDComboBox;
+    default:
+        return form.AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox;
+    }
+}
+
+TEST_F(MainFormWindowTest, PickingTheChosenItemAgainStopsNothingPickingAnotherStops)
+{
+    MakeForm();
+    EnableControls();
+    for (int which = 0; which < 3; ++which) {
+        QComboBox* list = ParameterList(*form, which);
+        SCOPED_TRACE(list->objectName().toStdString());
+        list->setCurrentIndex(1);
+        WaitLoopStep();  // a change of the program's own, long over
+        StartMeasurement();
+        ksn::test::PickListItem(*list, 1);
+        EXPECT_NE(form->Worker(), nullptr) << "the same item";
+        ksn::test::PickListItem(*list, 0);
+        EXPECT_EQ(form->Worker(), nullptr) << "another item";
+        EXPECT_EQ(list->currentIndex(), 0);
+        // The test's worker leaves the button down; a real run's end releases it.
+        form->StartMultimeterLMDSpeedButton->setChecked(false);
+    }
+}
 
 TEST_F(MainFormWindowTest, SettingsThatFillTheListsStopNothing)
 {

@@ -11,6 +11,7 @@
 #include "IniFile.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "Led.h"
+#include "ListPick.h"
 #include "MainForm.h"
 #include "MessageBox.h"
 #include "SettingsNames.h"
@@ -526,6 +527,33 @@ INSTANTIATE_TEST_SUITE_P(
                           1,
                           "Не могу проинициализировать KSN крейт с модулями в указанном слоте!"}),
     CaseName<RefusedRequestCase>);
+
+// Picking the module in its list as the operator does: the open one again
+// asks for nothing; after its open failed, the same item retries it.
+TEST_F(Detection, PickingTheSameModuleAgainRetriesOnlyAFailedOpen)
+{
+    StartServer();
+    CreateForm();
+    FirstStart();
+    ksn::test::PickListItem(*form->ModulesComboBox, 0);
+    for (int i = 0; i < 3; ++i) {
+        WaitLoopStep();  // a request would have been posted by now
+    }
+    EXPECT_TRUE(PassOver());
+    EXPECT_TRUE(form->InitRequestDone);
+
+    ASSERT_EQ(server->Ctl({"refuse", "KSN5-0042", "5", "on"}), 0);
+    PickModule(1);
+    ASSERT_EQ(form->ModuleState.load(), 0);
+    ASSERT_EQ(form->ModulesComboBox->currentIndex(), 1);
+    dialogs.Clear();
+    ASSERT_EQ(server->Ctl({"refuse", "KSN5-0042", "5", "off"}), 0);
+    ksn::test::PickListItem(*form->ModulesComboBox, 1);
+    WaitForPass();
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    ExpectModuleShown(QStringLiteral("4811002"), QStringLiteral("8"));
+}
 
 // --- crate type and firmware ---
 

@@ -12,6 +12,7 @@
 #include "CountingAllocator.h"
 #include "CrateServer.h"
 #include "FakeModule.h"
+#include "ListPick.h"
 #include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "Led.h"
@@ -513,7 +514,11 @@ TEST_P(MeasurementStop, EndsTheRunAndLeavesTheModuleUsable)
 
 const StopCase stopCases[] = {
     {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }},
-    {"RateChanged", [](TMainForm& f) { emit f.AdcRateComboBox->activated(6); }},
+    {"RateChanged",
+     [](TMainForm& f) {
+         ksn::test::PickListItem(*f.AdcRateComboBox,
+                                 f.AdcRateComboBox->currentIndex() == 6 ? 5 : 6);
+     }},
     {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }},
     {"ChannelBoxChanged",
      [](TMainForm& f) { f.ChannelFrames[7]->ChannelNumberLMDCheckBox->click(); }},
