@@ -40,6 +40,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -591,10 +592,13 @@ void TMainForm::OnStartInitDevicesThread(TMessage& message)
         made.reset();
     }
     if (!made) {
+        startAfterReopen_ = false;
         ShowMessageBox(AppTexts::InitThreadFailed, AppTexts::InitThreadFailedCaption,
                        MessageIcon::None);
         return;
     }
+    // Whatever the pass opens is the window's module from now on.
+    moduleLost_ = false;
     // The pass frees its thread object; the window only watches it.
     TThread* thread = made.release();
     thread->FreeOnTerminate = true;
@@ -612,6 +616,28 @@ void TMainForm::InitThreadTerminate(TThread& thread)
     InitThreadRunning = false;
     if (detectionThread_ == &thread) {
         detectionThread_ = nullptr;
+    }
+    if (std::exchange(startAfterReopen_, false)) {
+        // Not from inside the thread's end: the start waits for the worker.
+        QMetaObject::invokeMethod(
+            this, [this] { StartAfterReopen(); }, Qt::QueuedConnection);
+    }
+}
+
+void TMainForm::StartAfterReopen()
+{
+    if (closing_) {
+        return;
+    }
+    const auto busy = TBusyGuard::Enter(Busy);
+    const bool start = busy.Entered() && ModuleState == device::ModuleOpen &&
+                       MainLMDPageControl->currentIndex() == 0 &&
+                       StartMultimeterLMDSpeedButton->isChecked() && !worker_;
+    if (start) {
+        StartThread();
+    } else {
+        const auto hold = TBusyGuard::Hold(Busy);
+        StartMultimeterLMDSpeedButton->setChecked(false);
     }
 }
 

@@ -218,6 +218,12 @@ public:
     // ends.
     void NativeWindowDestroyed();
 
+    // The worker's run ended at a lost link: the module shows as not open
+    // (ModuleState 0, its LED red) and the next start opens it again (the
+    // pass of a module change) before it measures.
+    void ShowModuleLost();
+    bool ModuleLost() const noexcept { return moduleLost_; }
+
 protected:
     // --- DetectionView (the pass calls these on the window's thread) ---
     State DetectionState() override;
@@ -256,6 +262,9 @@ private:
     void BuildChannelFrames();
     void SizeWindow();
     void InitThreadTerminate(TThread& thread);
+    // After the pass that a start opened the lost module with: the
+    // measurement, or the start button released when the module stayed shut.
+    void StartAfterReopen();
     void MainThreadTerminate();
     void OnPageChanged(int index);
     // Stops the threads and closes the module when nothing can use the
@@ -284,4 +293,6 @@ private:
     std::unique_ptr<TWindowSystemWatch> windowSystemWatch_;
     int currentPage_ = 0;
     bool revertingPage_ = false;
+    bool moduleLost_ = false;
+    bool startAfterReopen_ = false;
 };

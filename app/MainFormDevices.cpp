@@ -5,6 +5,7 @@
 #include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
 #include "BusyGuard.h"
+#include "DeviceStatus.h"
 #include "FixedText.h"
 #include "Led.h"
 #include "MessageBox.h"
@@ -151,6 +152,21 @@ void TMainForm::ModulesComboBoxChange(QObject*)
             StartInitDevicesThread(ModeModuleChanged, false);
         }
     }
+}
+
+void TMainForm::ShowModuleLost()
+{
+    if (closing_) {
+        return;
+    }
+    moduleLost_ = true;
+    ModuleState = device::ModuleNone;
+    DeviceStatusFacts facts;
+    facts.Final = true;
+    facts.Mode = ModeModuleChanged;
+    facts.FinalCaption = windowTitle();
+    facts.ModuleName = QString::fromLatin1(device::FixedText(Ksn48Handle.ModuleName));
+    ShowDeviceStatus(ComposeDeviceStatus(facts));
 }
 
 // --- the detection pass's view ---

@@ -67,3 +67,8 @@ QWidget* TMainFormMeasurementView::DialogParent()
 {
     return &form_;
 }
+
+void TMainFormMeasurementView::ShowModuleLost()
+{
+    form_.ShowModuleLost();
+}

@@ -21,6 +21,7 @@ public:
     void ReleaseStartButton() override;
     const SettingsRecord& Settings() const override;
     QWidget* DialogParent() override;
+    void ShowModuleLost() override;
 
 private:
     TMainForm& form_;

@@ -203,7 +203,13 @@ void TMainForm::StartLMDSpeedButtonClick()
     }
     StopThread();
     if (MainLMDPageControl->currentIndex() == 0 && StartMultimeterLMDSpeedButton->isChecked()) {
-        StartThread();
+        if (moduleLost_) {
+            // The last run lost the module: open it again, then measure.
+            startAfterReopen_ = true;
+            StartInitDevicesThread(ModeModuleChanged, false);
+        } else {
+            StartThread();
+        }
     }
 }
 

@@ -44,6 +44,9 @@ void TMainThread::Execute()
                                                      : ProcessingFunction{};
             if (function) {
                 function(*this);
+                if (cycle_.LinkLost()) {
+                    TThread::Synchronize([this] { view_->ShowModuleLost(); });
+                }
             } else {
                 MessageText = MeasureText::NoProcessingFunction;
                 TThread::Synchronize([this] { ShowThreadMessage(); });

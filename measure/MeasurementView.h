@@ -41,4 +41,7 @@ public:
     virtual const SettingsRecord& Settings() const = 0;
     // The window the worker's message box is centred over.
     virtual QWidget* DialogParent() = 0;
+    // The run ended at a lost link to the module: the window shows the module
+    // as not open, and its next start opens it again first.
+    virtual void ShowModuleLost() = 0;
 };

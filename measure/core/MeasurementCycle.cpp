@@ -2,6 +2,7 @@
 
 #include "AdcRates.h"
 #include "DataRateBudget.h"
+#include "Detection.h"
 #include "MeasurementTexts.h"
 #include "RawWord.h"
 
@@ -95,6 +96,19 @@ MeasurementCycle::~MeasurementCycle()
     FreeBuffers();
 }
 
+int MeasurementCycle::Noted(int result) noexcept
+{
+    if (result < 0 && result != KSN_ERR_CANCELLED && firstFailure_ == 0) {
+        firstFailure_ = result;
+    }
+    return result;
+}
+
+bool MeasurementCycle::LinkLost() const noexcept
+{
+    return device::IsLinkFault(firstFailure_);
+}
+
 void MeasurementCycle::Show(std::string_view text)
 {
     if (MessageShown()) {
@@ -127,7 +141,7 @@ void MeasurementCycle::RunMultimeter()
 
 void MeasurementCycle::StopAtEnd()
 {
-    if (handle_.AcquisitionRunning != 0 && api_.Stop(&handle_) != 0) {
+    if (handle_.AcquisitionRunning != 0 && Noted(api_.Stop(&handle_)) != 0) {
         Show(MeasurementText::FinalStopBad);
     }
 }
@@ -267,7 +281,7 @@ void MeasurementCycle::ShowMeasurementStopped()
 
 void MeasurementCycle::ConfigureAdc()
 {
-    if (handle_.AcquisitionRunning != 0 && api_.Stop(&handle_) != 0) {
+    if (handle_.AcquisitionRunning != 0 && Noted(api_.Stop(&handle_)) != 0) {
         host_.ShowThreadMessage(MeasurementText::StopBad);
         return;
     }
@@ -310,7 +324,7 @@ void MeasurementCycle::ConfigureAdc()
         host_.ShowThreadMessage(check.Message);
         return;
     }
-    if (api_.SetADC(&handle_) != 0) {
+    if (Noted(api_.SetADC(&handle_)) != 0) {
         host_.ShowThreadMessage(MeasurementText::SetAdcBad);
         return;
     }
@@ -342,7 +356,7 @@ void MeasurementCycle::SizeFrame()
 bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
 {
     bool loopError = false;
-    if (api_.Start(&handle_) != 0) {
+    if (Noted(api_.Start(&handle_)) != 0) {
         Show(MeasurementText::StartBad);
     } else {
         std::uint32_t received = 0;
@@ -354,7 +368,7 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
             if (Terminated()) {
                 break;
             }
-            const int got = api_.Recv(&handle_, position, nullptr, block, RecvTimeoutMs);
+            const int got = Noted(api_.Recv(&handle_, position, nullptr, block, RecvTimeoutMs));
             if (got == KSN_ERR_CANCELLED) {
                 loopError = true;  // a stop request: no message
                 break;
@@ -385,7 +399,7 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
             }
         }
         if (handle_.AcquisitionRunning != 0) {
-            if (api_.Stop(&handle_) != 0) {
+            if (Noted(api_.Stop(&handle_)) != 0) {
                 Show(MeasurementText::FrameStopBad);
             }
         } else if (loopError || Terminated()) {
@@ -411,7 +425,8 @@ bool MeasurementCycle::ConvertFrame(const std::uint32_t* source, double* destina
     if (PhaseCorrection) {
         flags |= KSN48_FLAG_PHASE_CORRECTION;
     }
-    if (api_.ProcessData(&handle_, source, destination, &size, flags, ChannelStatus.data()) != 0) {
+    if (Noted(api_.ProcessData(&handle_, source, destination, &size, flags,
+                               ChannelStatus.data())) != 0) {
         return false;
     }
     const std::uint32_t expected = handle_.DataFormat != 0 ? words / 2 : words;

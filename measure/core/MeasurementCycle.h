@@ -121,6 +121,14 @@ public:
     // returns at once, and the run ends without a message.
     void CancelReceive() noexcept;
 
+    // The result of the run's first failed module library call, 0 while
+    // none failed; a receive cut short by a stop is no failure.
+    int FirstFailure() const noexcept { return firstFailure_; }
+    // The run ended because the link to the module was lost (server gone,
+    // connection dropped, no answer, a reply that makes no sense): the
+    // module must be opened again before it can measure.
+    bool LinkLost() const noexcept;
+
     bool Terminated() const noexcept { return terminated_.load(std::memory_order_relaxed); }
     bool MessageShown() const noexcept { return messageShown_.load(); }
     const Ksn48Handle& Handle() const noexcept { return handle_; }
@@ -190,6 +198,8 @@ public:
 
 private:
     bool ShouldStop() const noexcept { return Terminated() || MessageShown(); }
+    // Notes a failed library call's result for FirstFailure; returns it.
+    int Noted(int result) noexcept;
     // From the worker: the message through the window's thread.
     void Show(std::string_view text);
     void FrameLoop();
@@ -214,6 +224,7 @@ private:
     const std::atomic<bool>& messageShown_;
     ModuleApi api_;
     std::string_view pendingMessage_;
+    int firstFailure_ = 0;
     // Written by the worker, read by the window's thread and tests.
     std::atomic<std::uint64_t> framesShown_{0};
 

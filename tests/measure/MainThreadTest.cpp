@@ -9,6 +9,7 @@
 #include "CaptionAboveRadioButton.h"
 #include "ChannelPanels.h"
 #include "CommaLocale.h"
+#include "CaseName.h"
 #include "CountingAllocator.h"
 #include "CrateServer.h"
 #include "FakeModule.h"
@@ -526,6 +527,76 @@ const StopCase stopCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, MeasurementStop, ::testing::ValuesIn(stopCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// A run that loses its module says so once, shows the module as not open,
+// and the next start opens it again before it measures.
+struct LostLinkCase : ksn::test::NamedCase {
+    bool killServer;  // killed and started again before the next start; else the module dropped
+};
+
+class ModuleLost : public MeasurementWindow, public ::testing::WithParamInterface<LostLinkCase> {
+public:
+    void SetUp() override { Prepare(true); }
+};
+
+TEST_P(ModuleLost, ShowsTheModuleBadAndTheNextStartReopensIt)
+{
+    StartAndWaitFrames(1);
+    if (GetParam().killServer) {
+        server->Kill();
+    } else {
+        Control({"drop"});
+    }
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+    ExpectStoppedAndUsable();
+    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0; }));
+    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Red);
+    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля 'KSN48' -> BAD"));
+    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
+    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
+
+    dialogs.Clear();
+    if (GetParam().killServer) {
+        server->Restart();
+    }
+    PressStart();
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= 1; }, std::chrono::seconds(10)))
+        << (dialogs.Shown().empty() ? "" : dialogs.Shown()[0].text.toStdString());
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("4811001"));
+    EXPECT_EQ(Voltage(0), "707.11");
+    PressStop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ModuleLost,
+                         ::testing::Values(LostLinkCase{{"ServerKilledAndRestarted"}, true},
+                                           LostLinkCase{{"ModuleDropped"}, false}),
+                         ksn::test::CaseName<LostLinkCase>);
+
+// A start while the server is still gone: the pass says the module cannot
+// be opened, and the button comes up again.
+TEST_F(MeasurementWindow, AStartWhileTheModuleCannotBeReopenedReleasesTheButton)
+{
+    StartAndWaitFrames(1);
+    server->Kill();
+    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; }));
+    dialogs.Clear();
+    PressStart();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !form->StartMultimeterLMDSpeedButton->isChecked() &&
+                   form->DetectionThread() == nullptr;
+        },
+        std::chrono::seconds(15)));
+    EXPECT_EQ(form->Worker(), nullptr);
+    EXPECT_EQ(form->ModuleState.load(), 0);
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].text,
+              QStringLiteral("Не могу проинициализировать модуль в указанном слоте!"));
+}
 
 TEST_F(MeasurementWindow, AKilledServerGivesOneMessageAndANewDetectionMeasuresAgain)
 {

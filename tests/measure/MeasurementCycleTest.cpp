@@ -247,6 +247,8 @@ struct FailureCase {
     std::string message;  // the one message shown; part of it for the data-rate refusal
     bool setAdcCalled;
     int framesShown;
+    int failure = 0;        // the first failed call's result, as the cycle notes it
+    bool linkLost = false;  // the module must be opened again
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os)
@@ -266,6 +268,8 @@ TEST_P(CycleFailure, ShowsOneMessageAndEndsCleanly)
     EXPECT_NE(host.Messages[0].find(c.message), std::string::npos) << host.Messages[0];
     EXPECT_EQ(fake::Current().SetAdcCalls > 0, c.setAdcCalled);
     EXPECT_EQ(host.Frames, c.framesShown);
+    EXPECT_EQ(cycle->FirstFailure(), c.failure);
+    EXPECT_EQ(cycle->LinkLost(), c.linkLost);
 }
 
 const FailureCase failureCases[] = {
@@ -274,7 +278,7 @@ const FailureCase failureCases[] = {
          h.AcquisitionRunning = 1;
          m.StopResult = KSN_ERR_TIMEOUT;
      },
-     std::string(text::StopBad), false, 0},
+     std::string(text::StopBad), false, 0, KSN_ERR_TIMEOUT, true},
     {"NoChannelTicked",
      [](fake::Module&, CycleHost& host, Ksn48Handle&) { host.Choice.ChannelTicked = {}; },
      std::string(text::NoActiveChannel), false, 0},
@@ -307,17 +311,17 @@ const FailureCase failureCases[] = {
      std::string(text::ReferenceNotActive), false, 0},
     {"SetAdcFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.SetAdcResult = KSN_ERR_REFUSED; },
-     std::string(text::SetAdcBad), true, 0},
+     std::string(text::SetAdcBad), true, 0, KSN_ERR_REFUSED, false},
     {"StartFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.StartResult = KSN_ERR_CONNECTION_LOST; },
-     std::string(text::StartBad), true, 0},
+     std::string(text::StartBad), true, 0, KSN_ERR_CONNECTION_LOST, true},
     {"ReceiveFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) {
          m.RecvResult = [](int call, std::uint32_t block) {
              return call == 12 ? KSN_ERR_TIMEOUT : static_cast<int>(block);
          };
      },
-     std::string(text::RecvFailed), true, 1},
+     std::string(text::RecvFailed), true, 1, KSN_ERR_TIMEOUT, true},
     {"ReceiveGetsNothing",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) {
          m.RecvResult = [](int, std::uint32_t) { return 0; };
@@ -335,10 +339,10 @@ const FailureCase failureCases[] = {
              return static_cast<int>(block);
          };
      },
-     std::string(text::FrameStopBad), true, 0},
+     std::string(text::FrameStopBad), true, 0, KSN_ERR_TIMEOUT, true},
     {"ConversionFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessResult = KSN_ERR_BAD_DATA; },
-     std::string(text::ConvertBad), true, 0},
+     std::string(text::ConvertBad), true, 0, KSN_ERR_BAD_DATA, false},
     {"ConversionReportsTooFewSamples",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessShort = true; },
      std::string(text::ConvertBad), true, 0},
