@@ -178,7 +178,7 @@ void TMainForm::StartLMDSpeedButtonClick()
         return;
     }
     StopThread();
-    if (MainLMDPageControl->currentIndex() == 0 && StartMultimeterLMDSpeedButton->isChecked()) {
+    if (ActivePageIndex() && StartMultimeterLMDSpeedButton->isChecked()) {
         StartThread();
     }
 }
