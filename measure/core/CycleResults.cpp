@@ -3,6 +3,8 @@
 #include "MeasurementCycle.h"
 #include "ResultsFormat.h"
 
+#include <cmath>
+
 namespace measure {
 
 static_assert(FrameResult::ChannelCount == MeasurementChannelCount);
@@ -49,6 +51,14 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
         }
         reading.Voltage = cycle.Voltage[c];
         if (fft) {
+            const SpectrumFigures& figures = cycle.Figures[c];
+            if (figures.Valid && cycle.ToneFound[c]) {
+                reading.ThdPercent = figures.ThdPercent;
+                reading.ThdNPercent = figures.ThdNPercent;
+                if (std::isfinite(figures.SnrDb)) {
+                    reading.SnrDb = figures.SnrDb;
+                }
+            }
             reading.Frequency = cycle.Frequency[c];
             if (referenceReads) {
                 reading.Phase = PhaseDifference(cycle.Phase[reference], cycle.Phase[c]);

@@ -10,7 +10,8 @@ class MeasurementCycle;
 // physical channel: the status the module reported, and the values as the
 // window shows them (voltage; frequency and phase with "fft"; the phase
 // against the reference channel, only while the reference has a valid
-// reading in the frame). Fills Channels only; the caller stamps Time and Frame.
+// reading in the frame), and the figures the cycle computed for a channel
+// with a tone. Fills Channels only; the caller stamps Time and Frame.
 // Call it where the window's display would run (MeasurementHost::ShowResults).
 void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcept;
 
