@@ -75,7 +75,8 @@ TSpectrumChart::TSpectrumChart(QWidget* parent) : QChartView(parent)
     linearX_ = new QValueAxis(this);
     linearX_->setTitleText(SpectrumText::FrequencyAxisTitle);
     linearX_->setLabelFormat(QStringLiteral("%.0f"));
-    linearX_->setTickCount(11);
+    linearX_->setTickType(QValueAxis::TicksDynamic);
+    linearX_->setTickAnchor(0.0);
     linearX_->setLabelsFont(axisFont);
     logX_ = new QLogValueAxis(this);
     logX_->setTitleText(SpectrumText::FrequencyAxisTitle);
@@ -86,7 +87,10 @@ TSpectrumChart::TSpectrumChart(QWidget* parent) : QChartView(parent)
     levelY_ = new QValueAxis;
     levelY_->setTitleText(SpectrumText::LevelAxisTitle);
     levelY_->setLabelFormat(QStringLiteral("%.0f"));
-    levelY_->setTickCount(11);
+    // Lines every 20 dB on multiples of 20.
+    levelY_->setTickType(QValueAxis::TicksDynamic);
+    levelY_->setTickAnchor(0.0);
+    levelY_->setTickInterval(20.0);
     levelY_->setLabelsFont(axisFont);
     chart_->addAxis(levelY_, Qt::AlignLeft);
     for (QAbstractSeries* series : chart_->series()) {
@@ -145,6 +149,16 @@ void TSpectrumChart::SetRanges(const measure::SpectrumFrame& frame)
         logX_->setRange(std::pow(10.0, std::floor(std::log10(lowest))), nyquist);
     } else {
         linearX_->setRange(0.0, nyquist);
+        // At most eight lines, at 1, 2 or 5 times a power of ten hertz, so
+        // that the labels keep clear of each other on a narrow plot too.
+        const double rough = nyquist / 8.0;
+        const double decade = std::pow(10.0, std::floor(std::log10(rough)));
+        const double ratio = rough / decade;
+        const double step = ratio <= 1.0   ? decade
+                            : ratio <= 2.0 ? 2.0 * decade
+                            : ratio <= 5.0 ? 5.0 * decade
+                                           : 10.0 * decade;
+        linearX_->setTickInterval(step);
     }
     const double top = std::ceil(frame.HighestDbv / 10.0) * 10.0 + LevelHeadroomDb;
     const double bottom = std::max(std::floor(frame.LowestDbv / 20.0) * 20.0, top - LevelSpanDb);
@@ -193,6 +207,11 @@ void TSpectrumChart::ShowFrame(const measure::SpectrumFrame& frame, const QStrin
     peak_->setVisible(!peakLabel.isEmpty());
     peakText_->setText(peakLabel);
     peakText_->setVisible(!peakLabel.isEmpty());
+    // The peak has its label; the legend shows it no marker (Qt makes the
+    // markers anew when a series is shown again).
+    for (QLegendMarker* marker : chart_->legend()->markers(peak_)) {
+        marker->setVisible(false);
+    }
     PlacePeakText();
 }
 

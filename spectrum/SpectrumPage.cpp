@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int SidePanelWidth = 330;
+constexpr int SidePanelWidth = 410;
 const QColor MarkRed(255, 0, 0);
 
 // The figures' digits: percent with three decimals ("1.000"), decibels with one.
@@ -80,6 +80,7 @@ TValueEdit* AddRow(QGridLayout* grid, int row, const QString& title, const QStri
     edit->setText(ViewText::ValuePlaceholder);
     edit->setMinimumWidth(edit->sizeHint().width());
     auto* unitLabel = new QLabel(unit);
+    unitLabel->setMinimumWidth(unitLabel->sizeHint().width());
     grid->addWidget(titleLabel, row, 0);
     grid->addWidget(edit, row, 1);
     grid->addWidget(unitLabel, row, 2);
