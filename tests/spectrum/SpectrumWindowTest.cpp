@@ -12,6 +12,7 @@
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "MessageBox.h"
+#include "SettingsRecord.h"
 #include "SpectrumChart.h"
 #include "ValueEdit.h"
 #include "ViewTexts.h"
@@ -211,6 +212,22 @@ TEST_F(SpectrumWindow, FollowsTheChosenChannelAxisAndMaximum)
     EXPECT_GT(page->SpectrumChart->MaxTrace()->count(), 0);
     EXPECT_TRUE(page->ResetMaxHoldLMDButton->isEnabled());
     form->StartMultimeterLMDSpeedButton->click();
+    ExpectStopped();
+}
+
+TEST_F(SpectrumWindow, TheSumMethodShowsTheVoltageAndNoSpectrum)
+{
+    form->Settings->Record.CalcMethod = "sum";
+    ShowSpectrumPage();
+    PickChannel(0);
+    StartAndWaitFrames(1);
+    // The RMS of all of it, the 1 % harmonic included: sqrt(0.5 + 0.00005) V.
+    EXPECT_EQ(Text(page->VoltageLMDEdit), "707.14");
+    EXPECT_EQ(Text(page->FrequencyLMDEdit), "--------");
+    EXPECT_EQ(Text(page->ThdLMDEdit), "--------");
+    EXPECT_EQ(page->SpectrumChart->Trace()->count(), 0);
+    EXPECT_FALSE(page->SpectrumChart->PeakText()->isVisible());
+    form->ApplicationShortCut(Qt::Key_Escape);
     ExpectStopped();
 }
 
