@@ -71,8 +71,9 @@ private:
     static void RunSpectrum(TMainThread& thread);
 
     std::unique_ptr<MeasurementView> view_;
-    measure::MeasurementCycle cycle_;
-    // The spectrum run's plot; its buffers live with the cycle's.
+    // The spectrum run's plot; its buffers live with the cycle's, and it
+    // outlives the cycle, whose end frees them.
     measure::SpectrumTap spectrumTap_;
     SpectrumView* spectrum_ = nullptr;
+    measure::MeasurementCycle cycle_;
 };

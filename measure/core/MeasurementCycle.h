@@ -142,8 +142,8 @@ public:
     bool FiguresComputed() const noexcept { return figuresWanted_; }
     // Set before the run, or null: the plot of one channel's spectrum, which
     // the cycle sizes with its buffers and fills after that channel's
-    // estimate. Its request may change between frames (in ShowResults). The
-    // tap's channel also gets its Figures.
+    // estimate; it must outlive the cycle (the cycle frees its buffers). Its request may change
+    // between frames (in ShowResults). The tap's channel also gets its Figures.
     void AttachSpectrum(SpectrumTap* tap) noexcept { spectrumTap_ = tap; }
     SpectrumTap* Spectrum() const noexcept { return spectrumTap_; }
 
