@@ -26,6 +26,7 @@ namespace {
 constexpr double LevelSpanDb = 200.0;
 constexpr double LevelHeadroomDb = 10.0;
 constexpr int FallbackColumns = 800;
+constexpr double EmptyNyquist = 1000.0;
 
 const QColor TraceColour(20, 90, 200);
 const QColor MaxTraceColour(230, 120, 0);
@@ -98,8 +99,10 @@ TSpectrumChart::TSpectrumChart(QWidget* parent) : QChartView(parent)
     }
     logarithmic_ = true;  // so that UseAxis attaches the linear one
     UseAxis(false);
+    // Until the first frame: an empty plot with whole axes.
     levelY_->setRange(-LevelSpanDb + LevelHeadroomDb, LevelHeadroomDb);
-    linearX_->setRange(0.0, 1.0);
+    linearX_->setRange(0.0, EmptyNyquist);
+    linearX_->setTickInterval(EmptyNyquist / 10.0);
 
     peakText_ = new QGraphicsSimpleTextItem(chart_);
     QFont peakFont;
