@@ -44,6 +44,7 @@ inline const QString SettingsGroup = QStringLiteral("Настройки");
 inline const QString AutoSave = QStringLiteral("    Авто Сохранение");
 inline const QString Save = QStringLiteral("Сохранить");
 inline const QString MultimeterPage = QStringLiteral("Мультиметр");
+inline const QString SpectrumPage = QStringLiteral("Спектр");
 inline const QString CorrectionFactorsPage = QStringLiteral("Коэффициенты");
 inline const QString VerificationPage = QStringLiteral("Поверка");
 inline const QString IndividualParsGroup = QStringLiteral("Индивидуальные параметры");

@@ -15,6 +15,7 @@
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
 #include "SettingsLocation.h"
+#include "SpectrumView.h"
 #include "StartButton.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
@@ -118,6 +119,9 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
     WindowState = WindowUnderConstruction;
     DeviceInventory.SelectedCrate = DeviceInventory::NoCrate;
     PageList = {MultimeterLMDTabSheet};
+    if (SpectrumLMDTabSheet != nullptr) {
+        PageList.push_back(SpectrumLMDTabSheet);
+    }
     InitThreadRunning = false;
     InitRequestDone = true;
     MainThreadRunning = false;
@@ -307,6 +311,14 @@ void TMainForm::BuildLayout()
     MainLMDPageControl->addTab(MultimeterLMDTabSheet, AppTexts::MultimeterPage);
     MainLMDPageControl->addTab(CorrectionFactorsLMDTabSheet, AppTexts::CorrectionFactorsPage);
     MainLMDPageControl->addTab(VerificationLMDTabSheet, AppTexts::VerificationPage);
+    if (setup_.SpectrumPage) {
+        SpectrumPage = setup_.SpectrumPage(MainLMDPageControl);
+        if (SpectrumPage != nullptr) {
+            SpectrumLMDTabSheet = SpectrumPage->Page();
+            SpectrumLMDTabSheet->setObjectName(QStringLiteral("SpectrumLMDTabSheet"));
+            MainLMDPageControl->addTab(SpectrumLMDTabSheet, AppTexts::SpectrumPage);
+        }
+    }
     pageArea->addWidget(MainLMDPageControl);
     root->addWidget(MainLMDSimplePanel, 1);
 
@@ -631,7 +643,7 @@ void TMainForm::StartAfterReopen()
     }
     const auto busy = TBusyGuard::Enter(Busy);
     const bool start = busy.Entered() && ModuleState == device::ModuleOpen &&
-                       MainLMDPageControl->currentIndex() == 0 &&
+                       ActivePageIndex() &&
                        StartMultimeterLMDSpeedButton->isChecked() && !worker_;
     if (start) {
         StartThread();
@@ -662,13 +674,32 @@ void TMainForm::StartThread()
                        MessageIcon::Information);
         return;
     }
+    // Every page of PageList has its processing on the worker.
     PageNumber = static_cast<std::uint16_t>(found - PageList.begin());
-    if (*found == MultimeterLMDTabSheet) {
-        MainRequestDone = false;
-        PostMessage(this, WM_START_MAIN_THREAD, 0, 0);
-        // A worker that cannot be made closes the window; then nothing runs.
-        WaitLoop([this] { return MainRequestDone || closing_; });
+    MainRequestDone = false;
+    PostMessage(this, WM_START_MAIN_THREAD, 0, 0);
+    // A worker that cannot be made closes the window; then nothing runs.
+    WaitLoop([this] { return MainRequestDone || closing_; });
+}
+
+std::array<bool, 8> TMainForm::TickedChannels() const
+{
+    std::array<bool, 8> ticked{};
+    for (std::size_t c = 0; c < ChannelFrames.size() && c < ticked.size(); ++c) {
+        ticked[c] =
+            ChannelFrames[c] != nullptr && ChannelFrames[c]->ChannelNumberLMDCheckBox->isChecked();
     }
+    return ticked;
+}
+
+std::optional<std::uint16_t> TMainForm::ActivePageIndex() const
+{
+    QWidget* active = MainLMDPageControl != nullptr ? MainLMDPageControl->currentWidget() : nullptr;
+    const auto found = std::find(PageList.begin(), PageList.end(), active);
+    if (active == nullptr || found == PageList.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint16_t>(found - PageList.begin());
 }
 
 void TMainForm::OnStartMainThread(TMessage&)
@@ -755,7 +786,8 @@ bool TMainForm::ApplicationShortCut(int key)
         QWidget* modal = QApplication::activeModalWidget();
         return modal == nullptr || modal == this;
     }
-    if (MainLMDPageControl->currentIndex() == 0 && !MeasurementIdle) {
+    // A measurement on the page in view, whichever of PageList it is.
+    if (ActivePageIndex() && !MeasurementIdle) {
         StopThread();
     }
     return false;
@@ -826,9 +858,16 @@ bool TMainForm::MainLMDPageControlChangingEx(int newPage)
                        MessageIcon::Information);
         return false;
     }
-    if (newPage == 0) {
+    // A page with processing of its own: the measurement of the page left
+    // stops first, and the start button measures on the new one.
+    QWidget* page = MainLMDPageControl->widget(newPage);
+    if (newPage == 0 ||
+        (page != nullptr && std::find(PageList.begin(), PageList.end(), page) != PageList.end())) {
         StopThread();
         StartMultimeterLMDSimplePanel->show();
+    }
+    if (page != nullptr && page == SpectrumLMDTabSheet) {
+        SpectrumPage->SetChannels(TickedChannels());
     }
     return true;
 }

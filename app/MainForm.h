@@ -35,6 +35,7 @@ class TMainForm;
 class TMainFormSettingsView;
 class TTriStateCheckBox;
 class TWindowSystemWatch;
+class SpectrumView;
 
 // The window's name for the detection inventory.
 using DeviceInventory = device::DeviceInventory;
@@ -62,6 +63,9 @@ struct MainFormSetup {
     int (*ModuleClose)(Ksn48Handle*) = nullptr;
     // Folder of the settings file; empty for the program's own folder.
     QString SettingsDirectory;
+    // Make the page "Спектр" (a child of parent), or leave it empty for a
+    // window with the multimeter page alone.
+    std::function<SpectrumView*(QWidget* parent)> SpectrumPage;
 };
 
 // The program's only window: owner of the device state, the module handle
@@ -87,8 +91,12 @@ public:
     bool MainRequestDone = true;
     std::atomic<bool> MeasurementIdle{true};
     TWindowState WindowState = WindowUnderConstruction;
+    // The pages with processing on the worker: "Мультиметр" and, when the
+    // program has it, "Спектр".
     std::vector<QWidget*> PageList;
     std::uint16_t PageNumber = 0;
+    // Index in PageList of the page the page control shows, if it is one.
+    std::optional<std::uint16_t> ActivePageIndex() const;
     QString DefaultCaption;
 
     // --- device state: written by the detection thread, read by everyone ---
@@ -130,6 +138,9 @@ public:
     QWidget* MultimeterLMDTabSheet = nullptr;
     QWidget* CorrectionFactorsLMDTabSheet = nullptr;
     QWidget* VerificationLMDTabSheet = nullptr;
+    // "Спектр", after the two hidden pages; null without a spectrum page.
+    QWidget* SpectrumLMDTabSheet = nullptr;
+    SpectrumView* SpectrumPage = nullptr;
     QFrame* MultimeterLMDSimplePanel = nullptr;
     TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
     TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
@@ -260,6 +271,8 @@ private:
 
     void BuildLayout();
     void BuildChannelFrames();
+    // Which channel panels are ticked.
+    std::array<bool, 8> TickedChannels() const;
     void SizeWindow();
     void InitThreadTerminate(TThread& thread);
     // After the pass that a start opened the lost module with: the

@@ -1,6 +1,7 @@
 // The detection bar: the crate and module lists, and the window's side of a
 // detection pass (DetectionView).
 #include "MainForm.h"
+#include "SpectrumView.h"
 
 #include "AdcGroupParsPanel.h"
 #include "AppTexts.h"
@@ -317,6 +318,9 @@ void TMainForm::EnableAfterDetection(bool moduleOpen)
         AdcIndividualParsLMDSimplePanel->setEnabled(true);
         EnableParameterControls(ChannelFrames, true);
         StartMultimeterLMDSpeedButton->setEnabled(true);
+        if (SpectrumPage != nullptr) {
+            SpectrumPage->SetPageEnabled(true);
+        }
         StartMultimeterLMDSimplePanel->show();
         MultimeterLMDSimplePanel->setEnabled(true);
     }

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+#include <algorithm>
+
 Ksn48Handle& TMainFormMeasurementView::ModuleHandle()
 {
     return form_.Ksn48Handle;
@@ -21,9 +23,14 @@ void TMainFormMeasurementView::SetMeasurementIdle(bool idle)
     form_.MeasurementIdle = idle;
 }
 
-bool TMainFormMeasurementView::MultimeterPageShown() const
+bool TMainFormMeasurementView::ProcessingPageShown() const
 {
-    return form_.MainLMDPageControl != nullptr && form_.MainLMDPageControl->currentIndex() == 0;
+    return form_.MainLMDPageControl != nullptr && form_.ActivePageIndex().has_value();
+}
+
+SpectrumView* TMainFormMeasurementView::Spectrum()
+{
+    return form_.SpectrumPage;
 }
 
 std::uint8_t TMainFormMeasurementView::SelectedCrateType() const

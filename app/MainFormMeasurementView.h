@@ -13,7 +13,8 @@ public:
     Ksn48Handle& ModuleHandle() override;
     void SetWorkerRunning() override;
     void SetMeasurementIdle(bool idle) override;
-    bool MultimeterPageShown() const override;
+    bool ProcessingPageShown() const override;
+    SpectrumView* Spectrum() override;
     std::uint8_t SelectedCrateType() const override;
     const TChannelFrames& ChannelFrames() const override;
     const TAdcGroupParsPanel& AcquisitionControls() const override;

@@ -202,7 +202,7 @@ void TMainForm::StartLMDSpeedButtonClick()
         return;
     }
     StopThread();
-    if (MainLMDPageControl->currentIndex() == 0 && StartMultimeterLMDSpeedButton->isChecked()) {
+    if (ActivePageIndex() && StartMultimeterLMDSpeedButton->isChecked()) {
         if (moduleLost_) {
             // The last run lost the module: open it again, then measure.
             startAfterReopen_ = true;

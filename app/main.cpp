@@ -4,6 +4,7 @@
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "Program.h"
+#include "SpectrumPage.h"
 #include "ksn48api.h"
 
 #include <cstdint>
@@ -23,5 +24,6 @@ int main(int argc, char** argv)
         return std::make_unique<TMainThread>(false, page,
                                              std::make_unique<TMainFormMeasurementView>(form));
     };
+    setup.SpectrumPage = &MakeSpectrumPage;
     return RunProgram(*app, [&setup] { return std::make_unique<TMainForm>(setup); });
 }

@@ -16,11 +16,12 @@ constexpr unsigned IdleStepMs = 50;
 
 }  // namespace
 
-TMainThread::TMainThread(bool createSuspended, std::uint16_t /*pageNumber*/,
+TMainThread::TMainThread(bool createSuspended, std::uint16_t pageNumber,
                          std::unique_ptr<MeasurementView> view, measure::ModuleApi api)
     : view_(std::move(view)), cycle_(*this, view_->ModuleHandle(), Terminated(), MessageShown, api)
 {
     FreeOnTerminate = false;
+    ProcessingIndex = pageNumber;
     if (!createSuspended) {
         Start();
     }
@@ -85,8 +86,12 @@ void TMainThread::InitMainThread()
     MessageShown = false;
     ProcessingFunctions[0] = &TMainThread::RunMultimeter;
     TThread::Synchronize([this] {
-        if (view_->MultimeterPageShown()) {
+        if (view_->ProcessingPageShown()) {
             view_->SetMeasurementIdle(false);
+        }
+        // A window without a spectrum page leaves entry 1 missing.
+        if (view_->Spectrum() != nullptr) {
+            ProcessingFunctions[1] = &TMainThread::RunSpectrum;
         }
         CrateTypeCode = view_->SelectedCrateType();
         CrateTypeName = device::CrateTypeName(CrateTypeCode);
@@ -100,6 +105,15 @@ void TMainThread::InitMainThread()
 
 void TMainThread::RunMultimeter(TMainThread& thread)
 {
+    thread.cycle_.RunMultimeter();
+}
+
+void TMainThread::RunSpectrum(TMainThread& thread)
+{
+    // The page was there when the run was set up; the window outlives the
+    // worker.
+    thread.spectrum_ = thread.view_->Spectrum();
+    thread.cycle_.AttachSpectrum(&thread.spectrumTap_);
     thread.cycle_.RunMultimeter();
 }
 
@@ -134,7 +148,10 @@ void TMainThread::Pause(unsigned ms)
 
 void TMainThread::ShowMeasurementStarted(measure::MeasurementSettings& settings)
 {
-    ::ShowMeasurementStarted(*view_, settings);
+    ::ShowMeasurementStarted(*view_, settings, spectrum_ == nullptr);
+    if (spectrum_ != nullptr) {
+        ::ShowSpectrumStarted(*view_, *spectrum_, spectrumTap_);
+    }
 }
 
 measure::AdcChoice TMainThread::ReadAdcChoice()
@@ -144,15 +161,26 @@ measure::AdcChoice TMainThread::ReadAdcChoice()
 
 void TMainThread::ShowResults(measure::MeasurementCycle& cycle)
 {
-    ::ShowResults(*view_, cycle);
+    if (spectrum_ != nullptr) {
+        ::ShowSpectrumResults(*view_, *spectrum_, cycle);
+    } else {
+        ::ShowResults(*view_, cycle);
+    }
 }
 
 void TMainThread::ShowChannelLeds(const measure::MeasurementCycle& cycle)
 {
-    ::ShowChannelLeds(*view_, cycle);
+    // The spectrum page has no lamps; its panels stay as the last
+    // multimeter run left them.
+    if (spectrum_ == nullptr) {
+        ::ShowChannelLeds(*view_, cycle);
+    }
 }
 
 void TMainThread::ShowMeasurementStopped()
 {
     ::ShowMeasurementStopped(*view_);
+    if (spectrum_ != nullptr) {
+        spectrum_->ShowSpectrumStopped();
+    }
 }

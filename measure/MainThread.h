@@ -2,6 +2,7 @@
 
 #include "MeasurementCycle.h"
 #include "MeasurementView.h"
+#include "SpectrumTap.h"
 #include "Thread.h"
 
 #include <QString>
@@ -13,17 +14,19 @@
 #include <memory>
 #include <string>
 
-// The worker of the main window: runs one measurement run (the multimeter
-// cycle) away from the window's thread and reports its first failure in the
-// orange thread dialog. After the run it idles until the window terminates
-// it; the window deletes it. It reaches the window only through its
-// MeasurementView.
+// The worker of the main window: runs one measurement run away from the
+// window's thread and reports its first failure in the orange thread dialog.
+// The page the run was started on picks the processing: entry 0 the
+// multimeter cycle, entry 1 the same cycle for the spectrum page, which also
+// plots one channel's spectrum. After the run it idles until the window
+// terminates it; the window deletes it. It reaches the window only through
+// its MeasurementView.
 class TMainThread : public TThread, public measure::MeasurementHost {
 public:
     using ProcessingFunction = std::function<void(TMainThread&)>;
 
-    // Starts at once unless createSuspended; the page number selects nothing
-    // (there is one processing function).
+    // Starts at once unless createSuspended; the page number (the index in
+    // the window's PageList) picks the entry of ProcessingFunctions.
     TMainThread(bool createSuspended, std::uint16_t pageNumber,
                 std::unique_ptr<MeasurementView> view,
                 measure::ModuleApi api = measure::LibraryModuleApi());
@@ -35,7 +38,8 @@ public:
 
     std::atomic<bool> MessageShown{false};
     std::uint16_t ProcessingIndex = 0;
-    std::array<ProcessingFunction, 1> ProcessingFunctions;
+    // Entry 1 only when the window has a spectrum page.
+    std::array<ProcessingFunction, 2> ProcessingFunctions;
     std::uint8_t CrateTypeCode = 0;
     std::string CrateTypeName;
     std::string ModuleName;
@@ -64,7 +68,12 @@ protected:
 private:
     void InitMainThread();
     static void RunMultimeter(TMainThread& thread);
+    static void RunSpectrum(TMainThread& thread);
 
     std::unique_ptr<MeasurementView> view_;
+    // The spectrum run's plot; its buffers live with the cycle's, and it
+    // outlives the cycle, whose end frees them.
+    measure::SpectrumTap spectrumTap_;
+    SpectrumView* spectrum_ = nullptr;
     measure::MeasurementCycle cycle_;
 };

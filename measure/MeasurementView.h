@@ -7,6 +7,7 @@
 
 class QPushButton;
 class QWidget;
+class SpectrumView;
 class TAdcGroupParsPanel;
 struct SettingsRecord;
 
@@ -26,8 +27,11 @@ public:
     virtual void SetWorkerRunning() = 0;
     // The window's MeasurementIdle flag.
     virtual void SetMeasurementIdle(bool idle) = 0;
-    // Whether the page control shows its first page ("Мультиметр").
-    virtual bool MultimeterPageShown() const = 0;
+    // Whether the page control shows a page with processing of its own (one
+    // of PageList): "Мультиметр" or "Спектр".
+    virtual bool ProcessingPageShown() const = 0;
+    // The spectrum page, or null when the window has none.
+    virtual SpectrumView* Spectrum() = 0;
     // Type code of the crate selected in KsnCratesComboBox, 0 for none.
     virtual std::uint8_t SelectedCrateType() const = 0;
 

@@ -19,7 +19,9 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <array>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -124,13 +126,47 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
     SetLabel(panel.Value1LabUnitLMDLabel, true, &ViewText::VoltageUnit);
 }
 
+// The three values of a channel with a valid status, in the settings'
+// formats, with their marks; frequency and phase only with "fft" and when not
+// dashed.
+struct ReadingTexts {
+    measure::ReadingMarks Marks;
+    QString Voltage;
+    QString Frequency;
+    QString Phase;
+};
+
+ReadingTexts FormatReading(const SettingsRecord& settings, const measure::MeasurementCycle& cycle,
+                           std::size_t c)
+{
+    ReadingTexts texts;
+    texts.Marks = measure::MarkReading(cycle, c, cycle.ReferenceChannel);
+    texts.Voltage = Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit);
+    if (cycle.Method != measure::CalcMethod::Fft) {
+        return texts;
+    }
+    if (!texts.Marks.Frequency.Dashed) {
+        const double kHz = cycle.Frequency[c] * KiloPerUnit;
+        const std::string frequencyFormat(measure::FrequencyFormat(
+            kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
+        texts.Frequency = Format(frequencyFormat, kHz);
+    }
+    if (!texts.Marks.Phase.Dashed) {
+        const double phase =
+            measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
+        texts.Phase = Format(settings.PhFormat[0], phase);
+    }
+    return texts;
+}
+
 void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settings,
                       const measure::MeasurementCycle& cycle, std::size_t c)
 {
-    const measure::ReadingMarks marks = measure::MarkReading(cycle, c, cycle.ReferenceChannel);
+    const ReadingTexts texts = FormatReading(settings, cycle, c);
+    const measure::ReadingMarks& marks = texts.Marks;
     ShowNumber({panel.Value1LMDEdit, panel.Value1LabLMDLabel, panel.Value1LabUnitLMDLabel,
                 ViewText::VoltageTitle, ViewText::VoltageUnit},
-               Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit), marks.Voltage);
+               texts.Voltage, marks.Voltage);
     if (cycle.Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
@@ -138,18 +174,35 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settin
     if (marks.Frequency.Dashed) {
         ShowDashes(Frequency(panel), marks.Frequency.Reason);
     } else {
-        const double kHz = cycle.Frequency[c] * KiloPerUnit;
-        const std::string frequencyFormat(measure::FrequencyFormat(
-            kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
-        ShowNumber(Frequency(panel), Format(frequencyFormat, kHz), marks.Frequency);
+        ShowNumber(Frequency(panel), texts.Frequency, marks.Frequency);
     }
     if (marks.Phase.Dashed) {
         ShowDashes(Phase(panel), marks.Phase.Reason);
     } else {
-        const double phase =
-            measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
-        ShowNumber(Phase(panel), Format(settings.PhFormat[0], phase), marks.Phase);
+        ShowNumber(Phase(panel), texts.Phase, marks.Phase);
     }
+}
+
+// The reference channel and the phase correction box, taken into the cycle
+// before each frame's display.
+void TakeReference(const MeasurementView& view, measure::MeasurementCycle& cycle)
+{
+    const SettingsRecord& settings = view.Settings();
+    cycle.ReferenceChannel = settings.ReferenceChannel < measure::MeasurementChannelCount
+                                 ? settings.ReferenceChannel
+                                 : cycle.ReferenceChannel;
+    cycle.PhaseCorrection =
+        view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
+}
+
+std::array<bool, measure::MeasurementChannelCount> TickedChannels(const MeasurementView& view)
+{
+    std::array<bool, measure::MeasurementChannelCount> ticked{};
+    const TChannelFrames& panels = view.ChannelFrames();
+    for (std::size_t c = 0; c < panels.size() && c < ticked.size(); ++c) {
+        ticked[c] = panels[c] != nullptr && panels[c]->ChannelNumberLMDCheckBox->isChecked();
+    }
+    return ticked;
 }
 
 void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
@@ -168,11 +221,17 @@ void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
 
 }  // namespace
 
-void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings& settings)
+const QString& MarkHint(measure::MarkReason reason)
+{
+    return Hint(reason);
+}
+
+void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings& settings,
+                            bool clearPanels)
 {
     ShowStartButtonRunning(view.StartButton());
     for (TKsn48AdcChannelFrame* panel : view.ChannelFrames()) {
-        if (panel == nullptr) {
+        if (panel == nullptr || !clearPanels) {
             continue;
         }
         // All three lime: the frequency and phase boxes may have been
@@ -212,11 +271,7 @@ measure::AdcChoice ReadAdcChoice(const MeasurementView& view)
 void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
 {
     const SettingsRecord& settings = view.Settings();
-    cycle.ReferenceChannel = settings.ReferenceChannel < measure::MeasurementChannelCount
-                                 ? settings.ReferenceChannel
-                                 : cycle.ReferenceChannel;
-    cycle.PhaseCorrection =
-        view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
+    TakeReference(view, cycle);
     const TChannelFrames& panels = view.ChannelFrames();
     for (TKsn48AdcChannelFrame* panel : panels) {
         if (panel != nullptr) {
@@ -263,6 +318,45 @@ void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cyc
         panel->SetUpdateIndicator(status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN
                                       ? TIndicatorState::IndicatorFault
                                       : TIndicatorState::IndicatorOk);
+    }
+}
+
+void ShowSpectrumStarted(MeasurementView& view, SpectrumView& spectrum, measure::SpectrumTap& tap)
+{
+    spectrum.SetChannels(TickedChannels(view));
+    spectrum.ShowSpectrumStarted();
+    tap.SetRequest(spectrum.Request());
+}
+
+void ShowSpectrumResults(MeasurementView& view, SpectrumView& spectrum,
+                         measure::MeasurementCycle& cycle)
+{
+    TakeReference(view, cycle);
+    measure::SpectrumTap* tap = cycle.Spectrum();
+    SpectrumReading reading;
+    reading.Spectral = cycle.Method == measure::CalcMethod::Fft;
+    if (tap != nullptr) {
+        reading.Channel = tap->Request().Channel;
+    }
+    const auto c = static_cast<std::size_t>(reading.Channel);
+    if (reading.Channel >= 0 && c < measure::MeasurementChannelCount) {
+        reading.Status = cycle.StatusOf(c);
+        if (reading.Status == KSN48_STATUS_VALID) {
+            ReadingTexts texts = FormatReading(view.Settings(), cycle, c);
+            reading.Marks = texts.Marks;
+            reading.Voltage = std::move(texts.Voltage);
+            reading.Frequency = std::move(texts.Frequency);
+            reading.Phase = std::move(texts.Phase);
+            reading.ToneFound = cycle.ToneFound[c];
+            reading.InBand = cycle.InBand[c];
+            reading.VoltageVolts = cycle.Voltage[c];
+            reading.FrequencyHz = cycle.Frequency[c];
+        }
+    }
+    static const measure::SpectrumFrame none;
+    spectrum.ShowSpectrumFrame(reading, tap != nullptr ? tap->Frame() : none);
+    if (tap != nullptr) {
+        tap->SetRequest(spectrum.Request());
     }
 }
 

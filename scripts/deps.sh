@@ -4,9 +4,11 @@ set -euo pipefail
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
+# qt6-charts-dev (the spectrum page) does not pull in the Qt OpenGL files its
+# CMake package needs: libqt6opengl6-dev.
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake pkg-config binutils \
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libxcb1-dev \
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxcb1-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   nlohmann-json3-dev libcli11-dev libfftw3-dev \
   clang libclang-rt-14-dev \

@@ -2,18 +2,28 @@
 # Renders the main window under a virtual X display to a PNG, against the
 # crate simulator on a port of its own.
 #   scripts/screenshot.sh [WIDTHxHEIGHT] [OUTPUT.png]
-# Defaults: 1280x768, docs/main-window-<size>.png. Needs a build in build/
-# (scripts/build.sh), Xvfb, xdotool and ImageMagick.
+#   scripts/screenshot.sh WIDTHxHEIGHT OUTPUT.png spectrum [--channel N] [--log] [--max-hold]
+# Defaults: 1280x768, docs/main-window-<size>.png. The second form shows the
+# page "Спектр" measuring the distorted channels of
+# crate/examples/distorted.json (ksn-spectrum-shot, built with the tests).
+# Needs a build in build/ (scripts/build.sh), Xvfb, xdotool and ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size=${1:-1280x768}
 out=${2:-docs/main-window-$size.png}
+page=${3:-main}
+shift $(( $# < 3 ? $# : 3 ))
 bin=build/bin
 [[ $size =~ ^[0-9]+x[0-9]+$ ]] || { echo "size must look like 1280x768" >&2; exit 2; }
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (scripts/deps.sh installs it)" >&2; exit 1; }
 done
 [ -x "$bin/ksn48_vevu" ] && [ -x "$bin/ksn-crated" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
+case $page in
+  main) ;;
+  spectrum) [ -x "$bin/ksn-spectrum-shot" ] || { echo "build ksn-spectrum-shot first" >&2; exit 1; } ;;
+  *) echo "page must be main or spectrum" >&2; exit 2 ;;
+esac
 
 pids=()
 work=$(mktemp -d)
@@ -34,10 +44,19 @@ for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; slee
 
 # The simulator on a free port; the program finds it through KSN_CRATE_PORT.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$bin/ksn-crated" --port "$port" >"$work/crated.log" 2>&1 &
+config=()
+[ "$page" = spectrum ] && config=(--config crate/examples/distorted.json)
+"$bin/ksn-crated" --port "$port" "${config[@]}" >"$work/crated.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
 export KSN_CRATE_PORT=$port
+
+if [ "$page" = spectrum ]; then
+  # Detection, the page, a few frames, then the picture of the screen.
+  mkdir -p "$(dirname "$out")"
+  QT_QPA_PLATFORM=xcb "$bin/ksn-spectrum-shot" "$out" "$@"
+  exit
+fi
 
 # The program keeps its settings next to itself: run a copy in a scratch
 # folder so that the picture shows the defaults and no file of the build

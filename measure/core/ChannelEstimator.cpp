@@ -58,11 +58,15 @@ SpectrumPeak FindSpectrumPeak(const double* spectrum, std::uint32_t length,
     return found;
 }
 
+ExactBand ExactBandOf(std::uint32_t length, std::uint32_t halfWidth) noexcept
+{
+    return {2.0 * halfWidth + 1.0, static_cast<double>(length / 2) - halfWidth - 1.0};
+}
+
 bool InExactBand(double centre, std::uint32_t length, std::uint32_t halfWidth) noexcept
 {
-    const double low = 2.0 * halfWidth + 1.0;
-    const double high = static_cast<double>(length / 2) - halfWidth - 1.0;
-    return centre >= low && centre <= high;
+    const ExactBand band = ExactBandOf(length, halfWidth);
+    return centre >= band.Low && centre <= band.High;
 }
 
 bool ToneStandsOut(double bandPower, std::uint32_t bandBins, double otherPower,

@@ -71,6 +71,12 @@ SpectrumPeak FindSpectrumPeak(const double* spectrum, std::uint32_t length,
 // to H) and below N/2; outside, part of the tone's main lobe is cut off or
 // mixed with its image below DC or above N/2.
 bool InExactBand(double centre, std::uint32_t length, std::uint32_t halfWidth) noexcept;
+// The limits of that band, in bins: [2H + 1, N/2 - H - 1].
+struct ExactBand {
+    double Low = 0.0;
+    double High = 0.0;
+};
+ExactBand ExactBandOf(std::uint32_t length, std::uint32_t halfWidth) noexcept;
 
 // The no-tone rule, on powers |X_k|^2 of the windowed spectrum. A tone's
 // power sits in the few bins of the window's main lobe, noise spreads evenly

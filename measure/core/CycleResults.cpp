@@ -4,6 +4,8 @@
 #include "ReadingMarks.h"
 #include "ResultsFormat.h"
 
+#include <cmath>
+
 namespace measure {
 
 static_assert(FrameResult::ChannelCount == MeasurementChannelCount);
@@ -53,6 +55,16 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
         }
         reading.InBand = cycle.InBand[c];
         reading.Voltage = cycle.Voltage[c];
+        if (cycle.Method == CalcMethod::Fft && cycle.ToneFound[c]) {
+            const SpectrumFigures& figures = cycle.Figures[c];
+            if (figures.Valid) {
+                reading.ThdPercent = figures.ThdPercent;
+                reading.ThdNPercent = figures.ThdNPercent;
+                if (std::isfinite(figures.SnrDb)) {
+                    reading.SnrDb = figures.SnrDb;
+                }
+            }
+        }
         if (!marks.Frequency.Dashed) {
             reading.Frequency = cycle.Frequency[c];
         }

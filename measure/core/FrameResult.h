@@ -34,6 +34,11 @@ struct ChannelReading {
     std::optional<double> Voltage;    // volts, RMS or peak amplitude as the run computes it
     std::optional<double> Frequency;  // hertz
     std::optional<double> Phase;      // degrees against the reference, as the window shows it
+    // The spectrum's distortion and noise figures (SpectrumFigures), when the
+    // run computes them: only for a reading with "fft" and a tone found.
+    std::optional<double> ThdPercent;
+    std::optional<double> ThdNPercent;
+    std::optional<double> SnrDb;  // empty also when no noise was seen (infinite)
 };
 
 // One frame's results, the record the results writer takes.

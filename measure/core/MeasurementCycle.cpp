@@ -244,6 +244,9 @@ bool MeasurementCycle::Allocate()
         // Nothing writes the last bin; the phase step may read it.
         amplitudeSpectr_[n / 2] = 0.0;
         phaseSpectr_[n / 2] = 0.0;
+        if (spectrumTap_ != nullptr && !spectrumTap_->Allocate(SamplesPerChannel)) {
+            return fail(MeasurementText::NoSpectrumPlot);
+        }
     }
     return true;
 }
@@ -259,12 +262,16 @@ void MeasurementCycle::FreeBuffers() noexcept
     amplitudeSpectr_.reset();
     phaseSpectr_.reset();
     estimator_.reset();
+    if (spectrumTap_ != nullptr) {
+        spectrumTap_->Free();
+    }
 }
 
 bool MeasurementCycle::BuffersFreed() const noexcept
 {
     return !rcvBuffer_ && !data_ && !dataPerChannel_ && !window_ && !fftAdcDataPerChannel_ &&
-           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && lanes_.Released();
+           !amplitudeSpectr_ && !phaseSpectr_ && !estimator_ && lanes_.Released() &&
+           (spectrumTap_ == nullptr || !spectrumTap_->Allocated());
 }
 
 void MeasurementCycle::ShowMeasurementStarted()
@@ -463,6 +470,12 @@ bool MeasurementCycle::ProcessFrame()
     ToneFound.fill(false);
     InBand.fill(false);
     OverRange.fill(false);
+    if (figuresWanted_ || spectrumTap_ != nullptr) {
+        Figures.fill(SpectrumFigures{});
+    }
+    if (spectrumTap_ != nullptr) {
+        spectrumTap_->BeginFrame();
+    }
     if (Terminated()) {
         return false;
     }
@@ -584,6 +597,7 @@ void MeasurementCycle::Estimate(EstimationLane& lane, std::uint32_t index,
             Phase[c] = estimate.Phase;
             ToneFound[c] = estimate.ToneFound;
             InBand[c] = estimate.InBand;
+            TakeSpectrum(lane, c, estimate.PeakCentre);
             break;
         case EstimateOutcome::NoSignal:
             noSignal_[index] = true;
@@ -595,6 +609,26 @@ void MeasurementCycle::Estimate(EstimationLane& lane, std::uint32_t index,
         if (ShouldStop()) {
             return;
         }
+    }
+}
+
+void MeasurementCycle::TakeSpectrum(EstimationLane& lane, std::size_t c, double centre) noexcept
+{
+    const bool plotted =
+        spectrumTap_ != nullptr && spectrumTap_->Request().Channel == static_cast<int>(c);
+    if ((!figuresWanted_ && !plotted) || Method != CalcMethod::Fft) {
+        return;
+    }
+    // The spectrum the estimate has just made, still in the lane's buffer.
+    ChannelEstimator& estimator = *lane.Estimator;
+    SpectrumScale scale;
+    scale.Length = SamplesPerChannel;
+    scale.HalfWidth = estimator.Analyzer()->PeakHalfWidth();
+    scale.WindowSum = estimator.WindowSum();
+    scale.WindowMeanSquare = estimator.WindowMeanSquare();
+    Figures[c] = ComputeSpectrumFigures(lane.Buffers.Spectrum, scale, centre);
+    if (plotted) {
+        spectrumTap_->Capture(lane.Buffers.Spectrum, scale, AdcRate, Figures[c]);
     }
 }
 

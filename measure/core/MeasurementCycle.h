@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ChannelEstimator.h"
+#include "SpectrumFigures.h"
+#include "SpectrumTap.h"
 #include "TwoLaneEstimation.h"
 #include "ksn48api.h"
 
@@ -141,6 +143,18 @@ public:
     // can phases be taken against it.
     bool ReadsTone(std::size_t c) const noexcept;
 
+    // Set before the run. With "fft", the distortion and noise figures of
+    // every channel with a reading come after its estimate, from the same
+    // spectrum (Figures).
+    void ComputeFigures(bool on) noexcept { figuresWanted_ = on; }
+    bool FiguresComputed() const noexcept { return figuresWanted_; }
+    // Set before the run, or null: the plot of one channel's spectrum, which
+    // the cycle sizes with its buffers and fills after that channel's
+    // estimate; it must outlive the cycle (the cycle frees its buffers). Its request may change
+    // between frames (in ShowResults). The tap's channel also gets its Figures.
+    void AttachSpectrum(SpectrumTap* tap) noexcept { spectrumTap_ = tap; }
+    SpectrumTap* Spectrum() const noexcept { return spectrumTap_; }
+
     // Set before the run: the crate and module named in the data-rate refusal.
     std::uint8_t CrateTypeCode = 0;
     std::string CrateTypeName;
@@ -181,6 +195,10 @@ public:
     std::array<bool, MeasurementChannelCount> ToneFound{};
     std::array<bool, MeasurementChannelCount> InBand{};
     std::array<bool, MeasurementChannelCount> OverRange{};
+    // The last frame's distortion and noise figures per physical channel
+    // (ComputeFigures, or the spectrum's channel); not Valid for a channel
+    // without them.
+    std::array<SpectrumFigures, MeasurementChannelCount> Figures{};
     std::uint8_t WindowType = MeasurementWindowType;
     double WindowSum = 0.0;
     double WindowMeanSquare = 0.0;
@@ -217,6 +235,8 @@ private:
                           std::uint32_t count) const noexcept;
     bool Allocate();
     void StopAtEnd();
+    // After an Ok estimate of channel c on lane: its figures and plot, when asked for.
+    void TakeSpectrum(EstimationLane& lane, std::size_t c, double centre) noexcept;
 
     MeasurementHost& host_;
     Ksn48Handle& handle_;
@@ -225,6 +245,8 @@ private:
     ModuleApi api_;
     std::string_view pendingMessage_;
     int firstFailure_ = 0;
+    bool figuresWanted_ = false;
+    SpectrumTap* spectrumTap_ = nullptr;
     // Written by the worker, read by the window's thread and tests.
     std::atomic<std::uint64_t> framesShown_{0};
 

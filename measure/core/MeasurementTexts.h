@@ -22,6 +22,7 @@ inline constexpr std::string_view NoFftData = "Не могу выделить п
 inline constexpr std::string_view NoAmplitudeSpectr =
     "Не могу выделить память под AmplitudeSpectr!";
 inline constexpr std::string_view NoPhaseSpectr = "Не могу выделить память под PhaseSpectr!";
+inline constexpr std::string_view NoSpectrumPlot = "Не могу выделить память под спектр!";
 
 inline constexpr std::string_view StartBad = "Не могу выполнить запуск сбора кадра данных!!!";
 inline constexpr std::string_view RecvFailed = "Не могу получить данные с модуля!";

@@ -25,9 +25,13 @@ constexpr std::size_t RowFrame = 32;
 
 constexpr std::string_view Null = "null";
 
-enum class Field { Voltage, Frequency, Phase, Status, InBand };
+enum class Field { Voltage, Frequency, Phase, Status, InBand, Thd, ThdN, Snr };
 constexpr std::array<Field, 5> Fields = {Field::Voltage, Field::Frequency, Field::Phase,
                                          Field::Status, Field::InBand};
+constexpr std::array<Field, 3> MetricFields = {Field::Thd, Field::ThdN, Field::Snr};
+// The display's digits of the figures: "1.000" %, "60.2" dB.
+constexpr std::string_view PercentFormat = "0.000";
+constexpr std::string_view DecibelFormat = "0.0";
 
 std::string_view FieldSuffix(Field field)
 {
@@ -42,6 +46,12 @@ std::string_view FieldSuffix(Field field)
         return ResultsColumn::Status;
     case Field::InBand:
         return ResultsColumn::InBand;
+    case Field::Thd:
+        return ResultsColumn::Thd;
+    case Field::ThdN:
+        return ResultsColumn::ThdN;
+    case Field::Snr:
+        return ResultsColumn::Snr;
     }
     return {};
 }
@@ -194,6 +204,18 @@ ResultsWriter::ResultsWriter(ResultsLayout layout, ResultsFile file)
         }
         // Each value quoted (display strings, status) and the in-band bit or null.
         channelRoom += valueRoom + LongestStatus() + Null.size() + 5 * 2;
+        if (layout_.Metrics) {
+            for (const Field field : MetricFields) {
+                names += ',';
+                names += ColumnName(c, field);
+            }
+            const std::size_t figure =
+                layout_.Display ? std::max({MeasurementText::ValuePlaceholder.size(),
+                                            NumberText::FormatFloatMaxLength(PercentFormat),
+                                            NumberText::FormatFloatMaxLength(DecibelFormat)})
+                                : std::max(MaxNumberLength, Null.size());
+            channelRoom += 3 * (figure + 2);
+        }
     }
     if (layout_.Syntax == ResultsSyntax::Csv) {
         header_ = names + "\n";
@@ -308,6 +330,16 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
             row.Put(reading.InBand ? '1' : '0');
         } else if (json) {
             row.Put(Null);  // no reading to lie in a band or not
+        }
+        if (layout_.Metrics) {
+            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Thd);
+            layout_.Display ? shown(reading.ThdPercent, 1.0, PercentFormat)
+                            : number(reading.ThdPercent, 1.0);
+            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::ThdN);
+            layout_.Display ? shown(reading.ThdNPercent, 1.0, PercentFormat)
+                            : number(reading.ThdNPercent, 1.0);
+            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Snr);
+            layout_.Display ? shown(reading.SnrDb, 1.0, DecibelFormat) : number(reading.SnrDb, 1.0);
         }
     }
     if (json) {

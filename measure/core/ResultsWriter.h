@@ -25,6 +25,8 @@ struct ResultsLayout {
     ResultsSyntax Syntax = ResultsSyntax::Csv;
     // The window's display strings instead of full precision.
     bool Display = false;
+    // Three more columns per channel: THD and THD+N (%) and SNR (dB).
+    bool Metrics = false;
     // The display's number formats: the settings' voltage, frequency and
     // phase formats and the two frequency formats above 100 and 1000 kHz.
     std::string VoltageFormat;
@@ -44,7 +46,9 @@ public:
 // The results log of a measurement run, for the headless tool and the
 // window's recording alike. Columns: `time` (UTC, ISO 8601 with
 // milliseconds), `frame`, then per acquired channel n (1-based) `ch<n>_mV`,
-// `ch<n>_kHz`, `ch<n>_deg`, `ch<n>_status`, `ch<n>_inband`.
+// `ch<n>_kHz`, `ch<n>_deg`, `ch<n>_status`, `ch<n>_inband` and, with
+// Metrics, `ch<n>_thd_pct`, `ch<n>_thdn_pct`, `ch<n>_snr_db` (in display mode
+// with three and one decimals).
 //
 // Full precision is the shortest text that reads back as the same double,
 // with '.' whatever the locale; a value that does not exist is empty (null in
@@ -105,6 +109,9 @@ inline constexpr std::string_view Frequency = "_kHz";
 inline constexpr std::string_view Phase = "_deg";
 inline constexpr std::string_view Status = "_status";
 inline constexpr std::string_view InBand = "_inband";
+inline constexpr std::string_view Thd = "_thd_pct";
+inline constexpr std::string_view ThdN = "_thdn_pct";
+inline constexpr std::string_view Snr = "_snr_db";
 }  // namespace ResultsColumn
 
 }  // namespace measure

@@ -703,6 +703,59 @@ INSTANTIATE_TEST_SUITE_P(Table, CycleAllocation,
                                     (p.param.dataFormat != 0 ? "24" : "20");
                          });
 
+// The spectrum of one channel and the figures of all, as the page and the
+// tool's metrics ask for them: the readings stay exactly those of a run
+// without, and the frames still allocate nothing.
+TEST_F(Cycle, ASpectrumRunKeepsTheReadingsAndAllocatesNothingPerFrame)
+{
+    host.StopAfterFrames = 3;
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    const auto plain = host.Last;
+
+    measure::SpectrumTap tap;
+    measure::SpectrumRequest request;
+    request.Channel = 2;
+    request.Columns = 900;
+    request.MaxHold = true;
+    tap.SetRequest(request);
+    host.Frames = 0;
+    host.StoppedShown = 0;
+    host.Terminated = false;
+    host.StopAfterFrames = 6;
+    long counted = -1;
+    bool plotted = true;
+    host.OnFrame = [&](int frame) {
+        plotted = plotted && tap.Frame().Valid && tap.Frame().Channel == 2 &&
+                  !tap.Frame().Trace.empty() && tap.Frame().Trace.size() <= 1800;
+        if (frame == 2) {
+            counting::Begin();
+        } else if (frame == 6) {
+            counted = counting::End();
+        }
+    };
+    MeasurementCycle& run = Make();
+    run.AttachSpectrum(&tap);
+    run.ComputeFigures(true);
+    run.RunMultimeter();
+    counting::End();
+    ExpectCleanEnd();
+    EXPECT_FALSE(tap.Allocated()) << "the plot's buffers go with the run's";
+    EXPECT_EQ(host.Frames, 6);
+    EXPECT_EQ(counted, 0) << "heap allocations in four frames";
+    EXPECT_TRUE(plotted);
+    for (const std::size_t c : {0u, 2u, 5u}) {
+        SCOPED_TRACE("channel " + std::to_string(c + 1));
+        EXPECT_EQ(host.Last.Voltage[c], plain.Voltage[c]);
+        EXPECT_EQ(host.Last.Frequency[c], plain.Frequency[c]);
+        EXPECT_EQ(host.Last.Phase[c], plain.Phase[c]);
+        ASSERT_TRUE(run.Figures[c].Valid);
+        EXPECT_LT(run.Figures[c].ThdPercent, 1e-3) << "a pure tone";
+    }
+    EXPECT_FALSE(run.Figures[1].Valid) << "a channel not acquired";
+    cycle.reset();  // before the tap it was given
+}
+
 // Records which lane did what; an estimate that begins before both halves
 // of the frame are split is counted as an error.
 class RecordingWork : public measure::TwoLaneEstimation::Work {

@@ -985,3 +985,83 @@ TEST_F(MeasureTool, AReconnectedModuleThatRefusesTheSetupEndsTheRunWithItsCode)
 }
 
 }  // namespace
+
+namespace {
+
+std::string DistortedConfig()
+{
+    return ReadBytes(KSN_SOURCE_DIR "/crate/examples/distorted.json");
+}
+
+TEST_F(MeasureTool, MetricsGiveEachChannelsDistortionAndNoise)
+{
+    // Channel 1: 1 % second harmonic; 2: 1 % second, 0.5 % third in 0.1 mV
+    // of noise; 3: 0.5 V with a 50 mV hum at 50 Hz in 1 mV of noise, which
+    // are noise to it; 4: a pure tone.
+    ksn::test::CrateServer distorted(DistortedConfig());
+    const std::vector<std::string> setup = {
+        "--rate", "78125", "--channels", "1-4", "--reference", "1", "--frames", "2", "--metrics"};
+    const Result r = Run(With(setup));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const CsvLog log = ParseCsv(r.Out);
+    ASSERT_EQ(log.Rows.size(), 2u);
+    ASSERT_EQ(log.Header.size(), 2u + 4u * 8u);
+    EXPECT_EQ(log.Header[2 + 5], "ch1_thd_pct");
+    EXPECT_EQ(log.Header[2 + 6], "ch1_thdn_pct");
+    EXPECT_EQ(log.Header[2 + 7], "ch1_snr_db");
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i + 1));
+        EXPECT_NEAR(log.Number(i, "ch1_thd_pct"), 1.0, 0.0005);
+        EXPECT_NEAR(log.Number(i, "ch2_thd_pct"), 1.118, 0.0005);
+        EXPECT_LT(log.Number(i, "ch4_thd_pct"), 0.001);
+        // 0.125 V^2 against 1e-6 + 1.25e-3 V^2: 20.0 dB, THD+N 10 %.
+        EXPECT_NEAR(log.Number(i, "ch3_snr_db"), 19.99, 0.2);
+        EXPECT_NEAR(log.Number(i, "ch3_thdn_pct"), 10.0, 0.2);
+        // 1 V against 0.1 mV of noise: 77 dB.
+        EXPECT_NEAR(log.Number(i, "ch2_snr_db"), 77.0, 0.5);
+        EXPECT_GT(log.Number(i, "ch1_snr_db"), 90.0) << "the converter's own noise alone";
+    }
+
+    // As the page shows them; and NDJSON.
+    std::vector<std::string> shown = setup;
+    shown.push_back("--display");
+    const Result d = Run(With(shown));
+    ASSERT_EQ(d.Code, 0) << d.Err;
+    EXPECT_EQ(ParseCsv(d.Out).At(0, "ch1_thd_pct"), "1.000");
+    EXPECT_EQ(ParseCsv(d.Out).At(0, "ch2_thd_pct"), "1.118");
+    std::vector<std::string> json = setup;
+    json.insert(json.end(), {"--format", "ndjson"});
+    const Result j = Run(With(json));
+    ASSERT_EQ(j.Code, 0) << j.Err;
+    const auto row = nlohmann::json::parse(Lines(j.Out).at(0));
+    EXPECT_NEAR(row.at("ch1_thd_pct").get<double>(), 1.0, 0.0005);
+    EXPECT_TRUE(row.at("ch3_snr_db").is_number());
+}
+
+TEST_F(MeasureTool, MetricsAreEmptyWhereNoFigureExists)
+{
+    // "sum" has no spectrum; a shorted or open channel no reading.
+    const Result sum =
+        Run(With({"--rate", "39063", "--channels", "1,7,8", "--reference", "1", "--frames", "1",
+                  "--metrics", "--method", "sum", "--format", "ndjson"}));
+    ASSERT_EQ(sum.Code, 0) << sum.Err;
+    const auto row = nlohmann::json::parse(Lines(sum.Out).at(0));
+    for (const char* key :
+         {"ch1_thd_pct", "ch1_thdn_pct", "ch1_snr_db", "ch7_thd_pct", "ch8_snr_db"}) {
+        EXPECT_TRUE(row.at(key).is_null()) << key;
+    }
+    const Result fft = Run(With({"--rate", "39063", "--channels", "1,7,8", "--reference", "1",
+                                 "--frames", "1", "--metrics"}));
+    ASSERT_EQ(fft.Code, 0) << fft.Err;
+    const CsvLog log = ParseCsv(fft.Out);
+    EXPECT_LT(log.Number(0, "ch1_thd_pct"), 0.001);
+    EXPECT_EQ(log.At(0, "ch7_thd_pct"), "");
+    EXPECT_EQ(log.At(0, "ch8_thdn_pct"), "");
+    EXPECT_EQ(log.At(0, "ch8_snr_db"), "");
+    // Without --metrics the log keeps its columns.
+    const Result plain = Run(With({"--frames", "1", "--channels", "1", "--reference", "1"}));
+    ASSERT_EQ(plain.Code, 0) << plain.Err;
+    EXPECT_EQ(ParseCsv(plain.Out).Header.size(), 2u + 5u);
+}
+
+}  // namespace

@@ -200,4 +200,18 @@ TEST(ToolOptions, HelpShowsExamplesAndExitCodesAndVersionItsNumber)
     EXPECT_EQ(version.out.rfind("ksn48-measure ", 0), 0u) << version.out;
 }
 
+TEST(ToolOptions, MetricsAreAMeasurementFlag)
+{
+    const Parsed on = Parse({"--metrics", "--display", "--frames", "2"});
+    ASSERT_TRUE(on.result.Options) << on.err;
+    EXPECT_TRUE(on.result.Options->Metrics);
+    const Parsed off = Parse({"--frames", "2"});
+    ASSERT_TRUE(off.result.Options) << off.err;
+    EXPECT_FALSE(off.result.Options->Metrics);
+    const Parsed list = Parse({"--list", "--metrics"});
+    EXPECT_FALSE(list.result.Options);
+    EXPECT_EQ(list.result.ExitCode, tool::ExitUsage);
+    EXPECT_NE(list.err.find("--list excludes --metrics"), std::string::npos) << list.err;
+}
+
 }  // namespace

@@ -231,6 +231,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         ->type_name("FILE");
     app.add_flag("--display", options.Display,
                  "The window's display strings instead of full precision");
+    app.add_flag("--metrics", options.Metrics,
+                 "Per channel also THD and THD+N (%) and SNR (dB) of its spectrum (fft)");
     app.add_flag("--reconnect", options.Reconnect,
                  "After a lost link, try every second until the module is back");
     // Every option so far but help and version belongs to a measurement; a

@@ -40,6 +40,8 @@ struct ToolOptions {
     measure::ResultsSyntax Format = measure::ResultsSyntax::Csv;
     std::optional<std::string> Output;  // none or "-": standard output
     bool Display = false;
+    // THD, THD+N and SNR columns per channel.
+    bool Metrics = false;
     bool List = false;
     bool Json = false;
     bool Reconnect = false;

@@ -37,6 +37,7 @@ measure::ResultsLayout LayoutOf(const ToolOptions& options, const MeasureSetup& 
     layout.Channels = setup.Choice.ChannelTicked;
     layout.Syntax = options.Format;
     layout.Display = options.Display;
+    layout.Metrics = options.Metrics;
     layout.VoltageFormat = setup.AcFormat;
     layout.FrequencyFormat = setup.FrFormat;
     layout.PhaseFormat = setup.PhFormat;
@@ -147,6 +148,7 @@ private:
         cycle.CrateTypeCode = module_.CrateType;
         cycle.CrateTypeName = std::string(module_.CrateTypeName);
         cycle.ModuleName = module_.ModuleName;
+        cycle.ComputeFigures(options_.Metrics);
         bool escaped = false;
         stop_.Arm(&cycle);
         try {

@@ -41,6 +41,7 @@ the gap; the next frame resumes the numbering.
 Examples:
   ksn48-measure --list
   ksn48-measure --frames 10
+  ksn48-measure --channels 1-4 --reference 1 --metrics --frames 5
   ksn48-measure --crate KSN5-0042 --slot 3 --rate 39063 --channels 1-8 --reference 1 \
                 --duration 60 --output bench.csv
   ksn48-measure --settings Ksn48_Vevu.ini --format ndjson --display --frames 1

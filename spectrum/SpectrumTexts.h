@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+// Texts of the page "Спектр", one place each.
+namespace SpectrumText {
+
+inline const QString ChannelGroup = QStringLiteral("Канал");
+inline const QString ChannelItem = QStringLiteral("Канал %1");
+inline const QString NoChannel = QStringLiteral("нет активных каналов");
+inline const QString LogAxis = QStringLiteral("Логарифмическая шкала частот");
+inline const QString MaxHold = QStringLiteral("Максимум по кадрам");
+inline const QString ResetMaxHold = QStringLiteral("Сбросить максимум");
+inline const QString ResultsGroup = QStringLiteral("Результаты");
+
+inline const QString VoltageTitle = QStringLiteral("Напряжение");
+inline const QString FrequencyTitle = QStringLiteral("Частота");
+inline const QString PhaseTitle = QStringLiteral("Фаза");
+inline const QString ThdTitle = QStringLiteral("КНИ (THD)");
+inline const QString ThdNTitle = QStringLiteral("КНИ+Ш (THD+N)");
+inline const QString SnrTitle = QStringLiteral("С/Ш (SNR)");
+inline const QString NoiseFloorTitle = QStringLiteral("Шум");
+inline const QString VoltageUnit = QStringLiteral("мВ");
+inline const QString FrequencyUnit = QStringLiteral("кГц");
+inline const QString PhaseUnit = QStringLiteral("Град");
+inline const QString PercentUnit = QStringLiteral("%");
+inline const QString DecibelUnit = QStringLiteral("дБ");
+inline const QString NoiseFloorUnit = QStringLiteral("дБВ/бин");
+inline const QString Infinite = QStringLiteral("∞");
+
+inline const QString FrequencyAxisTitle = QStringLiteral("Частота, Гц");
+inline const QString LevelAxisTitle = QStringLiteral("Уровень, дБВ (СКЗ)");
+inline const QString TraceName = QStringLiteral("Спектр");
+inline const QString MaxTraceName = QStringLiteral("Максимум");
+inline const QString ExactBandName = QStringLiteral("Точная оценка");
+// Title of the plot: channel, N and the bin width.
+inline const QString PlotTitle = QStringLiteral("Канал %1:  N = %2,  %3 Гц/бин");
+inline const QString NoSpectrumSum = QStringLiteral("Метод расчёта \"sum\": спектр не вычисляется");
+inline const QString NoReading = QStringLiteral("Канал %1: нет данных в кадре");
+// The peak's label: voltage and frequency as the channel panel shows them.
+inline const QString PeakLabel = QStringLiteral("%1 мВ\n%2 кГц");
+inline const QString NoToneFiguresHint =
+    QStringLiteral("Тон не выделяется над шумом: искажения не определены");
+
+}  // namespace SpectrumText

@@ -1,0 +1,276 @@
+// The page "Спектр" as the operator uses it: the program's window (offscreen)
+// with its real detection and worker threads against a crate server of the
+// test's own that serves distorted channels (crate/examples/distorted.json).
+#include "SpectrumPage.h"
+
+#include "CaptionAboveCheckBox.h"
+#include "CaseName.h"
+#include "CrateServer.h"
+#include "InitAndConfigThread.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "MainForm.h"
+#include "MainFormMeasurementView.h"
+#include "MainThread.h"
+#include "MessageBox.h"
+#include "SettingsRecord.h"
+#include "SpectrumChart.h"
+#include "ValueEdit.h"
+#include "ViewTexts.h"
+#include "WaitLoop.h"
+#include "ksn48api.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGraphicsSimpleTextItem>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using ksn::test::CrateServer;
+using Clock = std::chrono::steady_clock;
+
+bool WaitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(20))
+{
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        WaitLoopStep();
+    }
+    return true;
+}
+
+std::string DistortedConfig()
+{
+    std::ifstream file(KSN_SOURCE_DIR "/crate/examples/distorted.json");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+class SpectrumWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<CrateServer>(DistortedConfig(), true);
+        MainFormSetup setup;
+        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
+            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
+        };
+        setup.MainThread = [](TMainForm& f, std::uint16_t number) -> std::unique_ptr<TThread> {
+            return std::make_unique<TMainThread>(false, number,
+                                                 std::make_unique<TMainFormMeasurementView>(f));
+        };
+        setup.ModuleIsOpened = &KSN48_IsOpened;
+        setup.ModuleClose = &KSN48_Close;
+        setup.SettingsDirectory = settingsDir.path();
+        setup.SpectrumPage = &MakeSpectrumPage;
+        form = std::make_unique<TMainForm>(setup);
+        page = dynamic_cast<TSpectrumPage*>(form->SpectrumPage);
+        ASSERT_NE(page, nullptr);
+        form->show();
+        ASSERT_TRUE(WaitUntil([this] {
+            return form->InitRequestDone && form->DetectionThread() == nullptr &&
+                   !form->InitThreadRunning;
+        }));
+        ASSERT_EQ(form->ModuleState.load(), 2);
+        // Channels 1 to 4 and the reference on channel 1.
+        for (std::size_t c = 0; c < 8; ++c) {
+            form->ChannelFrames[c]->ChannelNumberLMDCheckBox->setChecked(c < 4);
+        }
+    }
+
+    void TearDown() override
+    {
+        if (form) {
+            form->StopThread();
+            form.reset();
+        }
+    }
+
+    void ShowSpectrumPage()
+    {
+        form->MainLMDPageControl->setCurrentWidget(form->SpectrumLMDTabSheet);
+        ASSERT_EQ(form->MainLMDPageControl->currentWidget(), form->SpectrumLMDTabSheet);
+    }
+
+    void PickChannel(int channel)
+    {
+        const int index = page->ChannelLMDComboBox->findData(channel);
+        ASSERT_GE(index, 0) << "channel " << channel + 1 << " not offered";
+        page->ChannelLMDComboBox->setCurrentIndex(index);
+    }
+
+    // Presses start and waits until the page has drawn `frames` more frames.
+    void StartAndWaitFrames(std::uint64_t frames)
+    {
+        const std::uint64_t before = page->FramesDrawn();
+        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
+        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_NE(form->Worker(), nullptr);
+        WaitFrames(before + frames);
+    }
+
+    void WaitFrames(std::uint64_t total)
+    {
+        ASSERT_TRUE(
+            WaitUntil([&] { return page->FramesDrawn() >= total || form->MeasurementIdle; }));
+        ASSERT_FALSE(form->MeasurementIdle) << "the run ended";
+        ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    }
+
+    void ExpectStopped() const
+    {
+        EXPECT_EQ(form->Worker(), nullptr);
+        EXPECT_TRUE(form->MeasurementIdle);
+        EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
+        EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isChecked());
+        EXPECT_EQ(form->Ksn48Handle.AcquisitionRunning, 0);
+    }
+
+    static std::string Text(const TValueEdit* edit) { return edit->text().toStdString(); }
+
+    QTemporaryDir settingsDir;
+    std::unique_ptr<CrateServer> server;
+    std::unique_ptr<TMainForm> form;
+    TSpectrumPage* page = nullptr;
+    DialogRecorder dialogs;
+};
+
+TEST_F(SpectrumWindow, TheSpectrumPageStandsNextToTheMultimeter)
+{
+    ASSERT_EQ(form->PageList.size(), 2u);
+    EXPECT_EQ(form->PageList[0], form->MultimeterLMDTabSheet);
+    EXPECT_EQ(form->PageList[1], form->SpectrumLMDTabSheet);
+    const int index = form->MainLMDPageControl->indexOf(form->SpectrumLMDTabSheet);
+    EXPECT_EQ(form->MainLMDPageControl->tabText(index), QStringLiteral("Спектр"));
+    EXPECT_TRUE(form->MainLMDPageControl->isTabVisible(0));
+    EXPECT_TRUE(form->MainLMDPageControl->isTabVisible(index));
+    EXPECT_FALSE(form->MainLMDPageControl->isTabVisible(1));
+    EXPECT_FALSE(form->MainLMDPageControl->isTabVisible(2));
+    // The page offers the ticked channels.
+    ShowSpectrumPage();
+    ASSERT_EQ(page->ChannelLMDComboBox->count(), 4);
+    EXPECT_EQ(page->ChannelLMDComboBox->itemText(3), QStringLiteral("Канал 4"));
+}
+
+TEST_F(SpectrumWindow, ReadsTheThdOfADistortedChannelAndEscapeStops)
+{
+    ShowSpectrumPage();
+    PickChannel(0);
+    StartAndWaitFrames(2);
+    EXPECT_EQ(form->PageNumber, 1);
+    EXPECT_EQ(Text(page->ThdLMDEdit), "1.000");
+    EXPECT_EQ(Text(page->VoltageLMDEdit), "707.11");
+    EXPECT_EQ(Text(page->FrequencyLMDEdit), "1.00000");
+    EXPECT_EQ(Text(page->PhaseLMDEdit), "0.000");
+    EXPECT_EQ(page->ThdLMDEdit->FontColor(), TValueEdit::Lime);
+    // Peak marked at 1 kHz and labelled with its voltage and frequency.
+    const TSpectrumChart& chart = *page->SpectrumChart;
+    ASSERT_EQ(chart.Peak()->count(), 1);
+    EXPECT_NEAR(chart.Peak()->at(0).x(), 1000.0, 1.0);
+    EXPECT_TRUE(chart.PeakText()->isVisible());
+    EXPECT_EQ(chart.PeakText()->text(), QStringLiteral("707.11 мВ\n1.00000 кГц"));
+    EXPECT_GT(chart.Trace()->count(), 100);
+    EXPECT_LE(chart.Trace()->count(), 2 * static_cast<int>(measure::MaxPlotColumns));
+    // The multimeter panels are not the spectrum run's.
+    EXPECT_EQ(Text(form->ChannelFrames[0]->Value1LMDEdit), "--------");
+
+    form->ApplicationShortCut(Qt::Key_Escape);
+    ExpectStopped();
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+TEST_F(SpectrumWindow, FollowsTheChosenChannelAxisAndMaximum)
+{
+    ShowSpectrumPage();
+    PickChannel(1);
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Text(page->ThdLMDEdit), "1.118");
+    // Another channel, the logarithmic axis and the maximum from the next frame on.
+    PickChannel(3);
+    page->LogFrequencyLMDCheckBox->setChecked(true);
+    page->MaxHoldLMDCheckBox->setChecked(true);
+    WaitFrames(page->FramesDrawn() + 2);
+    EXPECT_EQ(Text(page->ThdLMDEdit), "0.000");
+    EXPECT_TRUE(page->SpectrumChart->Logarithmic());
+    EXPECT_GT(page->SpectrumChart->MaxTrace()->count(), 0);
+    EXPECT_TRUE(page->ResetMaxHoldLMDButton->isEnabled());
+    form->StartMultimeterLMDSpeedButton->click();
+    ExpectStopped();
+}
+
+TEST_F(SpectrumWindow, TheSumMethodShowsTheVoltageAndNoSpectrum)
+{
+    form->Settings->Record.CalcMethod = "sum";
+    ShowSpectrumPage();
+    PickChannel(0);
+    StartAndWaitFrames(1);
+    // The RMS of all of it, the 1 % harmonic included: sqrt(0.5 + 0.00005) V.
+    EXPECT_EQ(Text(page->VoltageLMDEdit), "707.14");
+    EXPECT_EQ(Text(page->FrequencyLMDEdit), "--------");
+    EXPECT_EQ(Text(page->ThdLMDEdit), "--------");
+    EXPECT_EQ(page->SpectrumChart->Trace()->count(), 0);
+    EXPECT_FALSE(page->SpectrumChart->PeakText()->isVisible());
+    form->ApplicationShortCut(Qt::Key_Escape);
+    ExpectStopped();
+}
+
+struct PageChangeCase : ksn::test::NamedCase {
+    bool StartOnSpectrum;
+};
+
+class SpectrumPageChange : public SpectrumWindow,
+                           public ::testing::WithParamInterface<PageChangeCase> {};
+
+TEST_P(SpectrumPageChange, StopsTheMeasurementFirst)
+{
+    if (GetParam().StartOnSpectrum) {
+        ShowSpectrumPage();
+        StartAndWaitFrames(1);
+        form->MainLMDPageControl->setCurrentIndex(0);
+    } else {
+        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_TRUE(WaitUntil([&] {
+            auto* worker = dynamic_cast<TMainThread*>(form->Worker());
+            return worker != nullptr && worker->Cycle().FramesShown() >= 1;
+        }));
+        ShowSpectrumPage();
+    }
+    ExpectStopped();
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
+}
+
+INSTANTIATE_TEST_SUITE_P(Spectrum, SpectrumPageChange,
+                         ::testing::Values(PageChangeCase{{"SpectrumToMultimeter"}, true},
+                                           PageChangeCase{{"MultimeterToSpectrum"}, false}),
+                         ksn::test::CaseName<PageChangeCase>);
+
+TEST_F(SpectrumWindow, WithoutAnOpenModuleThePageIsRefused)
+{
+    form->ModuleState = 1;
+    form->MainLMDPageControl->setCurrentWidget(form->SpectrumLMDTabSheet);
+    EXPECT_EQ(form->MainLMDPageControl->currentIndex(), 0);
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].text,
+              QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!"));
+    EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Внимание!!!"));
+}
+
+}  // namespace
