@@ -1,0 +1,136 @@
+// The broker's address, the topic prefix and levels, and the password file.
+#include "BrokerOptions.h"
+#include "CaseName.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+using mqtt::OptionError;
+
+struct AddressCase : ksn::test::NamedCase {
+    const char* text;
+    const char* host;  // null: refused
+    int port;          // 0: none given
+};
+
+class BrokerAddress : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(BrokerAddress, ParsesOrRefuses)
+{
+    const AddressCase& c = GetParam();
+    if (c.host == nullptr) {
+        EXPECT_THROW(mqtt::ParseBrokerAddress(c.text), OptionError);
+        return;
+    }
+    const mqtt::BrokerAddress address = mqtt::ParseBrokerAddress(c.text);
+    EXPECT_EQ(address.Host, c.host);
+    EXPECT_EQ(address.Port.value_or(0), c.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, BrokerAddress,
+    ::testing::Values(
+        AddressCase{{"Host"}, "broker.lab", "broker.lab", 0},
+        AddressCase{{"HostPort"}, "127.0.0.1:1884", "127.0.0.1", 1884},
+        AddressCase{{"V6"}, "[::1]", "::1", 0}, AddressCase{{"V6Port"}, "[::1]:8883", "::1", 8883},
+        AddressCase{{"HighestPort"}, "h:65535", "h", 65535}, AddressCase{{"Empty"}, "", nullptr, 0},
+        AddressCase{{"PortOnly"}, ":1883", nullptr, 0},
+        AddressCase{{"EmptyPort"}, "h:", nullptr, 0}, AddressCase{{"PortZero"}, "h:0", nullptr, 0},
+        AddressCase{{"PortTooHigh"}, "h:65536", nullptr, 0},
+        AddressCase{{"PortNotANumber"}, "h:mqtt", nullptr, 0},
+        AddressCase{{"PortWithTail"}, "h:1883x", nullptr, 0},
+        AddressCase{{"BareV6"}, "::1", nullptr, 0}, AddressCase{{"UnclosedV6"}, "[::1", nullptr, 0},
+        AddressCase{{"V6Tail"}, "[::1]x", nullptr, 0},
+        AddressCase{{"Blank"}, "bro ker", nullptr, 0}),
+    ksn::test::CaseName<AddressCase>);
+
+struct PrefixCase : ksn::test::NamedCase {
+    const char* prefix;
+    bool good;
+};
+
+class TopicPrefix : public ::testing::TestWithParam<PrefixCase> {};
+
+TEST_P(TopicPrefix, TakesLevelsAndRefusesWildcards)
+{
+    const PrefixCase& c = GetParam();
+    if (c.good) {
+        EXPECT_NO_THROW(mqtt::CheckTopicPrefix(c.prefix));
+    } else {
+        EXPECT_THROW(mqtt::CheckTopicPrefix(c.prefix), OptionError);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Prefixes, TopicPrefix,
+                         ::testing::Values(PrefixCase{{"Default"}, "ksn48", true},
+                                           PrefixCase{{"Levels"}, "plant/line-2/bench 7", true},
+                                           PrefixCase{{"Empty"}, "", false},
+                                           PrefixCase{{"LeadingSlash"}, "/ksn48", false},
+                                           PrefixCase{{"TrailingSlash"}, "ksn48/", false},
+                                           PrefixCase{{"EmptyLevel"}, "a//b", false},
+                                           PrefixCase{{"Plus"}, "lab/+", false},
+                                           PrefixCase{{"Hash"}, "lab/#", false},
+                                           PrefixCase{{"Control"}, "lab\n", false}),
+                         ksn::test::CaseName<PrefixCase>);
+
+TEST(TopicLevel, EscapesWhatWouldSplitOrWidenATopic)
+{
+    EXPECT_EQ(mqtt::TopicLevel("KSN5-0042"), "KSN5-0042");
+    EXPECT_EQ(mqtt::TopicLevel("A/B"), "A%2FB");
+    EXPECT_EQ(mqtt::TopicLevel("+"), "%2B");
+    EXPECT_EQ(mqtt::TopicLevel("#1"), "%231");
+    EXPECT_EQ(mqtt::TopicLevel("x y"), "x%20y");
+    EXPECT_EQ(mqtt::TopicLevel("\xC0"), "%C0");
+    // The escape character itself, so that two serials never meet in one topic.
+    EXPECT_EQ(mqtt::TopicLevel("A%2FB"), "A%252FB");
+    EXPECT_NE(mqtt::TopicLevel("A/B"), mqtt::TopicLevel("A%2FB"));
+    EXPECT_EQ(mqtt::TopicLevel(""), "%");
+}
+
+class PasswordFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char name[] = "/tmp/ksn-mqtt-password-XXXXXX";
+        const int fd = ::mkstemp(name);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        path = name;
+    }
+    void TearDown() override { std::remove(path.c_str()); }
+    void Write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+    std::string path;
+};
+
+TEST_F(PasswordFile, FirstLineWithoutItsEnd)
+{
+    Write("s3cret\nsecond line\n");
+    EXPECT_EQ(mqtt::ReadPasswordFile(path), "s3cret");
+    Write("dos\r\n");
+    EXPECT_EQ(mqtt::ReadPasswordFile(path), "dos");
+    Write("no line end");
+    EXPECT_EQ(mqtt::ReadPasswordFile(path), "no line end");
+    Write("");
+    EXPECT_EQ(mqtt::ReadPasswordFile(path), "");
+}
+
+TEST_F(PasswordFile, MissingFileOrFolderIsRefusedByName)
+{
+    for (const std::string& bad : {path + ".missing", std::string("/")}) {
+        try {
+            mqtt::ReadPasswordFile(bad);
+            ADD_FAILURE() << bad << " was read";
+        } catch (const OptionError& e) {
+            EXPECT_NE(std::string(e.what()).find("'" + bad + "'"), std::string::npos) << e.what();
+        }
+    }
+}
+
+}  // namespace
