@@ -147,7 +147,9 @@ void MqttBroker::Start()
     Launch();
 }
 
-MqttSubscriber::MqttSubscriber(std::uint16_t port, const std::string& filter) : filter_(filter)
+MqttSubscriber::MqttSubscriber(std::uint16_t port, const std::string& filter,
+                               const std::string& username, const std::string& password)
+    : filter_(filter)
 {
     InitLibrary();
     client_ = mosquitto_new(nullptr, true, this);
@@ -157,6 +159,9 @@ MqttSubscriber::MqttSubscriber(std::uint16_t port, const std::string& filter) : 
     mosquitto_connect_callback_set(client_, &MqttSubscriber::OnConnect);
     mosquitto_message_callback_set(client_, &MqttSubscriber::OnMessage);
     mosquitto_subscribe_callback_set(client_, &MqttSubscriber::OnSubscribe);
+    if (!username.empty()) {
+        mosquitto_username_pw_set(client_, username.c_str(), password.c_str());
+    }
     if (mosquitto_connect(client_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
         mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {
         mosquitto_destroy(client_);
@@ -227,6 +232,16 @@ std::vector<MqttMessage> MqttSubscriber::On(const std::string& topic) const
         }
     }
     return on;
+}
+
+std::size_t MqttSubscriber::CountOn(const std::vector<MqttMessage>& messages,
+                                    const std::string& topic)
+{
+    std::size_t n = 0;
+    for (const MqttMessage& m : messages) {
+        n += m.Topic == topic ? 1u : 0u;
+    }
+    return n;
 }
 
 bool MqttSubscriber::WaitFor(const std::function<bool(const std::vector<MqttMessage>&)>& test,

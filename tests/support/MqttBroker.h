@@ -66,14 +66,18 @@ class MqttSubscriber {
 public:
     // Returns once the subscription is acknowledged; throws
     // std::runtime_error when it is not within a few seconds.
-    MqttSubscriber(std::uint16_t port, const std::string& filter);
+    MqttSubscriber(std::uint16_t port, const std::string& filter, const std::string& username = {},
+                   const std::string& password = {});
     ~MqttSubscriber();
     MqttSubscriber(const MqttSubscriber&) = delete;
     MqttSubscriber& operator=(const MqttSubscriber&) = delete;
 
     std::vector<MqttMessage> Messages() const;
     std::vector<MqttMessage> On(const std::string& topic) const;
+    // Of messages (in a WaitFor test): how many are on topic.
+    static std::size_t CountOn(const std::vector<MqttMessage>& messages, const std::string& topic);
     // Waits until test holds for the messages so far; false at the timeout.
+    // test runs under the subscriber's lock: it must not call the subscriber.
     bool WaitFor(const std::function<bool(const std::vector<MqttMessage>&)>& test,
                  std::chrono::milliseconds timeout) const;
 

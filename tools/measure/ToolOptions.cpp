@@ -72,6 +72,23 @@ std::optional<std::string> CrateSerial(std::string_view text)
     return std::string(text);
 }
 
+// What every broker takes as a client id (MQTT 3.1.1 asks no more of it).
+std::optional<std::string> ClientId(std::string_view text)
+{
+    constexpr std::size_t MaxLength = 23;
+    if (text.empty() || text.size() > MaxLength) {
+        return std::nullopt;
+    }
+    for (const char c : text) {
+        const bool good = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                          (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+        if (!good) {
+            return std::nullopt;
+        }
+    }
+    return std::string(text);
+}
+
 std::string RateList()
 {
     std::string list;
@@ -233,6 +250,57 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "The window's display strings instead of full precision");
     app.add_flag("--reconnect", options.Reconnect,
                  "After a lost link, try every second until the module is back");
+    std::string broker;
+    std::string topic;
+    std::string clientId;
+    int qos = 0;
+    std::string username;
+    std::string passwordFile;
+    std::string tlsCa;
+    CLI::Option* mqttOption =
+        app.add_option("--mqtt", broker, "Publish every frame to this MQTT broker as well")
+            ->type_name("HOST[:PORT]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    try {
+                        mqtt::ParseBrokerAddress(text);
+                    } catch (const mqtt::OptionError& e) {
+                        return std::string(e.what());
+                    }
+                    return std::string();
+                },
+                ""));
+    app.add_option("--topic", topic, "Topic prefix of the messages (default ksn48)")
+        ->type_name("PREFIX")
+        ->needs(mqttOption)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                try {
+                    mqtt::CheckTopicPrefix(text);
+                } catch (const mqtt::OptionError& e) {
+                    return std::string(e.what());
+                }
+                return std::string();
+            },
+            ""));
+    app.add_option("--client-id", clientId, "MQTT client id (default: one the library makes)")
+        ->type_name("ID")
+        ->needs(mqttOption)
+        ->check(Check(ClientId, "", "a client id has 1 to 23 letters, digits, '-' or '_'"));
+    app.add_option("--qos", qos, "MQTT quality of service of the messages")
+        ->type_name("0|1")
+        ->needs(mqttOption)
+        ->check(CLI::Range(0, 1).description(""));
+    CLI::Option* usernameOption =
+        app.add_option("--username", username, "MQTT user name")->type_name("U")->needs(mqttOption);
+    app.add_option("--password-file", passwordFile,
+                   "File whose first line is the MQTT password (never on the command line)")
+        ->type_name("F")
+        ->needs(usernameOption);
+    app.add_option("--tls-ca", tlsCa, "TLS to the broker, trusting this CA certificate file")
+        ->type_name("FILE")
+        ->needs(mqttOption)
+        ->check(CLI::ExistingFile.description(""));
     // Every option so far but help and version belongs to a measurement; a
     // list takes none of them.
     const std::vector<CLI::Option*> measuring = app.get_options([](const CLI::Option* option) {
@@ -302,6 +370,30 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         format == "ndjson" ? measure::ResultsSyntax::Ndjson : measure::ResultsSyntax::Csv;
     if (!output.empty() && output != "-") {
         options.Output = output;
+    }
+    if (mqttOption->count() > 0) {
+        mqtt::BrokerOptions mqttOptions;
+        const mqtt::BrokerAddress address = mqtt::ParseBrokerAddress(broker);
+        mqttOptions.Host = address.Host;
+        mqttOptions.Port =
+            address.Port.value_or(tlsCa.empty() ? mqtt::DefaultPort : mqtt::DefaultTlsPort);
+        if (!topic.empty()) {
+            mqttOptions.TopicPrefix = topic;
+        }
+        mqttOptions.ClientId = clientId;
+        mqttOptions.Qos = qos;
+        mqttOptions.Username = username;
+        mqttOptions.TlsCaFile = tlsCa;
+        if (!passwordFile.empty()) {
+            try {
+                mqttOptions.Password = mqtt::ReadPasswordFile(passwordFile);
+            } catch (const mqtt::OptionError& e) {
+                err << "--password-file: " << e.what()
+                    << "\nRun with --help for more information.\n";
+                return {std::nullopt, ExitUsage};
+            }
+        }
+        options.Mqtt = std::move(mqttOptions);
     }
     return {options, ExitDone};
 }
