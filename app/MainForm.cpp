@@ -1,5 +1,8 @@
 #include "MainForm.h"
 
+#include "ResultsPublisher.h"
+#include "ResultsRecorder.h"
+
 #include "MainFormSettingsView.h"
 
 #include "AdcGroupParsPanel.h"
@@ -613,6 +616,13 @@ void TMainForm::InitThreadTerminate(TThread& thread)
     if (detectionThread_ == &thread) {
         detectionThread_ = nullptr;
     }
+    // The pass has read the settings: the feed's section too, once the
+    // pass's own messages are over.
+    QTimer::singleShot(0, this, [this] {
+        if (!closing_) {
+            ReadFeedSettings();
+        }
+    });
 }
 
 void TMainForm::StartThread()
@@ -638,6 +648,8 @@ void TMainForm::StartThread()
     }
     PageNumber = static_cast<std::uint16_t>(found - PageList.begin());
     if (*found == MultimeterLMDTabSheet) {
+        // The feed follows its settings at each start.
+        ReadFeedSettings();
         MainRequestDone = false;
         PostMessage(this, WM_START_MAIN_THREAD, 0, 0);
         // A worker that cannot be made closes the window; then nothing runs.

@@ -67,3 +67,13 @@ QWidget* TMainFormMeasurementView::DialogParent()
 {
     return &form_;
 }
+
+void TMainFormMeasurementView::FrameShown(const measure::MeasurementCycle& cycle)
+{
+    form_.ResultsFrameShown(cycle);
+}
+
+void TMainFormMeasurementView::MeasurementStopped()
+{
+    form_.ResultsMeasurementStopped();
+}

@@ -21,6 +21,8 @@ public:
     void ReleaseStartButton() override;
     const SettingsRecord& Settings() const override;
     QWidget* DialogParent() override;
+    void FrameShown(const measure::MeasurementCycle& cycle) override;
+    void MeasurementStopped() override;
 
 private:
     TMainForm& form_;

@@ -21,6 +21,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolTip>
 #include <QWheelEvent>
 
@@ -121,6 +122,35 @@ void TMainForm::BuildPopupMenu()
     connect(
         exitItem, &QAction::triggered, this, [this] { ApplicationExitClick(); },
         Qt::QueuedConnection);
+
+    // The recording item: Ctrl+R is taken by the first item, so it has
+    // Ctrl+Shift+R, a window shortcut like the others. PopupMenu itself keeps
+    // exactly its designed items; the recording item joins it, after
+    // "Сохранение текущих настроек", while the menu is shown.
+    RecordResultsItem = new QAction(WindowTexts::RecordResultsItem, this);
+    RecordResultsItem->setObjectName(QStringLiteral("RecordResults"));
+    RecordResultsItem->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    RecordResultsItem->setShortcutContext(Qt::WindowShortcut);
+    RecordResultsItem->setCheckable(true);
+    addAction(RecordResultsItem);
+    connect(RecordResultsItem, &QAction::triggered, this, [this] { RecordResultsClick(); });
+    connect(PopupMenu, &QMenu::aboutToShow, this, [this] {
+        const QList<QAction*> items = PopupMenu->actions();
+        const auto save = std::find_if(items.begin(), items.end(), [](const QAction* item) {
+            return item->objectName() == QStringLiteral("SaveCurrentSettings");
+        });
+        if (save != items.end() && std::next(save) != items.end()) {
+            PopupMenu->insertAction(*std::next(save), RecordResultsItem);
+        }
+    });
+    // Later: a click on the item is taken after the menu hides.
+    connect(PopupMenu, &QMenu::aboutToHide, this, [this] {
+        QTimer::singleShot(0, this, [this] {
+            if (!PopupMenu->isVisible()) {
+                PopupMenu->removeAction(RecordResultsItem);
+            }
+        });
+    });
 
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint&) {

@@ -142,6 +142,7 @@ measure::AdcChoice TMainThread::ReadAdcChoice()
 void TMainThread::ShowResults(measure::MeasurementCycle& cycle)
 {
     ::ShowResults(*view_, cycle);
+    view_->FrameShown(cycle);
 }
 
 void TMainThread::ShowChannelLeds(const measure::MeasurementCycle& cycle)
@@ -152,4 +153,5 @@ void TMainThread::ShowChannelLeds(const measure::MeasurementCycle& cycle)
 void TMainThread::ShowMeasurementStopped()
 {
     ::ShowMeasurementStopped(*view_);
+    view_->MeasurementStopped();
 }

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+namespace measure {
+class MeasurementCycle;
+}
+
 class QPushButton;
 class QWidget;
 class TAdcGroupParsPanel;
@@ -41,4 +45,10 @@ public:
     virtual const SettingsRecord& Settings() const = 0;
     // The window the worker's message box is centred over.
     virtual QWidget* DialogParent() = 0;
+
+    // Where the results leave the program (a recording, a feed): after a
+    // frame's results are shown, inside the display step, and after the
+    // run's end is shown. Nothing by default.
+    virtual void FrameShown(const measure::MeasurementCycle& /*cycle*/) {}
+    virtual void MeasurementStopped() {}
 };

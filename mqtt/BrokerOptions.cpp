@@ -170,6 +170,74 @@ std::string ReadPasswordFile(const std::string& path)
     return password;
 }
 
+void CheckClientId(std::string_view id)
+{
+    constexpr std::size_t MaxLength = 23;
+    bool good = !id.empty() && id.size() <= MaxLength;
+    for (const char c : id) {
+        good = good && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                        (c >= 'A' && c <= 'Z') || c == '-' || c == '_');
+    }
+    if (!good) {
+        throw OptionError("the client id " + Quoted(id) +
+                          " is not 1 to 23 letters, digits, '-' or '_'");
+    }
+}
+
+BrokerOptions MakeBrokerOptions(const BrokerSetup& setup)
+{
+    using Field = BrokerSetup::Field;
+    // Each check's refusal, with the field it concerns.
+    const auto checked = [](Field field, auto check) {
+        try {
+            return check();
+        } catch (const OptionError& e) {
+            throw SetupError(field, e.what());
+        }
+    };
+    BrokerOptions options;
+    const BrokerAddress address =
+        checked(Field::Address, [&] { return ParseBrokerAddress(setup.Address); });
+    options.Host = address.Host;
+    options.Port = address.Port.value_or(setup.TlsCaFile.empty() ? DefaultPort : DefaultTlsPort);
+    if (!setup.TopicPrefix.empty()) {
+        checked(Field::TopicPrefix, [&] {
+            CheckTopicPrefix(setup.TopicPrefix);
+            return 0;
+        });
+        options.TopicPrefix = setup.TopicPrefix;
+    }
+    if (!setup.ClientId.empty()) {
+        checked(Field::ClientId, [&] {
+            CheckClientId(setup.ClientId);
+            return 0;
+        });
+        options.ClientId = setup.ClientId;
+    }
+    if (setup.Qos == "1") {
+        options.Qos = 1;
+    } else if (!setup.Qos.empty() && setup.Qos != "0") {
+        throw SetupError(Field::Qos, "the QoS " + Quoted(setup.Qos) + " is not 0 or 1");
+    }
+    options.Username = setup.Username;
+    if (!setup.PasswordFile.empty()) {
+        if (setup.Username.empty()) {
+            throw SetupError(Field::PasswordFile, "a password file needs a user name");
+        }
+        options.Password =
+            checked(Field::PasswordFile, [&] { return ReadPasswordFile(setup.PasswordFile); });
+    }
+    if (!setup.TlsCaFile.empty()) {
+        struct stat info {};
+        if (::stat(setup.TlsCaFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            throw SetupError(Field::TlsCaFile,
+                             "the CA file " + Quoted(setup.TlsCaFile) + " is not there");
+        }
+        options.TlsCaFile = setup.TlsCaFile;
+    }
+    return options;
+}
+
 std::string DescribeBroker(const BrokerOptions& options)
 {
     const bool v6 = options.Host.find(':') != std::string::npos;

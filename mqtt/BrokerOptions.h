@@ -50,6 +50,39 @@ void CheckTopicPrefix(std::string_view prefix);
 // split the level, turn it into a wildcard or collide with another text.
 std::string TopicLevel(std::string_view text);
 
+// A client id every broker takes: 1 to 23 letters, digits, '-' or '_'.
+// Throws OptionError.
+void CheckClientId(std::string_view id);
+
+// The broker's setup as texts (a settings file's values), each checked as
+// the tool checks its flags.
+struct BrokerSetup {
+    enum class Field { Address, TopicPrefix, ClientId, Qos, Username, PasswordFile, TlsCaFile };
+    std::string Address;      // HOST[:PORT]
+    std::string TopicPrefix;  // empty: the default
+    std::string ClientId;     // empty: the library's own
+    std::string Qos;          // "0", "1"; empty: 0
+    std::string Username;
+    std::string PasswordFile;  // needs a user name
+    std::string TlsCaFile;
+};
+
+// A setup value that cannot be used; Field says which.
+class SetupError : public OptionError {
+public:
+    SetupError(BrokerSetup::Field field, const std::string& message)
+        : OptionError(message), field_(field)
+    {}
+    BrokerSetup::Field Field() const noexcept { return field_; }
+
+private:
+    BrokerSetup::Field field_;
+};
+
+// The options of a setup, the password read from its file. Throws
+// SetupError.
+BrokerOptions MakeBrokerOptions(const BrokerSetup& setup);
+
 // The first line of a password file, without its line end. Throws
 // OptionError naming the file when it is missing or cannot be read.
 std::string ReadPasswordFile(const std::string& path);

@@ -184,7 +184,7 @@ TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
         {{"--mqtt", "broker", "--topic", "lab/#"}, "wildcard"},
         {{"--mqtt", "broker", "--topic", "lab//x"}, "empty level"},
         {{"--mqtt", "broker", "--qos", "2"}, "--qos"},
-        {{"--mqtt", "broker", "--client-id", "bench 7"}, "client id"},
+        {{"--mqtt", "broker", "--client-id", "bench 7"}, "the client id"},
         {{"--mqtt", "broker", "--password-file", KSN_SETTINGS_TEST_DATA "/default.ini"},
          "--password-file requires --username"},
         {{"--mqtt", "broker", "--username", "u", "--password-file", "/nonexistent/password"},

@@ -72,23 +72,6 @@ std::optional<std::string> CrateSerial(std::string_view text)
     return std::string(text);
 }
 
-// What every broker takes as a client id (MQTT 3.1.1 asks no more of it).
-std::optional<std::string> ClientId(std::string_view text)
-{
-    constexpr std::size_t MaxLength = 23;
-    if (text.empty() || text.size() > MaxLength) {
-        return std::nullopt;
-    }
-    for (const char c : text) {
-        const bool good = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-                          (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
-        if (!good) {
-            return std::nullopt;
-        }
-    }
-    return std::string(text);
-}
-
 std::string RateList()
 {
     std::string list;
@@ -286,7 +269,16 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("--client-id", clientId, "MQTT client id (default: one the library makes)")
         ->type_name("ID")
         ->needs(mqttOption)
-        ->check(Check(ClientId, "", "a client id has 1 to 23 letters, digits, '-' or '_'"));
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                try {
+                    mqtt::CheckClientId(text);
+                } catch (const mqtt::OptionError& e) {
+                    return std::string(e.what());
+                }
+                return std::string();
+            },
+            ""));
     app.add_option("--qos", qos, "MQTT quality of service of the messages")
         ->type_name("0|1")
         ->needs(mqttOption)
