@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include <unistd.h>
@@ -131,6 +133,96 @@ TEST_F(PasswordFile, MissingFileOrFolderIsRefusedByName)
             EXPECT_NE(std::string(e.what()).find("'" + bad + "'"), std::string::npos) << e.what();
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+using Field = mqtt::BrokerSetup::Field;
+
+struct SetupCase : ksn::test::NamedCase {
+    mqtt::BrokerSetup setup;
+    std::optional<Field> refused;  // empty: taken
+};
+
+class BrokerSetup : public ::testing::TestWithParam<SetupCase> {};
+
+TEST_P(BrokerSetup, EachValueIsCheckedAsTheToolChecksItsFlag)
+{
+    const SetupCase& c = GetParam();
+    if (!c.refused) {
+        EXPECT_NO_THROW(mqtt::MakeBrokerOptions(c.setup));
+        return;
+    }
+    try {
+        mqtt::MakeBrokerOptions(c.setup);
+        ADD_FAILURE() << "taken";
+    } catch (const mqtt::SetupError& e) {
+        EXPECT_EQ(e.Field(), *c.refused) << e.what();
+    }
+}
+
+mqtt::BrokerSetup With(std::function<void(mqtt::BrokerSetup&)> change)
+{
+    mqtt::BrokerSetup setup;
+    setup.Address = "broker.lab";
+    change(setup);
+    return setup;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, BrokerSetup,
+    ::testing::Values(
+        SetupCase{{"Plain"}, With([](auto&) {}), std::nullopt},
+        SetupCase{{"Everything"},
+                  With([](auto& s) {
+                      s.TopicPrefix = "plant/line2";
+                      s.ClientId = "bench-7";
+                      s.Qos = "1";
+                      s.Username = "bench";
+                  }),
+                  std::nullopt},
+        SetupCase{{"NoBroker"}, With([](auto& s) { s.Address.clear(); }), Field::Address},
+        SetupCase{{"BadPort"}, With([](auto& s) { s.Address = "h:99999"; }), Field::Address},
+        SetupCase{{"Wildcard"}, With([](auto& s) { s.TopicPrefix = "lab/+"; }), Field::TopicPrefix},
+        SetupCase{{"ClientIdBlank"}, With([](auto& s) { s.ClientId = "a b"; }), Field::ClientId},
+        SetupCase{{"ClientIdLong"},
+                  With([](auto& s) { s.ClientId = std::string(24, 'a'); }),
+                  Field::ClientId},
+        SetupCase{{"QosTwo"}, With([](auto& s) { s.Qos = "2"; }), Field::Qos},
+        SetupCase{{"QosWord"}, With([](auto& s) { s.Qos = "one"; }), Field::Qos},
+        SetupCase{{"PasswordWithoutUser"},
+                  With([](auto& s) { s.PasswordFile = "/"; }),
+                  Field::PasswordFile},
+        SetupCase{{"PasswordFileMissing"},
+                  With([](auto& s) {
+                      s.Username = "u";
+                      s.PasswordFile = "/nonexistent/password";
+                  }),
+                  Field::PasswordFile},
+        SetupCase{{"CaMissing"},
+                  With([](auto& s) { s.TlsCaFile = "/nonexistent/ca.pem"; }),
+                  Field::TlsCaFile},
+        SetupCase{{"CaFolder"}, With([](auto& s) { s.TlsCaFile = "/"; }), Field::TlsCaFile}),
+    ksn::test::CaseName<SetupCase>);
+
+TEST(BrokerSetupPorts, DefaultsToThePlainOrTheTlsPort)
+{
+    mqtt::BrokerSetup setup;
+    setup.Address = "broker.lab";
+    EXPECT_EQ(mqtt::MakeBrokerOptions(setup).Port, 1883);
+    EXPECT_EQ(mqtt::MakeBrokerOptions(setup).TopicPrefix, "ksn48");
+    char ca[] = "/tmp/ksn-mqtt-ca-XXXXXX";
+    const int fd = ::mkstemp(ca);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    setup.TlsCaFile = ca;
+    EXPECT_EQ(mqtt::MakeBrokerOptions(setup).Port, 8883);
+    std::remove(ca);
+    setup.Address = "broker.lab:1884";
+    setup.TlsCaFile.clear();
+    EXPECT_EQ(mqtt::MakeBrokerOptions(setup).Port, 1884);
 }
 
 }  // namespace
