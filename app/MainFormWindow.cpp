@@ -133,7 +133,11 @@ void TMainForm::BuildPopupMenu()
     RecordResultsItem->setShortcutContext(Qt::WindowShortcut);
     RecordResultsItem->setCheckable(true);
     addAction(RecordResultsItem);
-    connect(RecordResultsItem, &QAction::triggered, this, [this] { RecordResultsClick(); });
+    // Queued: the save dialog must not open inside the shortcut's own key
+    // event, whose key would then reach the dialog's file name.
+    connect(
+        RecordResultsItem, &QAction::triggered, this, [this] { RecordResultsClick(); },
+        Qt::QueuedConnection);
     connect(PopupMenu, &QMenu::aboutToShow, this, [this] {
         const QList<QAction*> items = PopupMenu->actions();
         const auto save = std::find_if(items.begin(), items.end(), [](const QAction* item) {

@@ -279,8 +279,11 @@ void ResultsPublisher::OnDisconnect(mosquitto*, void* self, int result)
         publisher.disconnectedSince_ = Clock::now();
     }
     if (result != 0 && !publisher.stopping_) {
-        publisher.ReportOutage(was ? "the connection was lost (" + ErrorText(result) + ")"
-                                   : ErrorText(result));
+        const std::string reason = result == MOSQ_ERR_CONN_LOST
+                                       ? std::string("the connection was lost")
+                                   : was ? "the connection was lost (" + ErrorText(result) + ")"
+                                         : ErrorText(result);
+        publisher.ReportOutage(reason);
     }
     publisher.queue_.Wake();
 }

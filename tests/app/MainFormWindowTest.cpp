@@ -569,6 +569,7 @@ TEST_F(MainFormWindowTest, TheRecordingShortcutWorksWithThePopUpSwitchedOff)
         // Cancelled: nothing records, nothing is made.
         FileDialogAnswerer answers({std::nullopt});
         QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCoreApplication::processEvents();
         ASSERT_EQ(answers.Requests().size(), 1u);
         EXPECT_EQ(answers.Requests()[0].caption, QStringLiteral("Запись результатов в файл"));
         EXPECT_FALSE(form->RecordingResults());
@@ -577,11 +578,13 @@ TEST_F(MainFormWindowTest, TheRecordingShortcutWorksWithThePopUpSwitchedOff)
     {
         FileDialogAnswerer answers({path});
         QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCoreApplication::processEvents();
         ASSERT_EQ(answers.Requests().size(), 1u);
         EXPECT_TRUE(form->RecordingResults());
         EXPECT_TRUE(form->RecordResultsItem->isChecked());
         // Chosen again: the recording ends; the file it made without a row goes.
         QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCoreApplication::processEvents();
         EXPECT_EQ(answers.Requests().size(), 1u);
         EXPECT_FALSE(form->RecordingResults());
         EXPECT_FALSE(form->RecordResultsItem->isChecked());
@@ -642,6 +645,7 @@ TEST_F(MainFormWindowTest, AFileThatCannotBeContinuedIsRefusedByName)
         dialogs.Clear();
         FileDialogAnswerer answers({c.path});
         form->RecordResultsItem->trigger();
+        QCoreApplication::processEvents();  // the item's handler runs queued
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         WaitLoop([&] {
             return !dialogs.Shown().empty() || std::chrono::steady_clock::now() > deadline;

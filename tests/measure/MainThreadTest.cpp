@@ -30,6 +30,7 @@
 #include "ksn48api.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -825,11 +826,12 @@ TEST_F(ResultsOfTheWindow, ARecordingTakesEveryFrameWithTheValuesThePanelsShow)
     StartAndWaitFrames(1);
     FileDialogAnswerer answers({ResultsFile()});
     form->RecordResultsItem->trigger();
+    QCoreApplication::processEvents();  // the item's handler runs queued
     ASSERT_TRUE(form->RecordResultsItem->isChecked());
     ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= 3; }));
     // In the same turn of the window's thread: the recording ends with the
     // frame the panels show.
-    form->RecordResultsItem->trigger();
+    form->RecordResultsClick();
     const std::vector<std::string> panels = PanelTexts();
     EXPECT_FALSE(form->RecordResultsItem->isChecked());
     ASSERT_NE(form->Worker(), nullptr) << "the measurement goes on";
@@ -859,6 +861,7 @@ TEST_F(ResultsOfTheWindow, ARecordingTakesEveryFrameWithTheValuesThePanelsShow)
     const std::size_t before = rows.size();
     FileDialogAnswerer again({ResultsFile()});
     form->RecordResultsItem->trigger();
+    QCoreApplication::processEvents();  // the item's handler runs queued
     ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= before + 1; }));
     PressStop();
     // The measurement's end ends the recording.
@@ -882,6 +885,7 @@ TEST_F(ResultsOfTheWindow, AWriteFailureEndsTheRecordingWithAMessageAndTheMeasur
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     FileDialogAnswerer answers({ResultsFile()});
     form->RecordResultsItem->trigger();
+    QCoreApplication::processEvents();  // the item's handler runs queued
     const bool said = WaitUntil([&] { return !dialogs.Shown().empty(); });
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
