@@ -93,6 +93,7 @@ ResultsPublisher::ResultsPublisher(BrokerOptions options, std::string_view crate
     mosquitto_connect_callback_set(client_, &ResultsPublisher::OnConnect);
     mosquitto_disconnect_callback_set(client_, &ResultsPublisher::OnDisconnect);
     mosquitto_publish_callback_set(client_, &ResultsPublisher::OnPublish);
+    mosquitto_log_callback_set(client_, &ResultsPublisher::OnLog);
     if (const int rc =
             mosquitto_will_set(client_, statusTopic_.c_str(), static_cast<int>(Offline.size()),
                                Offline.data(), options_.Qos, true);
@@ -219,13 +220,16 @@ void ResultsPublisher::SendFrames()
             return connected_.load() && inflight_.load() < MaxInflight && !stopping_.load();
         });
         if (length == 0) {
-            std::lock_guard lock(stateMutex_);
-            if (!connected_ && !outageReported_ && !stopping_ &&
-                Clock::now() - disconnectedSince_ >= ConnectGrace) {
-                outageReported_ = true;
-                reports_.push_back("the MQTT broker " + DescribeBroker(options_) +
-                                   " does not answer; frames are queued (the oldest dropped) "
-                                   "until it does");
+            bool silent = false;
+            std::string reason;
+            {
+                std::lock_guard lock(stateMutex_);
+                silent = !connected_ && !outageReported_ && !stopping_ &&
+                         Clock::now() - disconnectedSince_ >= ConnectGrace;
+                reason = lastError_.empty() ? std::string("no answer") : lastError_;
+            }
+            if (silent) {
+                ReportOutage(reason);
             }
             continue;
         }
@@ -288,6 +292,18 @@ void ResultsPublisher::OnDisconnect(mosquitto*, void* self, int result)
     publisher.queue_.Wake();
 }
 
+void ResultsPublisher::OnLog(mosquitto*, void* self, int level, const char* text)
+{
+    // The library says why a connection failed (a TLS certificate, say)
+    // only in its log.
+    if ((level & MOSQ_LOG_ERR) == 0 || text == nullptr) {
+        return;
+    }
+    auto& publisher = *static_cast<ResultsPublisher*>(self);
+    std::lock_guard lock(publisher.stateMutex_);
+    publisher.lastError_ = text;
+}
+
 void ResultsPublisher::OnPublish(mosquitto*, void* self, int)
 {
     auto& publisher = *static_cast<ResultsPublisher*>(self);
@@ -303,8 +319,11 @@ void ResultsPublisher::Report(std::string text)
     reports_.push_back(std::move(text));
 }
 
-void ResultsPublisher::ReportOutage(const std::string& reason)
+void ResultsPublisher::ReportOutage(std::string reason)
 {
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
     std::lock_guard lock(stateMutex_);
     if (outageReported_) {
         return;

@@ -81,6 +81,7 @@ private:
     static void OnConnect(mosquitto* client, void* self, int result);
     static void OnDisconnect(mosquitto* client, void* self, int result);
     static void OnPublish(mosquitto* client, void* self, int mid);
+    static void OnLog(mosquitto* client, void* self, int level, const char* text);
 
     void SendFrames();
     // Until the first connection attempt is under way: tries it again at the
@@ -90,7 +91,7 @@ private:
     bool TryConnect();
     void Report(std::string text);
     // The outage, once: reason says why.
-    void ReportOutage(const std::string& reason);
+    void ReportOutage(std::string reason);
     void PublishRetained(const std::string& topic, const std::string& payload);
     // Waits until every message handed over is on its way or the deadline.
     void WaitInflight(std::chrono::steady_clock::time_point deadline);
@@ -109,6 +110,7 @@ private:
     std::mutex stateMutex_;  // config_, reports_, outage state
     std::string config_;
     std::vector<std::string> reports_;
+    std::string lastError_;  // the library's last error message
     bool outageReported_ = false;
     std::chrono::steady_clock::time_point disconnectedSince_;
 

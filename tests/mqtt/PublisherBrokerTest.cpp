@@ -279,6 +279,32 @@ TEST(Publisher, ALoginTheBrokerRefusesIsReported)
     EXPECT_TRUE(WaitConnected(accepted));
 }
 
+TEST(Publisher, TlsTrustsTheGivenCaAndNoOther)
+{
+    MqttBroker broker(std::nullopt, true);
+    MqttSubscriber subscriber(broker.Port(), "ksn48/#", {}, {}, broker.CaFile());
+    mqtt::BrokerOptions options = Options(broker);
+    options.TlsCaFile = broker.OtherCaFile();
+    {
+        mqtt::ResultsPublisher untrusting(options, "KSN5-0042", 3);
+        const std::vector<std::string> reports = ReportsWithin(untrusting, Wait);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_NE(reports[0].find("not reachable"), std::string::npos) << reports[0];
+        EXPECT_FALSE(untrusting.Connected());
+        EXPECT_TRUE(reports[0].find("TLS") != std::string::npos ||
+                    reports[0].find("certificate") != std::string::npos)
+            << reports[0];
+    }
+    options.TlsCaFile = broker.CaFile();
+    mqtt::ResultsPublisher publisher(options, "KSN5-0042", 3);
+    publisher.BeginRun(Channels13, "{}");
+    ASSERT_TRUE(WaitConnected(publisher));
+    publisher.Publish(Frame(1));
+    ASSERT_TRUE(subscriber.WaitFor(
+        [](const auto& m) { return Count(m, "ksn48/KSN5-0042/3/frame") == 1; }, Wait));
+    EXPECT_TRUE(publisher.TakeReports().empty());
+}
+
 TEST(Publisher, TheCrateSerialCannotLeaveItsTopicLevel)
 {
     MqttBroker broker;

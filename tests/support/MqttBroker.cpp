@@ -70,7 +70,7 @@ std::string MqttBroker::BrokerPath()
     return "/usr/sbin/mosquitto";
 }
 
-MqttBroker::MqttBroker(std::optional<Login> login)
+MqttBroker::MqttBroker(std::optional<Login> login, bool tls) : tls_(tls)
 {
     const char* temp = std::getenv("TMPDIR");
     std::string pattern =
@@ -91,6 +91,11 @@ MqttBroker::MqttBroker(std::optional<Login> login)
         // read this folder.
         config << "user root\n";
     }
+    if (tls_) {
+        MakeCertificates();
+        config << "cafile " << CaFile() << "\ncertfile " << directory_ << "/server.pem\nkeyfile "
+               << directory_ << "/server.key\n";
+    }
     if (login) {
         const std::string passwords = directory_ + "/passwords";
         const std::string command = "/usr/bin/mosquitto_passwd -c -b '" + passwords + "' '" +
@@ -104,6 +109,29 @@ MqttBroker::MqttBroker(std::optional<Login> login)
     }
     config.close();
     Launch();
+}
+
+void MqttBroker::MakeCertificates()
+{
+    const std::string d = "'" + directory_ + "'";
+    const std::string quiet = " >/dev/null 2>&1";
+    const std::string commands[] = {
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ksn-test-ca -keyout " + d +
+            "/ca.key -out " + d + "/ca.pem" + quiet,
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=ksn-other-ca -keyout " + d +
+            "/other-ca.key -out " + d + "/other-ca.pem" + quiet,
+        "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout " + d +
+            "/server.key -out " + d + "/server.csr" + quiet,
+        "printf 'subjectAltName=IP:127.0.0.1\\n' > " + d + "/server.ext",
+        "openssl x509 -req -days 2 -in " + d + "/server.csr -CA " + d + "/ca.pem -CAkey " + d +
+            "/ca.key -CAcreateserial -extfile " + d + "/server.ext -out " + d + "/server.pem" +
+            quiet,
+    };
+    for (const std::string& command : commands) {
+        if (std::system(command.c_str()) != 0) {
+            throw std::runtime_error("openssl failed: " + command);
+        }
+    }
 }
 
 MqttBroker::~MqttBroker()
@@ -148,7 +176,8 @@ void MqttBroker::Start()
 }
 
 MqttSubscriber::MqttSubscriber(std::uint16_t port, const std::string& filter,
-                               const std::string& username, const std::string& password)
+                               const std::string& username, const std::string& password,
+                               const std::string& caFile)
     : filter_(filter)
 {
     InitLibrary();
@@ -161,6 +190,9 @@ MqttSubscriber::MqttSubscriber(std::uint16_t port, const std::string& filter,
     mosquitto_subscribe_callback_set(client_, &MqttSubscriber::OnSubscribe);
     if (!username.empty()) {
         mosquitto_username_pw_set(client_, username.c_str(), password.c_str());
+    }
+    if (!caFile.empty()) {
+        mosquitto_tls_set(client_, caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
     }
     if (mosquitto_connect(client_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
         mosquitto_loop_start(client_) != MOSQ_ERR_SUCCESS) {

@@ -27,7 +27,10 @@ public:
     };
     // With a login: anonymous clients are refused and only that user gets in.
     // Throws std::runtime_error when the broker does not come up.
-    explicit MqttBroker(std::optional<Login> login = std::nullopt);
+    // With tls: the listener talks TLS only, with a certificate for
+    // 127.0.0.1 signed by a CA made for the broker (CaFile); OtherCaFile is
+    // a CA that signed nothing of it. Needs openssl.
+    explicit MqttBroker(std::optional<Login> login = std::nullopt, bool tls = false);
     ~MqttBroker();
     MqttBroker(const MqttBroker&) = delete;
     MqttBroker& operator=(const MqttBroker&) = delete;
@@ -36,6 +39,8 @@ public:
     // "127.0.0.1:<port>"
     std::string Address() const;
     bool Running() const { return process_ != nullptr; }
+    std::string CaFile() const { return directory_ + "/ca.pem"; }
+    std::string OtherCaFile() const { return directory_ + "/other-ca.pem"; }
 
     // SIGKILL: the broker dies, its clients see the connection drop.
     void Kill();
@@ -46,8 +51,10 @@ public:
 
 private:
     void Launch();
+    void MakeCertificates();
 
     std::string directory_;
+    bool tls_ = false;
     std::string configPath_;
     std::uint16_t port_ = 0;
     std::unique_ptr<ChildProcess> process_;
@@ -67,7 +74,7 @@ public:
     // Returns once the subscription is acknowledged; throws
     // std::runtime_error when it is not within a few seconds.
     MqttSubscriber(std::uint16_t port, const std::string& filter, const std::string& username = {},
-                   const std::string& password = {});
+                   const std::string& password = {}, const std::string& caFile = {});
     ~MqttSubscriber();
     MqttSubscriber(const MqttSubscriber&) = delete;
     MqttSubscriber& operator=(const MqttSubscriber&) = delete;
