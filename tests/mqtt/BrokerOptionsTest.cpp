@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -100,8 +102,9 @@ class PasswordFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/ksn-mqtt-password-XXXXXX";
-        const int fd = ::mkstemp(name);
+        std::string name =
+            std::filesystem::temp_directory_path().string() + "/ksn-mqtt-password-XXXXXX";
+        const int fd = ::mkstemp(name.data());
         ASSERT_GE(fd, 0);
         ::close(fd);
         path = name;
@@ -213,13 +216,13 @@ TEST(BrokerSetupPorts, DefaultsToThePlainOrTheTlsPort)
     setup.Address = "broker.lab";
     EXPECT_EQ(mqtt::MakeBrokerOptions(setup).Port, 1883);
     EXPECT_EQ(mqtt::MakeBrokerOptions(setup).TopicPrefix, "ksn48");
-    char ca[] = "/tmp/ksn-mqtt-ca-XXXXXX";
-    const int fd = ::mkstemp(ca);
+    std::string ca = std::filesystem::temp_directory_path().string() + "/ksn-mqtt-ca-XXXXXX";
+    const int fd = ::mkstemp(ca.data());
     ASSERT_GE(fd, 0);
     ::close(fd);
     setup.TlsCaFile = ca;
     EXPECT_EQ(mqtt::MakeBrokerOptions(setup).Port, 8883);
-    std::remove(ca);
+    std::remove(ca.c_str());
     setup.Address = "broker.lab:1884";
     setup.TlsCaFile.clear();
     EXPECT_EQ(mqtt::MakeBrokerOptions(setup).Port, 1884);

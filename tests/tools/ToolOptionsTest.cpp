@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -204,15 +206,16 @@ TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
 
 TEST(ToolOptions, TheBrokerFlagsAreTakenAndThePasswordComesFromItsFile)
 {
-    char name[] = "/tmp/ksn-tool-password-XXXXXX";
-    const int fd = ::mkstemp(name);
+    std::string name =
+        std::filesystem::temp_directory_path().string() + "/ksn-tool-password-XXXXXX";
+    const int fd = ::mkstemp(name.data());
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, "pa ss\n", 6), 6);
     ::close(fd);
     const Parsed p =
         Parse({"--mqtt", "[::1]:1884", "--topic", "plant/line2", "--client-id", "bench-7", "--qos",
                "1", "--username", "bench", "--password-file", name});
-    ::unlink(name);
+    ::unlink(name.c_str());
     ASSERT_TRUE(p.result.Options) << p.err;
     ASSERT_TRUE(p.result.Options->Mqtt);
     const mqtt::BrokerOptions& m = *p.result.Options->Mqtt;
