@@ -117,13 +117,9 @@ ResultsPublisher::ResultsPublisher(BrokerOptions options, std::string_view crate
     mosquitto_reconnect_delay_set(client_, ReconnectDelaySeconds, ReconnectDelayMaxSeconds, true);
 
     disconnectedSince_ = Clock::now();
-    try {
-        TryConnect();
-    } catch (...) {
-        mosquitto_destroy(client_);
-        client_ = nullptr;
-        throw;
-    }
+    // The first connect is the sender's: resolving the broker's name can
+    // take long, and the caller may be the window's thread.
+    nextConnect_ = Clock::now();
     sender_ = std::thread([this] { SendFrames(); });
 }
 
@@ -198,8 +194,9 @@ bool ResultsPublisher::TryConnect()
 void ResultsPublisher::ConnectFirst()
 {
     while (!networkStarted_ && !stopping_) {
-        const auto wake = std::min(nextConnect_, Clock::now() + SenderTick);
-        std::this_thread::sleep_until(wake);
+        if (Clock::now() < nextConnect_) {
+            std::this_thread::sleep_until(std::min(nextConnect_, Clock::now() + SenderTick));
+        }
         if (!stopping_ && Clock::now() >= nextConnect_) {
             try {
                 TryConnect();

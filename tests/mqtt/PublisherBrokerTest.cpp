@@ -144,32 +144,6 @@ TEST(Publisher, EveryFrameIsOneMessageWithTheLogsObject)
     EXPECT_EQ(late.On(base + "/frame").size(), 0u);
 }
 
-TEST(Publisher, TheLastWillSaysOfflineWhenTheProgramDies)
-{
-    // A process that ends without closing: its broker connection drops, and
-    // the broker publishes the will.
-    MqttBroker broker;
-    MqttSubscriber subscriber(broker.Port(), "ksn48/+/+/status");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        mqtt::ResultsPublisher publisher(Options(broker), "KSN1-0107", 1);
-        for (int i = 0; i < 500 && !publisher.Connected(); ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-        std::this_thread::sleep_for(200ms);
-        ::_exit(publisher.Connected() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_TRUE(subscriber.WaitFor([](const auto& m) { return m.size() >= 2; }, Wait));
-    const std::vector<MqttMessage> seen = subscriber.On("ksn48/KSN1-0107/1/status");
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].Payload, "online");
-    EXPECT_EQ(seen[1].Payload, "offline");
-}
-
 TEST(Publisher, ABrokerThatGoesAwayIsReportedOnceAndPublishingResumes)
 {
     MqttBroker broker;

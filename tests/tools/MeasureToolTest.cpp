@@ -1068,6 +1068,25 @@ TEST_F(MeasureToolMqtt, ABrokerThatDiesMidRunIsSaidOnceAndPublishingResumesWhenI
     EXPECT_EQ(after.On(base + "/status").front().Payload, "online");
 }
 
+TEST_F(MeasureToolMqtt, AToolThatDiesLeavesItsStatusOfflineThroughTheLastWill)
+{
+    ksn::test::MqttBroker broker;
+    ksn::test::MqttSubscriber subscriber(broker.Port(), base + "/status");
+    const pid_t pid = Start(With({"--output", dir.File("log.csv"), "--mqtt", broker.Address()}));
+    ASSERT_TRUE(subscriber.WaitFor([](const auto& m) { return m.size() == 1; }, RunTimeout));
+    ::kill(pid, SIGKILL);
+    WaitFor(pid, RunTimeout);
+    ASSERT_TRUE(subscriber.WaitFor([](const auto& m) { return m.size() == 2; }, RunTimeout));
+    const auto status = subscriber.Messages();
+    EXPECT_EQ(status[0].Payload, "online");
+    EXPECT_EQ(status[1].Payload, "offline");
+    // Kept for those who come later.
+    ksn::test::MqttSubscriber late(broker.Port(), base + "/status");
+    ASSERT_TRUE(late.WaitFor([](const auto& m) { return m.size() == 1; }, 10s));
+    EXPECT_EQ(late.Messages()[0].Payload, "offline");
+    EXPECT_TRUE(late.Messages()[0].Retained);
+}
+
 TEST_F(MeasureToolMqtt, ALoginComesFromThePasswordFile)
 {
     ksn::test::MqttBroker broker(ksn::test::MqttBroker::Login{"bench", "s3cret"});
