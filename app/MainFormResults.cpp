@@ -217,14 +217,14 @@ void TMainForm::ResultsMeasurementStopped()
 
 void TMainForm::ShowFeedReports()
 {
-    const std::vector<std::string> reports = publisher_->TakeReports();
-    for (const std::string& report : reports) {
-        std::cerr << "ksn48_vevu: " << report << std::endl;
+    const auto reports = publisher_->TakeReports();
+    for (const auto& report : reports) {
+        std::cerr << "ksn48_vevu: " << report.Text << std::endl;
         // The operator hears of the first outage of a run; the rest goes to
         // standard error only.
-        if (!feedOutageShown_ && report.find("reached again") == std::string::npos) {
+        if (!feedOutageShown_ && report.What != mqtt::ResultsPublisher::Report::Kind::Back) {
             feedOutageShown_ = true;
-            const QString text = WindowTexts::FeedOutage.arg(Text(report));
+            const QString text = WindowTexts::FeedOutage.arg(Text(report.Text));
             QTimer::singleShot(0, this, [text] {
                 ShowMessageBox(text, WindowTexts::FeedOutageCaption, MessageIcon::Warning);
             });

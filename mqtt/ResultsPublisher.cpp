@@ -201,7 +201,7 @@ void ResultsPublisher::ConnectFirst()
             try {
                 TryConnect();
             } catch (const std::exception& e) {
-                Report(e.what());
+                AddReport(Report::Kind::Failure, e.what());
                 return;
             }
         }
@@ -259,8 +259,9 @@ void ResultsPublisher::OnConnect(mosquitto*, void* self, int result)
         wasOut = publisher.outageReported_;
         publisher.outageReported_ = false;
         if (wasOut) {
-            publisher.reports_.push_back("the MQTT broker " + DescribeBroker(publisher.options_) +
-                                         " is reached again; publishing goes on");
+            publisher.reports_.push_back(
+                {Report::Kind::Back, "the MQTT broker " + DescribeBroker(publisher.options_) +
+                                         " is reached again; publishing goes on"});
         }
     }
     if (!config.empty()) {
@@ -310,10 +311,10 @@ void ResultsPublisher::OnPublish(mosquitto*, void* self, int)
     publisher.queue_.Wake();
 }
 
-void ResultsPublisher::Report(std::string text)
+void ResultsPublisher::AddReport(Report::Kind kind, std::string text)
 {
     std::lock_guard lock(stateMutex_);
-    reports_.push_back(std::move(text));
+    reports_.push_back({kind, std::move(text)});
 }
 
 void ResultsPublisher::ReportOutage(std::string reason)
@@ -326,10 +327,11 @@ void ResultsPublisher::ReportOutage(std::string reason)
         return;
     }
     outageReported_ = true;
-    reports_.push_back("the MQTT broker " + DescribeBroker(options_) +
-                       " is not reachable: " + reason +
-                       "; frames are queued (the oldest dropped) and published when "
-                       "it is back");
+    reports_.push_back(
+        {Report::Kind::Outage, "the MQTT broker " + DescribeBroker(options_) +
+                                   " is not reachable: " + reason +
+                                   "; frames are queued (the oldest dropped) and published when "
+                                   "it is back"});
 }
 
 void ResultsPublisher::PublishRetained(const std::string& topic, const std::string& payload)
@@ -345,9 +347,9 @@ void ResultsPublisher::WaitInflight(Clock::time_point deadline)
     }
 }
 
-std::vector<std::string> ResultsPublisher::TakeReports()
+std::vector<ResultsPublisher::Report> ResultsPublisher::TakeReports()
 {
-    std::vector<std::string> taken;
+    std::vector<Report> taken;
     std::lock_guard lock(stateMutex_);
     taken.swap(reports_);
     return taken;

@@ -62,9 +62,15 @@ public:
     // most drain), then says "offline" and disconnects. Safe to call again.
     void Close(std::chrono::milliseconds drain = std::chrono::seconds(2));
 
-    // What the operator should know since the last call: the broker not
-    // reachable (once per outage) and back again. Any thread.
-    std::vector<std::string> TakeReports();
+    // What the operator should know: the broker not reachable (once per
+    // outage), back again, or the client failing.
+    struct Report {
+        enum class Kind { Outage, Back, Failure };
+        Kind What = Kind::Failure;
+        std::string Text;
+    };
+    // The reports since the last call. Any thread.
+    std::vector<Report> TakeReports();
 
     bool Connected() const noexcept { return connected_.load(); }
     // Frames handed to the broker's connection, and frames dropped (queue
@@ -89,7 +95,7 @@ private:
     // takes over connecting from there on.
     void ConnectFirst();
     bool TryConnect();
-    void Report(std::string text);
+    void AddReport(Report::Kind kind, std::string text);
     // The outage, once: reason says why.
     void ReportOutage(std::string reason);
     void PublishRetained(const std::string& topic, const std::string& payload);
@@ -109,7 +115,7 @@ private:
 
     std::mutex stateMutex_;  // config_, reports_, outage state
     std::string config_;
-    std::vector<std::string> reports_;
+    std::vector<Report> reports_;
     std::string lastError_;  // the library's last error message
     bool outageReported_ = false;
     std::chrono::steady_clock::time_point disconnectedSince_;

@@ -61,13 +61,15 @@ std::size_t Count(const std::vector<MqttMessage>& messages, const std::string& t
 }
 
 // Waits until the publisher has said something; all it said so far.
-std::vector<std::string> ReportsWithin(mqtt::ResultsPublisher& publisher,
-                                       std::chrono::milliseconds timeout,
-                                       std::vector<std::string> reports = {})
+using Report = mqtt::ResultsPublisher::Report;
+
+std::vector<Report> ReportsWithin(mqtt::ResultsPublisher& publisher,
+                                  std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::vector<Report> reports;
     for (;;) {
-        for (std::string& r : publisher.TakeReports()) {
+        for (auto& r : publisher.TakeReports()) {
             reports.push_back(std::move(r));
         }
         if (!reports.empty() || std::chrono::steady_clock::now() >= deadline) {
@@ -163,10 +165,11 @@ TEST(Publisher, ABrokerThatGoesAwayIsReportedOnceAndPublishingResumes)
     for (std::uint64_t n = 2; n <= 21; ++n) {
         publisher.Publish(Frame(n));
     }
-    std::vector<std::string> reports = ReportsWithin(publisher, Wait);
+    std::vector<Report> reports = ReportsWithin(publisher, Wait);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("not reachable"), std::string::npos) << reports[0];
-    EXPECT_NE(reports[0].find(broker.Address()), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].Text.find("not reachable"), std::string::npos) << reports[0].Text;
+    EXPECT_NE(reports[0].Text.find(broker.Address()), std::string::npos) << reports[0].Text;
+    EXPECT_EQ(reports[0].What, Report::Kind::Outage);
     // Failed reconnects say nothing more.
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(publisher.TakeReports().empty());
@@ -176,7 +179,8 @@ TEST(Publisher, ABrokerThatGoesAwayIsReportedOnceAndPublishingResumes)
     ASSERT_TRUE(WaitConnected(publisher));
     reports = ReportsWithin(publisher, Wait);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("reached again"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].Text.find("reached again"), std::string::npos) << reports[0].Text;
+    EXPECT_EQ(reports[0].What, Report::Kind::Back);
     // The queue's newest frames, then new ones.
     publisher.Publish(Frame(22));
     ASSERT_TRUE(subscriber.WaitFor(
@@ -205,9 +209,9 @@ TEST(Publisher, ABrokerAbsentAtTheStartIsReportedOnceAndReachedLater)
     mqtt::ResultsPublisher publisher(options, "KSN5-0042", 3);
     publisher.BeginRun(Channels13, "{}");
     publisher.Publish(Frame(1));
-    std::vector<std::string> reports = ReportsWithin(publisher, Wait);
+    std::vector<Report> reports = ReportsWithin(publisher, Wait);
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_NE(reports[0].find("not reachable"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].Text.find("not reachable"), std::string::npos) << reports[0].Text;
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(publisher.TakeReports().empty());
 
@@ -243,9 +247,9 @@ TEST(Publisher, ALoginTheBrokerRefusesIsReported)
     options.Password = "wrong";
     {
         mqtt::ResultsPublisher refused(options, "KSN5-0042", 3);
-        const std::vector<std::string> reports = ReportsWithin(refused, Wait);
+        const std::vector<Report> reports = ReportsWithin(refused, Wait);
         ASSERT_EQ(reports.size(), 1u);
-        EXPECT_NE(reports[0].find("not reachable"), std::string::npos) << reports[0];
+        EXPECT_NE(reports[0].Text.find("not reachable"), std::string::npos) << reports[0].Text;
         EXPECT_FALSE(refused.Connected());
     }
     options.Password = "right";
@@ -261,13 +265,13 @@ TEST(Publisher, TlsTrustsTheGivenCaAndNoOther)
     options.TlsCaFile = broker.OtherCaFile();
     {
         mqtt::ResultsPublisher untrusting(options, "KSN5-0042", 3);
-        const std::vector<std::string> reports = ReportsWithin(untrusting, Wait);
+        const std::vector<Report> reports = ReportsWithin(untrusting, Wait);
         ASSERT_EQ(reports.size(), 1u);
-        EXPECT_NE(reports[0].find("not reachable"), std::string::npos) << reports[0];
+        EXPECT_NE(reports[0].Text.find("not reachable"), std::string::npos) << reports[0].Text;
         EXPECT_FALSE(untrusting.Connected());
-        EXPECT_TRUE(reports[0].find("TLS") != std::string::npos ||
-                    reports[0].find("certificate") != std::string::npos)
-            << reports[0];
+        EXPECT_TRUE(reports[0].Text.find("TLS") != std::string::npos ||
+                    reports[0].Text.find("certificate") != std::string::npos)
+            << reports[0].Text;
     }
     options.TlsCaFile = broker.CaFile();
     mqtt::ResultsPublisher publisher(options, "KSN5-0042", 3);

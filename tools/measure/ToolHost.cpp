@@ -31,9 +31,9 @@ void ToolHost::SayPublisherReports()
         return;
     }
     // Empty nearly always: then nothing is made.
-    const std::vector<std::string> reports = publisher_->TakeReports();
-    for (const std::string& report : reports) {
-        Say(err_) << report << '\n';
+    const auto reports = publisher_->TakeReports();
+    for (const auto& report : reports) {
+        Say(err_) << report.Text << '\n';
     }
     if (!reports.empty()) {
         err_ << std::flush;
