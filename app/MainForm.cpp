@@ -1,5 +1,8 @@
 #include "MainForm.h"
 
+#include "ResultsPublisher.h"
+#include "ResultsRecorder.h"
+
 #include "MainFormSettingsView.h"
 
 #include "AdcGroupParsPanel.h"
@@ -629,6 +632,13 @@ void TMainForm::InitThreadTerminate(TThread& thread)
     if (detectionThread_ == &thread) {
         detectionThread_ = nullptr;
     }
+    // The pass has read the settings: the feed's section too, once the
+    // pass's own messages are over.
+    QTimer::singleShot(0, this, [this] {
+        if (!closing_) {
+            ReadFeedSettings();
+        }
+    });
     if (std::exchange(startAfterReopen_, false)) {
         // Not from inside the thread's end: the start waits for the worker.
         QMetaObject::invokeMethod(
@@ -642,8 +652,7 @@ void TMainForm::StartAfterReopen()
         return;
     }
     const auto busy = TBusyGuard::Enter(Busy);
-    const bool start = busy.Entered() && ModuleState == device::ModuleOpen &&
-                       ActivePageIndex() &&
+    const bool start = busy.Entered() && ModuleState == device::ModuleOpen && ActivePageIndex() &&
                        StartMultimeterLMDSpeedButton->isChecked() && !worker_;
     if (start) {
         StartThread();
@@ -676,6 +685,8 @@ void TMainForm::StartThread()
     }
     // Every page of PageList has its processing on the worker.
     PageNumber = static_cast<std::uint16_t>(found - PageList.begin());
+    // The feed follows its settings at each start.
+    ReadFeedSettings();
     MainRequestDone = false;
     PostMessage(this, WM_START_MAIN_THREAD, 0, 0);
     // A worker that cannot be made closes the window; then nothing runs.

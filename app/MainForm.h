@@ -19,6 +19,7 @@
 #include <optional>
 #include <vector>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -36,6 +37,14 @@ class TMainFormSettingsView;
 class TTriStateCheckBox;
 class TWindowSystemWatch;
 class SpectrumView;
+
+namespace measure {
+class MeasurementCycle;
+class ResultsRecorder;
+}  // namespace measure
+namespace mqtt {
+class ResultsPublisher;
+}
 
 // The window's name for the detection inventory.
 using DeviceInventory = device::DeviceInventory;
@@ -202,6 +211,23 @@ public:
     void PhaseCorrectionFilterMultimeterLMDCheckBoxChange();
     void SaveCurrentSettingsClick();
     void SaveDefaultSettingsClick();
+
+    // --- results leaving the window (MainFormResults.cpp) ---
+    // Context menu "Запись результатов в файл...": starts a recording into a
+    // file the save dialog picks, or ends the one that runs.
+    void RecordResultsClick();
+    bool RecordingResults() const noexcept;
+    // Window's thread, inside the display step of each frame: the frame's
+    // record to the recording and the feed.
+    void ResultsFrameShown(const measure::MeasurementCycle& cycle);
+    // The measurement's end: the recording ends with it.
+    void ResultsMeasurementStopped();
+    // The feed's section of the settings file, read again: the publisher is
+    // made, replaced or ended to match it and the open module.
+    void ReadFeedSettings();
+    // The feed's publisher while one runs (tests).
+    const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return publisher_.get(); }
+    QAction* RecordResultsItem = nullptr;
     // Whether a right click opens PopupMenu; the detection pass switches it
     // off. The menu's shortcuts work either way.
     void SetPopupMenuAutoPopup(bool on);
@@ -291,6 +317,17 @@ private:
     // Enables or disables a control and, except for the channel area when
     // enabling, every control inside it.
     void SetSubtreeEnabled(QWidget* control, bool enabled);
+
+    // Recording and feed.
+    void EndRecording(bool reportFailure);
+    void ReportRecordingFailure(int kind, const QString& fileName, int error);
+    void ShowFeedReports();
+    std::unique_ptr<measure::ResultsRecorder> recorder_;
+    std::unique_ptr<mqtt::ResultsPublisher> publisher_;
+    std::string publisherKey_;
+    QString feedProblemShown_;
+    bool feedRunBegun_ = false;
+    bool feedOutageShown_ = false;
 
     MainFormSetup setup_;
     std::unique_ptr<TMainFormSettingsView> settingsView_;

@@ -79,3 +79,13 @@ void TMainFormMeasurementView::ShowModuleLost()
 {
     form_.ShowModuleLost();
 }
+
+void TMainFormMeasurementView::FrameShown(const measure::MeasurementCycle& cycle)
+{
+    form_.ResultsFrameShown(cycle);
+}
+
+void TMainFormMeasurementView::MeasurementStopped()
+{
+    form_.ResultsMeasurementStopped();
+}

@@ -23,6 +23,8 @@ public:
     const SettingsRecord& Settings() const override;
     QWidget* DialogParent() override;
     void ShowModuleLost() override;
+    void FrameShown(const measure::MeasurementCycle& cycle) override;
+    void MeasurementStopped() override;
 
 private:
     TMainForm& form_;

@@ -134,6 +134,15 @@ void TMainForm::BuildPopupMenu()
     connect(addItem(QStringLiteral("SaveCurrentSettings"), WindowTexts::SaveCurrentItem,
                     QKeySequence(Qt::CTRL | Qt::Key_S)),
             &QAction::triggered, this, [this] { SaveCurrentSettingsClick(); });
+    // Ctrl+R is the first item's: the recording has Ctrl+Shift+R.
+    RecordResultsItem = addItem(QStringLiteral("RecordResults"), WindowTexts::RecordResultsItem,
+                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    RecordResultsItem->setCheckable(true);
+    // Queued: the save dialog must not open inside the shortcut's own key
+    // event, whose key would then reach the dialog's file name.
+    connect(
+        RecordResultsItem, &QAction::triggered, this, [this] { RecordResultsClick(); },
+        Qt::QueuedConnection);
     PopupMenu->addSeparator();
     addItem(QStringLiteral("AboutItem"), WindowTexts::AboutItem,
             QKeySequence(Qt::CTRL | Qt::Key_A));

@@ -8,8 +8,37 @@ namespace WindowTexts {
 inline const QString RebootItem = QStringLiteral("Перезагрузка Изделия");
 inline const QString SaveDefaultItem = QStringLiteral("Сохранение штатных настроек");
 inline const QString SaveCurrentItem = QStringLiteral("Сохранение текущих настроек");
+inline const QString RecordResultsItem = QStringLiteral("Запись результатов в файл...");
 inline const QString AboutItem = QStringLiteral("О программе ...");
 inline const QString ExitItem = QStringLiteral("Выход");
 inline const QString ExitHint = QStringLiteral("Спокойный выход из программы");
+
+// Recording results into a file, and the MQTT feed.
+inline const QString RecordDialogCaption = QStringLiteral("Запись результатов в файл");
+inline const QString RecordDialogFilter = QStringLiteral("CSV (*.csv);;Все файлы (*)");
+inline const QString RecordErrorCaption = QStringLiteral("Ошибка записи результатов!");
+// %1 the file, %2 the reason.
+inline const QString RecordCannotOpen =
+    QStringLiteral("Не могу открыть файл '%1' для записи результатов: %2!");
+inline const QString RecordOtherColumns =
+    QStringLiteral("В файле '%1' записаны другие столбцы результатов; дописать в него результаты "
+                   "этого измерения нельзя!");
+inline const QString RecordCutLastLine =
+    QStringLiteral("Последняя строка файла '%1' оборвана; дописать в него результаты нельзя!");
+inline const QString RecordWriteFailed =
+    QStringLiteral("Не могу записать результаты в файл '%1': %2!\nЗапись остановлена, измерение "
+                   "продолжается.");
+inline const QString FeedErrorCaption = QStringLiteral("Ошибка настроек MQTT!");
+// %1 the settings file, %2 the key, %3 what is wrong.
+inline const QString FeedBadValue =
+    QStringLiteral("Раздел [MQTT] файла настроек '%1', ключ \"%2\": %3.\nПубликация результатов "
+                   "выключена.");
+inline const QString FeedUnusable =
+    QStringLiteral("Публикация результатов по MQTT невозможна: %1.\nПубликация выключена.");
+inline const QString FeedOutageCaption = QStringLiteral("Брокер MQTT недоступен");
+// %1 what the publisher said.
+inline const QString FeedOutage =
+    QStringLiteral("%1.\nИзмерение продолжается; результаты будут опубликованы, когда брокер "
+                   "снова ответит.");
 
 }  // namespace WindowTexts

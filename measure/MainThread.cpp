@@ -166,6 +166,7 @@ void TMainThread::ShowResults(measure::MeasurementCycle& cycle)
     } else {
         ::ShowResults(*view_, cycle);
     }
+    view_->FrameShown(cycle);
 }
 
 void TMainThread::ShowChannelLeds(const measure::MeasurementCycle& cycle)
@@ -183,4 +184,5 @@ void TMainThread::ShowMeasurementStopped()
     if (spectrum_ != nullptr) {
         spectrum_->ShowSpectrumStopped();
     }
+    view_->MeasurementStopped();
 }

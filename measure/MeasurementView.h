@@ -5,6 +5,10 @@
 
 #include <cstdint>
 
+namespace measure {
+class MeasurementCycle;
+}
+
 class QPushButton;
 class QWidget;
 class SpectrumView;
@@ -48,4 +52,10 @@ public:
     // The run ended at a lost link to the module: the window shows the module
     // as not open, and its next start opens it again first.
     virtual void ShowModuleLost() = 0;
+
+    // Where the results leave the program (a recording, a feed): after a
+    // frame's results are shown, inside the display step, and after the
+    // run's end is shown. Nothing by default.
+    virtual void FrameShown(const measure::MeasurementCycle& /*cycle*/) {}
+    virtual void MeasurementStopped() {}
 };

@@ -11,6 +11,7 @@ $SUDO apt-get install -y --no-install-recommends \
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxcb1-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   nlohmann-json3-dev libcli11-dev libfftw3-dev \
+  libmosquitto-dev mosquitto mosquitto-clients openssl \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils \
   fonts-dejavu-core fonts-liberation locales \

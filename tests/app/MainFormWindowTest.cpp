@@ -5,6 +5,7 @@
 #include "AdcGroupParsPanel.h"
 #include "CaptionAboveCheckBox.h"
 #include "CaptionAboveRadioButton.h"
+#include "FileDialog.h"
 #include "Led.h"
 #include "ListPick.h"
 #include "Ksn48AdcChannelFrame.h"
@@ -18,7 +19,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -526,6 +529,7 @@ TEST_F(MainFormWindowTest, TheMenuHoldsItsItemsAndPopsUpUntilSwitchedOff)
               (QStringList{QStringLiteral("Перезагрузка Изделия Ctrl+R"), QStringLiteral("-"),
                            QStringLiteral("Сохранение штатных настроек Ctrl+D"),
                            QStringLiteral("Сохранение текущих настроек Ctrl+S"),
+                           QStringLiteral("Запись результатов в файл... Ctrl+Shift+R"),
                            QStringLiteral("-"), QStringLiteral("О программе ... Ctrl+A"),
                            QStringLiteral("-"), QStringLiteral("Выход Ctrl+Q")}));
     EXPECT_EQ(form->PopupMenu->defaultAction(), form->PopupMenu->actions().first());
@@ -561,6 +565,125 @@ TEST_F(MainFormWindowTest, DefaultSettingsCommandWritesTheFile)
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     QTest::keyClick(form.get(), Qt::Key_D, Qt::ControlModifier);
     EXPECT_TRUE(QFile::exists(SettingsPath()));
+}
+
+// --- recording results into a file ---
+
+TEST_F(MainFormWindowTest, TheRecordingItemIsCheckableAndLeavesCtrlRToTheFirstItem)
+{
+    MakeForm();
+    ASSERT_NE(form->RecordResultsItem, nullptr);
+    EXPECT_TRUE(form->RecordResultsItem->isCheckable());
+    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    EXPECT_EQ(form->PopupMenu->actions().first()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+}
+
+TEST_F(MainFormWindowTest, TheRecordingShortcutWorksWithThePopUpSwitchedOff)
+{
+    MakeForm();
+    form->SetPopupMenuAutoPopup(false);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    const QString path = directory.filePath(QStringLiteral("results.csv"));
+    {
+        // Cancelled: nothing records, nothing is made.
+        FileDialogAnswerer answers({std::nullopt});
+        QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(answers.Requests().size(), 1u);
+        EXPECT_EQ(answers.Requests()[0].caption, QStringLiteral("Запись результатов в файл"));
+        EXPECT_FALSE(form->RecordingResults());
+        EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    }
+    {
+        FileDialogAnswerer answers({path});
+        QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(answers.Requests().size(), 1u);
+        EXPECT_TRUE(form->RecordingResults());
+        EXPECT_TRUE(form->RecordResultsItem->isChecked());
+        // Chosen again: the recording ends; the file it made without a row goes.
+        QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(answers.Requests().size(), 1u);
+        EXPECT_FALSE(form->RecordingResults());
+        EXPECT_FALSE(form->RecordResultsItem->isChecked());
+        EXPECT_FALSE(QFile::exists(path));
+    }
+    EXPECT_TRUE(dialogs.Shown().empty());
+    // Ctrl+R alone still does what it always did: nothing.
+    QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(form->RecordingResults());
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_FALSE(QFile::exists(SettingsPath()));
+}
+
+TEST_F(MainFormWindowTest, AFileThatCannotBeContinuedIsRefusedByName)
+{
+    MakeForm();
+    const QString otherColumns = directory.filePath(QStringLiteral("other.csv"));
+    const QString cutLine = directory.filePath(QStringLiteral("cut.csv"));
+    const QString folder = directory.filePath(QStringLiteral("folder"));
+    const auto write = [](const QString& name, const QByteArray& bytes) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    // Channel 1 is ticked below, channel 8 is not.
+    form->ChannelFrames[7]->ChannelNumberLMDCheckBox->setChecked(false);
+    write(otherColumns, "time,frame,ch8_mV,ch8_kHz,ch8_deg,ch8_status,ch8_inband\n");
+    // The header of the ticked channels (1-6 after the detection), then a cut row.
+    form->ChannelFrames[0]->ChannelNumberLMDCheckBox->setChecked(true);
+    QByteArray header = "time,frame";
+    for (int c = 1; c <= 8; ++c) {
+        if (form->ChannelFrames[static_cast<std::size_t>(c - 1)]
+                ->ChannelNumberLMDCheckBox->isChecked()) {
+            for (const char* suffix : {"_mV", "_kHz", "_deg", "_status", "_inband"}) {
+                header += ",ch" + QByteArray::number(c) + suffix;
+            }
+        }
+    }
+    write(cutLine, header + "\n2024-05-01T12:34:56.789Z,1,707.1");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const struct {
+        QString path;
+        QString said;
+    } cases[] = {
+        {otherColumns, QStringLiteral("другие столбцы")},
+        {cutLine, QStringLiteral("оборвана")},
+        {folder, QStringLiteral("Не могу открыть файл")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const QByteArray before = QFile::exists(c.path) && !QFileInfo(c.path).isDir()
+                                      ? [&] {
+                                            QFile f(c.path);
+                                            f.open(QIODevice::ReadOnly);
+                                            return f.readAll();
+                                        }()
+                                      : QByteArray();
+        dialogs.Clear();
+        FileDialogAnswerer answers({c.path});
+        form->RecordResultsItem->trigger();
+        QCoreApplication::processEvents();  // the item's handler runs queued
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        WaitLoop([&] {
+            return !dialogs.Shown().empty() || std::chrono::steady_clock::now() > deadline;
+        });
+        ASSERT_EQ(dialogs.Shown().size(), 1u);
+        EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка записи результатов!"));
+        EXPECT_TRUE(
+            dialogs.Shown()[0].text.contains(QLatin1Char('\'') + c.path + QLatin1Char('\'')))
+            << dialogs.Shown()[0].text.toStdString();
+        EXPECT_TRUE(dialogs.Shown()[0].text.contains(c.said))
+            << dialogs.Shown()[0].text.toStdString();
+        EXPECT_FALSE(form->RecordingResults());
+        EXPECT_FALSE(form->RecordResultsItem->isChecked());
+        if (!before.isEmpty()) {
+            QFile f(c.path);
+            f.open(QIODevice::ReadOnly);
+            EXPECT_EQ(f.readAll(), before) << "the refused file was changed";
+        }
+    }
 }
 
 // --- operating system class ---

@@ -12,6 +12,7 @@
 #include "CaseName.h"
 #include "CountingAllocator.h"
 #include "CrateServer.h"
+#include "FileDialog.h"
 #include "FakeModule.h"
 #include "ListPick.h"
 #include "InitAndConfigThread.h"
@@ -22,20 +23,31 @@
 #include "MeasureTexts.h"
 #include "MeasurementTexts.h"
 #include "MessageBox.h"
+#include "MqttBroker.h"
+#include "NumberText.h"
+#include "ResultsPublisher.h"
 #include "ValueEdit.h"
 #include "ViewTexts.h"
 #include "WaitLoop.h"
 #include "ksn48api.h"
 
+#include <QAction>
+#include <QCoreApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -799,5 +811,227 @@ const StalledStopCase stalledStopCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, StopDuringAStalledReceive, ::testing::ValuesIn(stalledStopCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// --- results leaving the window: the recording and the MQTT feed ---
+
+std::string ReadFile(const QString& path)
+{
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::vector<std::vector<std::string>> CsvRows(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        std::string cell;
+        while (std::getline(cells, cell, ',')) {
+            fields.push_back(cell);
+        }
+        if (!line.empty() && line.back() == ',') {
+            fields.emplace_back();
+        }
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+std::size_t Column(const std::vector<std::string>& header, const std::string& name)
+{
+    const auto at = std::find(header.begin(), header.end(), name);
+    EXPECT_NE(at, header.end()) << name;
+    return static_cast<std::size_t>(at - header.begin());
+}
+
+class ResultsOfTheWindow : public MeasurementWindow {
+protected:
+    QString SettingsFile() const { return settingsDir.filePath(QStringLiteral("Ksn48_Vevu.ini")); }
+    QString ResultsFile() const { return settingsDir.filePath(QStringLiteral("results.csv")); }
+    std::size_t RowsInFile() const
+    {
+        const std::string bytes = ReadFile(ResultsFile());
+        const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+        return lines > 0 ? lines - 1 : 0;
+    }
+    // The panels' three fields, as the operator reads them.
+    std::vector<std::string> PanelTexts() const
+    {
+        std::vector<std::string> texts;
+        for (std::size_t c = 0; c < 6; ++c) {
+            texts.push_back(Voltage(c));
+            texts.push_back(Frequency(c));
+            texts.push_back(Phase(c));
+        }
+        return texts;
+    }
+    // A row's values in the panels' formats.
+    std::vector<std::string> RowTexts(const std::vector<std::string>& header,
+                                      const std::vector<std::string>& row) const
+    {
+        const SettingsRecord& record = form->Settings->Record;
+        std::vector<std::string> texts;
+        for (int n = 1; n <= 6; ++n) {
+            const std::string ch = "ch" + std::to_string(n);
+            const auto shown = [&](const std::string& column, const std::string& pattern) {
+                const std::string& cell = row.at(Column(header, ch + column));
+                return cell.empty() ? std::string("--------")
+                                    : NumberText::FormatFloat(pattern, std::stod(cell));
+            };
+            texts.push_back(shown("_mV", record.AcFormat[0]));
+            texts.push_back(shown("_kHz", record.FrFormat[0]));
+            texts.push_back(shown("_deg", record.PhFormat[0]));
+        }
+        return texts;
+    }
+    void AppendToSettings(const std::string& text) const
+    {
+        std::ofstream(SettingsFile().toStdString(), std::ios::app | std::ios::binary) << text;
+    }
+};
+
+TEST_F(ResultsOfTheWindow, ARecordingTakesEveryFrameWithTheValuesThePanelsShow)
+{
+    const std::string settingsBefore = ReadFile(SettingsFile());
+    ASSERT_FALSE(settingsBefore.empty());
+    StartAndWaitFrames(1);
+    FileDialogAnswerer answers({ResultsFile()});
+    form->RecordResultsItem->trigger();
+    QCoreApplication::processEvents();  // the item's handler runs queued
+    ASSERT_TRUE(form->RecordResultsItem->isChecked());
+    ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= 3; }));
+    // In the same turn of the window's thread: the recording ends with the
+    // frame the panels show.
+    form->RecordResultsClick();
+    const std::vector<std::string> panels = PanelTexts();
+    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    ASSERT_NE(form->Worker(), nullptr) << "the measurement goes on";
+
+    const auto rows = CsvRows(ReadFile(ResultsFile()));
+    ASSERT_GE(rows.size(), 4u);
+    // The tool's header for channels 1 to 6.
+    std::string header = "time,frame";
+    for (int n = 1; n <= 6; ++n) {
+        for (const char* suffix : {"_mV", "_kHz", "_deg", "_status", "_inband"}) {
+            header += ",ch" + std::to_string(n) + suffix;
+        }
+    }
+    EXPECT_EQ(ReadFile(ResultsFile()).substr(0, header.size() + 1), header + "\n");
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r].size(), rows[0].size()) << r;
+        EXPECT_EQ(rows[r][1], std::to_string(r));
+        EXPECT_EQ(rows[r][Column(rows[0], "ch1_status")], "ok");
+    }
+    EXPECT_EQ(RowTexts(rows[0], rows.back()), panels);
+    EXPECT_EQ(panels[0], "707.11");
+    EXPECT_TRUE(dialogs.Shown().empty());
+    // Recording leaves the settings file alone.
+    EXPECT_EQ(ReadFile(SettingsFile()), settingsBefore);
+
+    // Chosen again: appended to, without a second header.
+    const std::size_t before = rows.size();
+    FileDialogAnswerer again({ResultsFile()});
+    form->RecordResultsItem->trigger();
+    QCoreApplication::processEvents();  // the item's handler runs queued
+    ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= before + 1; }));
+    PressStop();
+    // The measurement's end ends the recording.
+    EXPECT_FALSE(form->RecordingResults());
+    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    const auto all = CsvRows(ReadFile(ResultsFile()));
+    EXPECT_EQ(all[before][1], "1");
+    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const auto& r) { return r[0] == "time"; }),
+              1);
+}
+
+TEST_F(ResultsOfTheWindow, AWriteFailureEndsTheRecordingWithAMessageAndTheMeasurementGoesOn)
+{
+    StartAndWaitFrames(1);
+    // Room for the header and a row or two: then the file refuses more.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limited = old;
+    limited.rlim_cur = 1200;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    FileDialogAnswerer answers({ResultsFile()});
+    form->RecordResultsItem->trigger();
+    QCoreApplication::processEvents();  // the item's handler runs queued
+    const bool said = WaitUntil([&] { return !dialogs.Shown().empty(); });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(said);
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка записи результатов!"));
+    EXPECT_TRUE(
+        dialogs.Shown()[0].text.contains(QLatin1Char('\'') + ResultsFile() + QLatin1Char('\'')))
+        << dialogs.Shown()[0].text.toStdString();
+    EXPECT_FALSE(form->RecordingResults());
+    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    // Whole rows only, and the measurement goes on.
+    const std::string bytes = ReadFile(ResultsFile());
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.back(), '\n');
+    const std::uint64_t shown = FramesShown();
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= shown + 2; }));
+    EXPECT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(ReadFile(ResultsFile()), bytes);
+}
+
+TEST_F(ResultsOfTheWindow, TheFeedPublishesEveryFrameOfTheBenchFromItsSettingsSection)
+{
+    ksn::test::MqttBroker broker;
+    ksn::test::MqttSubscriber subscriber(broker.Port(), "ksn48/#");
+    const std::string base = "ksn48/KSN5-0042/3";
+    AppendToSettings("[MQTT]\r\nEnabled=1\r\nBroker=" + broker.Address() + "\r\nQoS=1\r\n");
+    // Read with the settings, at the end of a detection pass: the bench is
+    // online before it measures.
+    FindDevices();
+    ASSERT_TRUE(WaitUntil([&] { return form->FeedPublisher() != nullptr; }));
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/status") >= 1; },
+        std::chrono::seconds(10)));
+    StartAndWaitFrames(3);
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.On(base + "/frame").size() >= 3; }));
+    PressStop();
+    ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    const auto frames = subscriber.On(base + "/frame");
+    const nlohmann::json last = nlohmann::json::parse(frames.back().Payload);
+    EXPECT_EQ(NumberText::FormatFloat("0.00", last["ch1_mV"].get<double>()), Voltage(0));
+    EXPECT_EQ(NumberText::FormatFloat("0.000", last["ch2_deg"].get<double>()), Phase(1));
+    EXPECT_EQ(last["ch6_status"], "ok");
+    EXPECT_FALSE(last.contains("ch7_status"));
+    const nlohmann::json run =
+        nlohmann::json::parse(subscriber.On(base + "/config").back().Payload);
+    EXPECT_EQ(run["channels"], nlohmann::json::array({1, 2, 3, 4, 5, 6}));
+    // Closing the window takes the bench offline.
+    form.reset();
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/status") >= 2; },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(subscriber.On(base + "/status").back().Payload, "offline");
+}
+
+TEST_F(ResultsOfTheWindow, ABrokenFeedValueIsSaidOnceAndLeavesPublishingOff)
+{
+    AppendToSettings("[MQTT]\r\nEnabled=1\r\nBroker=127.0.0.1:0\r\n");
+    FindDevices();
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }));
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка настроек MQTT!"));
+    EXPECT_TRUE(dialogs.Shown()[0].text.contains(QStringLiteral("\"Broker\"")))
+        << dialogs.Shown()[0].text.toStdString();
+    EXPECT_EQ(form->FeedPublisher(), nullptr);
+    // The measurement runs, and the same problem is not said again.
+    StartAndWaitFrames(2);
+    EXPECT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(form->FeedPublisher(), nullptr);
+    EXPECT_EQ(Voltage(0), "707.11");
+}
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Settings operations against a stand-in for the main window: the two
 // interchange files, defaults, out-of-range values, writers and handlers.
 #include "IniFile.h"
+#include "MqttSection.h"
 #include "Settings.h"
 #include "SettingsNames.h"
 #include "TestDirectory.h"
@@ -465,6 +466,45 @@ TEST_F(SettingsFileTest, DefaultSettingsRewriteOnlyTheDefaultKeys)
     EXPECT_EQ(view.changesNotBusy, 0) << "the window keeps showing the old settings";
     EXPECT_TRUE(view.log.empty());
     EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(SettingsFileTest, TheFeedSectionStaysAsItStandsThroughEveryWriter)
+{
+    // Between the window's sections, with a key of the window's spelling in
+    // it: no writer may take it for its own.
+    const std::string feed = "[MQTT]\r\nEnabled=1\r\nBroker=broker.lab:1884\r\n"
+                             "PasswordFile=/etc/ksn/mqtt password\r\nQoS=1\r\n"
+                             "Top    основной панели=7\r\n";
+    std::string file = Fixture("default.ini");
+    const std::size_t module = file.find(Cp("[Модуль KSN48]"));
+    ASSERT_NE(module, std::string::npos);
+    file.insert(module, Cp(feed));
+    ReadFile(file);
+    settings.SaveIniFile(path);
+    EXPECT_EQ(ReadBytes(path), file);
+    settings.SaveDefaultSettingsClick();
+    EXPECT_EQ(ReadBytes(path), file);
+    EXPECT_TRUE(view.messages.empty());
+
+    const MqttSection section = ReadMqttSection(IniFile(path));
+    EXPECT_EQ(section.Enabled, "1");
+    EXPECT_EQ(section.Broker, "broker.lab:1884");
+    EXPECT_EQ(section.PasswordFile, "/etc/ksn/mqtt password");
+    EXPECT_EQ(section.Qos, "1");
+    EXPECT_EQ(section.Topic, "");
+}
+
+TEST_F(SettingsFileTest, TheFeedSectionIsOffWithoutItAndReadsWithoutTheBlanksAround)
+{
+    ReadFile(Fixture("default.ini"));
+    const MqttSection none = ReadMqttSection(IniFile(path));
+    EXPECT_EQ(none.Enabled, "");
+    EXPECT_EQ(none.Broker, "");
+    WriteBytes(path, "[mqtt]\r\nenabled =  1 \r\nBROKER=\t127.0.0.1 \r\nTopic= plant/line2\r\n");
+    const MqttSection some = ReadMqttSection(IniFile(path));
+    EXPECT_EQ(some.Enabled, "1");
+    EXPECT_EQ(some.Broker, "127.0.0.1");
+    EXPECT_EQ(some.Topic, "plant/line2");
 }
 
 TEST_F(SettingsFileTest, ReferenceChannelIsNeverWritten)

@@ -4,6 +4,7 @@
 // ends on a signal, a dead server, a closed pipe and a full disk, or goes on
 // after a lost link.
 #include "CrateServer.h"
+#include "MqttBroker.h"
 #include "DataRateBudget.h"
 #include "IniFile.h"
 #include "Settings.h"
@@ -982,6 +983,178 @@ TEST_F(MeasureTool, AReconnectedModuleThatRefusesTheSetupEndsTheRunWithItsCode)
     ASSERT_GE(log.Rows.size(), 3u);
     ExpectOneGap(log, 3);
     EXPECT_EQ(log.At(log.Rows.size() - 1, "ch1_status"), "lost");
+}
+
+// --- the MQTT feed, against a mosquitto broker of the test's own ---
+
+class MeasureToolMqtt : public MeasureTool {
+protected:
+    // The frame messages as rows of the CSV log's columns.
+    static std::vector<nlohmann::json> Frames(const ksn::test::MqttSubscriber& subscriber,
+                                              const std::string& base)
+    {
+        std::vector<nlohmann::json> frames;
+        for (const ksn::test::MqttMessage& m : subscriber.On(base + "/frame")) {
+            frames.push_back(nlohmann::json::parse(m.Payload));
+        }
+        return frames;
+    }
+    const std::string base = "ksn48/KSN5-0042/3";
+};
+
+TEST_F(MeasureToolMqtt, EveryFrameIsPublishedWithTheValuesOfItsRow)
+{
+    ksn::test::MqttBroker broker;
+    ksn::test::MqttSubscriber subscriber(broker.Port(), "ksn48/#");
+    const std::string path = dir.File("log.csv");
+    const Result r = Run(With({"--channels", "1,2,8", "--frames", "5", "--output", path, "--mqtt",
+                               broker.Address(), "--qos", "1"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Err.find("5 frames published under '" + base + "'"), std::string::npos) << r.Err;
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/frame") == 5; },
+        10s));
+    const CsvLog log = ParseCsv(ReadBytes(path));
+    const std::vector<nlohmann::json> frames = Frames(subscriber, base);
+    ASSERT_EQ(log.Rows.size(), frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        // Every column of the row, with the same value.
+        ASSERT_EQ(frames[i].size(), log.Header.size());
+        for (const std::string& column : log.Header) {
+            const nlohmann::json& value = frames[i][column];
+            const std::string cell = log.At(i, column);
+            if (value.is_null()) {
+                EXPECT_EQ(cell, "") << column;
+            } else if (value.is_string()) {
+                EXPECT_EQ(value.get<std::string>(), cell) << column;
+            } else {
+                EXPECT_EQ(value.get<double>(), std::strtod(cell.c_str(), nullptr)) << column;
+            }
+        }
+    }
+    EXPECT_EQ(frames[0]["ch8_status"], "short");
+    // Status: online while it ran, offline at its end, both retained.
+    const auto status = subscriber.On(base + "/status");
+    ASSERT_EQ(status.size(), 2u);
+    EXPECT_EQ(status[0].Payload, "online");
+    EXPECT_EQ(status[1].Payload, "offline");
+    const auto config = subscriber.On(base + "/config");
+    ASSERT_EQ(config.size(), 1u);
+    const nlohmann::json run = nlohmann::json::parse(config[0].Payload);
+    EXPECT_EQ(run["channels"], nlohmann::json::array({1, 2, 8}));
+    EXPECT_EQ(run["module"], "4811001");
+    EXPECT_EQ(run["rate_Hz"], 78125.0);
+    EXPECT_EQ(run["bits"], 20);
+    EXPECT_EQ(run["max_time_s"], 0.75);
+    ksn::test::MqttSubscriber late(broker.Port(), base + "/+");
+    ASSERT_TRUE(late.WaitFor([](const auto& m) { return m.size() == 2; }, 10s));
+    for (const auto& m : late.Messages()) {
+        EXPECT_TRUE(m.Retained) << m.Topic;
+    }
+}
+
+TEST_F(MeasureToolMqtt, ABrokerAbsentAtTheStartCostsOneWarning)
+{
+    std::optional<ksn::test::MqttBroker> broker(std::in_place);
+    const std::string address = broker->Address();
+    broker.reset();
+    const std::string path = dir.File("log.csv");
+    const Result r = Run(With({"--frames", "3", "--output", path, "--mqtt", address}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(Count(r.Err, "not reachable"), 1u) << r.Err;
+    EXPECT_EQ(Count(r.Err, address), 2u) << r.Err;  // where it publishes, and the warning
+    EXPECT_NE(r.Err.find("0 frames published"), std::string::npos) << r.Err;
+    EXPECT_EQ(ParseCsv(ReadBytes(path)).Rows.size(), 3u);
+    EXPECT_EQ(FramesReported(r.Err), 3u);
+}
+
+TEST_F(MeasureToolMqtt, ABrokerThatDiesMidRunIsSaidOnceAndPublishingResumesWhenItIsBack)
+{
+    ksn::test::MqttBroker broker;
+    const std::string path = dir.File("log.csv");
+    const pid_t pid = Start(With({"--channels", "1-2", "--rate", "78125", "--max-time", "0.05",
+                                  "--output", path, "--mqtt", broker.Address()}));
+    std::optional<ksn::test::MqttSubscriber> before(std::in_place, broker.Port(), "ksn48/#");
+    ASSERT_TRUE(before->WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/frame") >= 3; },
+        RunTimeout));
+    before.reset();
+    broker.Kill();
+    ASSERT_TRUE(WaitForText(dir.File("stderr"), "not reachable"));
+    // Rows go on while the broker is away.
+    const std::size_t rowsAtLoss = ParseCsv(ReadBytes(path)).Rows.size();
+    ASSERT_TRUE(WaitForRows(path, rowsAtLoss + 10));
+    broker.Start();
+    ksn::test::MqttSubscriber after(broker.Port(), "ksn48/#");
+    ASSERT_TRUE(WaitForText(dir.File("stderr"), "reached again"));
+    ASSERT_TRUE(after.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/frame") >= 3; },
+        RunTimeout));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitFor(pid, RunTimeout), 0) << ReadBytes(dir.File("stderr"));
+    ExpectWholeRowsAsReported(path, 2u + 2u * 5u);
+    const std::string said = ReadBytes(dir.File("stderr"));
+    EXPECT_EQ(Count(said, "not reachable"), 1u) << said;
+    EXPECT_EQ(Count(said, "reached again"), 1u) << said;
+    // What came after the broker's return is the log's rows, none missing
+    // in between.
+    const CsvLog log = ParseCsv(ReadBytes(path));
+    const std::vector<nlohmann::json> frames = Frames(after, base);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i]["frame"], frames[i - 1]["frame"].get<std::uint64_t>() + 1);
+    }
+    const std::uint64_t last = frames.back()["frame"];
+    ASSERT_LE(last, log.Rows.size());
+    EXPECT_EQ(frames.back()["ch2_mV"].get<double>(), log.Number(last - 1, "ch2_mV"));
+    // Every row was published or counted as dropped.
+    const std::size_t summary = said.find(" frames published under");
+    ASSERT_NE(summary, std::string::npos) << said;
+    const unsigned long published = std::stoul(said.substr(said.rfind(": ", summary) + 2));
+    const std::size_t drop = said.find(" dropped while", summary);
+    const unsigned long dropped =
+        drop == std::string::npos ? 0 : std::stoul(said.substr(said.rfind('(', drop) + 1));
+    EXPECT_EQ(published + dropped, log.Rows.size()) << said;
+    EXPECT_EQ(after.On(base + "/status").front().Payload, "online");
+}
+
+TEST_F(MeasureToolMqtt, AToolThatDiesLeavesItsStatusOfflineThroughTheLastWill)
+{
+    ksn::test::MqttBroker broker;
+    ksn::test::MqttSubscriber subscriber(broker.Port(), base + "/status");
+    const pid_t pid = Start(With({"--output", dir.File("log.csv"), "--mqtt", broker.Address()}));
+    ASSERT_TRUE(subscriber.WaitFor([](const auto& m) { return m.size() == 1; }, RunTimeout));
+    ::kill(pid, SIGKILL);
+    WaitFor(pid, RunTimeout);
+    ASSERT_TRUE(subscriber.WaitFor([](const auto& m) { return m.size() == 2; }, RunTimeout));
+    const auto status = subscriber.Messages();
+    EXPECT_EQ(status[0].Payload, "online");
+    EXPECT_EQ(status[1].Payload, "offline");
+    // Kept for those who come later.
+    ksn::test::MqttSubscriber late(broker.Port(), base + "/status");
+    ASSERT_TRUE(late.WaitFor([](const auto& m) { return m.size() == 1; }, 10s));
+    EXPECT_EQ(late.Messages()[0].Payload, "offline");
+    EXPECT_TRUE(late.Messages()[0].Retained);
+}
+
+TEST_F(MeasureToolMqtt, ALoginComesFromThePasswordFile)
+{
+    ksn::test::MqttBroker broker(ksn::test::MqttBroker::Login{"bench", "s3cret"});
+    ksn::test::MqttSubscriber subscriber(broker.Port(), "ksn48/#", "bench", "s3cret");
+    const std::string password = dir.File("password");
+    for (const char* written : {"wrong\n", "s3cret\n"}) {
+        SCOPED_TRACE(written);
+        WriteBytes(password, written);
+        const Result r = Run(With({"--frames", "2", "--mqtt", broker.Address(), "--username",
+                                   "bench", "--password-file", password}));
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        EXPECT_EQ(ParseCsv(r.Out).Rows.size(), 2u);
+        // The password appears nowhere the tool says anything.
+        EXPECT_EQ(r.Err.find("s3cret"), std::string::npos) << r.Err;
+        EXPECT_EQ(Count(r.Err, "not reachable"), written[0] == 'w' ? 1u : 0u) << r.Err;
+    }
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/frame") == 2; },
+        10s));
 }
 
 }  // namespace

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -173,6 +177,22 @@ TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
         {{"--frames"}, "--frames"},
         {{"extra"}, "extra"},
         {{"--colour"}, "--colour"},
+        {{"--list", "--mqtt", "127.0.0.1"}, "--list excludes --mqtt"},
+        {{"--topic", "lab"}, "--mqtt"},
+        {{"--qos", "1"}, "--mqtt"},
+        {{"--mqtt", ""}, "names no host"},
+        {{"--mqtt", "broker:0"}, "port from 1 to 65535"},
+        {{"--mqtt", "::1"}, "[ADDRESS]:PORT"},
+        {{"--mqtt", "broker", "--topic", "lab/#"}, "wildcard"},
+        {{"--mqtt", "broker", "--topic", "lab//x"}, "empty level"},
+        {{"--mqtt", "broker", "--qos", "2"}, "--qos"},
+        {{"--mqtt", "broker", "--client-id", "bench 7"}, "the client id"},
+        {{"--mqtt", "broker", "--password-file", KSN_SETTINGS_TEST_DATA "/default.ini"},
+         "--password-file requires --username"},
+        {{"--mqtt", "broker", "--username", "u", "--password-file", "/nonexistent/password"},
+         "'/nonexistent/password' cannot be read"},
+        {{"--mqtt", "broker", "--username", "u", "--password-file", "/"}, "is a folder"},
+        {{"--mqtt", "broker", "--tls-ca", "/nonexistent/ca.pem"}, "--tls-ca"},
     };
     for (const Case& c : cases) {
         const Parsed p = Parse(c.args);
@@ -181,6 +201,51 @@ TEST(ToolOptions, MisuseEndsWithTheUsageCodeAndSaysWhat)
         EXPECT_EQ(p.result.ExitCode, tool::ExitUsage);
         EXPECT_NE(p.err.find(c.said), std::string::npos) << p.err;
         EXPECT_TRUE(p.out.empty());
+    }
+}
+
+TEST(ToolOptions, TheBrokerFlagsAreTakenAndThePasswordComesFromItsFile)
+{
+    std::string name =
+        std::filesystem::temp_directory_path().string() + "/ksn-tool-password-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "pa ss\n", 6), 6);
+    ::close(fd);
+    const Parsed p =
+        Parse({"--mqtt", "[::1]:1884", "--topic", "plant/line2", "--client-id", "bench-7", "--qos",
+               "1", "--username", "bench", "--password-file", name});
+    ::unlink(name.c_str());
+    ASSERT_TRUE(p.result.Options) << p.err;
+    ASSERT_TRUE(p.result.Options->Mqtt);
+    const mqtt::BrokerOptions& m = *p.result.Options->Mqtt;
+    EXPECT_EQ(m.Host, "::1");
+    EXPECT_EQ(m.Port, 1884);
+    EXPECT_EQ(m.TopicPrefix, "plant/line2");
+    EXPECT_EQ(m.ClientId, "bench-7");
+    EXPECT_EQ(m.Qos, 1);
+    EXPECT_EQ(m.Username, "bench");
+    EXPECT_EQ(m.Password, "pa ss");
+    EXPECT_TRUE(m.TlsCaFile.empty());
+
+    // The defaults: prefix ksn48, QoS 0, the plain port, or the TLS port
+    // with a CA.
+    const Parsed plain = Parse({"--mqtt", "broker.lab"});
+    ASSERT_TRUE(plain.result.Options && plain.result.Options->Mqtt) << plain.err;
+    EXPECT_EQ(plain.result.Options->Mqtt->Port, 1883);
+    EXPECT_EQ(plain.result.Options->Mqtt->TopicPrefix, "ksn48");
+    EXPECT_EQ(plain.result.Options->Mqtt->Qos, 0);
+    const Parsed tls =
+        Parse({"--mqtt", "broker.lab", "--tls-ca", KSN_SETTINGS_TEST_DATA "/default.ini"});
+    ASSERT_TRUE(tls.result.Options && tls.result.Options->Mqtt) << tls.err;
+    EXPECT_EQ(tls.result.Options->Mqtt->Port, 8883);
+    EXPECT_EQ(tls.result.Options->Mqtt->TlsCaFile, KSN_SETTINGS_TEST_DATA "/default.ini");
+    EXPECT_FALSE(Parse({"--frames", "1"}).result.Options->Mqtt);
+
+    const Parsed help = Parse({"--help"});
+    for (const char* part : {"--mqtt HOST[:PORT]", "--topic PREFIX", "--qos 0|1",
+                             "--password-file F", "--tls-ca FILE", "/frame"}) {
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "CycleResults.h"
 #include "MeasurementTexts.h"
+#include "RunDescription.h"
 #include "ToolSupport.h"
 
 #include <chrono>
@@ -14,8 +15,53 @@ ToolHost::ToolHost(const MeasureSetup& setup, measure::ResultsWriter& writer, Ru
     : setup_(setup), writer_(writer), stop_(stop), frames_(frames), err_(err)
 {}
 
+void ToolHost::SetPublisher(mqtt::ResultsPublisher* publisher, std::string crateSerial,
+                            std::string crateModel, int slot)
+{
+    publisher_ = publisher;
+    crateSerial_ = std::move(crateSerial);
+    crateModel_ = std::move(crateModel);
+    slot_ = slot;
+    runPublished_ = false;
+}
+
+void ToolHost::SayPublisherReports()
+{
+    if (publisher_ == nullptr) {
+        return;
+    }
+    // Empty nearly always: then nothing is made.
+    const auto reports = publisher_->TakeReports();
+    for (const auto& report : reports) {
+        Say(err_) << report.Text << '\n';
+    }
+    if (!reports.empty()) {
+        err_ << std::flush;
+    }
+}
+
+void ToolHost::PublishRow(const measure::MeasurementCycle* cycle) noexcept
+{
+    if (publisher_ == nullptr) {
+        return;
+    }
+    if (!runPublished_ && cycle != nullptr) {
+        // Once per run of the cycle, before its first frame.
+        try {
+            publisher_->BeginRun(
+                setup_.Choice.ChannelTicked,
+                mqtt::ConfigJson(mqtt::DescribeRun(*cycle, crateSerial_, crateModel_, slot_)));
+            runPublished_ = true;
+        } catch (const std::exception& e) {
+            Say(err_) << "MQTT: " << e.what() << '\n';
+        }
+    }
+    publisher_->Publish(frame_);
+}
+
 void ToolHost::BeginCycle()
 {
+    runPublished_ = false;
     MessageShown = false;
     configuring_ = false;
     refused_ = false;
@@ -77,6 +123,8 @@ void ToolHost::ShowResults(measure::MeasurementCycle& cycle)
     if (!WriteRow()) {
         return;
     }
+    PublishRow(&cycle);
+    SayPublisherReports();
     ++measured_;
     inGap_ = false;
     if (frames_ && measured_ >= *frames_) {
@@ -97,6 +145,8 @@ bool ToolHost::WriteGap()
     if (!WriteRow()) {
         return false;
     }
+    PublishRow(nullptr);
+    SayPublisherReports();
     ++gaps_;
     inGap_ = true;
     return true;

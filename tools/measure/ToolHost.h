@@ -3,6 +3,7 @@
 #include "FrameResult.h"
 #include "MeasureSetup.h"
 #include "MeasurementCycle.h"
+#include "ResultsPublisher.h"
 #include "ResultsWriter.h"
 #include "RunStop.h"
 
@@ -30,6 +31,13 @@ public:
 
     // Before each run of the cycle.
     void BeginCycle();
+    // Every row also goes to publisher (null: none) as a frame of the
+    // module in that crate and slot; each run of the cycle sends its config
+    // first. What the publisher has to say goes to err with the rows.
+    void SetPublisher(mqtt::ResultsPublisher* publisher, std::string crateSerial,
+                      std::string crateModel, int slot);
+    // Writes what the publisher has said since the last time.
+    void SayPublisherReports();
     // The run ended at a message of the configuration step other than a
     // failed library call: the setup was refused.
     bool Refused() const noexcept { return refused_; }
@@ -61,7 +69,14 @@ private:
     // frame_ as the next row; false when the log refused it.
     bool WriteRow();
 
+    void PublishRow(const measure::MeasurementCycle* cycle) noexcept;
+
     const MeasureSetup& setup_;
+    mqtt::ResultsPublisher* publisher_ = nullptr;
+    std::string crateSerial_;
+    std::string crateModel_;
+    int slot_ = 0;
+    bool runPublished_ = false;
     measure::ResultsWriter& writer_;
     RunStop& stop_;
     std::optional<std::uint64_t> frames_;

@@ -235,6 +235,66 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "Per channel also THD and THD+N (%) and SNR (dB) of its spectrum (fft)");
     app.add_flag("--reconnect", options.Reconnect,
                  "After a lost link, try every second until the module is back");
+    std::string broker;
+    std::string topic;
+    std::string clientId;
+    int qos = 0;
+    std::string username;
+    std::string passwordFile;
+    std::string tlsCa;
+    CLI::Option* mqttOption =
+        app.add_option("--mqtt", broker, "Publish every frame to this MQTT broker as well")
+            ->type_name("HOST[:PORT]")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    try {
+                        mqtt::ParseBrokerAddress(text);
+                    } catch (const mqtt::OptionError& e) {
+                        return std::string(e.what());
+                    }
+                    return std::string();
+                },
+                ""));
+    app.add_option("--topic", topic, "Topic prefix of the messages (default ksn48)")
+        ->type_name("PREFIX")
+        ->needs(mqttOption)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                try {
+                    mqtt::CheckTopicPrefix(text);
+                } catch (const mqtt::OptionError& e) {
+                    return std::string(e.what());
+                }
+                return std::string();
+            },
+            ""));
+    app.add_option("--client-id", clientId, "MQTT client id (default: one the library makes)")
+        ->type_name("ID")
+        ->needs(mqttOption)
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                try {
+                    mqtt::CheckClientId(text);
+                } catch (const mqtt::OptionError& e) {
+                    return std::string(e.what());
+                }
+                return std::string();
+            },
+            ""));
+    app.add_option("--qos", qos, "MQTT quality of service of the messages")
+        ->type_name("0|1")
+        ->needs(mqttOption)
+        ->check(CLI::Range(0, 1).description(""));
+    CLI::Option* usernameOption =
+        app.add_option("--username", username, "MQTT user name")->type_name("U")->needs(mqttOption);
+    app.add_option("--password-file", passwordFile,
+                   "File whose first line is the MQTT password (never on the command line)")
+        ->type_name("F")
+        ->needs(usernameOption);
+    app.add_option("--tls-ca", tlsCa, "TLS to the broker, trusting this CA certificate file")
+        ->type_name("FILE")
+        ->needs(mqttOption)
+        ->check(CLI::ExistingFile.description(""));
     // Every option so far but help and version belongs to a measurement; a
     // list takes none of them.
     const std::vector<CLI::Option*> measuring = app.get_options([](const CLI::Option* option) {
@@ -304,6 +364,30 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
         format == "ndjson" ? measure::ResultsSyntax::Ndjson : measure::ResultsSyntax::Csv;
     if (!output.empty() && output != "-") {
         options.Output = output;
+    }
+    if (mqttOption->count() > 0) {
+        mqtt::BrokerOptions mqttOptions;
+        const mqtt::BrokerAddress address = mqtt::ParseBrokerAddress(broker);
+        mqttOptions.Host = address.Host;
+        mqttOptions.Port =
+            address.Port.value_or(tlsCa.empty() ? mqtt::DefaultPort : mqtt::DefaultTlsPort);
+        if (!topic.empty()) {
+            mqttOptions.TopicPrefix = topic;
+        }
+        mqttOptions.ClientId = clientId;
+        mqttOptions.Qos = qos;
+        mqttOptions.Username = username;
+        mqttOptions.TlsCaFile = tlsCa;
+        if (!passwordFile.empty()) {
+            try {
+                mqttOptions.Password = mqtt::ReadPasswordFile(passwordFile);
+            } catch (const mqtt::OptionError& e) {
+                err << "--password-file: " << e.what()
+                    << "\nRun with --help for more information.\n";
+                return {std::nullopt, ExitUsage};
+            }
+        }
+        options.Mqtt = std::move(mqttOptions);
     }
     return {options, ExitDone};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BrokerOptions.h"
 #include "ResultsWriter.h"
 
 #include <array>
@@ -45,6 +46,9 @@ struct ToolOptions {
     bool List = false;
     bool Json = false;
     bool Reconnect = false;
+    // Every frame to an MQTT broker as well; the password already read from
+    // its file.
+    std::optional<mqtt::BrokerOptions> Mqtt;
 };
 
 struct ParsedCommandLine {

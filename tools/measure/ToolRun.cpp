@@ -118,6 +118,7 @@ public:
     }
 
     bool IsOpen() const { return module_.Opened(); }
+    const device::OpenedModule& Module() const { return module_; }
 
     int Run()
     {
@@ -256,6 +257,25 @@ private:
     int exitCode_ = ExitDone;
 };
 
+// The publisher for the module's crate and slot, and the host's rows to it.
+int StartPublisher(const mqtt::BrokerOptions& options, const device::OpenedModule& module,
+                   ToolHost& host, std::optional<mqtt::ResultsPublisher>& publisher,
+                   std::ostream& err)
+{
+    try {
+        publisher.emplace(options, module.CrateSerial, module.Slot);
+    } catch (const std::exception& e) {
+        Say(err) << "MQTT: " << e.what() << '\n';
+        return ExitUsage;
+    }
+    host.SetPublisher(&*publisher, module.CrateSerial, std::string(module.CrateTypeName),
+                      module.Slot);
+    Say(err) << "publishing every frame to the MQTT broker " << mqtt::DescribeBroker(options)
+             << " under '" << publisher->TopicBase() << "'\n"
+             << std::flush;
+    return ExitDone;
+}
+
 }  // namespace
 
 int RunMeasurement(const ToolOptions& options, std::ostream& err)
@@ -307,11 +327,26 @@ int RunMeasurement(const ToolOptions& options, std::ostream& err)
     Ksn48Handle handle{};
     ToolHost host(setup, *writer, *stop, options.Frames, err);
     Measurement measurement(options, host, *stop, handle, err);
+    std::optional<mqtt::ResultsPublisher> publisher;
     int exitCode = measurement.Open(TargetOf(options, setup));
+    if (exitCode == ExitDone && measurement.IsOpen() && options.Mqtt) {
+        exitCode = StartPublisher(*options.Mqtt, measurement.Module(), host, publisher, err);
+    }
     if (exitCode == ExitDone && measurement.IsOpen()) {
         exitCode = measurement.Run();
     }
     measurement.Close();
+    if (publisher) {
+        publisher->Close();
+        host.SayPublisherReports();
+        Say(err) << publisher->FramesPublished() << " frames published under '"
+                 << publisher->TopicBase() << "'";
+        if (const std::uint64_t dropped = publisher->FramesDropped(); dropped > 0) {
+            err << " (" << dropped << " dropped while the broker was slow or away)";
+        }
+        err << '\n';
+        host.SetPublisher(nullptr, {}, {}, 0);
+    }
     if (exitCode == ExitNoDevice) {
         dropEmptyFile();
         return exitCode;

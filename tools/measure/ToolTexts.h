@@ -38,6 +38,17 @@ configure the module again and then goes on. The frame under way when the link
 was lost is written as a row whose every channel is "lost", so the log shows
 the gap; the next frame resumes the numbering.
 
+--mqtt publishes every row to an MQTT broker as well, as the NDJSON object, on
+PREFIX/<crate serial>/<slot>/frame (prefix ksn48 unless --topic; '/', '+', '#'
+and '%' in a serial become %2F, %2B, %23, %25). PREFIX/<crate>/<slot>/status
+holds "online" or "offline" (retained; "offline" is also the last will), and
+PREFIX/<crate>/<slot>/config the run's acquisition parameters (retained). The
+broker never holds up the measurement or the rows: a broker that is away at the
+start or goes away is said once on standard error, frames wait in a queue of
+256 (the oldest dropped), and publishing resumes when it is back. The password
+comes from --password-file, never from the command line; --tls-ca makes the
+connection TLS (default port 8883 instead of 1883).
+
 Examples:
   ksn48-measure --list
   ksn48-measure --frames 10
@@ -46,6 +57,7 @@ Examples:
                 --duration 60 --output bench.csv
   ksn48-measure --settings Ksn48_Vevu.ini --format ndjson --display --frames 1
   ksn48-measure --crate KSN5-0042 --slot 3 --reconnect --output day.csv
+  ksn48-measure --duration 3600 --output day.csv --mqtt broker.lab --topic plant/line2
 
 SIGINT or SIGTERM ends the run at once and cleanly (a second one ends the
 program at once).

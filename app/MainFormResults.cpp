@@ -1,0 +1,312 @@
+// Results that leave the window: the recording into a CSV file (context
+// menu) and the MQTT feed (its section of the settings file). Both take each
+// frame's record as the headless tool fills it.
+#include "MainForm.h"
+
+#include "BusyGuard.h"
+#include "CaptionAboveCheckBox.h"
+#include "CrateTypes.h"
+#include "CycleResults.h"
+#include "FileDialog.h"
+#include "IniFile.h"
+#include "Ksn48AdcChannelFrame.h"
+#include "MeasurementCycle.h"
+#include "MessageBox.h"
+#include "MqttSection.h"
+#include "ResultsPublisher.h"
+#include "ResultsRecorder.h"
+#include "RunDescription.h"
+#include "WindowTexts.h"
+
+#include <QAction>
+#include <QDir>
+#include <QTimer>
+
+#include <iostream>
+
+namespace {
+
+using Channels = std::array<bool, measure::FrameResult::ChannelCount>;
+
+Channels RunChannels(const Ksn48Handle& handle)
+{
+    Channels channels{};
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        channels[c] = handle.Channel[c].ChannelEnabled != 0;
+    }
+    return channels;
+}
+
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+QString FeedKeyName(mqtt::BrokerSetup::Field field)
+{
+    namespace Names = MqttSettingsNames;
+    using Field = mqtt::BrokerSetup::Field;
+    std::string_view key;
+    switch (field) {
+    case Field::Address:
+        key = Names::Broker;
+        break;
+    case Field::TopicPrefix:
+        key = Names::Topic;
+        break;
+    case Field::ClientId:
+        key = Names::ClientId;
+        break;
+    case Field::Qos:
+        key = Names::Qos;
+        break;
+    case Field::Username:
+        key = Names::Username;
+        break;
+    case Field::PasswordFile:
+        key = Names::PasswordFile;
+        break;
+    case Field::TlsCaFile:
+        key = Names::TlsCa;
+        break;
+    }
+    return QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size()));
+}
+
+}  // namespace
+
+// --- recording ---
+
+bool TMainForm::RecordingResults() const noexcept
+{
+    return recorder_ && recorder_->Recording();
+}
+
+void TMainForm::RecordResultsClick()
+{
+    const auto busy = TBusyGuard::Enter(Busy);
+    if (!busy.Entered()) {
+        RecordResultsItem->setChecked(RecordingResults());
+        return;
+    }
+    if (RecordingResults()) {
+        EndRecording(true);
+        return;
+    }
+    RecordResultsItem->setChecked(false);
+    FileDialogRequest request;
+    request.caption = WindowTexts::RecordDialogCaption;
+    request.directory = QDir::homePath();
+    request.filter = WindowTexts::RecordDialogFilter;
+    const QString name = GetSaveFileName(this, request);
+    if (name.isEmpty()) {
+        return;
+    }
+    // The columns: those of the run under way, else those ticked now (a run
+    // that starts with others gets them if the file can take them).
+    Channels channels{};
+    if (worker_ && !MeasurementIdle) {
+        channels = RunChannels(Ksn48Handle);
+    } else {
+        for (std::size_t c = 0; c < channels.size(); ++c) {
+            channels[c] = ChannelFrames[c] != nullptr &&
+                          ChannelFrames[c]->ChannelNumberLMDCheckBox->isChecked();
+        }
+    }
+    if (!recorder_) {
+        recorder_ = std::make_unique<measure::ResultsRecorder>();
+    }
+    const measure::ResultsRecorder::Result started = recorder_->Start(name.toStdString(), channels);
+    if (!started) {
+        ReportRecordingFailure(static_cast<int>(started.Kind), name, started.Error);
+        return;
+    }
+    RecordResultsItem->setChecked(true);
+}
+
+void TMainForm::EndRecording(bool reportFailure)
+{
+    if (!recorder_) {
+        return;
+    }
+    const measure::ResultsRecorder::Result stopped = recorder_->Stop();
+    RecordResultsItem->setChecked(false);
+    if (!stopped && reportFailure) {
+        ReportRecordingFailure(static_cast<int>(stopped.Kind), Text(stopped.FileName),
+                               stopped.Error);
+    }
+}
+
+void TMainForm::ReportRecordingFailure(int kind, const QString& fileName, int error)
+{
+    using Problem = measure::ResultsRecorder::Problem;
+    const QString reason = Text(IniFile::ReasonText(error));
+    QString text;
+    switch (static_cast<Problem>(kind)) {
+    case Problem::CannotOpen:
+        text = WindowTexts::RecordCannotOpen.arg(fileName, reason);
+        break;
+    case Problem::OtherColumns:
+        text = WindowTexts::RecordOtherColumns.arg(fileName);
+        break;
+    case Problem::CutLastLine:
+        text = WindowTexts::RecordCutLastLine.arg(fileName);
+        break;
+    case Problem::WriteFailed:
+    case Problem::None:
+        text = WindowTexts::RecordWriteFailed.arg(fileName, reason);
+        break;
+    }
+    // Later, from the event loop: the worker waits for the display step
+    // that found the failure, and the measurement goes on meanwhile.
+    QTimer::singleShot(0, this, [text] {
+        ShowMessageBox(text, WindowTexts::RecordErrorCaption, MessageIcon::Error);
+    });
+}
+
+void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
+{
+    if (!RecordingResults() && !publisher_) {
+        return;
+    }
+    measure::FrameResult frame;
+    measure::FillFrameResult(cycle, frame);
+    frame.Time = std::chrono::system_clock::now();
+    frame.Frame = cycle.FramesShown() + 1;
+    const Channels channels = RunChannels(cycle.Handle());
+    if (RecordingResults()) {
+        const measure::ResultsRecorder::Result recorded = recorder_->Record(frame, channels);
+        if (!recorded) {
+            RecordResultsItem->setChecked(false);
+            ReportRecordingFailure(static_cast<int>(recorded.Kind), Text(recorded.FileName),
+                                   recorded.Error);
+        }
+    }
+    if (publisher_) {
+        if (!feedRunBegun_ && DeviceInventory.HasSelectedModule()) {
+            feedRunBegun_ = true;
+            const std::uint16_t crate = DeviceInventory.SelectedCrate;
+            const std::uint16_t module = DeviceInventory.SelectedModule[crate];
+            try {
+                publisher_->BeginRun(
+                    channels,
+                    mqtt::ConfigJson(mqtt::DescribeRun(
+                        cycle, DeviceInventory.ModuleCrateSerials[crate].data(),
+                        std::string(device::CrateTypeName(DeviceInventory.ModuleCrateTypes[crate])),
+                        DeviceInventory.ModuleSlots[crate][module])));
+            } catch (const std::exception& e) {
+                std::cerr << "ksn48_vevu: MQTT: " << e.what() << std::endl;
+            }
+        }
+        publisher_->Publish(frame);
+        ShowFeedReports();
+    }
+}
+
+void TMainForm::ResultsMeasurementStopped()
+{
+    if (RecordingResults()) {
+        EndRecording(true);
+    }
+    if (publisher_) {
+        ShowFeedReports();
+    }
+}
+
+// --- the MQTT feed ---
+
+void TMainForm::ShowFeedReports()
+{
+    const auto reports = publisher_->TakeReports();
+    for (const auto& report : reports) {
+        std::cerr << "ksn48_vevu: " << report.Text << std::endl;
+        // The operator hears of the first outage of a run; the rest goes to
+        // standard error only.
+        if (!feedOutageShown_ && report.What != mqtt::ResultsPublisher::Report::Kind::Back) {
+            feedOutageShown_ = true;
+            const QString text = WindowTexts::FeedOutage.arg(Text(report.Text));
+            QTimer::singleShot(0, this, [text] {
+                ShowMessageBox(text, WindowTexts::FeedOutageCaption, MessageIcon::Warning);
+            });
+        }
+    }
+}
+
+void TMainForm::ReadFeedSettings()
+{
+    feedRunBegun_ = false;
+    feedOutageShown_ = false;
+    const auto off = [this](const QString& problem) {
+        publisher_.reset();
+        publisherKey_.clear();
+        if (problem.isEmpty()) {
+            feedProblemShown_.clear();
+        } else if (problem != feedProblemShown_) {
+            // Once per problem, not at every start.
+            feedProblemShown_ = problem;
+            ShowMessageBox(problem, WindowTexts::FeedErrorCaption, MessageIcon::Error);
+        }
+    };
+    if (!Settings) {
+        off({});
+        return;
+    }
+    const QString path = Text(Settings->SettingsPath());
+    MqttSection section;
+    try {
+        section = ReadMqttSection(IniFile(Settings->SettingsPath()));
+    } catch (const IniFileError&) {
+        // The detection pass tells of a settings file it cannot read.
+        off({});
+        return;
+    }
+    if (section.Enabled.empty() || section.Enabled == "0") {
+        off({});
+        return;
+    }
+    if (section.Enabled != "1") {
+        off(WindowTexts::FeedBadValue.arg(path, Text(std::string(MqttSettingsNames::Enabled)),
+                                          "'" + Text(section.Enabled) + "' is not 0 or 1"));
+        return;
+    }
+    mqtt::BrokerSetup setup;
+    setup.Address = section.Broker;
+    setup.TopicPrefix = section.Topic;
+    setup.ClientId = section.ClientId;
+    setup.Qos = section.Qos;
+    setup.Username = section.Username;
+    setup.PasswordFile = section.PasswordFile;
+    setup.TlsCaFile = section.TlsCa;
+    mqtt::BrokerOptions options;
+    try {
+        options = mqtt::MakeBrokerOptions(setup);
+    } catch (const mqtt::SetupError& e) {
+        off(WindowTexts::FeedBadValue.arg(path, FeedKeyName(e.Field()), Text(e.what())));
+        return;
+    }
+    // The bench: the open module's crate and slot.
+    if (ModuleState != device::ModuleOpen || !DeviceInventory.HasSelectedModule()) {
+        publisher_.reset();
+        publisherKey_.clear();
+        return;
+    }
+    const std::uint16_t crate = DeviceInventory.SelectedCrate;
+    const std::string serial = DeviceInventory.ModuleCrateSerials[crate].data();
+    const int slot = DeviceInventory.ModuleSlots[crate][DeviceInventory.SelectedModule[crate]];
+    const std::string key = mqtt::DescribeBroker(options) + '\n' + options.TopicPrefix + '\n' +
+                            options.ClientId + '\n' + std::to_string(options.Qos) + '\n' +
+                            options.Username + '\n' + options.Password + '\n' + options.TlsCaFile +
+                            '\n' + serial + '\n' + std::to_string(slot);
+    feedProblemShown_.clear();
+    if (publisher_ && key == publisherKey_) {
+        return;
+    }
+    publisher_.reset();
+    publisherKey_.clear();
+    try {
+        publisher_ = std::make_unique<mqtt::ResultsPublisher>(options, serial, slot);
+        publisherKey_ = key;
+    } catch (const std::exception& e) {
+        off(WindowTexts::FeedUnusable.arg(Text(e.what())));
+    }
+}
