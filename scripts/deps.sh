@@ -13,6 +13,6 @@ $SUDO apt-get install -y --no-install-recommends \
   nlohmann-json3-dev libcli11-dev libfftw3-dev \
   libmosquitto-dev mosquitto mosquitto-clients openssl \
   clang libclang-rt-14-dev \
-  xvfb xauth xdotool imagemagick x11-utils \
+  xvfb xauth xdotool imagemagick x11-utils python3 \
   fonts-dejavu-core fonts-liberation locales \
   dpkg-dev file desktop-file-utils man-db groff-base systemd
