@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BrokerOptions.h"
 #include "ChannelPanels.h"
 #include "Detection.h"
 #include "DetectionView.h"
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -320,11 +322,17 @@ private:
 
     // Recording and feed.
     void EndRecording(bool reportFailure);
-    void ReportRecordingFailure(int kind, const QString& fileName, int error);
     void ShowFeedReports();
     std::unique_ptr<measure::ResultsRecorder> recorder_;
     std::unique_ptr<mqtt::ResultsPublisher> publisher_;
-    std::string publisherKey_;
+    // Where the publisher sends: a new one only when this changes.
+    struct FeedTarget {
+        mqtt::BrokerOptions Options;
+        std::string CrateSerial;
+        int Slot = 0;
+        bool operator==(const FeedTarget&) const = default;
+    };
+    std::optional<FeedTarget> publisherTarget_;
     QString feedProblemShown_;
     bool feedRunBegun_ = false;
     bool feedOutageShown_ = false;

@@ -23,6 +23,7 @@
 #include <QTimer>
 
 #include <iostream>
+#include <utility>
 
 namespace {
 
@@ -73,6 +74,35 @@ QString FeedKeyName(mqtt::BrokerSetup::Field field)
     return QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size()));
 }
 
+// Tells the operator why the recording into fileName did not start, went
+// wrong or ended, later, from the event loop: the worker waits for the
+// display step that found the failure, and the measurement goes on meanwhile.
+void ReportRecordingFailure(QObject& context, const measure::ResultsRecorder::Result& result,
+                            const QString& fileName)
+{
+    using Problem = measure::ResultsRecorder::Problem;
+    const QString reason = Text(IniFile::ReasonText(result.Error));
+    QString text;
+    switch (result.Kind) {
+    case Problem::CannotOpen:
+        text = WindowTexts::RecordCannotOpen.arg(fileName, reason);
+        break;
+    case Problem::OtherColumns:
+        text = WindowTexts::RecordOtherColumns.arg(fileName);
+        break;
+    case Problem::CutLastLine:
+        text = WindowTexts::RecordCutLastLine.arg(fileName);
+        break;
+    case Problem::WriteFailed:
+    case Problem::None:
+        text = WindowTexts::RecordWriteFailed.arg(fileName, reason);
+        break;
+    }
+    QTimer::singleShot(0, &context, [text] {
+        ShowMessageBox(text, WindowTexts::RecordErrorCaption, MessageIcon::Error);
+    });
+}
+
 }  // namespace
 
 // --- recording ---
@@ -118,7 +148,7 @@ void TMainForm::RecordResultsClick()
     }
     const measure::ResultsRecorder::Result started = recorder_->Start(name.toStdString(), channels);
     if (!started) {
-        ReportRecordingFailure(static_cast<int>(started.Kind), name, started.Error);
+        ReportRecordingFailure(*this, started, name);
         return;
     }
     RecordResultsItem->setChecked(true);
@@ -132,36 +162,8 @@ void TMainForm::EndRecording(bool reportFailure)
     const measure::ResultsRecorder::Result stopped = recorder_->Stop();
     RecordResultsItem->setChecked(false);
     if (!stopped && reportFailure) {
-        ReportRecordingFailure(static_cast<int>(stopped.Kind), Text(stopped.FileName),
-                               stopped.Error);
+        ReportRecordingFailure(*this, stopped, Text(stopped.FileName));
     }
-}
-
-void TMainForm::ReportRecordingFailure(int kind, const QString& fileName, int error)
-{
-    using Problem = measure::ResultsRecorder::Problem;
-    const QString reason = Text(IniFile::ReasonText(error));
-    QString text;
-    switch (static_cast<Problem>(kind)) {
-    case Problem::CannotOpen:
-        text = WindowTexts::RecordCannotOpen.arg(fileName, reason);
-        break;
-    case Problem::OtherColumns:
-        text = WindowTexts::RecordOtherColumns.arg(fileName);
-        break;
-    case Problem::CutLastLine:
-        text = WindowTexts::RecordCutLastLine.arg(fileName);
-        break;
-    case Problem::WriteFailed:
-    case Problem::None:
-        text = WindowTexts::RecordWriteFailed.arg(fileName, reason);
-        break;
-    }
-    // Later, from the event loop: the worker waits for the display step
-    // that found the failure, and the measurement goes on meanwhile.
-    QTimer::singleShot(0, this, [text] {
-        ShowMessageBox(text, WindowTexts::RecordErrorCaption, MessageIcon::Error);
-    });
 }
 
 void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
@@ -178,8 +180,7 @@ void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
         const measure::ResultsRecorder::Result recorded = recorder_->Record(frame, channels);
         if (!recorded) {
             RecordResultsItem->setChecked(false);
-            ReportRecordingFailure(static_cast<int>(recorded.Kind), Text(recorded.FileName),
-                                   recorded.Error);
+            ReportRecordingFailure(*this, recorded, Text(recorded.FileName));
         }
     }
     if (publisher_) {
@@ -238,7 +239,7 @@ void TMainForm::ReadFeedSettings()
     feedOutageShown_ = false;
     const auto off = [this](const QString& problem) {
         publisher_.reset();
-        publisherKey_.clear();
+        publisherTarget_.reset();
         if (problem.isEmpty()) {
             feedProblemShown_.clear();
         } else if (problem != feedProblemShown_) {
@@ -287,25 +288,22 @@ void TMainForm::ReadFeedSettings()
     // The bench: the open module's crate and slot.
     if (ModuleState != device::ModuleOpen || !DeviceInventory.HasSelectedModule()) {
         publisher_.reset();
-        publisherKey_.clear();
+        publisherTarget_.reset();
         return;
     }
     const std::uint16_t crate = DeviceInventory.SelectedCrate;
     const std::string serial = DeviceInventory.ModuleCrateSerials[crate].data();
     const int slot = DeviceInventory.ModuleSlots[crate][DeviceInventory.SelectedModule[crate]];
-    const std::string key = mqtt::DescribeBroker(options) + '\n' + options.TopicPrefix + '\n' +
-                            options.ClientId + '\n' + std::to_string(options.Qos) + '\n' +
-                            options.Username + '\n' + options.Password + '\n' + options.TlsCaFile +
-                            '\n' + serial + '\n' + std::to_string(slot);
+    FeedTarget target{options, serial, slot};
     feedProblemShown_.clear();
-    if (publisher_ && key == publisherKey_) {
+    if (publisher_ && publisherTarget_ == target) {
         return;
     }
     publisher_.reset();
-    publisherKey_.clear();
+    publisherTarget_.reset();
     try {
         publisher_ = std::make_unique<mqtt::ResultsPublisher>(options, serial, slot);
-        publisherKey_ = key;
+        publisherTarget_ = std::move(target);
     } catch (const std::exception& e) {
         off(WindowTexts::FeedUnusable.arg(Text(e.what())));
     }

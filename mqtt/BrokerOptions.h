@@ -24,6 +24,8 @@ struct BrokerOptions {
     std::string TlsCaFile;  // empty: plain TCP
     // Frames held while the broker is slow or away; the oldest goes first.
     std::size_t QueueLength = 256;
+
+    bool operator==(const BrokerOptions&) const = default;
 };
 
 // A value of the broker's setup that cannot be used; the text says which and why.
