@@ -4,12 +4,10 @@
 #include "MainForm.h"
 
 #include "BusyGuard.h"
-#include "CaptionAboveCheckBox.h"
 #include "CrateTypes.h"
 #include "CycleResults.h"
 #include "FileDialog.h"
 #include "IniFile.h"
-#include "Ksn48AdcChannelFrame.h"
 #include "MeasurementCycle.h"
 #include "MessageBox.h"
 #include "MqttSection.h"
@@ -134,15 +132,8 @@ void TMainForm::RecordResultsClick()
     }
     // The columns: those of the run under way, else those ticked now (a run
     // that starts with others gets them if the file can take them).
-    Channels channels{};
-    if (worker_ && !MeasurementIdle) {
-        channels = RunChannels(Ksn48Handle);
-    } else {
-        for (std::size_t c = 0; c < channels.size(); ++c) {
-            channels[c] = ChannelFrames[c] != nullptr &&
-                          ChannelFrames[c]->ChannelNumberLMDCheckBox->isChecked();
-        }
-    }
+    const Channels channels =
+        worker_ && !MeasurementIdle ? RunChannels(Ksn48Handle) : TickedChannels();
     if (!recorder_) {
         recorder_ = std::make_unique<measure::ResultsRecorder>();
     }

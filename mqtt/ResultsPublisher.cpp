@@ -138,15 +138,10 @@ void ResultsPublisher::BeginRun(
     writer_.emplace(FrameLayout(channels), measure::ResultsFile());
     {
         std::lock_guard lock(stateMutex_);
-        config_ = std::move(configJson);
+        config_ = configJson;
     }
     if (connected_) {
-        std::string config;
-        {
-            std::lock_guard lock(stateMutex_);
-            config = config_;
-        }
-        PublishRetained(configTopic_, config);
+        PublishRetained(configTopic_, configJson);
     }
 }
 
