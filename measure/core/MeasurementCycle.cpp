@@ -96,10 +96,11 @@ MeasurementCycle::~MeasurementCycle()
     FreeBuffers();
 }
 
-int MeasurementCycle::Noted(int result) noexcept
+int MeasurementCycle::Noted(const char* call, int result) noexcept
 {
     if (result < 0 && result != KSN_ERR_CANCELLED && firstFailure_ == 0) {
         firstFailure_ = result;
+        firstFailedCall_ = call;
     }
     return result;
 }
@@ -141,7 +142,7 @@ void MeasurementCycle::RunMultimeter()
 
 void MeasurementCycle::StopAtEnd()
 {
-    if (handle_.AcquisitionRunning != 0 && Noted(api_.Stop(&handle_)) != 0) {
+    if (handle_.AcquisitionRunning != 0 && Noted("KSN48_Stop", api_.Stop(&handle_)) != 0) {
         Show(MeasurementText::FinalStopBad);
     }
 }
@@ -288,7 +289,7 @@ void MeasurementCycle::ShowMeasurementStopped()
 
 void MeasurementCycle::ConfigureAdc()
 {
-    if (handle_.AcquisitionRunning != 0 && Noted(api_.Stop(&handle_)) != 0) {
+    if (handle_.AcquisitionRunning != 0 && Noted("KSN48_Stop", api_.Stop(&handle_)) != 0) {
         host_.ShowThreadMessage(MeasurementText::StopBad);
         return;
     }
@@ -331,7 +332,7 @@ void MeasurementCycle::ConfigureAdc()
         host_.ShowThreadMessage(check.Message);
         return;
     }
-    if (Noted(api_.SetADC(&handle_)) != 0) {
+    if (Noted("KSN48_SetADC", api_.SetADC(&handle_)) != 0) {
         host_.ShowThreadMessage(MeasurementText::SetAdcBad);
         return;
     }
@@ -363,7 +364,7 @@ void MeasurementCycle::SizeFrame()
 bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
 {
     bool loopError = false;
-    if (Noted(api_.Start(&handle_)) != 0) {
+    if (Noted("KSN48_Start", api_.Start(&handle_)) != 0) {
         Show(MeasurementText::StartBad);
     } else {
         std::uint32_t received = 0;
@@ -375,7 +376,8 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
             if (Terminated()) {
                 break;
             }
-            const int got = Noted(api_.Recv(&handle_, position, nullptr, block, RecvTimeoutMs));
+            const int got =
+                Noted("KSN48_Recv", api_.Recv(&handle_, position, nullptr, block, RecvTimeoutMs));
             if (got == KSN_ERR_CANCELLED) {
                 loopError = true;  // a stop request: no message
                 break;
@@ -406,7 +408,7 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
             }
         }
         if (handle_.AcquisitionRunning != 0) {
-            if (Noted(api_.Stop(&handle_)) != 0) {
+            if (Noted("KSN48_Stop", api_.Stop(&handle_)) != 0) {
                 Show(MeasurementText::FrameStopBad);
             }
         } else if (loopError || Terminated()) {
@@ -432,8 +434,8 @@ bool MeasurementCycle::ConvertFrame(const std::uint32_t* source, double* destina
     if (PhaseCorrection) {
         flags |= KSN48_FLAG_PHASE_CORRECTION;
     }
-    if (Noted(api_.ProcessData(&handle_, source, destination, &size, flags,
-                               ChannelStatus.data())) != 0) {
+    if (Noted("KSN48_ProcessData", api_.ProcessData(&handle_, source, destination, &size, flags,
+                                                    ChannelStatus.data())) != 0) {
         return false;
     }
     const std::uint32_t expected = handle_.DataFormat != 0 ? words / 2 : words;

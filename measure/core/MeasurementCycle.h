@@ -126,6 +126,8 @@ public:
     // The result of the run's first failed module library call, 0 while
     // none failed; a receive cut short by a stop is no failure.
     int FirstFailure() const noexcept { return firstFailure_; }
+    // Its name ("KSN48_Recv", ...), null while none failed.
+    const char* FirstFailedCall() const noexcept { return firstFailedCall_; }
     // The run ended because the link to the module was lost (server gone,
     // connection dropped, no answer, a reply that makes no sense): the
     // module must be opened again before it can measure.
@@ -216,8 +218,9 @@ public:
 
 private:
     bool ShouldStop() const noexcept { return Terminated() || MessageShown(); }
-    // Notes a failed library call's result for FirstFailure; returns it.
-    int Noted(int result) noexcept;
+    // Notes a failed library call and its result for FirstFailure; returns
+    // the result.
+    int Noted(const char* call, int result) noexcept;
     // From the worker: the message through the window's thread.
     void Show(std::string_view text);
     void FrameLoop();
@@ -245,6 +248,7 @@ private:
     ModuleApi api_;
     std::string_view pendingMessage_;
     int firstFailure_ = 0;
+    const char* firstFailedCall_ = nullptr;
     bool figuresWanted_ = false;
     SpectrumTap* spectrumTap_ = nullptr;
     // Written by the worker, read by the window's thread and tests.

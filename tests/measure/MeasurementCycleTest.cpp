@@ -249,6 +249,7 @@ struct FailureCase {
     int framesShown;
     int failure = 0;        // the first failed call's result, as the cycle notes it
     bool linkLost = false;  // the module must be opened again
+    const char* failedCall = nullptr;
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os)
@@ -270,6 +271,7 @@ TEST_P(CycleFailure, ShowsOneMessageAndEndsCleanly)
     EXPECT_EQ(host.Frames, c.framesShown);
     EXPECT_EQ(cycle->FirstFailure(), c.failure);
     EXPECT_EQ(cycle->LinkLost(), c.linkLost);
+    EXPECT_STREQ(cycle->FirstFailedCall(), c.failedCall);
 }
 
 const FailureCase failureCases[] = {
@@ -278,7 +280,7 @@ const FailureCase failureCases[] = {
          h.AcquisitionRunning = 1;
          m.StopResult = KSN_ERR_TIMEOUT;
      },
-     std::string(text::StopBad), false, 0, KSN_ERR_TIMEOUT, true},
+     std::string(text::StopBad), false, 0, KSN_ERR_TIMEOUT, true, "KSN48_Stop"},
     {"NoChannelTicked",
      [](fake::Module&, CycleHost& host, Ksn48Handle&) { host.Choice.ChannelTicked = {}; },
      std::string(text::NoActiveChannel), false, 0},
@@ -311,17 +313,17 @@ const FailureCase failureCases[] = {
      std::string(text::ReferenceNotActive), false, 0},
     {"SetAdcFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.SetAdcResult = KSN_ERR_REFUSED; },
-     std::string(text::SetAdcBad), true, 0, KSN_ERR_REFUSED, false},
+     std::string(text::SetAdcBad), true, 0, KSN_ERR_REFUSED, false, "KSN48_SetADC"},
     {"StartFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.StartResult = KSN_ERR_CONNECTION_LOST; },
-     std::string(text::StartBad), true, 0, KSN_ERR_CONNECTION_LOST, true},
+     std::string(text::StartBad), true, 0, KSN_ERR_CONNECTION_LOST, true, "KSN48_Start"},
     {"ReceiveFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) {
          m.RecvResult = [](int call, std::uint32_t block) {
              return call == 12 ? KSN_ERR_TIMEOUT : static_cast<int>(block);
          };
      },
-     std::string(text::RecvFailed), true, 1, KSN_ERR_TIMEOUT, true},
+     std::string(text::RecvFailed), true, 1, KSN_ERR_TIMEOUT, true, "KSN48_Recv"},
     {"ReceiveGetsNothing",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) {
          m.RecvResult = [](int, std::uint32_t) { return 0; };
@@ -339,10 +341,10 @@ const FailureCase failureCases[] = {
              return static_cast<int>(block);
          };
      },
-     std::string(text::FrameStopBad), true, 0, KSN_ERR_TIMEOUT, true},
+     std::string(text::FrameStopBad), true, 0, KSN_ERR_TIMEOUT, true, "KSN48_Stop"},
     {"ConversionFails",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessResult = KSN_ERR_BAD_DATA; },
-     std::string(text::ConvertBad), true, 0, KSN_ERR_BAD_DATA, false},
+     std::string(text::ConvertBad), true, 0, KSN_ERR_BAD_DATA, false, "KSN48_ProcessData"},
     {"ConversionReportsTooFewSamples",
      [](fake::Module& m, CycleHost&, Ksn48Handle&) { m.ProcessShort = true; },
      std::string(text::ConvertBad), true, 0},

@@ -6,7 +6,6 @@
 #include "FixedText.h"
 #include "MeasureSetup.h"
 #include "MeasurementTexts.h"
-#include "ModuleCalls.h"
 #include "ModuleChoice.h"
 #include "ResultsWriter.h"
 #include "RunStop.h"
@@ -142,10 +141,8 @@ public:
 private:
     CycleEnd RunCycle()
     {
-        ForgetCallFailure();
         host_.BeginCycle();
-        measure::MeasurementCycle cycle(host_, handle_, stop_.Flag(), host_.MessageShown,
-                                        NotingModuleApi());
+        measure::MeasurementCycle cycle(host_, handle_, stop_.Flag(), host_.MessageShown);
         cycle.CrateTypeCode = module_.CrateType;
         cycle.CrateTypeName = std::string(module_.CrateTypeName);
         cycle.ModuleName = module_.ModuleName;
@@ -173,12 +170,11 @@ private:
         if (!host_.Failed()) {
             return CycleEnd::Stopped;
         }
-        const std::optional<CallFailure> failure = FirstCallFailure();
-        if (failure) {
-            Say(err_) << failure->Call << ": " << KSN_ErrorName(failure->Result) << '\n';
+        if (cycle.FirstFailedCall() != nullptr) {
+            Say(err_) << cycle.FirstFailedCall() << ": " << KSN_ErrorName(cycle.FirstFailure())
+                      << '\n';
         }
-        if (options_.Reconnect && failure && device::IsLinkFault(failure->Result) &&
-            !stop_.Requested()) {
+        if (options_.Reconnect && cycle.LinkLost() && !stop_.Requested()) {
             return CycleEnd::LinkLost;
         }
         return End(ExitRunFailure);
