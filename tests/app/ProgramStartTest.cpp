@@ -148,13 +148,40 @@ protected:
     bool StartAndWaitFor(const QString& expected, std::optional<uid_t> uid = std::nullopt)
     {
         QProcessEnvironment env = WithoutDisplay();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"),
-                   QStringLiteral("offscreen:configfile=" KSN_OFFSCREEN_CONFIG));
+        QString screens = QStringLiteral(KSN_OFFSCREEN_CONFIG);
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
         env.insert(QStringLiteral("HOME"), home.path());
         // A port where no crate server answers: detection fails after the
         // settings file is made, and no server of the machine is touched.
         env.insert(QStringLiteral("KSN_CRATE_PORT"), QStringLiteral("1"));
+        if (uid) {
+            // The build's libraries and the screens file may lie in a folder
+            // that user cannot enter (a checkout in a private folder):
+            // copies beside the program's copy serve instead.
+            const QString libraries = programFolder.filePath(QStringLiteral("lib"));
+            if (!QDir().mkpath(libraries)) {
+                ADD_FAILURE() << "cannot make " << libraries.toStdString();
+                return false;
+            }
+            const QDir built(QFileInfo(Program).dir().filePath(QStringLiteral("../lib")));
+            for (const QString& name :
+                 {QStringLiteral("libksnapi.so"), QStringLiteral("libksn48api.so")}) {
+                const QString copy = libraries + QLatin1Char('/') + name;
+                if (!QFile::exists(copy) && !QFile::copy(built.filePath(name), copy)) {
+                    ADD_FAILURE() << "cannot copy " << built.filePath(name).toStdString();
+                    return false;
+                }
+            }
+            env.insert(QStringLiteral("LD_LIBRARY_PATH"), libraries);
+            const QString screensCopy = programFolder.filePath(QStringLiteral("screens.json"));
+            if (!QFile::exists(screensCopy) && !QFile::copy(screens, screensCopy)) {
+                ADD_FAILURE() << "cannot copy " << screens.toStdString();
+                return false;
+            }
+            screens = screensCopy;
+        }
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+                   QStringLiteral("offscreen:configfile=") + screens);
         QProcess process;
         process.setProcessEnvironment(env);
         if (uid) {
