@@ -361,6 +361,11 @@
     return e;
   }
 
+  // DOM writes only where something changed: a draw of every tile stays cheap.
+  function setText(e, text) {
+    if (e.textContent !== text) e.textContent = text;
+  }
+
   function makeTile(b) {
     const tile = el("article", "tile");
     tile.dataset.key = b.key;
@@ -412,8 +417,11 @@
     if (td.textContent !== v.text) td.textContent = v.text;
     const cls = (td.classList.contains("v") ? "v " : td.classList.contains("f") ? "f " : "p ") + v.kind;
     if (td.className !== cls) td.className = cls;
-    if (v.hint) td.title = v.hint; else td.removeAttribute("title");
-    td.dataset.hint = v.hint || "";
+    const hint = v.hint || "";
+    if (td.dataset.hint !== hint) {
+      td.dataset.hint = hint;
+      if (hint) td.title = hint; else td.removeAttribute("title");
+    }
   }
 
   function describeConfig(c) {
@@ -446,18 +454,25 @@
   function drawTile(b, now, state) {
     if (!b.el) tilesEl.appendChild(makeTile(b));
     const p = place(b);
-    const placeText = p.crate + " · слот " + p.slot;
-    if (b.placeEl.textContent !== placeText) b.placeEl.textContent = placeText;
-    b.stateEl.textContent = StateText[state];
+    setText(b.placeEl, p.crate + " · слот " + p.slot);
+    setText(b.stateEl, StateText[state]);
     const cls = "tile " + state;
-    if (b.el.className !== cls) b.el.className = cls;
-    b.el.dataset.state = state;
-    b.el.dataset.frame = b.lastFrameNo !== null ? String(b.lastFrameNo) : "";
-    b.el.dataset.crate = p.crate;
-    b.el.dataset.slot = String(p.slot);
-    b.metaEl.textContent = describeConfig(b.config);
-    b.noteEl.textContent = b.lostLink ? "связь с модулем потеряна" : "";
-    b.footEl.textContent = footText(b, now);
+    if (b.el.className !== cls) {
+      b.el.className = cls;
+      b.el.dataset.state = state;
+    }
+    const frameNo = b.lastFrameNo !== null ? String(b.lastFrameNo) : "";
+    if (b.el.dataset.frame !== frameNo) b.el.dataset.frame = frameNo;
+    if (b.el.dataset.crate !== p.crate) {
+      b.el.dataset.crate = p.crate;
+      b.el.dataset.slot = String(p.slot);
+    }
+    if (b.metaConfig !== b.config) {
+      b.metaConfig = b.config;
+      setText(b.metaEl, describeConfig(b.config));
+    }
+    setText(b.noteEl, b.lostLink ? "связь с модулем потеряна" : "");
+    setText(b.footEl, footText(b, now));
     if (b.valuesDirty) {
       const present = new Set();
       for (const r of b.readings) {
