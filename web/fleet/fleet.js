@@ -658,6 +658,9 @@
       keepalive: 30,
       resubscribe: false,
       clientId: "ksn48-fleet-" + Math.random().toString(16).slice(2, 10),
+      // A broker with a login: a read-only viewer's name and password.
+      username: params.get("username") || undefined,
+      password: params.get("password") || undefined,
     });
     client.on("connect", () => {
       linkUp = true;
