@@ -226,7 +226,7 @@ class FleetPage(unittest.TestCase):
     def page(self):
         return json.loads(self.browser.execute_script(TILES_JS))
 
-    def wait_page(self, test, timeout=20.0, what="the page"):
+    def wait_page(self, test, timeout=40.0, what="the page"):
         end = time.monotonic() + timeout
         page = None
         while time.monotonic() < end:
