@@ -265,6 +265,24 @@ class FleetPage(unittest.TestCase):
 
     # The tests run in name order: each leaves the state the next starts from.
 
+    def test_0_rounding(self):
+        # The window's rounding: half away from zero on the shortest decimal
+        # form, no minus sign on a zero result.
+        cases = [
+            (2.675, 2, "2.68"), (0.125, 2, "0.13"), (-0.125, 2, "-0.13"),
+            (-0.001, 2, "0.00"), (-0.005, 2, "-0.01"), (0.0, 3, "0.000"),
+            (999.995, 2, "1000.00"), (9.9999951, 5, "10.00000"), (1e-7, 5, "0.00000"),
+            (1234.5, 0, "1235"), (-2.5, 0, "-3"), (707.1066697176615, 2, "707.11"),
+            (123456789012.345, 2, "123456789012.35"), (1.5e-5, 5, "0.00002"),
+            (-89.99999999845748, 3, "-90.000"), (0.049999999, 1, "0.0"),
+        ]
+        got = self.browser.execute_script(
+            "return arguments[0].map(([v, d]) => window.fleetFormat(v, d));",
+            [[v, d] for v, d, _ in cases])
+        self.assertEqual(got, [want for _, _, want in cases])
+        self.assertEqual(self.browser.execute_script("return window.fleetFormat(-0.0, 2)"),
+                         "0.00")
+
     def test_1_only_loopback(self):
         found = self.listening()
         self.assertEqual(set(found), {str(self.mqtt_port), str(self.ws_port)}, found)
@@ -309,6 +327,19 @@ class FleetPage(unittest.TestCase):
         self.browser.find_element("id", "detail-close").click()
         self.assertFalse(detail.is_displayed())
 
+    def test_3a_stopped_tool_goes_stale(self):
+        # No frame for three frame times while its status stays online.
+        tool = self.tools["KSN1-0107/1"]
+        tool.send_signal(signal.SIGSTOP)
+        try:
+            page = self.wait_page(lambda p: p["tiles"]["KSN1-0107/1"]["state"] == "stale",
+                                  timeout=15, what="the stopped tool's tile stale")
+            self.assertEqual(page["tiles"]["KSN5-0042/3"]["state"], "online")
+        finally:
+            tool.send_signal(signal.SIGCONT)
+        self.wait_page(lambda p: p["tiles"]["KSN1-0107/1"]["state"] == "online",
+                       timeout=15, what="the tile online again")
+
     def test_4_killed_tool_goes_offline(self):
         tool = self.tools["KSN1-0107/1"]
         tool.send_signal(signal.SIGKILL)
@@ -334,6 +365,70 @@ class FleetPage(unittest.TestCase):
         self.assertEqual(tile["rows"]["1"][0][0], fixed(float(row["ch1_mV"]), 2))
         self.assertGreaterEqual(self.browser.execute_script(
             "return window.fleetStats.connects"), 2)
+
+    def test_6_marks_of_a_frame(self):
+        """Every mark of the window from one published frame (reference 1 out
+        of band, over range, no tone, below band, no reference reading, short,
+        lost), the uncertainty fields in the hint, and a gap in the frame
+        numbers counted as missed frames."""
+        base = f"{TOPIC_PREFIX}/TEST%2FX/7"
+        config = {"crate": "TEST/X", "slot": 7, "module": "4800099", "rate_Hz": 78125.0,
+                  "bits": 20, "current_mA": 2.86, "channels": list(range(1, 9)),
+                  "reference": 1, "method": "fft", "amplitude": "rms", "max_time_s": 0.75,
+                  "samples_per_channel": 65536}
+        def ch(n, status, mv=None, khz=None, deg=None, inband=1, **extra):
+            c = f"ch{n}_"
+            out = {c + "mV": mv, c + "kHz": khz, c + "deg": deg, c + "status": status,
+                   c + "inband": inband}
+            out.update({c + k: v for k, v in extra.items()})
+            return out
+        frame = {"time": "2026-12-10T11:07:23.356Z"}
+        for part in (ch(1, "ok", 100.0, 30.0, 0.0, 0, kHz_u=0.001),
+                     ch(2, "ok", 200.004, 1.0, 10.0, mV_u=0.5),
+                     ch(3, "overrange", 4082.25, 1.0, 5.0),
+                     ch(4, "notone", 0.3),
+                     ch(5, "ok", 50.0, 0.001, 1.0, 0),
+                     ch(6, "ok", 60.0, 1.0, None),
+                     ch(7, "short"),
+                     ch(8, "lost", inband=None)):
+            frame.update(part)
+
+        def pub(topic, payload, retain=False):
+            subprocess.run(["mosquitto_pub", "-h", "127.0.0.1", "-p", str(self.mqtt_port),
+                            "-t", f"{base}/{topic}", "-m", payload] + (["-r"] if retain else []),
+                           check=True, timeout=10)
+        pub("config", json.dumps(config), True)
+        pub("status", "online", True)
+        for number in (1, 5):
+            frame["frame"] = number
+            pub("frame", json.dumps(frame))
+        page = self.wait_page(lambda p: p["tiles"].get("TEST/X/7", {}).get("frame") == "5",
+                              timeout=10, what="the published frame")
+        tile = page["tiles"]["TEST/X/7"]
+        h = page["hints"]
+        dash = PLACEHOLDER
+        want = {
+            "1": [("100.00", "warn", h["aboveband"]),
+                  ("30.00000", "warn", h["aboveband"] + "\n± 0.00100 кГц"),
+                  ("0.000", "warn", h["aboveband"])],
+            "2": [("200.00", "lime", "± 0.50 мВ"), ("1.00000", "lime", ""),
+                  ("10.000", "warn", h["referenceoutofband"])],
+            "3": [("4082.25", "warn", h["overrange"]), ("1.00000", "lime", ""),
+                  ("5.000", "warn", h["referenceoutofband"])],
+            "4": [("0.30", "warn", h["notone"]), (dash, "dash", h["notone"]),
+                  (dash, "dash", h["notone"])],
+            "5": [("50.00", "warn", h["belowband"]), ("0.00100", "warn", h["belowband"]),
+                  ("1.000", "warn", h["belowband"])],
+            "6": [("60.00", "lime", ""), ("1.00000", "lime", ""),
+                  (dash, "dash", h["referencenoreading"])],
+            "7": [("КЗ!!!", "fault", ""), (dash, "dash", ""), (dash, "dash", "")],
+            "8": [(dash, "dash", ""), (dash, "dash", ""), (dash, "dash", "")],
+        }
+        self.assertEqual({n: [tuple(c) for c in cells] for n, cells in tile["rows"].items()},
+                         want)
+        self.assertIn("пропущено 3", tile["foot"])
+        self.assertEqual(tile["place"], "TEST/X · слот 7")
+        self.assertEqual(page["order"][-1], "TEST/X/7")
 
 
 if __name__ == "__main__":

@@ -551,17 +551,22 @@
       else if (state === "stale") stale++;
       else if (state === "offline") offline++;
       drawTile(b, now, state);
-      if (traces && b.traceDirty) {
-        for (const [n, row] of b.rows) drawTrace(row.canvas, b.traces.get(n), now, false);
-        b.traceDirty = false;
-      }
       if (b.valuesDirty && b.frameTime) {
         const lag = Date.now() - b.frameTime;
         if (newest === null || lag > newest) newest = lag;
       }
       b.valuesDirty = false;
     }
-    if (traces) lastTraceDraw = now;
+    if (traces) {
+      // After every text is written: the canvases' sizes are then read from
+      // one layout, not from one per tile.
+      for (const b of benches.values()) {
+        if (!b.traceDirty) continue;
+        for (const [n, row] of b.rows) drawTrace(row.canvas, b.traces.get(n), now, false);
+        b.traceDirty = false;
+      }
+      lastTraceDraw = now;
+    }
     if (openKey) drawDetail(now, traces);
     emptyEl.hidden = benches.size > 0;
     summaryEl.textContent = "стендов " + benches.size + ": в сети " + online +
