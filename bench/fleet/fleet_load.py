@@ -191,7 +191,10 @@ def main():
                         published += 1
             if now >= warm and not reset:
                 browser.execute_script("window.fleetStats.resetMax()")
-                frames0 = browser.execute_script("return window.fleetStats.frames")
+                frames0, missed0, handle0, draw0 = browser.execute_script(
+                    "const s = window.fleetStats;"
+                    " return [s.frames, s.missed, s.handleMs, s.drawMsTotal]")
+                cpu0 = time.monotonic()
                 reset = True
             if reset and now >= next_sample:
                 s = browser.execute_script(
@@ -202,12 +205,24 @@ def main():
             time.sleep(0.002)
         pump(1.0)
         published += after[0]
-        frames = browser.execute_script("return window.fleetStats.frames") - frames0
+        frames, missed, handle, drawn = browser.execute_script(
+            "const s = window.fleetStats; return [s.frames, s.missed, s.handleMs, s.drawMsTotal]")
+        wall = (time.monotonic() - cpu0) * 1000
+        frames -= frames0
+        missed -= missed0
+        # The benches that skip numbers on purpose: 3 in every 50 frames.
+        skipped = sum(b.frame // 53 * 3 for b in live if b.dropping)
         lags = [s["lag"] for s in samples[1:]]
         draws = [s["draw"] for s in samples[1:]]
         print(f"benches {args.benches} ({len(live)} publishing), a frame every "
               f"{args.interval} s each: {published / args.seconds:.0f} frames/s published")
         print(f"page took {frames} of the {published} frames published from the fifth second on")
+        print(f"gaps in the frame numbers the page counted meanwhile: {missed} "
+              f"(about {skipped} skipped on purpose, by {sum(b.dropping for b in live)} benches)")
+        print(f"the page's own work: taking messages {100 * (handle - handle0) / wall:.1f} %, "
+              f"drawing {100 * (drawn - draw0) / wall:.1f} % of the time "
+              f"({(handle - handle0) / max(frames, 1) * 1000:.0f} us a frame)")
+        print(f"load average at the end: {os.getloadavg()[0]:.1f}")
         print("lag of the newest frame drawn, the worst of each second (ms): "
               f"median {statistics.median(lags):.0f}, max {max(lags):.0f}")
         print(f"drawing (ms), the worst of each second: median {statistics.median(draws):.1f}, "

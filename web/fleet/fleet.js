@@ -34,7 +34,7 @@
   // What a measuring harness or a test reads: frames taken, the lag of the
   // newest frame drawn (its time to the drawing), the drawing's own time.
   const stats = {
-    frames: 0, badMessages: 0, draws: 0, drawMs: 0, drawMsMax: 0,
+    frames: 0, missed: 0, badMessages: 0, draws: 0, handleMs: 0, drawMsTotal: 0, drawMs: 0, drawMsMax: 0,
     lagMs: 0, lagMsMax: 0, connects: 0,
     resetMax() { this.lagMsMax = 0; this.drawMsMax = 0; },
   };
@@ -261,6 +261,9 @@
     if (b.lastFrameNo !== null && frame.frame > b.lastFrameNo + 1) {
       b.dropped += frame.frame - b.lastFrameNo - 1;
     }
+    if (b.lastFrameNo !== null && frame.frame > b.lastFrameNo + 1) {
+      stats.missed += frame.frame - b.lastFrameNo - 1;
+    }
     b.lastFrameNo = frame.frame;
     b.runFrames++;
     if (b.frameAt !== null) {
@@ -269,36 +272,67 @@
     }
     b.frameAt = now;
     b.arrivals.push(now);
-    while (b.arrivals.length && b.arrivals[0] < now - RateSpanMs) b.arrivals.shift();
     b.frame = frame;
     b.frameTime = Date.parse(frame.time);
-    const readings = [];
+    // The values and marks are worked out when the tile is drawn, for its
+    // newest frame only; a frame itself adds its voltages to the traces.
     let lost = false;
     for (let n = 1; n <= ChannelCount; n++) {
-      if (!(("ch" + n + "_status") in frame)) continue;
-      const r = readChannel(b, frame, n);
-      if (r.status === "lost") lost = true;
-      readings.push(r);
+      const status = frame["ch" + n + "_status"];
+      if (status === undefined) continue;
+      if (status === "lost") lost = true;
+      const mV = frame["ch" + n + "_mV"];
+      const shown = (status === "ok" || status === "notone" || status === "overrange") &&
+        typeof mV === "number";
       let trace = b.traces.get(n);
       if (!trace) { trace = []; b.traces.set(n, trace); }
-      trace.push(now, r.mV);
-      while (trace.length && trace[0] < now - TraceSpanMs) trace.splice(0, 2);
+      trace.push(now, shown ? mV : null);
     }
     if (lost) b.lostRows++;
-    b.readings = readings;
-    b.lostLink = lost;
     b.valuesDirty = true;
     b.traceDirty = true;
   }
 
+  // The newest frame's channels as the window shows them.
+  function takeReadings(b) {
+    const readings = [];
+    let lost = false;
+    const frame = b.frame;
+    if (frame) {
+      for (let n = 1; n <= ChannelCount; n++) {
+        if (!(("ch" + n + "_status") in frame)) continue;
+        const r = readChannel(b, frame, n);
+        if (r.status === "lost") lost = true;
+        readings.push(r);
+      }
+    }
+    b.readings = readings;
+    b.lostLink = lost;
+  }
+
+  // Drops what is older than span from a list of [time, value, ...] pairs
+  // (step 2) or of times (step 1), in one splice.
+  function prune(list, cutoff, step) {
+    let i = 0;
+    while (i < list.length && list[i] < cutoff) i += step;
+    if (i > 0) list.splice(0, i);
+  }
+
+  const decoder = new TextDecoder();
+
   function onMessage(topic, payload) {
+    const t0 = performance.now();
+    takeMessage(topic, payload, t0);
+    stats.handleMs += performance.now() - t0;
+  }
+
+  function takeMessage(topic, payload, now) {
     if (!topic.startsWith(prefix + "/")) return;
     const levels = topic.slice(prefix.length + 1).split("/");
     if (levels.length !== 3 || !/^\d+$/.test(levels[1])) return;
     const [crateLevel, slotLevel, kind] = levels;
     const key = crateLevel + "/" + slotLevel;
-    const text = new TextDecoder().decode(payload);
-    const now = performance.now();
+    const text = decoder.decode(payload);
     if (kind === "frame") onFrame(bench(key, crateLevel, slotLevel), text, now);
     else if (kind === "status") {
       if (text === "" && !benches.has(key)) return;
@@ -438,7 +472,7 @@
   }
 
   function fpm(b, now) {
-    while (b.arrivals.length && b.arrivals[0] < now - RateSpanMs) b.arrivals.shift();
+    prune(b.arrivals, now - RateSpanMs, 1);
     return b.arrivals.length;
   }
 
@@ -474,6 +508,7 @@
     setText(b.noteEl, b.lostLink ? "связь с модулем потеряна" : "");
     setText(b.footEl, footText(b, now));
     if (b.valuesDirty) {
+      takeReadings(b);
       const present = new Set();
       for (const r of b.readings) {
         const row = channelRow(b, r.n, b.rows, b.tableEl, false);
@@ -508,15 +543,31 @@
     ctx.strokeStyle = "#3f3";
     ctx.lineWidth = big ? 1.5 : 1;
     ctx.beginPath();
+    // One column of pixels takes the lowest and highest value that fall in it:
+    // a minute of a fast bench costs the canvas's width, not its frames.
+    const yOf = (v) => h - ((v - lo) / (hi - lo)) * h;
     let pen = false;
+    let col = null, cmin = 0, cmax = 0;
+    const flush = () => {
+      if (col === null) return;
+      if (pen) ctx.lineTo(col, yOf(cmin)); else ctx.moveTo(col, yOf(cmin));
+      if (cmax !== cmin) ctx.lineTo(col, yOf(cmax));
+      pen = true;
+      col = null;
+    };
     for (let i = 0; i < trace.length; i += 2) {
       const v = trace[i + 1];
-      if (v === null) { pen = false; continue; }
-      const x = w - ((now - trace[i]) / TraceSpanMs) * w;
-      const y = h - ((v - lo) / (hi - lo)) * h;
-      if (pen) ctx.lineTo(x, y); else ctx.moveTo(x, y);
-      pen = true;
+      if (v === null) { flush(); pen = false; continue; }
+      const x = Math.round(w - ((now - trace[i]) / TraceSpanMs) * w);
+      if (x !== col) {
+        flush();
+        col = x; cmin = v; cmax = v;
+      } else {
+        if (v < cmin) cmin = v;
+        if (v > cmax) cmax = v;
+      }
     }
+    flush();
     ctx.stroke();
     if (big) {
       ctx.fillStyle = "#9a9";
@@ -559,9 +610,10 @@
     }
     if (traces) {
       // After every text is written: the canvases' sizes are then read from
-      // one layout, not from one per tile.
+      // one layout, not from one per tile. Every trace, so that one without
+      // new frames moves on too.
       for (const b of benches.values()) {
-        if (!b.traceDirty) continue;
+        for (const trace of b.traces.values()) prune(trace, now - TraceSpanMs, 2);
         for (const [n, row] of b.rows) drawTrace(row.canvas, b.traces.get(n), now, false);
         b.traceDirty = false;
       }
@@ -576,6 +628,7 @@
     const ms = performance.now() - t0;
     stats.draws++;
     stats.drawMs = ms;
+    stats.drawMsTotal += ms;
     if (ms > stats.drawMsMax) stats.drawMsMax = ms;
     if (newest !== null) {
       stats.lagMs = newest;
