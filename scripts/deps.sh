@@ -15,4 +15,10 @@ $SUDO apt-get install -y --no-install-recommends \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils python3 \
   fonts-dejavu-core fonts-liberation locales \
-  dpkg-dev file desktop-file-utils man-db groff-base systemd
+  dpkg-dev file desktop-file-utils man-db groff-base systemd \
+  nodejs chromium chromium-driver python3-selenium python3-paho-mqtt iproute2
+# npm bundles the fleet page's MQTT client; a Node.js that brings its own npm
+# (another vendor's nodejs package) must keep it: Debian's npm would clash.
+if ! command -v npm >/dev/null 2>&1; then
+  $SUDO apt-get install -y --no-install-recommends npm
+fi

@@ -8,6 +8,7 @@
 #  - the program started from the desktop entry's command under Xvfb: the
 #    window comes up with its icon, finds the crate, and keeps its settings
 #    file in the per-user folder, not in /usr/bin;
+#  - the fleet page and the broker snippet that serves it;
 #  - the manual pages and the systemd unit (not enabled).
 # Run it as root after `apt-get install ./ksn48-vevu_*.deb`; it changes
 # nothing outside a scratch folder (the unit is only verified).
@@ -117,6 +118,40 @@ for _ in $(seq 100); do [ -s "$settings" ] && break; sleep 0.1; done
 echo "settings: $settings"
 kill "$program"
 wait "$program" 2>/dev/null || true
+
+step "the fleet page and its broker snippet"
+fleet=/usr/share/ksn48-vevu/fleet
+snippet=/usr/share/ksn48-vevu/ksn48-fleet.conf
+for file in "$fleet/index.html" "$fleet/fleet.js" "$fleet/fleet.css" "$fleet/texts.js" \
+  "$fleet/mqtt.min.js" "$snippet"; do
+  [ -e "$file" ] || fail "$file is missing"
+done
+grep -qx "http_dir $fleet" "$snippet" || fail "$snippet does not serve $fleet"
+# The installed snippet on free ports (all else as installed) serves the page.
+read -r mqtt_port ws_port < <(python3 -c 'import socket
+ports = []
+for _ in range(2):
+    s = socket.socket(); s.bind(("127.0.0.1", 0)); ports.append(s); 
+print(*[s.getsockname()[1] for s in ports])')
+sed -e "s/^listener 1883 /listener $mqtt_port /" -e "s/^listener 9001 /listener $ws_port /" \
+  "$snippet" > "$work/fleet.conf"
+echo "user root" >> "$work/fleet.conf"
+mosquitto -c "$work/fleet.conf" > "$work/fleet-broker.log" 2>&1 &
+pids+=($!)
+python3 - "$ws_port" <<'PY' || fail "the broker does not serve the installed page"
+import sys, time, urllib.request
+port = sys.argv[1]
+for _ in range(100):
+    try:
+        page = urllib.request.urlopen(f"http://127.0.0.1:{port}/index.html", timeout=2).read()
+        bundle = urllib.request.urlopen(f"http://127.0.0.1:{port}/mqtt.min.js", timeout=2).read()
+        break
+    except OSError:
+        time.sleep(0.1)
+else:
+    sys.exit(1)
+assert b"fleet.js" in page and len(bundle) > 100000
+PY
 
 step "manual pages and the systemd unit"
 for page in ksn48-vevu ksn-crated ksn-cratectl; do
