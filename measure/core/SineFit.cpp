@@ -24,16 +24,6 @@ struct Band {
     long Last = -1;
 };
 
-bool InAnyBand(const Band* bands, std::size_t count, long k) noexcept
-{
-    for (std::size_t b = 0; b < count; ++b) {
-        if (k >= bands[b].First && k <= bands[b].Last) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A side tone from its spectral reading, moved from the first sample to the
 // frame's centre.
 SideTone SideToneOf(const SpectralTone& tone, std::uint32_t length) noexcept
@@ -145,16 +135,38 @@ FrameNoise ReadFrameNoise(const double* spectrum, const SpectrumScale& scale,
     }
     const std::size_t harmonicBands = bandCount;
 
+    // The counted bins outside every band, in rising runs: the bands sorted
+    // and merged into a copy, then visit(first, last) for each gap.
+    const auto forEachGap = [&](auto&& visit) {
+        std::array<Band, MaxBands> sorted{};
+        std::copy_n(bands.begin(), bandCount, sorted.begin());
+        std::sort(sorted.begin(), sorted.begin() + static_cast<long>(bandCount),
+                  [](const Band& x, const Band& y) { return x.First < y.First; });
+        long next = first;
+        for (std::size_t b = 0; b < bandCount; ++b) {
+            if (sorted[b].First > sorted[b].Last) {
+                continue;
+            }
+            if (sorted[b].First > next) {
+                visit(next, sorted[b].First - 1);
+            }
+            next = std::max(next, sorted[b].Last + 1);
+        }
+        if (next <= last) {
+            visit(next, last);
+        }
+    };
     const auto floorOf = [&](std::uint32_t& bins) {
         double sum = 0.0;
-        bins = 0;
-        for (long k = first; k <= last; ++k) {
-            if (!InAnyBand(bands.data(), bandCount, k)) {
+        long count = 0;
+        forEachGap([&](long from, long to) {
+            for (long k = from; k <= to; ++k) {
                 sum += BinPower(re, im, k);
-                ++bins;
             }
-        }
-        return bins > 0 ? sum / bins : 0.0;
+            count += to - from + 1;
+        });
+        bins = static_cast<std::uint32_t>(count);
+        return count > 0 ? sum / static_cast<double>(count) : 0.0;
     };
     std::uint32_t bins = 0;
     const double roughFloor = floorOf(bins);
@@ -170,18 +182,25 @@ FrameNoise ReadFrameNoise(const double* spectrum, const SpectrumScale& scale,
         }
         return false;
     };
-    for (long k = first + 1; k < last && bandCount < MaxBands; ++k) {
-        const double m = BinPower(re, im, k);
-        if (m <= threshold || m < BinPower(re, im, k - 1) || m < BinPower(re, im, k + 1)) {
-            continue;
+    // Candidates first (the bands may not change while the gaps are walked).
+    std::array<long, MaxSideTones> candidates{};
+    std::size_t candidateCount = 0;
+    forEachGap([&](long from, long to) {
+        for (long k = std::max(from, first + 1); k <= std::min(to, last - 1); ++k) {
+            const double m = BinPower(re, im, k);
+            if (m > threshold && candidateCount < MaxSideTones && m >= BinPower(re, im, k - 1) &&
+                m >= BinPower(re, im, k + 1)) {
+                candidates[candidateCount++] = k;
+                k += width;
+            }
         }
+    });
+    for (std::size_t i = 0; i < candidateCount && bandCount < MaxBands; ++i) {
         // A peak whose lobe runs into a band is that band's tone's flank.
-        const Band band = bandAround(k);
-        if (overlaps(band)) {
-            continue;
+        const Band band = bandAround(candidates[i]);
+        if (!overlaps(band)) {
+            bands[bandCount++] = band;
         }
-        bands[bandCount++] = band;
-        k += width;
     }
     noise.Variance = floorOf(bins) / (scale.Length * scale.WindowMeanSquare);
     noise.NoiseBins = bins;
