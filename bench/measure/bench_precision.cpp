@@ -365,7 +365,8 @@ int main(int argc, char** argv)
                 fftTotals.fftFactorF / std::max(1.0, fftTotals.factorCases),
                     fftTotals.fftFactorP / std::max(1.0, fftTotals.factorCases));
     }
-    for (const std::uint32_t n : {8192u, 65536u}) {
+    // 262144: the largest frame of 8 channels (16 777 216 / 8 / 8).
+    for (const std::uint32_t n : {8192u, 65536u, 262144u}) {
         for (const char* method : {"fft", "fit"}) {
             const Cost cost = CostRatio(method, 8, n, 78125.0);
             ok = cost.Wall >= 0 && ok;
