@@ -1329,3 +1329,32 @@ TEST_F(MeasureTool, FitMethodGivesEveryReadingItsUncertainty)
 }
 
 }  // namespace
+
+namespace {
+
+// With the precision method the feed's frames carry the uncertainties and
+// its config names the method.
+TEST_F(MeasureToolMqtt, TheFitMethodsFramesCarryTheirUncertainties)
+{
+    ksn::test::CrateServer noisy(NoisyConfig());
+    ksn::test::MqttBroker broker;
+    ksn::test::MqttSubscriber subscriber(broker.Port(), "ksn48/#");
+    const Result r = Run(With({"--channels", "1,2,5", "--reference", "1", "--rate", "9766",
+                               "--frames", "2", "--method", "fit", "--mqtt", broker.Address(),
+                               "--qos", "1"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/frame") == 2; },
+        10s));
+    for (const nlohmann::json& frame : Frames(subscriber, base)) {
+        EXPECT_GT(frame.at("ch2_mV_u").get<double>(), 0.0);
+        EXPECT_GT(frame.at("ch2_kHz_u").get<double>(), 0.0);
+        EXPECT_GT(frame.at("ch2_deg_u").get<double>(), 0.0);
+        EXPECT_TRUE(frame.at("ch5_mV_u").is_null()) << "noise alone: no uncertainty";
+    }
+    const auto config = subscriber.On(base + "/config");
+    ASSERT_EQ(config.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(config[0].Payload)["method"], "fit");
+}
+
+}  // namespace
