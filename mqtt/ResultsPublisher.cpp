@@ -47,11 +47,13 @@ std::string ErrorText(int result)
 }
 
 measure::ResultsLayout
-FrameLayout(const std::array<bool, measure::FrameResult::ChannelCount>& channels)
+FrameLayout(const std::array<bool, measure::FrameResult::ChannelCount>& channels,
+            bool uncertainties)
 {
     measure::ResultsLayout layout;
     layout.Channels = channels;
     layout.Syntax = measure::ResultsSyntax::Ndjson;
+    layout.Uncertainties = uncertainties;
     return layout;
 }
 
@@ -61,7 +63,7 @@ std::size_t ResultsPublisher::MaxFrameLength()
 {
     std::array<bool, measure::FrameResult::ChannelCount> all{};
     all.fill(true);
-    return measure::ResultsWriter(FrameLayout(all), measure::ResultsFile()).MaxRowLength();
+    return measure::ResultsWriter(FrameLayout(all, true), measure::ResultsFile()).MaxRowLength();
 }
 
 ResultsPublisher::ResultsPublisher(BrokerOptions options, std::string_view crateSerial, int slot)
@@ -133,9 +135,10 @@ ResultsPublisher::~ResultsPublisher()
 }
 
 void ResultsPublisher::BeginRun(
-    const std::array<bool, measure::FrameResult::ChannelCount>& channels, std::string configJson)
+    const std::array<bool, measure::FrameResult::ChannelCount>& channels, std::string configJson,
+    bool uncertainties)
 {
-    writer_.emplace(FrameLayout(channels), measure::ResultsFile());
+    writer_.emplace(FrameLayout(channels, uncertainties), measure::ResultsFile());
     {
         std::lock_guard lock(stateMutex_);
         config_ = configJson;

@@ -52,8 +52,10 @@ public:
 
     // Before the frames of a run (allocates; not per frame): their columns
     // (the acquired channels) and the run's retained config message.
+    // With uncertainties, each frame object carries the readings'
+    // uncertainties too (ch<n>_mV_u, ch<n>_kHz_u, ch<n>_deg_u).
     void BeginRun(const std::array<bool, measure::FrameResult::ChannelCount>& channels,
-                  std::string configJson);
+                  std::string configJson, bool uncertainties = false);
     // The frame as one message. Allocates nothing; never waits for the
     // broker. Ignored before BeginRun.
     void Publish(const measure::FrameResult& frame) noexcept;

@@ -33,7 +33,9 @@ RunDescription DescribeRun(const measure::MeasurementCycle& cycle, std::string c
         }
     }
     run.Reference = cycle.ReferenceChannel + 1;
-    run.Method = cycle.Method == measure::CalcMethod::Fft ? "fft" : "sum";
+    run.Method = cycle.SineFit                               ? measure::CalcMethodFitText
+                 : cycle.Method == measure::CalcMethod::Fft ? measure::CalcMethodFftText
+                                                            : measure::CalcMethodSumText;
     run.Amplitude = cycle.Amplitude == measure::AmplitudeType::Rms ? "rms" : "amp";
     run.MaxTimeSeconds = cycle.Settings.MaxAcquisitionTime;
     run.SamplesPerChannel = cycle.SamplesPerChannel;

@@ -23,7 +23,7 @@ struct RunDescription {
     double CurrentmA = 0.0;
     std::vector<int> Channels;  // 1-based
     int Reference = 1;          // 1-based
-    std::string Method;         // "fft" or "sum"
+    std::string Method;         // "fft", "sum" or "fit"
     std::string Amplitude;      // "rms" or "amp"
     double MaxTimeSeconds = 0.0;
     std::uint32_t SamplesPerChannel = 0;

@@ -14,6 +14,11 @@ CalcMethod CalcMethodFromText(std::string_view text) noexcept
     return text == CalcMethodFftText ? CalcMethod::Fft : CalcMethod::Sum;
 }
 
+bool IsSineFitText(std::string_view text) noexcept
+{
+    return text == CalcMethodFitText;
+}
+
 AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept
 {
     return text == AmplitudeTypeRmsText ? AmplitudeType::Rms : AmplitudeType::Amp;

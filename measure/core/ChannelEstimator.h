@@ -12,6 +12,10 @@ namespace measure {
 // Texts of the settings "АЦП. Метод расчёта" and "АЦП. Тип амплитуды".
 inline constexpr std::string_view CalcMethodSumText = "sum";
 inline constexpr std::string_view CalcMethodFftText = "fft";
+// The precision method: the "fft" estimate refined by a sine fit. Not a value
+// of the shared settings key, whose two values stay as they are; the window
+// keeps it in a section of its own, the tool takes it from --method.
+inline constexpr std::string_view CalcMethodFitText = "fit";
 inline constexpr std::string_view AmplitudeTypeRmsText = "rms";
 inline constexpr std::string_view AmplitudeTypeAmpText = "amp";
 
@@ -24,6 +28,9 @@ enum class AmplitudeType { Rms, Amp };
 
 // "fft" selects the spectral method; any other text runs as "sum".
 CalcMethod CalcMethodFromText(std::string_view text) noexcept;
+// Whether text names the precision method ("fit"), which runs the "fft"
+// estimate and then the sine fit.
+bool IsSineFitText(std::string_view text) noexcept;
 // "rms" keeps the RMS; any other text gives the peak amplitude.
 AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept;
 

@@ -63,7 +63,34 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
                 if (std::isfinite(figures.SnrDb)) {
                     reading.SnrDb = figures.SnrDb;
                 }
+                const auto finite = [](double value) {
+                    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+                };
+                reading.SinadDb = finite(figures.SinadDb);
+                reading.EnobBits = finite(figures.EnobBits);
+                reading.SfdrDbc = finite(figures.SfdrDbc);
+                if (reading.SfdrDbc && cycle.SamplesPerChannel > 0) {
+                    reading.SfdrHz = figures.SpurCentre * cycle.AdcRate / cycle.SamplesPerChannel;
+                }
             }
+            if (std::isfinite(cycle.FitSinadDb[c])) {
+                reading.FitSinadDb = cycle.FitSinadDb[c];
+            }
+            if (std::isfinite(cycle.FitEnobBits[c])) {
+                reading.FitEnobBits = cycle.FitEnobBits[c];
+            }
+        }
+        const bool uncertain = cycle.Uncertain[c] && reading.Status == ReadingStatus::Ok;
+        if (uncertain) {
+            reading.VoltageU = cycle.VoltageU[c];
+        }
+        if (uncertain && !marks.Frequency.Dashed) {
+            reading.FrequencyU = cycle.FrequencyU[c];
+        }
+        const std::size_t reference = cycle.ReferenceChannel;
+        if (uncertain && !marks.Phase.Dashed && cycle.Uncertain[reference]) {
+            // The reference's own phase is its difference's zero.
+            reading.PhaseU = c == reference ? 0.0 : std::hypot(cycle.PhaseU[reference], cycle.PhaseU[c]);
         }
         if (!marks.Frequency.Dashed) {
             reading.Frequency = cycle.Frequency[c];

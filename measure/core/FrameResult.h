@@ -39,6 +39,22 @@ struct ChannelReading {
     std::optional<double> ThdPercent;
     std::optional<double> ThdNPercent;
     std::optional<double> SnrDb;  // empty also when no noise was seen (infinite)
+    // The converter's figures (IEEE 1241) from the same spectrum, with the
+    // same rule; each empty where it would be infinite.
+    std::optional<double> SinadDb;
+    std::optional<double> EnobBits;
+    std::optional<double> SfdrDbc;
+    std::optional<double> SfdrHz;  // the largest spur's frequency
+    // With "fit": SINAD and ENOB from the fit's residual.
+    std::optional<double> FitSinadDb;
+    std::optional<double> FitEnobBits;
+    // The standard uncertainty (k = 1, type A: this frame's noise) of each
+    // value shown, in its units: of Voltage, Frequency, and of Phase, the
+    // difference against the reference. Empty with "sum", and for a reading
+    // without a tone, out of band or over range.
+    std::optional<double> VoltageU;
+    std::optional<double> FrequencyU;
+    std::optional<double> PhaseU;
 };
 
 // One frame's results, the record the results writer takes.

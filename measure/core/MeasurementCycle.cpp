@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <numbers>
 
 namespace measure {
 
@@ -176,6 +177,8 @@ bool MeasurementCycle::PrepareBuffers()
     }
     WindowSum = estimator_->WindowSum();
     WindowMeanSquare = estimator_->WindowMeanSquare();
+    voltageSpreadFactor_ =
+        Method == CalcMethod::Fft ? FftVoltageSpreadFactor(window_.get(), SamplesPerChannel) : 1.0;
     fullScaleLow_ = FullScaleLow(handle_.DataFormat);
     fullScaleHigh_ = FullScaleHigh(handle_.DataFormat);
     lanes_.SetFirstLane({estimator_.get(),
@@ -343,7 +346,8 @@ void MeasurementCycle::ConfigureAdc()
 void MeasurementCycle::SizeFrame()
 {
     // The one place the settings' texts are read.
-    Method = CalcMethodFromText(Settings.CalcMethod);
+    SineFit = IsSineFitText(Settings.CalcMethod);
+    Method = SineFit ? CalcMethod::Fft : CalcMethodFromText(Settings.CalcMethod);
     Amplitude = AmplitudeTypeFromText(Settings.AmplitudeType);
     ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * AdcRate * ActiveChannelCount);
     if (Method == CalcMethod::Fft) {
@@ -470,6 +474,13 @@ bool MeasurementCycle::ProcessFrame()
     Frequency.fill(0.0);
     Phase.fill(0.0);
     ToneFound.fill(false);
+    Uncertain.fill(false);
+    VoltageU.fill(0.0);
+    FrequencyU.fill(0.0);
+    PhaseU.fill(0.0);
+    FitSinadDb.fill(std::numeric_limits<double>::quiet_NaN());
+    FitEnobBits.fill(std::numeric_limits<double>::quiet_NaN());
+    fitted_.fill(false);
     InBand.fill(false);
     OverRange.fill(false);
     if (figuresWanted_ || spectrumTap_ != nullptr) {
@@ -506,6 +517,12 @@ void MeasurementCycle::EstimateChannels()
     for (std::size_t v = 0; v < validCount_; ++v) {
         const std::size_t c = validChannels_[v];
         OverRange[c] = clipped_[0][c] || clipped_[1][c];
+    }
+    if (Method == CalcMethod::Fft && !noSignal_[0] && !noSignal_[1]) {
+        if (SineFit) {
+            RefineByFit();
+        }
+        TakeUncertainties();
     }
     if (noSignal_[0] || noSignal_[1]) {
         Show(NoSignalMessage);
@@ -600,6 +617,10 @@ void MeasurementCycle::Estimate(EstimationLane& lane, std::uint32_t index,
             ToneFound[c] = estimate.ToneFound;
             InBand[c] = estimate.InBand;
             TakeSpectrum(lane, c, estimate.PeakCentre);
+            TakeNoise(lane, c, estimate.PeakCentre);
+            peak_[c] = Amplitude == AmplitudeType::Rms ? estimate.Voltage * std::numbers::sqrt2
+                                                       : estimate.Voltage;
+            centre_[c] = estimate.PeakCentre;
             break;
         case EstimateOutcome::NoSignal:
             noSignal_[index] = true;
@@ -631,6 +652,132 @@ void MeasurementCycle::TakeSpectrum(EstimationLane& lane, std::size_t c, double 
     Figures[c] = ComputeSpectrumFigures(lane.Buffers.Spectrum, scale, centre);
     if (plotted) {
         spectrumTap_->Capture(lane.Buffers.Spectrum, scale, AdcRate, Figures[c]);
+    }
+}
+
+void MeasurementCycle::TakeNoise(EstimationLane& lane, std::size_t c, double centre) noexcept
+{
+    if (Method != CalcMethod::Fft) {
+        return;
+    }
+    SpectrumScale scale;
+    scale.Length = SamplesPerChannel;
+    scale.HalfWidth = lane.Estimator->Analyzer()->PeakHalfWidth();
+    scale.WindowSum = lane.Estimator->WindowSum();
+    scale.WindowMeanSquare = lane.Estimator->WindowMeanSquare();
+    noise_[c] = ReadFrameNoise(lane.Buffers.Spectrum, scale, centre);
+}
+
+void MeasurementCycle::RefineByFit() noexcept
+{
+    // The channels a fit can stand on: a tone in band, noise read, no clipping.
+    std::array<std::size_t, MeasurementChannelCount> open{};
+    std::size_t openCount = 0;
+    for (std::size_t v = 0; v < validCount_; ++v) {
+        const std::size_t c = validChannels_[v];
+        if (ToneFound[c] && InBand[c] && !OverRange[c] && noise_[c].Valid && peak_[c] > 0.0) {
+            open[openCount++] = c;
+        }
+    }
+    const std::uint32_t n = SamplesPerChannel;
+    const double toBins = n / (2.0 * std::numbers::pi);
+    std::array<FitChannel, MeasurementChannelCount> group{};
+    std::array<std::size_t, MeasurementChannelCount> members{};
+    while (openCount > 0 && !ShouldStop()) {
+        // The clearest tone leads its group: every open channel whose
+        // spectral frequency agrees with it within six of their combined
+        // spreads carries the same tone.
+        std::size_t lead = 0;
+        double best = -1.0;
+        for (std::size_t i = 0; i < openCount; ++i) {
+            const std::size_t c = open[i];
+            const double snr = peak_[c] * peak_[c] / std::max(noise_[c].Variance, 1e-300);
+            if (snr > best) {
+                best = snr;
+                lead = i;
+            }
+        }
+        const std::size_t leader = open[lead];
+        const auto spreadBins = [&](std::size_t c) {
+            return FftSpread(peak_[c], noise_[c].Variance, n, 1.0).Omega * toBins;
+        };
+        std::size_t count = 0;
+        std::size_t kept = 0;
+        double weightSum = 0.0;
+        double centreSum = 0.0;
+        for (std::size_t i = 0; i < openCount; ++i) {
+            const std::size_t c = open[i];
+            const double tolerance =
+                6.0 * std::hypot(spreadBins(c), spreadBins(leader)) + 1e-9 * centre_[leader];
+            if (std::fabs(centre_[c] - centre_[leader]) <= tolerance) {
+                FitChannel& channel = group[count];
+                channel = FitChannel{};
+                channel.Samples = data_.get() + static_cast<std::size_t>(FramePosition[c]);
+                channel.Stride = ActiveChannelCount;
+                channel.Variance = noise_[c].Variance;
+                channel.Noise = &noise_[c];
+                members[count++] = c;
+                const double s = spreadBins(c);
+                const double weight = s > 0.0 ? 1.0 / (s * s) : 1e300;
+                weightSum += weight;
+                centreSum += weight * centre_[c];
+            } else {
+                open[kept++] = c;
+            }
+        }
+        openCount = kept;
+        double omega = 2.0 * std::numbers::pi * (centreSum / weightSum) / n;
+        if (!FitSharedTone(group.data(), count, n, omega)) {
+            continue;  // the spectral estimate stands
+        }
+        double information = 0.0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double s = CramerRaoSpread(group[i].Amplitude, group[i].Variance, n).Omega;
+            information += s > 0.0 ? 1.0 / (s * s) : std::numeric_limits<double>::infinity();
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t c = members[i];
+            const FitChannel& fit = group[i];
+            const double rms = fit.Amplitude / std::numbers::sqrt2;
+            Voltage[c] = Amplitude == AmplitudeType::Rms ? rms : fit.Amplitude;
+            Frequency[c] = omega * AdcRate / (2.0 * std::numbers::pi);
+            // The estimate's convention: the negated phase, here at the centre.
+            Phase[c] = -std::remainder(fit.PhaseCentre, 2.0 * std::numbers::pi) * 180.0 /
+                       std::numbers::pi;
+            peak_[c] = fit.Amplitude;
+            omegaVariance_[c] = information > 0.0 ? 1.0 / information : 0.0;
+            fitted_[c] = true;
+            if (fit.ResidualMeanSquare > 0.0) {
+                FitSinadDb[c] = 10.0 * std::log10(0.5 * fit.Amplitude * fit.Amplitude /
+                                                  fit.ResidualMeanSquare);
+                FitEnobBits[c] = EffectiveBits(std::sqrt(fit.ResidualMeanSquare));
+            }
+        }
+    }
+}
+
+void MeasurementCycle::TakeUncertainties() noexcept
+{
+    const std::uint32_t n = SamplesPerChannel;
+    const double toHz = AdcRate / (2.0 * std::numbers::pi);
+    const double toDegrees = 180.0 / std::numbers::pi;
+    const double voltageScale = Amplitude == AmplitudeType::Rms ? 1.0 : std::numbers::sqrt2;
+    for (std::size_t v = 0; v < validCount_; ++v) {
+        const std::size_t c = validChannels_[v];
+        if (!ToneFound[c] || !InBand[c] || OverRange[c] || !noise_[c].Valid || !(peak_[c] > 0.0)) {
+            continue;
+        }
+        const ReadingSpread spread =
+            fitted_[c] ? CramerRaoSpread(peak_[c], noise_[c].Variance, n)
+                       : FftSpread(peak_[c], noise_[c].Variance, n, voltageSpreadFactor_);
+        const double omega = fitted_[c] ? std::sqrt(omegaVariance_[c]) : spread.Omega;
+        if (!std::isfinite(spread.Rms) || !std::isfinite(omega) || !std::isfinite(spread.Phase)) {
+            continue;
+        }
+        Uncertain[c] = true;
+        VoltageU[c] = spread.Rms * voltageScale;
+        FrequencyU[c] = omega * toHz;
+        PhaseU[c] = spread.Phase * toDegrees;
     }
 }
 

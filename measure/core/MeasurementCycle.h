@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChannelEstimator.h"
+#include "SineFit.h"
 #include "SpectrumFigures.h"
 #include "SpectrumTap.h"
 #include "TwoLaneEstimation.h"
@@ -169,6 +170,9 @@ public:
     // becomes "sum"); "rms" keeps the RMS and any other text gives the peak
     // amplitude.
     CalcMethod Method = CalcMethod::Fft;
+    // The run's method is the precision one ("fit"): Method is Fft, whose
+    // estimate of every channel the sine fit then refines (RefineByFit).
+    bool SineFit = false;
     AmplitudeType Amplitude = AmplitudeType::Rms;
     bool PhaseCorrection = true;
     double AdcRate = 0.0;
@@ -201,6 +205,20 @@ public:
     // (ComputeFigures, or the spectrum's channel); not Valid for a channel
     // without them.
     std::array<SpectrumFigures, MeasurementChannelCount> Figures{};
+    // The standard uncertainty (k = 1, type A: the noise of this frame, read
+    // from the spectrum's noise bins) of the last frame's readings, with
+    // "fft" and "fit" only, per physical channel: of Voltage (in its units),
+    // Frequency (Hz) and the channel's own Phase (degrees; the difference
+    // against the reference takes both channels'). Uncertain is false for a
+    // channel without a tone, out of band or over range: it has none.
+    std::array<bool, MeasurementChannelCount> Uncertain{};
+    std::array<double, MeasurementChannelCount> VoltageU{};
+    std::array<double, MeasurementChannelCount> FrequencyU{};
+    std::array<double, MeasurementChannelCount> PhaseU{};
+    // With "fit": SINAD (dB) and ENOB (bits) a second time, from the fit's
+    // residual (noise and distortion); NaN for a channel not fitted.
+    std::array<double, MeasurementChannelCount> FitSinadDb{};
+    std::array<double, MeasurementChannelCount> FitEnobBits{};
     std::uint8_t WindowType = MeasurementWindowType;
     double WindowSum = 0.0;
     double WindowMeanSquare = 0.0;
@@ -240,6 +258,12 @@ private:
     void StopAtEnd();
     // After an Ok estimate of channel c on lane: its figures and plot, when asked for.
     void TakeSpectrum(EstimationLane& lane, std::size_t c, double centre) noexcept;
+    // After an Ok "fft" estimate of channel c: the frame's noise and side tones.
+    void TakeNoise(EstimationLane& lane, std::size_t c, double centre) noexcept;
+    // After every channel's estimate: the sine fit ("fit"), then every
+    // reading's uncertainty.
+    void RefineByFit() noexcept;
+    void TakeUncertainties() noexcept;
 
     MeasurementHost& host_;
     Ksn48Handle& handle_;
@@ -274,6 +298,16 @@ private:
     // whether an estimate found no signal.
     std::array<std::array<bool, MeasurementChannelCount>, 2> clipped_{};
     std::array<bool, 2> noSignal_{};
+    // Per physical channel: the frame's noise and side tones, the tone's
+    // peak amplitude as estimated, and whether the fit refined it.
+    std::array<FrameNoise, MeasurementChannelCount> noise_{};
+    std::array<double, MeasurementChannelCount> peak_{};
+    std::array<bool, MeasurementChannelCount> fitted_{};
+    std::array<double, MeasurementChannelCount> centre_{};
+    // The frequency's variance (radians per sample, squared) of each channel's
+    // group with "fit".
+    std::array<double, MeasurementChannelCount> omegaVariance_{};
+    double voltageSpreadFactor_ = 1.0;
     TwoLaneEstimation lanes_{*this};
 };
 

@@ -25,10 +25,35 @@ constexpr std::size_t RowFrame = 32;
 
 constexpr std::string_view Null = "null";
 
-enum class Field { Voltage, Frequency, Phase, Status, InBand, Thd, ThdN, Snr };
+enum class Field {
+    Voltage,
+    Frequency,
+    Phase,
+    Status,
+    InBand,
+    Thd,
+    ThdN,
+    Snr,
+    VoltageU,
+    FrequencyU,
+    PhaseU,
+    Sinad,
+    Enob,
+    Sfdr,
+    SfdrFrequency,
+    FitSinad,
+    FitEnob,
+};
 constexpr std::array<Field, 5> Fields = {Field::Voltage, Field::Frequency, Field::Phase,
                                          Field::Status, Field::InBand};
 constexpr std::array<Field, 3> MetricFields = {Field::Thd, Field::ThdN, Field::Snr};
+constexpr std::array<Field, 3> UncertaintyFields = {Field::VoltageU, Field::FrequencyU,
+                                                    Field::PhaseU};
+constexpr std::array<Field, 6> ConverterFields = {Field::Sinad, Field::Enob,
+                                                  Field::Sfdr,  Field::SfdrFrequency,
+                                                  Field::FitSinad, Field::FitEnob};
+// The display's digits of ENOB: "12.34" bits.
+constexpr std::string_view BitsFormat = "0.00";
 // The display's digits of the figures: "1.000" %, "60.2" dB.
 constexpr std::string_view PercentFormat = "0.000";
 constexpr std::string_view DecibelFormat = "0.0";
@@ -52,6 +77,24 @@ std::string_view FieldSuffix(Field field)
         return ResultsColumn::ThdN;
     case Field::Snr:
         return ResultsColumn::Snr;
+    case Field::VoltageU:
+        return ResultsColumn::VoltageU;
+    case Field::FrequencyU:
+        return ResultsColumn::FrequencyU;
+    case Field::PhaseU:
+        return ResultsColumn::PhaseU;
+    case Field::Sinad:
+        return ResultsColumn::Sinad;
+    case Field::Enob:
+        return ResultsColumn::Enob;
+    case Field::Sfdr:
+        return ResultsColumn::Sfdr;
+    case Field::SfdrFrequency:
+        return ResultsColumn::SfdrFrequency;
+    case Field::FitSinad:
+        return ResultsColumn::FitSinad;
+    case Field::FitEnob:
+        return ResultsColumn::FitEnob;
     }
     return {};
 }
@@ -204,6 +247,13 @@ ResultsWriter::ResultsWriter(ResultsLayout layout, ResultsFile file)
         }
         // Each value quoted (display strings, status) and the in-band bit or null.
         channelRoom += valueRoom + LongestStatus() + Null.size() + 5 * 2;
+        if (layout_.Uncertainties) {
+            for (const Field field : UncertaintyFields) {
+                names += ',';
+                names += ColumnName(c, field);
+            }
+            channelRoom += valueRoom + 3 * std::max(MaxNumberLength, Null.size()) + 3 * 2;
+        }
         if (layout_.Metrics) {
             for (const Field field : MetricFields) {
                 names += ',';
@@ -215,6 +265,16 @@ ResultsWriter::ResultsWriter(ResultsLayout layout, ResultsFile file)
                                             NumberText::FormatFloatMaxLength(DecibelFormat)})
                                 : std::max(MaxNumberLength, Null.size());
             channelRoom += 3 * (figure + 2);
+            if (layout_.Uncertainties) {
+                for (const Field field : ConverterFields) {
+                    names += ',';
+                    names += ColumnName(c, field);
+                }
+                channelRoom += ConverterFields.size() *
+                               (std::max({MaxNumberLength, Null.size(),
+                                          MeasurementText::ValuePlaceholder.size()}) +
+                                2);
+            }
         }
     }
     if (layout_.Syntax == ResultsSyntax::Csv) {
@@ -331,6 +391,31 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
         } else if (json) {
             row.Put(Null);  // no reading to lie in a band or not
         }
+        if (layout_.Uncertainties) {
+            // Each uncertainty rounded like its value in display mode.
+            const std::optional<double> none;
+            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::VoltageU);
+            if (!layout_.Display) {
+                number(reading.VoltageU, MilliPerUnit);
+            } else {
+                shown(marked ? none : reading.VoltageU, MilliPerUnit, layout_.VoltageFormat);
+            }
+            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::FrequencyU);
+            if (!layout_.Display) {
+                number(reading.FrequencyU, KiloPerUnit);
+            } else {
+                const double kHz = reading.Frequency ? *reading.Frequency * KiloPerUnit : 0.0;
+                shown(marked ? none : reading.FrequencyU, KiloPerUnit,
+                      FrequencyFormat(kHz, layout_.FrequencyFormat, layout_.FrequencyFormatAbove100,
+                                      layout_.FrequencyFormatAbove1000));
+            }
+            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::PhaseU);
+            if (!layout_.Display) {
+                number(reading.PhaseU, 1.0);
+            } else {
+                shown(marked ? none : reading.PhaseU, 1.0, layout_.PhaseFormat);
+            }
+        }
         if (layout_.Metrics) {
             column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Thd);
             layout_.Display ? shown(reading.ThdPercent, 1.0, PercentFormat)
@@ -340,6 +425,19 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
                             : number(reading.ThdNPercent, 1.0);
             column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Snr);
             layout_.Display ? shown(reading.SnrDb, 1.0, DecibelFormat) : number(reading.SnrDb, 1.0);
+            if (layout_.Uncertainties) {
+                const auto figure = [&](std::string_view suffix, const std::optional<double>& value,
+                                        double scale, std::string_view pattern) {
+                    column(ResultsColumn::ChannelPrefix, n, suffix);
+                    layout_.Display ? shown(value, scale, pattern) : number(value, scale);
+                };
+                figure(ResultsColumn::Sinad, reading.SinadDb, 1.0, DecibelFormat);
+                figure(ResultsColumn::Enob, reading.EnobBits, 1.0, BitsFormat);
+                figure(ResultsColumn::Sfdr, reading.SfdrDbc, 1.0, DecibelFormat);
+                figure(ResultsColumn::SfdrFrequency, reading.SfdrHz, KiloPerUnit, PercentFormat);
+                figure(ResultsColumn::FitSinad, reading.FitSinadDb, 1.0, DecibelFormat);
+                figure(ResultsColumn::FitEnob, reading.FitEnobBits, 1.0, BitsFormat);
+            }
         }
     }
     if (json) {

@@ -27,6 +27,14 @@ struct ResultsLayout {
     bool Display = false;
     // Three more columns per channel: THD and THD+N (%) and SNR (dB).
     bool Metrics = false;
+    // Three more columns per channel after its in-band bit: the standard
+    // uncertainty of its voltage, frequency and phase difference, in their
+    // units (`ch<n>_mV_u`, `ch<n>_kHz_u`, `ch<n>_deg_u`); and with Metrics
+    // the converter's figures after SNR: `ch<n>_sinad_db`, `ch<n>_enob_bits`,
+    // `ch<n>_sfdr_dbc`, `ch<n>_sfdr_kHz` and, from the sine fit's residual,
+    // `ch<n>_fit_sinad_db`, `ch<n>_fit_enob_bits`. Off, the log keeps its
+    // columns of before.
+    bool Uncertainties = false;
     // The display's number formats: the settings' voltage, frequency and
     // phase formats and the two frequency formats above 100 and 1000 kHz.
     std::string VoltageFormat;
@@ -48,7 +56,8 @@ public:
 // milliseconds), `frame`, then per acquired channel n (1-based) `ch<n>_mV`,
 // `ch<n>_kHz`, `ch<n>_deg`, `ch<n>_status`, `ch<n>_inband` and, with
 // Metrics, `ch<n>_thd_pct`, `ch<n>_thdn_pct`, `ch<n>_snr_db` (in display mode
-// with three and one decimals).
+// with three and one decimals); with Uncertainties the columns it names. In
+// display mode an uncertainty is rounded like its value.
 //
 // Full precision is the shortest text that reads back as the same double,
 // with '.' whatever the locale; a value that does not exist is empty (null in
@@ -112,6 +121,15 @@ inline constexpr std::string_view InBand = "_inband";
 inline constexpr std::string_view Thd = "_thd_pct";
 inline constexpr std::string_view ThdN = "_thdn_pct";
 inline constexpr std::string_view Snr = "_snr_db";
+inline constexpr std::string_view VoltageU = "_mV_u";
+inline constexpr std::string_view FrequencyU = "_kHz_u";
+inline constexpr std::string_view PhaseU = "_deg_u";
+inline constexpr std::string_view Sinad = "_sinad_db";
+inline constexpr std::string_view Enob = "_enob_bits";
+inline constexpr std::string_view Sfdr = "_sfdr_dbc";
+inline constexpr std::string_view SfdrFrequency = "_sfdr_kHz";
+inline constexpr std::string_view FitSinad = "_fit_sinad_db";
+inline constexpr std::string_view FitEnob = "_fit_enob_bits";
 }  // namespace ResultsColumn
 
 }  // namespace measure

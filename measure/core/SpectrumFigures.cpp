@@ -1,5 +1,7 @@
 #include "SpectrumFigures.h"
 
+#include "SineFit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -102,6 +104,37 @@ SpectrumFigures ComputeSpectrumFigures(const double* spectrum, const SpectrumSca
     noiseBins += std::max(0L, last - next + 1);
     noise *= toPower;
 
+    // The largest spur: the strongest bin outside the fundamental's band.
+    long spur = -1;
+    double strongest = -1.0;
+    for (long k = first; k <= last; ++k) {
+        if (k >= bands[0].First && k <= bands[0].Last) {
+            continue;
+        }
+        const double m = re[k] * re[k] + im[k] * im[k];
+        if (m > strongest) {
+            strongest = m;
+            spur = k;
+        }
+    }
+    double spurPower = 0.0;
+    if (spur >= 0) {
+        double moment = 0.0;
+        double sum = 0.0;
+        for (long k = std::max(spur - width, first); k <= std::min(spur + width, last); ++k) {
+            if (k >= bands[0].First && k <= bands[0].Last) {
+                continue;
+            }
+            const double m = re[k] * re[k] + im[k] * im[k];
+            sum += m;
+            moment += static_cast<double>(k) * m;
+        }
+        spurPower = sum * toPower;
+        figures.SpurCentre = sum > 0.0 ? moment / sum : static_cast<double>(spur);
+    }
+    const double infinity = std::numeric_limits<double>::infinity();
+    figures.SfdrDbc = spurPower > 0.0 ? 10.0 * std::log10(fundamental / spurPower) : infinity;
+
     figures.Valid = true;
     figures.Fundamental = std::sqrt(fundamental);
     figures.NoiseBins = static_cast<std::uint32_t>(noiseBins);
@@ -117,11 +150,16 @@ SpectrumFigures ComputeSpectrumFigures(const double* spectrum, const SpectrumSca
         const double level = perBin * scale.WindowMeanSquare / (a0 * a0);
         figures.NoiseFloorDbv =
             level > 0.0 ? 10.0 * std::log10(level) : -std::numeric_limits<double>::infinity();
+        const double nad = harmonics + noiseTotal;
+        figures.SinadDb = nad > 0.0 ? 10.0 * std::log10(fundamental / nad) : infinity;
+        figures.EnobBits = EffectiveBits(std::sqrt(nad));
     } else {
         // Every bin belongs to a tone: nothing tells the noise.
         figures.ThdNPercent = figures.ThdPercent;
         figures.SnrDb = std::numeric_limits<double>::infinity();
         figures.NoiseFloorDbv = -std::numeric_limits<double>::infinity();
+        figures.SinadDb = harmonics > 0.0 ? 10.0 * std::log10(fundamental / harmonics) : infinity;
+        figures.EnobBits = EffectiveBits(std::sqrt(harmonics));
     }
     return figures;
 }

@@ -60,6 +60,18 @@ struct SpectrumFigures {
     double SnrDb = 0.0;
     double NoiseFloorDbv = 0.0;
     std::uint32_t NoiseBins = 0;  // the bins the noise was taken from
+    // The converter's figures of IEEE 1241, NAD = sqrt(sum V_m^2 + P_N) the
+    // RMS of noise and distortion:
+    // - SINAD (dB) = 20 * log10(V1 / NAD), +infinity without either;
+    // - ENOB (bits) = log2(10 V / (NAD * sqrt 12)), for the +-5 V range;
+    // - SFDR (dBc) = 20 * log10(V1 / Vs), Vs the largest spur: the band
+    //   [p - H, p + H] around the strongest counted bin p outside the
+    //   fundamental's band (a harmonic or any other tone, or the noise's
+    //   highest peak), at SpurCentre bins (its power-weighted centre).
+    double SinadDb = 0.0;
+    double EnobBits = 0.0;
+    double SfdrDbc = 0.0;
+    double SpurCentre = 0.0;
 };
 
 // The figures of the spectrum around a tone centred at `centre` bins; no

@@ -192,6 +192,67 @@ TEST(SpectrumFigures, NoFiguresWithoutAFundamental)
     EXPECT_FALSE(measure::ComputeSpectrumFigures(silent.data(), scale, 400.0).Valid);
 }
 
+struct ConverterCase : ksn::test::NamedCase {
+    std::vector<Tone> Tones;
+    double NoiseRms;
+    double SpurFrequency;  // Hz, the largest spur's
+    double SfdrDbc;
+    double SinadDb;  // from the tones and noise put in
+};
+
+class ConverterFigures : public ::testing::TestWithParam<ConverterCase> {};
+
+// SINAD and ENOB from the noise and distortion put in, SFDR from the largest
+// spur, wherever it lies.
+TEST_P(ConverterFigures, ReadTheSpursAndNoisePutIn)
+{
+    const ConverterCase& c = GetParam();
+    EstimatedFrame frame(65536);
+    frame.Fill(c.Tones, c.NoiseRms);
+    const SpectrumFigures figures = frame.Figures();
+    ASSERT_TRUE(figures.Valid);
+    // The noise under the spur's band moves it by a few hundredths of a dB.
+    EXPECT_NEAR(figures.SfdrDbc, c.SfdrDbc, 0.05);
+    EXPECT_NEAR(figures.SpurCentre * Rate / 65536.0, c.SpurFrequency, 0.01);
+    EXPECT_NEAR(figures.SinadDb, c.SinadDb, 0.05);
+    // ENOB from the same NAD: V1 / NAD = 10^(SINAD / 20).
+    const double nad = figures.Fundamental / std::pow(10.0, figures.SinadDb / 20.0);
+    EXPECT_NEAR(figures.EnobBits, std::log2(10.0 / (nad * std::sqrt(12.0))), 1e-9);
+}
+
+// 20 log10 of an amplitude ratio; a tone of peak a has the power a^2 / 2.
+double Db(double ratio)
+{
+    return 20.0 * std::log10(ratio);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spectrum, ConverterFigures,
+    ::testing::Values(
+        // The 3rd harmonic is the largest spur; SINAD from both harmonics.
+        ConverterCase{{"HarmonicSpur"},
+                      {{1000.0, 1.0, 0.0}, {2000.0, 0.001, 0.5}, {3000.0, 0.003, 1.0}},
+                      0.0,
+                      3000.0,
+                      Db(1.0 / 0.003),
+                      Db(1.0 / std::hypot(0.001, 0.003))},
+        // A tone that is no harmonic (hum) is the largest spur.
+        ConverterCase{{"HumSpur"},
+                      {{1234.5, 2.0, 0.2}, {50.0, 0.01, 0.0}, {2469.0, 0.002, 0.0}},
+                      0.0,
+                      50.0,
+                      Db(2.0 / 0.01),
+                      // The hum counts as noise.
+                      Db(2.0 / std::hypot(0.01, 0.002))},
+        // Noise of 1 mV RMS under a 0.1 % harmonic: SINAD from both.
+        ConverterCase{{"NoiseAndHarmonic"},
+                      {{1000.0, 1.0, 0.0}, {2000.0, 0.001, 0.0}},
+                      1e-3,
+                      2000.0,
+                      Db(1.0 / 0.001),
+                      10.0 * std::log10(0.5 / (0.001 * 0.001 / 2.0 + 1e-6))}),
+    ksn::test::CaseName<ConverterCase>);
+
 // --- the reduction to pixel columns ---
 
 // The smallest and largest value among the points of each column, against

@@ -738,4 +738,59 @@ TEST_F(CycleRecord, SumGivesVoltagesOnly)
     }
 }
 
+// The uncertainties after each channel's in-band bit, the converter's
+// figures after its SNR; in display mode rounded like the values.
+TEST(ResultsWriter, UncertaintyColumnsFollowTheirChannel)
+{
+    ResultsLayout layout =
+        Layout(ResultsSyntax::Csv, false, {true, false, false, false, false, false, false, false});
+    layout.Uncertainties = true;
+    EXPECT_EQ(Formatter(layout).Header(), "time,frame,ch1_mV,ch1_kHz,ch1_deg,ch1_status,"
+                                          "ch1_inband,ch1_mV_u,ch1_kHz_u,ch1_deg_u\n");
+    layout.Metrics = true;
+    EXPECT_EQ(Formatter(layout).Header(),
+              "time,frame,ch1_mV,ch1_kHz,ch1_deg,ch1_status,ch1_inband,ch1_mV_u,ch1_kHz_u,"
+              "ch1_deg_u,ch1_thd_pct,ch1_thdn_pct,ch1_snr_db,ch1_sinad_db,ch1_enob_bits,"
+              "ch1_sfdr_dbc,ch1_sfdr_kHz,ch1_fit_sinad_db,ch1_fit_enob_bits\n");
+
+    FrameResult frame = MixedFrame();
+    ChannelReading& r = frame.Channels[0];
+    r.VoltageU = 2.1e-6;
+    r.FrequencyU = 0.0125;
+    r.PhaseU = 0.00444;
+    r.SinadDb = 60.25;
+    r.EnobBits = 9.7123;
+    r.SfdrDbc = 70.0;
+    r.SfdrHz = 3000.0;
+    r.FitSinadDb = 60.2;
+    r.FitEnobBits = 9.70;
+    frame.Channels[7] = Reading(ReadingStatus::Short);
+
+    layout.Channels = AllChannels;
+    layout.Syntax = ResultsSyntax::Ndjson;
+    ResultsWriter json = Formatter(layout);
+    const auto object = nlohmann::json::parse(json.FormatRow(frame));
+    EXPECT_EQ(object["ch1_mV_u"], 2.1e-3);
+    EXPECT_EQ(object["ch1_kHz_u"], 1.25e-5);
+    EXPECT_EQ(object["ch1_deg_u"], 0.00444);
+    EXPECT_EQ(object["ch1_sinad_db"], 60.25);
+    EXPECT_EQ(object["ch1_enob_bits"], 9.7123);
+    EXPECT_EQ(object["ch1_sfdr_dbc"], 70.0);
+    EXPECT_EQ(object["ch1_sfdr_kHz"], 3.0);
+    EXPECT_EQ(object["ch1_fit_sinad_db"], 60.2);
+    EXPECT_TRUE(object["ch2_mV_u"].is_null()) << "no uncertainty given, none written";
+    EXPECT_TRUE(object["ch8_deg_u"].is_null());
+
+    layout.Display = true;
+    ResultsWriter shown = Formatter(layout);
+    const auto display = nlohmann::json::parse(shown.FormatRow(frame));
+    // Voltage "0.00" mV, frequency "0.00000" kHz, phase "0.000" degrees.
+    EXPECT_EQ(display["ch1_mV_u"], "0.00");
+    EXPECT_EQ(display["ch1_kHz_u"], "0.00001");
+    EXPECT_EQ(display["ch1_deg_u"], "0.004");
+    EXPECT_EQ(display["ch1_sinad_db"], "60.3");
+    EXPECT_EQ(display["ch1_enob_bits"], "9.71");
+    EXPECT_EQ(display["ch8_mV_u"], "--------");
+}
+
 }  // namespace

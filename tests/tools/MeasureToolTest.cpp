@@ -1238,3 +1238,123 @@ TEST_F(MeasureTool, MetricsAreEmptyWhereNoFigureExists)
 }
 
 }  // namespace
+
+namespace {
+
+std::string NoisyConfig()
+{
+    return ReadBytes(KSN_SOURCE_DIR "/crate/examples/noisy.json");
+}
+
+double JsonNumber(const nlohmann::json& row, const std::string& key)
+{
+    EXPECT_TRUE(row.at(key).is_number()) << key;
+    return row.at(key).is_number() ? row.at(key).get<double>() : 0.0;
+}
+
+// The precision method against channels with white noise: each reading lies
+// within a few of its uncertainties of what the server puts in (1 kHz on
+// channels 1-3 and 6, 30 and -45 degrees after channel 1 on 2 and 3, 60 on
+// 6 beside a 1 % harmonic and DC; 1234.5 Hz on 4; noise alone on 5).
+TEST_F(MeasureTool, FitMethodGivesEveryReadingItsUncertainty)
+{
+    ksn::test::CrateServer noisy(NoisyConfig());
+    const std::vector<std::string> setup = {"--rate",   "9766",   "--channels", "1-6",
+                                            "--reference", "1",   "--frames",   "2",
+                                            "--method", "fit",    "--metrics",  "--format",
+                                            "ndjson"};
+    const Result r = Run(With(setup));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const auto lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u);
+    struct Truth {
+        int channel;
+        double mV;
+        double kHz;
+        double deg;
+    };
+    // 6 uncertainties: a sound one fails this by chance once in 5e8.
+    constexpr double Bound = 6.0;
+    for (const std::string& line : lines) {
+        const auto row = nlohmann::json::parse(line);
+        for (const Truth& t : {Truth{1, 1000.0 / std::sqrt(2.0), 1.0, 0.0},
+                               Truth{2, 500.0 / std::sqrt(2.0), 1.0, 30.0},
+                               Truth{3, 200.0 / std::sqrt(2.0), 1.0, -45.0},
+                               Truth{4, 700.0 / std::sqrt(2.0), 1.2345, NAN},
+                               Truth{6, 1000.0 / std::sqrt(2.0), 1.0, 60.0}}) {
+            const std::string n = "ch" + std::to_string(t.channel);
+            SCOPED_TRACE(n);
+            const double uV = JsonNumber(row, n + "_mV_u");
+            const double uF = JsonNumber(row, n + "_kHz_u");
+            EXPECT_GT(uV, 0.0);
+            EXPECT_GT(uF, 0.0);
+            EXPECT_NEAR(JsonNumber(row, n + "_mV"), t.mV, Bound * uV);
+            EXPECT_NEAR(JsonNumber(row, n + "_kHz"), t.kHz, Bound * uF);
+            if (!std::isnan(t.deg)) {
+                const double uP = JsonNumber(row, n + "_deg_u");
+                EXPECT_NEAR(JsonNumber(row, n + "_deg"), t.deg, std::max(Bound * uP, 1e-12));
+            }
+            // SINAD from the spectrum and from the fit's residual agree.
+            EXPECT_NEAR(JsonNumber(row, n + "_fit_sinad_db"), JsonNumber(row, n + "_sinad_db"),
+                        1.0);
+            EXPECT_TRUE(row.at(n + "_enob_bits").is_number());
+        }
+        EXPECT_EQ(JsonNumber(row, "ch1_deg_u"), 0.0) << "the reference against itself";
+        // The 1 % harmonic is channel 6's largest spur: 40 dBc at 2 kHz.
+        EXPECT_NEAR(JsonNumber(row, "ch6_sfdr_dbc"), 40.0, 0.1);
+        EXPECT_NEAR(JsonNumber(row, "ch6_sfdr_kHz"), 2.0, 0.001);
+        // No tone on channel 5: no uncertainty it could stand behind.
+        EXPECT_EQ(row.at("ch5_status"), "notone");
+        for (const char* key : {"ch5_mV_u", "ch5_kHz_u", "ch5_deg_u", "ch5_sinad_db"}) {
+            EXPECT_TRUE(row.at(key).is_null()) << key;
+        }
+    }
+
+    // "fft" keeps its log unless asked; --uncertainty adds the columns.
+    const Result plain = Run(With({"--rate", "9766", "--channels", "1", "--reference", "1",
+                                   "--frames", "1"}));
+    ASSERT_EQ(plain.Code, 0) << plain.Err;
+    EXPECT_EQ(ParseCsv(plain.Out).Header.size(), 2u + 5u);
+    const Result withU = Run(With({"--rate", "9766", "--channels", "1", "--reference", "1",
+                                   "--frames", "1", "--uncertainty", "--display"}));
+    ASSERT_EQ(withU.Code, 0) << withU.Err;
+    const CsvLog log = ParseCsv(withU.Out);
+    ASSERT_EQ(log.Header.size(), 2u + 8u);
+    EXPECT_EQ(log.Header[7], "ch1_mV_u");
+    // Rounded like the value: as many decimals.
+    const std::string value = log.At(0, "ch1_mV");
+    const std::string u = log.At(0, "ch1_mV_u");
+    EXPECT_EQ(u.size() - u.find_first_of(".,"), value.size() - value.find_first_of(".,"))
+        << value << " " << u;
+}
+
+}  // namespace
+
+namespace {
+
+// With the precision method the feed's frames carry the uncertainties and
+// its config names the method.
+TEST_F(MeasureToolMqtt, TheFitMethodsFramesCarryTheirUncertainties)
+{
+    ksn::test::CrateServer noisy(NoisyConfig());
+    ksn::test::MqttBroker broker;
+    ksn::test::MqttSubscriber subscriber(broker.Port(), "ksn48/#");
+    const Result r = Run(With({"--channels", "1,2,5", "--reference", "1", "--rate", "9766",
+                               "--frames", "2", "--method", "fit", "--mqtt", broker.Address(),
+                               "--qos", "1"}));
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    ASSERT_TRUE(subscriber.WaitFor(
+        [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/frame") == 2; },
+        10s));
+    for (const nlohmann::json& frame : Frames(subscriber, base)) {
+        EXPECT_GT(frame.at("ch2_mV_u").get<double>(), 0.0);
+        EXPECT_GT(frame.at("ch2_kHz_u").get<double>(), 0.0);
+        EXPECT_GT(frame.at("ch2_deg_u").get<double>(), 0.0);
+        EXPECT_TRUE(frame.at("ch5_mV_u").is_null()) << "noise alone: no uncertainty";
+    }
+    const auto config = subscriber.On(base + "/config");
+    ASSERT_EQ(config.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(config[0].Payload)["method"], "fit");
+}
+
+}  // namespace

@@ -50,7 +50,8 @@ void ToolHost::PublishRow(const measure::MeasurementCycle* cycle) noexcept
         try {
             publisher_->BeginRun(
                 setup_.Choice.ChannelTicked,
-                mqtt::ConfigJson(mqtt::DescribeRun(*cycle, crateSerial_, crateModel_, slot_)));
+                mqtt::ConfigJson(mqtt::DescribeRun(*cycle, crateSerial_, crateModel_, slot_)),
+                writer_.Layout().Uncertainties);
             runPublished_ = true;
         } catch (const std::exception& e) {
             Say(err_) << "MQTT: " << e.what() << '\n';

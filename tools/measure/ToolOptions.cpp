@@ -2,6 +2,7 @@
 
 #include "AdcRates.h"
 #include "NumberText.h"
+#include "ChannelEstimator.h"
 #include "ToolTexts.h"
 #include "ksnapi.h"
 
@@ -205,9 +206,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.add_option("--reference", reference, "Channel the phases are measured against, 1 to 8")
         ->type_name("N")
         ->check(CLI::Range(1, ChannelCount).description(""));
-    app.add_option("--method", method, "Computation method")
-        ->type_name("fft|sum")
-        ->check(CLI::IsMember({"fft", "sum"}).description(""));
+    app.add_option("--method", method,
+                   "Computation method; fit refines the fft estimate by a sine fit")
+        ->type_name("fft|sum|fit")
+        ->check(CLI::IsMember({std::string(measure::CalcMethodFftText),
+                               std::string(measure::CalcMethodSumText),
+                               std::string(measure::CalcMethodFitText)})
+                    .description(""));
     app.add_option("--amplitude", amplitude, "RMS or peak amplitude")
         ->type_name("rms|amp")
         ->check(CLI::IsMember({"rms", "amp"}).description(""));
@@ -233,6 +238,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
                  "The window's display strings instead of full precision");
     app.add_flag("--metrics", options.Metrics,
                  "Per channel also THD and THD+N (%) and SNR (dB) of its spectrum (fft)");
+    app.add_flag("--uncertainty", options.Uncertainty,
+                 "Per channel also the standard uncertainty (k=1, type A: the frame's noise) of "
+                 "each value and, with --metrics, SINAD (dB), ENOB (bits) and SFDR (dBc, kHz); "
+                 "always with --method fit");
     app.add_flag("--reconnect", options.Reconnect,
                  "After a lost link, try every second until the module is back");
     std::string broker;

@@ -33,7 +33,7 @@ struct ToolOptions {
     std::optional<std::uint8_t> CurrentSource;  // 0 = 2.86 mA, 1 = 10 mA
     std::optional<ChannelSet> Channels;         // physical channels 0 .. 7
     std::optional<int> Reference;               // physical channel 0 .. 7
-    std::optional<std::string> Method;          // "fft" or "sum"
+    std::optional<std::string> Method;          // "fft", "sum" or "fit"
     std::optional<std::string> Amplitude;       // "rms" or "amp"
     std::optional<double> MaxTime;              // seconds
     std::optional<std::uint64_t> Frames;
@@ -43,6 +43,9 @@ struct ToolOptions {
     bool Display = false;
     // THD, THD+N and SNR columns per channel.
     bool Metrics = false;
+    // The uncertainty columns per channel and, with Metrics, the converter's
+    // figures; always on with the "fit" method.
+    bool Uncertainty = false;
     bool List = false;
     bool Json = false;
     bool Reconnect = false;

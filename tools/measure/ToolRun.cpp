@@ -37,6 +37,8 @@ measure::ResultsLayout LayoutOf(const ToolOptions& options, const MeasureSetup& 
     layout.Syntax = options.Format;
     layout.Display = options.Display;
     layout.Metrics = options.Metrics;
+    layout.Uncertainties =
+        options.Uncertainty || measure::IsSineFitText(setup.Settings.CalcMethod);
     layout.VoltageFormat = setup.AcFormat;
     layout.FrequencyFormat = setup.FrFormat;
     layout.PhaseFormat = setup.PhFormat;
