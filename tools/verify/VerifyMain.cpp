@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 
 #include <clocale>
+#include <iostream>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,6 +37,16 @@ Exit codes:
   4  configuration refused (a point the crate cannot carry: nothing measured)
   5  at least one decision FAIL
   6  no FAIL, but at least one decision INDETERMINATE)";
+
+// Qt's messages on standard error, but not its note that a headless run has
+// no runtime folder, which the report does not need.
+void QtMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    if (message.contains(QStringLiteral("XDG_RUNTIME_DIR"))) {
+        return;
+    }
+    tool::Say(std::cerr) << "Qt: " << message.toStdString() << '\n';
+}
 
 bool ReadFile(const std::string& path, std::string& bytes)
 {
@@ -173,6 +184,7 @@ int RunVerification(const VerifyOptions& options, int& argc, char** argv, std::o
     }
     // The PDF needs Qt's fonts and painting, never a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QtMessage);
     QGuiApplication application(argc, argv);
     // Numbers stay with '.' whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
