@@ -14,5 +14,5 @@ $SUDO apt-get install -y --no-install-recommends \
   libmosquitto-dev mosquitto mosquitto-clients openssl \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils python3 \
-  fonts-dejavu-core fonts-liberation locales \
+  fonts-dejavu-core fonts-liberation locales poppler-utils \
   dpkg-dev file desktop-file-utils man-db groff-base systemd
