@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -101,6 +103,34 @@ TEST(Enob, FromThdNThroughSinad)
     EXPECT_NEAR(verify::SinadFromThdN(0.01), 80.0, 1e-9);
     EXPECT_NEAR(verify::EnobFromSinad(80.0), 12.99667774, 1e-8);
     EXPECT_NEAR(verify::EnobFromSinad(6.02 * 16 + 1.76), 16.0, 1e-12);
+}
+
+}  // namespace
+
+namespace {
+
+// U = 2 x the standard error of 8 frames of Gaussian spread holds the true
+// mean as often as Student's t with 7 degrees of freedom lies within +-2:
+// 0.9144. With 20000 trials the binomial standard deviation of the observed
+// rate is sqrt(0.9144 x 0.0856 / 20000) = 0.00198; the tolerance is 4.5 of
+// them. bench_verify_coverage shows the rates for other frame counts.
+TEST(Spread, CoverageOfUOverEightFramesFollowsStudentsT)
+{
+    constexpr int Trials = 20000;
+    constexpr double Expected = 0.9144;
+    const double sd = std::sqrt(Expected * (1.0 - Expected) / Trials);
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> frames(8);
+    int covered = 0;
+    for (int t = 0; t < Trials; ++t) {
+        for (double& f : frames) {
+            f = noise(rng);
+        }
+        const verify::Spread s = verify::SpreadOf(frames);
+        covered += std::fabs(s.Mean) <= verify::ExpandedUncertainty({s.StandardError, 0.0, 0.0});
+    }
+    EXPECT_NEAR(static_cast<double>(covered) / Trials, Expected, 4.5 * sd);
 }
 
 }  // namespace

@@ -162,3 +162,40 @@ TEST(Evaluation, SnrWithoutNoisePassesAndEnobComesFromThdN)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Evaluation, GainMatchIsTakenFrameByFrameAgainstTheReferenceChannel)
+{
+    verify::Plan plan = TwoChannelPlan();
+    plan.Limits = {};
+    plan.Limits.GainMatchPercent = 0.01;
+    // Both channels drift together by 0.05 % from frame to frame; channel 2
+    // stays 0.004 % above channel 1. Frame by frame the difference has no
+    // spread, and one signal split over both inputs adds no calibrator term.
+    const verify::PointData data = Frames({
+        {Reading(Rms, 0.0), Reading(Rms * 1.00004, 0.0), Reading(Rms * 1e-6, 0.0)},
+        {Reading(Rms * 1.0005, 0.0), Reading(Rms * 1.00054, 0.0), Reading(Rms * 1e-6, 0.0)},
+    });
+    const verify::PointEvaluation e = verify::EvaluatePoint(plan, 1, data);
+    const verify::ResultRow* match = Find(e, 2, "gain_match");
+    ASSERT_NE(match, nullptr);
+    EXPECT_NEAR(*match->Value, 0.004, 1e-6);
+    EXPECT_NEAR(*match->U, 0.0, 1e-6);
+    EXPECT_EQ(match->Verdict, Decision::Pass);
+    EXPECT_EQ(Find(e, 1, "gain_match"), nullptr);
+
+    // Another amplitude on channel 2 comes from another setting of the
+    // calibrator: both certificates' terms count.
+    plan.Reference[1]->AmplitudeV = 2.0;
+    const verify::PointData doubled = Frames({
+        {Reading(Rms, 0.0), Reading(2 * Rms * 1.00004, 0.0), Reading(Rms * 1e-6, 0.0)},
+        {Reading(Rms, 0.0), Reading(2 * Rms * 1.00004, 0.0), Reading(Rms * 1e-6, 0.0)},
+    });
+    const verify::ResultRow* other = Find(verify::EvaluatePoint(plan, 1, doubled), 2, "gain_match");
+    ASSERT_NE(other, nullptr);
+    EXPECT_NEAR(*other->U, 2.0 * std::hypot(0.02, 0.02) / 2.0, 1e-9);
+    EXPECT_EQ(other->Verdict, Decision::Indeterminate);
+}
+
+}  // namespace

@@ -450,7 +450,7 @@ std::string BuildHtml(const ReportData& data, std::vector<std::string>* pictures
                     SpectrumChart(Fill(ReportText::SpectrumChart,
                                        {std::to_string(c + 1), std::to_string(p.Spectra[c]->Length)}),
                                   *p.Spectra[c]),
-                    ChartWidth / 2));
+                    ChartWidth * 0.47));
             } else {
                 spectra.push_back(Escape(Fill(ReportText::NoSpectrum, {std::to_string(c + 1)})));
             }
