@@ -9,11 +9,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -211,6 +214,30 @@ TEST_F(VerifyTool, PointTheCrateCannotCarryStopsBeforeAnythingIsMeasured)
     EXPECT_NE(run.Err.find("составляет 5000.0 Кбайт/с"), std::string::npos) << run.Err;
     EXPECT_FALSE(fs::exists(out_ / "point-1.csv"));
     EXPECT_FALSE(fs::exists(out_ / "results.json"));
+}
+
+TEST_F(VerifyTool, LostServerMidRunKeepsTheFramesAndMakesNoReport)
+{
+    ksn::test::CrateServer server(ReadText(Source + "/crate/examples/verify-good.json"));
+    const std::string errFile = out_.string() + ".err";
+    ksn::test::ChildProcess tool(
+        "/bin/sh", {"-c", "exec " + Quoted(KSN_VERIFY_TOOL) + " --plan " + Quoted(Plan) +
+                              " --out " + Quoted(out_.string()) + " 2>" + Quoted(errFile)});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadText(errFile).find("frame 2 of 8") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadText(errFile);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    server.Kill();
+    int exit = -1;
+    ASSERT_TRUE(tool.WaitForExit(std::chrono::seconds(60), &exit));
+    const std::string err = ReadText(errFile);
+    fs::remove(errFile);
+    EXPECT_EQ(exit, 1) << err;
+    const std::string csv = ReadText((out_ / "point-1.csv").string());
+    EXPECT_GE(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+    EXPECT_FALSE(fs::exists(out_ / "results.json"));
+    EXPECT_FALSE(fs::exists(out_ / "report.pdf"));
 }
 
 TEST_F(VerifyTool, NoServerIsExitThree)
