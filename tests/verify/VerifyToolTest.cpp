@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -147,6 +148,32 @@ TEST_F(VerifyTool, FaultyModuleFailsExactlyOnItsSeededFaults)
     EXPECT_EQ(html.find("<img"), std::string::npos);  // one self-contained file
     const std::string pdf = ReadText((out_ / "report.pdf").string());
     EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    // Every value, U and decision of results.json, in its order, in the
+    // report's decision tables, with six and three significant digits; and
+    // the same in the PDF's text.
+    const std::string pdfText =
+        ksn::test::RunProgram("/usr/bin/pdftotext",
+                              {"-layout", (out_ / "report.pdf").string(), "-"})
+            .second;
+    ASSERT_FALSE(pdfText.empty()) << "pdftotext (poppler-utils) gave nothing";
+    std::size_t inHtml = 0;
+    std::size_t inPdf = 0;
+    for (const Json& row : r["results"]) {
+        for (const auto& [key, digits] : {std::pair{"value", 6}, std::pair{"U", 3}}) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.*g", digits, row[key].get<double>());
+            const std::string cell = std::string(">") + text + "</td>";
+            inHtml = html.find(cell, inHtml);
+            ASSERT_NE(inHtml, std::string::npos) << key << " " << text << " of " << row.dump();
+            inPdf = pdfText.find(std::string(" ") + text, inPdf);
+            ASSERT_NE(inPdf, std::string::npos) << key << " " << text << " of " << row.dump();
+        }
+        const std::string decision = row["decision"].get<std::string>();
+        inHtml = html.find("<b>" + decision + "</b>", inHtml);
+        ASSERT_NE(inHtml, std::string::npos) << row.dump();
+        inPdf = pdfText.find(decision, inPdf);
+        ASSERT_NE(inPdf, std::string::npos) << row.dump();
+    }
     EXPECT_NE(run.Err.find("point 2 of 2, frame 8 of 8, channel 8"), std::string::npos) << run.Err;
 }
 
