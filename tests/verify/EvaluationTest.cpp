@@ -111,7 +111,8 @@ TEST(Evaluation, PhaseErrorWrapsAroundTheNominalDifference)
         {Reading(Rms, 0.0), Reading(Rms, -179.99), Reading(Rms * 1e-6, 0.0)},
         {Reading(Rms, 0.0), Reading(Rms, -179.99), Reading(Rms * 1e-6, 0.0)},
     });
-    const verify::ResultRow* phase = Find(verify::EvaluatePoint(plan, 1, data), 2, "phase_match");
+    const verify::PointEvaluation e = verify::EvaluatePoint(plan, 1, data);
+    const verify::ResultRow* phase = Find(e, 2, "phase_match");
     ASSERT_NE(phase, nullptr);
     EXPECT_NEAR(*phase->Value, 0.02, 1e-9);
 }
@@ -192,7 +193,8 @@ TEST(Evaluation, GainMatchIsTakenFrameByFrameAgainstTheReferenceChannel)
         {Reading(Rms, 0.0), Reading(2 * Rms * 1.00004, 0.0), Reading(Rms * 1e-6, 0.0)},
         {Reading(Rms, 0.0), Reading(2 * Rms * 1.00004, 0.0), Reading(Rms * 1e-6, 0.0)},
     });
-    const verify::ResultRow* other = Find(verify::EvaluatePoint(plan, 1, doubled), 2, "gain_match");
+    const verify::PointEvaluation e2 = verify::EvaluatePoint(plan, 1, doubled);
+    const verify::ResultRow* other = Find(e2, 2, "gain_match");
     ASSERT_NE(other, nullptr);
     EXPECT_NEAR(*other->U, 2.0 * std::hypot(0.02, 0.02) / 2.0, 1e-9);
     EXPECT_EQ(other->Verdict, Decision::Indeterminate);
