@@ -94,7 +94,10 @@ std::string ChannelList(const tool::ChannelSet& channels)
     std::string text;
     for (std::size_t c = 0; c < channels.size(); ++c) {
         if (channels[c]) {
-            text += (text.empty() ? "" : ",") + std::to_string(c + 1);
+            if (!text.empty()) {
+                text += ',';
+            }
+            text += std::to_string(c + 1);
         }
     }
     return text;
@@ -531,7 +534,19 @@ std::string ResultsJson(const ReportData& data)
         const PointData& p = (*data.Points)[i];
         Json channels = Json::array();
         for (const ChannelSummary& s : data.Evaluations[i].Channels) {
+            const auto& ref = plan.Reference[static_cast<std::size_t>(s.Channel - 1)];
+            Json applied = nullptr;
+            if (ref) {
+                applied = {{"amplitude_V", ref->AmplitudeV},
+                           {"rms_mV", ref->RmsV() * 1000.0},
+                           {"frequency_Hz", ref->FrequencyHz},
+                           {"phase_deg", ref->PhaseDeg},
+                           {"U_amplitude_pct", ref->AmplitudeUPercent},
+                           {"U_frequency_ppm", ref->FrequencyUPpm},
+                           {"U_phase_deg", ref->PhaseUDeg}};
+            }
             channels.push_back({{"channel", s.Channel},
+                                {"applied", applied},
                                 {"driven", s.Driven},
                                 {"readings", s.Readings},
                                 {"voltage_mV", Optional(s.VoltageMv)},

@@ -330,7 +330,10 @@ std::string Calibrator::Describe() const
     std::string text;
     for (const std::string* part : {&Model, &Serial, &Certificate}) {
         if (!part->empty()) {
-            text += (text.empty() ? "" : ", ") + *part;
+            if (!text.empty()) {
+                text += ", ";
+            }
+            text += *part;
         }
     }
     return text;
