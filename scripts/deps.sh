@@ -14,7 +14,7 @@ $SUDO apt-get install -y --no-install-recommends \
   libmosquitto-dev mosquitto mosquitto-clients openssl \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils python3 \
-  fonts-dejavu-core fonts-liberation locales \
+  fonts-dejavu-core fonts-liberation locales poppler-utils \
   dpkg-dev file desktop-file-utils man-db groff-base systemd \
   nodejs chromium chromium-driver python3-selenium python3-paho-mqtt iproute2
 # npm bundles the fleet page's MQTT client; a Node.js that brings its own npm

@@ -28,6 +28,7 @@ step() { echo "-- $*"; }
 step "files"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for file in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure \
+  /usr/bin/ksn48-verify /usr/share/man/man1/ksn48-verify.1.gz \
   "/usr/lib/$multiarch/libksnapi.so" "/usr/lib/$multiarch/libksn48api.so" \
   "/usr/lib/$multiarch/pkgconfig/ksnapi.pc" "/usr/lib/$multiarch/pkgconfig/ksn48api.pc" \
   /usr/include/ksn/ksnapi.h /usr/include/ksn/ksn48api.h /usr/include/ksn/ksnerror.h \
@@ -40,7 +41,8 @@ done
 if dpkg -L ksn48-vevu | grep -E '/(test_|bench_)|ksn-version-|\.a$'; then
   fail "tests, benchmarks or test-only libraries in the package"
 fi
-for program in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure; do
+for program in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure \
+  /usr/bin/ksn48-verify; do
   runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   [ "$runpath" = "\$ORIGIN/../lib/$multiarch" ] || fail "$program has RUNPATH '$runpath'"
 done
@@ -79,6 +81,21 @@ grep -q '4811001' "$work/measure-list.txt" || fail "ksn48-measure --list lacks m
 KSN_CRATE_PORT="$port" ksn48-measure --crate KSN5-0042 --slot 3 --frames 3 >"$work/rows.csv"
 cat "$work/rows.csv"
 [ "$(wc -l <"$work/rows.csv")" = 4 ] || fail "ksn48-measure did not write a header and three rows"
+
+step "ksn48-verify: channel 1 of module 4811001 (1 V, 1 kHz) against a plan, without a display"
+cat >"$work/plan.json" <<'PLAN'
+{"module": {"crate": "KSN5-0042", "slot": 3},
+ "reference": {"channels": "1", "amplitude_V": 1.0, "frequency_Hz": 1000},
+ "frames": 2,
+ "points": [{"rate_Hz": 9765.625, "channels": "1", "max_time_s": 0.5}],
+ "tolerances": {"gain_pct": 0.1, "frequency_ppm": 10}}
+PLAN
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM KSN_CRATE_PORT="$port" \
+  ksn48-verify --plan "$work/plan.json" --out "$work/verify" || fail "ksn48-verify: exit $?"
+for file in report.html report.pdf results.json point-1.csv; do
+  [ -s "$work/verify/$file" ] || fail "ksn48-verify did not write $file"
+done
+grep -q '"verdict": "PASS"' "$work/verify/results.json" || fail "ksn48-verify: no PASS"
 
 step "a C client built with pkg-config against the installed headers"
 flags=$(pkg-config --cflags --libs ksn48api)
@@ -154,7 +171,7 @@ assert b"fleet.js" in page and len(bundle) > 100000
 PY
 
 step "manual pages and the systemd unit"
-for page in ksn48-vevu ksn-crated ksn-cratectl; do
+for page in ksn48-vevu ksn-crated ksn-cratectl ksn48-verify; do
   MANWIDTH=80 man "$page" >"$work/man.txt" 2>"$work/man.err"
   sed -n 4p "$work/man.txt"
   [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man $page warns"; }

@@ -101,6 +101,22 @@ void RunStop::Request()
     woken_.notify_all();
 }
 
+void RunStop::MarkOutside()
+{
+    std::lock_guard lock(mutex_);
+    fromOutside_ = true;
+}
+
+bool RunStop::Rearm()
+{
+    std::lock_guard lock(mutex_);
+    if (fromOutside_) {
+        return false;
+    }
+    stop_ = false;
+    return true;
+}
+
 void RunStop::Arm(measure::MeasurementCycle* cycle)
 {
     std::lock_guard lock(mutex_);
@@ -123,6 +139,7 @@ void RunStop::Watch(std::optional<std::chrono::steady_clock::time_point> deadlin
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
                 *deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) {
+                MarkOutside();
                 Request();
                 deadline.reset();
             } else {
@@ -147,6 +164,7 @@ void RunStop::Watch(std::optional<std::chrono::steady_clock::time_point> deadlin
             EndBySignal(static_cast<int>(info.ssi_signo));
         }
         signalled = true;
+        MarkOutside();
         Request();
     }
 }

@@ -36,6 +36,9 @@ public:
     bool Requested() const noexcept { return stop_.load(); }
     // Ends the run from inside (the frames wanted are done, the log failed).
     void Request();
+    // Clears a request from inside, for the next run of a program that makes
+    // several; false (and the flag stays) after a signal or the duration.
+    bool Rearm();
 
     // While cycle runs on an open module, a stop also cancels its receive.
     // Disarm (nullptr) before the module is closed or opened again.
@@ -47,10 +50,13 @@ public:
 
 private:
     void Watch(std::optional<std::chrono::steady_clock::time_point> deadline);
+    void MarkOutside();
     // Closes the descriptors and restores the signal mask.
     void Release() noexcept;
 
     std::atomic<bool> stop_{false};
+    // A signal or the duration asked for the stop.
+    bool fromOutside_ = false;
     std::mutex mutex_;
     std::condition_variable woken_;
     measure::MeasurementCycle* cycle_ = nullptr;

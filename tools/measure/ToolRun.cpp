@@ -30,6 +30,8 @@ constexpr const char* StandardOutputName = "standard output";
 // A lost module is looked for again this often.
 constexpr auto ReconnectPeriod = std::chrono::seconds(1);
 
+}  // namespace
+
 measure::ResultsLayout LayoutOf(const ToolOptions& options, const MeasureSetup& setup)
 {
     measure::ResultsLayout layout;
@@ -47,13 +49,16 @@ measure::ResultsLayout LayoutOf(const ToolOptions& options, const MeasureSetup& 
     return layout;
 }
 
+namespace {
+
 bool FileExists(const std::string& path)
 {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
 }
 
-// The module the flags name, else the one the settings saved.
+}  // namespace
+
 ModuleTarget TargetOf(const ToolOptions& options, const MeasureSetup& setup)
 {
     ModuleTarget target;
@@ -66,13 +71,15 @@ ModuleTarget TargetOf(const ToolOptions& options, const MeasureSetup& setup)
     return target;
 }
 
+namespace {
+
 std::string Describe(const device::OpenedModule& module)
 {
     return "slot " + std::to_string(module.Slot) + " of crate " + module.CrateSerial;
 }
 
-// Names the module open on handle, and warns as the window does of old
-// firmware.
+}  // namespace
+
 void SayOpened(std::ostream& err, const device::OpenedModule& module, const Ksn48Handle& handle)
 {
     Say(err) << module.ModuleName << " '" << device::FixedText(handle.ModuleSerial)
@@ -83,6 +90,8 @@ void SayOpened(std::ostream& err, const device::OpenedModule& module, const Ksn4
     }
     err << std::flush;
 }
+
+namespace {
 
 // How one run of the measurement cycle ended.
 enum class CycleEnd {

@@ -9,9 +9,20 @@
 
 namespace tool {
 
+namespace {
+
+std::string_view programName = ToolText::ProgramName;
+
+}  // namespace
+
+void SetProgramName(std::string_view name)
+{
+    programName = name;
+}
+
 std::ostream& Say(std::ostream& err)
 {
-    return err << ToolText::ProgramName << ": ";
+    return err << programName << ": ";
 }
 
 void SayLines(std::ostream& err, const std::vector<std::string>& messages)

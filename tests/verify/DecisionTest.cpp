@@ -1,0 +1,136 @@
+// The decision rule with guard bands, the spread of a mean and the ENOB of a
+// SINAD.
+#include "CaseName.h"
+#include "Decision.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+using verify::Decide;
+using verify::Decision;
+using verify::LimitKind;
+
+struct DecideCase : ksn::test::NamedCase {
+    double value;
+    double u;
+    LimitKind kind;
+    double limit;
+    Decision expected;
+};
+
+class DecisionRule : public ::testing::TestWithParam<DecideCase> {};
+
+TEST_P(DecisionRule, DecidesByTheGuardBand)
+{
+    const DecideCase& c = GetParam();
+    EXPECT_EQ(Decide(c.value, c.u, c.kind, c.limit), c.expected);
+}
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Verify, DecisionRule,
+    ::testing::Values(
+        // +-0.1 % with U = 0.02 %: PASS up to 0.08, FAIL beyond 0.12.
+        DecideCase{{"SymmetricWellInside"}, 0.05, 0.02, LimitKind::Symmetric, 0.1, Decision::Pass},
+        DecideCase{{"SymmetricOnReducedEdge"}, -0.08, 0.02, LimitKind::Symmetric, 0.1,
+                   Decision::Pass},
+        DecideCase{{"SymmetricJustInsideGuard"}, 0.09, 0.02, LimitKind::Symmetric, 0.1,
+                   Decision::Indeterminate},
+        DecideCase{{"SymmetricJustOutsideLimit"}, -0.11, 0.02, LimitKind::Symmetric, 0.1,
+                   Decision::Indeterminate},
+        DecideCase{{"SymmetricOnWidenedEdge"}, 0.12, 0.02, LimitKind::Symmetric, 0.1,
+                   Decision::Indeterminate},
+        DecideCase{{"SymmetricBeyondWidened"}, -0.4, 0.02, LimitKind::Symmetric, 0.1,
+                   Decision::Fail},
+        DecideCase{{"SymmetricUWiderThanTolerance"}, 0.0, 0.2, LimitKind::Symmetric, 0.1,
+                   Decision::Indeterminate},
+        DecideCase{{"SymmetricNoUOnLimit"}, 0.1, 0.0, LimitKind::Symmetric, 0.1, Decision::Pass},
+        DecideCase{{"SymmetricNoUJustOut"}, 0.1000001, 0.0, LimitKind::Symmetric, 0.1,
+                   Decision::Fail},
+        // SNR >= 80 dB.
+        DecideCase{{"MinimumPass"}, 96.6, 0.1, LimitKind::Minimum, 80.0, Decision::Pass},
+        DecideCase{{"MinimumWithinU"}, 80.05, 0.1, LimitKind::Minimum, 80.0,
+                   Decision::Indeterminate},
+        DecideCase{{"MinimumBelowWithinU"}, 79.95, 0.1, LimitKind::Minimum, 80.0,
+                   Decision::Indeterminate},
+        DecideCase{{"MinimumFail"}, 40.0, 0.1, LimitKind::Minimum, 80.0, Decision::Fail},
+        // Crosstalk <= -90 dB.
+        DecideCase{{"MaximumPass"}, -118.4, 1.3, LimitKind::Maximum, -90.0, Decision::Pass},
+        DecideCase{{"MaximumWithinU"}, -89.5, 1.0, LimitKind::Maximum, -90.0,
+                   Decision::Indeterminate},
+        DecideCase{{"MaximumFail"}, -70.0, 0.01, LimitKind::Maximum, -90.0, Decision::Fail},
+        // What cannot be judged is no pass.
+        DecideCase{{"ValueNaN"}, NaN, 0.01, LimitKind::Symmetric, 0.1, Decision::Fail},
+        DecideCase{{"UInfinite"}, 0.0, Inf, LimitKind::Symmetric, 0.1, Decision::Fail},
+        DecideCase{{"UNegative"}, 0.0, -0.01, LimitKind::Symmetric, 0.1, Decision::Fail}),
+    ksn::test::CaseName<DecideCase>);
+
+TEST(Spread, MeanAndStandardErrorOfTheMean)
+{
+    // s = sqrt(((1-2.5)^2 + (2-2.5)^2 + (3-2.5)^2 + (4-2.5)^2) / 3) = 1.29099...
+    const verify::Spread s = verify::SpreadOf({1.0, 2.0, 3.0, 4.0});
+    EXPECT_EQ(s.Count, 4u);
+    EXPECT_DOUBLE_EQ(s.Mean, 2.5);
+    EXPECT_NEAR(s.StandardError, std::sqrt(5.0 / 3.0) / 2.0, 1e-15);
+}
+
+TEST(Spread, OneOrNoFrameHasNoSpread)
+{
+    EXPECT_EQ(verify::SpreadOf({}).Count, 0u);
+    const verify::Spread one = verify::SpreadOf({7.0});
+    EXPECT_DOUBLE_EQ(one.Mean, 7.0);
+    EXPECT_EQ(one.StandardError, 0.0);
+}
+
+TEST(Spread, ExpandedUncertaintyAddsInQuadratureWithK2)
+{
+    EXPECT_DOUBLE_EQ(verify::ExpandedUncertainty({0.03, 0.04, 0.0}), 0.1);
+    EXPECT_DOUBLE_EQ(verify::ExpandedUncertainty({0.0, 0.0, 0.05}), 0.1);
+    EXPECT_EQ(verify::ExpandedUncertainty({}), 0.0);
+}
+
+TEST(Enob, FromThdNThroughSinad)
+{
+    // THD+N 0.01 % is a SINAD of 80 dB: (80 - 1.76) / 6.02 = 12.997 bits.
+    EXPECT_NEAR(verify::SinadFromThdN(0.01), 80.0, 1e-9);
+    EXPECT_NEAR(verify::EnobFromSinad(80.0), 12.99667774, 1e-8);
+    EXPECT_NEAR(verify::EnobFromSinad(6.02 * 16 + 1.76), 16.0, 1e-12);
+}
+
+}  // namespace
+
+namespace {
+
+// U = 2 x the standard error of 8 frames of Gaussian spread holds the true
+// mean as often as Student's t with 7 degrees of freedom lies within +-2:
+// 0.9144. With 20000 trials the binomial standard deviation of the observed
+// rate is sqrt(0.9144 x 0.0856 / 20000) = 0.00198; the tolerance is 4.5 of
+// them. bench_verify_coverage shows the rates for other frame counts.
+TEST(Spread, CoverageOfUOverEightFramesFollowsStudentsT)
+{
+    constexpr int Trials = 20000;
+    constexpr double Expected = 0.9144;
+    const double sd = std::sqrt(Expected * (1.0 - Expected) / Trials);
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> frames(8);
+    int covered = 0;
+    for (int t = 0; t < Trials; ++t) {
+        for (double& f : frames) {
+            f = noise(rng);
+        }
+        const verify::Spread s = verify::SpreadOf(frames);
+        covered += std::fabs(s.Mean) <= verify::ExpandedUncertainty({s.StandardError, 0.0, 0.0});
+    }
+    EXPECT_NEAR(static_cast<double>(covered) / Trials, Expected, 4.5 * sd);
+}
+
+}  // namespace
