@@ -59,6 +59,24 @@ bool ReadPayload(proto::Transport& t, uint32_t total, uint32_t keep, std::vector
     return true;
 }
 
+// A request whose one field is a crate serial: answer writes the reply of
+// the crate it names.
+template <typename Answer>
+int AnswerCrate(ServerState& server, Reader& in, Answer answer)
+{
+    const std::string serial = in.Text(proto::kSerialField);
+    if (!in.AtEnd()) {
+        return KSN_ERR_PROTOCOL;
+    }
+    std::lock_guard lock(server.mutex);
+    const std::size_t c = server.FindCrate(serial);
+    if (c == server.population.crates.size()) {
+        return KSN_ERR_NOT_FOUND;
+    }
+    answer(server.population.crates[c]);
+    return KSN_OK;
+}
+
 }  // namespace
 
 // Every request the server answers, at the index of its opcode: the longest
@@ -285,35 +303,19 @@ int Session::OnListCrates(Reader& in, Writer& out)
 
 int Session::OnCrateInfo(Reader& in, Writer& out)
 {
-    const std::string serial = in.Text(proto::kSerialField);
-    if (!in.AtEnd()) {
-        return KSN_ERR_PROTOCOL;
-    }
-    std::lock_guard lock(server_.mutex);
-    const std::size_t c = server_.FindCrate(serial);
-    if (c == server_.population.crates.size()) {
-        return KSN_ERR_NOT_FOUND;
-    }
-    out.U8(server_.population.crates[c].type);
-    out.U8(static_cast<uint8_t>(kSlots));
-    return KSN_OK;
+    return AnswerCrate(server_, in, [&out](const Crate& c) {
+        out.U8(c.type);
+        out.U8(static_cast<uint8_t>(kSlots));
+    });
 }
 
 int Session::OnCrateModules(Reader& in, Writer& out)
 {
-    const std::string serial = in.Text(proto::kSerialField);
-    if (!in.AtEnd()) {
-        return KSN_ERR_PROTOCOL;
-    }
-    std::lock_guard lock(server_.mutex);
-    const std::size_t c = server_.FindCrate(serial);
-    if (c == server_.population.crates.size()) {
-        return KSN_ERR_NOT_FOUND;
-    }
-    for (const auto& s : server_.population.crates[c].slots) {
-        out.U16(s.moduleId);
-    }
-    return KSN_OK;
+    return AnswerCrate(server_, in, [&out](const Crate& c) {
+        for (const auto& s : c.slots) {
+            out.U16(s.moduleId);
+        }
+    });
 }
 
 int Session::OnModuleOpen(Reader& in, Writer& out)
