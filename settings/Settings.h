@@ -3,6 +3,7 @@
 #include "IniFile.h"
 #include "SettingsRecord.h"
 #include "SettingsView.h"
+#include "ksn48api.h"
 
 #include <memory>
 #include <string>
@@ -15,7 +16,7 @@
 // its text to SettingsView::ReportError.
 class Settings {
 public:
-    static constexpr int ChannelCount = 8;
+    static constexpr int ChannelCount = KSN48_CHANNEL_COUNT;
     static constexpr int MaxDigits = 10;
     static constexpr std::chrono::milliseconds SaveButtonPause{500};
 

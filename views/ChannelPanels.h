@@ -8,6 +8,7 @@
 
 #include "ChannelGroup.h"
 #include "MessageIcon.h"
+#include "ksn48api.h"
 
 #include <QString>
 
@@ -21,7 +22,7 @@ class QObject;
 class TAdcGroupParsPanel;
 class TKsn48AdcChannelFrame;
 
-inline constexpr std::size_t ChannelCount = 8;
+inline constexpr std::size_t ChannelCount = KSN48_CHANNEL_COUNT;
 
 // Indexed by channel number 0 to 7; an entry may be null while the window
 // is still being built.

@@ -5,6 +5,7 @@
 #include "Led.h"
 #include "ValueEdit.h"
 #include "ViewTexts.h"
+#include "ksn48api.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -110,7 +111,7 @@ TKsn48AdcChannelFrame::TKsn48AdcChannelFrame(QWidget* owner, std::uint16_t chann
     // The caption column is as wide as the widest of the eight captions, so the
     // strips line up whatever the digit widths of the font.
     int captionWidth = 0;
-    for (int number = 1; number <= 8; ++number) {
+    for (int number = 1; number <= KSN48_CHANNEL_COUNT; ++number) {
         ChannelNumberLMDCheckBox->setText(ViewText::ChannelCaptionPrefix + QString::number(number));
         captionWidth = std::max(captionWidth, ChannelNumberLMDCheckBox->sizeHint().width());
     }

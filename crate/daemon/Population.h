@@ -12,12 +12,14 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "RawWord.h"
+#include "ksnapi.h"
 
 namespace ksn::sim {
 
 constexpr uint16_t kKsn48ModuleId = 0x3030;
-constexpr int kChannels = 8;
-constexpr int kSlots = 16;
+// The counts of the C headers, under the simulator's names.
+constexpr int kChannels = KSN48_CHANNEL_COUNT;
+constexpr int kSlots = KSN_SLOT_COUNT;
 constexpr std::size_t kMaxCrates = 16;
 
 struct Sine {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -45,6 +46,18 @@ int Usage(const std::string& problem)
     return 2;
 }
 
+// A decimal number from lo to hi, the whole text.
+std::optional<long> WholeNumber(const char* text, long lo, long hi)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || n < lo || n > hi) {
+        return std::nullopt;
+    }
+    return n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -62,21 +75,17 @@ int main(int argc, char** argv)
         } else if (arg == "--control") {
             options.control = true;
         } else if (arg == "--max-clients" && i + 1 < argc) {
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(argv[++i], &end, 10);
-            if (errno != 0 || *end != '\0' || n < 1 || n > 4096) {
+            const std::optional<long> n = WholeNumber(argv[++i], 1, 4096);
+            if (!n) {
                 return Usage(std::string("bad client count \"") + argv[i] + "\"");
             }
-            options.maxClients = static_cast<std::size_t>(n);
+            options.maxClients = static_cast<std::size_t>(*n);
         } else if (arg == "--port" && i + 1 < argc) {
-            char* end = nullptr;
-            errno = 0;
-            const long port = std::strtol(argv[++i], &end, 10);
-            if (errno != 0 || *end != '\0' || port < 0 || port > 65535) {
+            const std::optional<long> port = WholeNumber(argv[++i], 0, 65535);
+            if (!port) {
                 return Usage(std::string("bad port \"") + argv[i] + "\"");
             }
-            options.port = static_cast<uint16_t>(port);
+            options.port = static_cast<uint16_t>(*port);
         } else if (arg == "--config" && i + 1 < argc) {
             configPath = argv[++i];
         } else {

@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstring>
-#include <iterator>
 
 #include "ksnerror.h"
 
@@ -68,15 +67,6 @@ Header DecodeHeader(const uint8_t in[kHeaderSize])
     return h;
 }
 
-uint32_t MaxRequestPayload(uint16_t opcode)
-{
-    // Fixed fields for all but Control, whose JSON text is short.
-    static constexpr uint32_t kMax[] = {
-        2, 0, kSerialField, kSerialField, kSerialField + 2, 0, 4, 0, 0, 8, kMaxControlText};
-    static_assert(std::size(kMax) == static_cast<std::size_t>(Opcode::Count));
-    return opcode < std::size(kMax) ? kMax[opcode] : 0;
-}
-
 int CheckHeader(const Header& h)
 {
     if (h.magic != kMagic) {
@@ -89,15 +79,6 @@ int CheckHeader(const Header& h)
         return KSN_ERR_PROTOCOL;
     }
     return KSN_OK;
-}
-
-const char* OpcodeName(uint16_t opcode)
-{
-    static const char* const names[] = {"Hello",      "ListCrates",  "CrateInfo", "CrateModules",
-                                        "ModuleOpen", "ModuleClose", "SetAdc",    "Start",
-                                        "Stop",       "Recv",        "Control"};
-    static_assert(std::size(names) == static_cast<std::size_t>(Opcode::Count));
-    return opcode < std::size(names) ? names[opcode] : "Unknown";
 }
 
 void Writer::U8(uint8_t v)

@@ -23,7 +23,6 @@ constexpr uint32_t kMaxPayload = 4U << 20U;
 constexpr uint32_t kMaxRecvWords = 256U * 1024U;
 constexpr std::size_t kSerialField = 16;  // serial texts: 15 characters + terminator
 constexpr std::size_t kNameField = 8;
-constexpr int kSlotCount = 16;
 // Statuses a reply may carry run from KSN_OK down to this one; the codes
 // below it are the libraries' own.
 constexpr int kLastServerError = KSN_ERR_SERVER_FULL;
@@ -62,12 +61,9 @@ Header DecodeHeader(const uint8_t in[kHeaderSize]);
 // KSN_OK, KSN_ERR_PROTOCOL (magic, opcode, length) or KSN_ERR_VERSION.
 int CheckHeader(const Header& h);
 
-// The longest payload a request of this opcode can carry (0 for an unknown
-// opcode): the server keeps no more of a request than this.
+// The longest control text a request carries; the server's opcode table
+// holds the limit of every request.
 constexpr uint32_t kMaxControlText = 64U << 10U;
-uint32_t MaxRequestPayload(uint16_t opcode);
-
-const char* OpcodeName(uint16_t opcode);
 
 // Appends little-endian fields to a payload.
 class Writer {

@@ -39,6 +39,16 @@ static_assert(KSN48_STATUS_VALID == 0 && KSN48_STATUS_SHORT == 1 && KSN48_STATUS
 constexpr int32_t kMax20 = (1 << 19) - 1;
 constexpr int32_t kMax24 = (1 << 23) - 1;
 
+// The sample clock: rate code c (0 .. kMaxRateCode) converts 78125 / 2^c
+// times a second on every enabled channel.
+constexpr double kBaseSampleRate = 78125.0;
+constexpr uint8_t kMaxRateCode = 7;
+
+constexpr double SampleRate(uint8_t rateCode)
+{
+    return kBaseSampleRate / static_cast<double>(1U << rateCode);
+}
+
 // Volts to the nearest code, clipped to the range.
 inline int32_t ToCode(double volts, bool is24)
 {

@@ -3,14 +3,16 @@
 #include <array>
 #include <cstdint>
 
+#include "ksnapi.h"
+
 namespace device {
 
 // Crates and KSN48 modules found by the last search. Counts and indices are
 // 16-bit; texts are zero-terminated in 16 bytes. Entries beyond the counts
 // are left over from earlier searches and are never read.
 struct DeviceInventory {
-    static constexpr int MaxCrates = 16;
-    static constexpr int MaxSlots = 16;
+    static constexpr int MaxCrates = KSN_MAX_CRATES;
+    static constexpr int MaxSlots = KSN_SLOT_COUNT;
     static constexpr std::uint16_t NoCrate = 0xFFFF;
     using Text = std::array<char, 16>;
 

@@ -1,9 +1,10 @@
 #include "ToolOptions.h"
 
 #include "AdcRates.h"
-#include "NumberText.h"
 #include "ChannelEstimator.h"
+#include "NumberText.h"
 #include "ToolTexts.h"
+#include "ksn48api.h"
 #include "ksnapi.h"
 
 #include <CLI/CLI.hpp>
@@ -17,7 +18,7 @@ namespace tool {
 namespace {
 
 constexpr int SlotCount = KSN_SLOT_COUNT;
-constexpr int ChannelCount = 8;
+constexpr int ChannelCount = KSN48_CHANNEL_COUNT;
 constexpr double LowCurrent = 2.86;   // mA, current source 0
 constexpr double HighCurrent = 10.0;  // mA, current source 1
 
@@ -155,17 +156,48 @@ std::optional<std::uint8_t> ParseCurrent(std::string_view text)
     return std::nullopt;
 }
 
-ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
-                                   std::ostream& err)
-{
-    CLI::App app(std::string(ToolText::Description), std::string(ToolText::ProgramName));
-    app.footer(std::string(ToolText::Footer));
-    app.set_version_flag("--version", std::string(ToolText::ProgramName) + " " + KSN_TOOL_VERSION);
-    app.get_formatter()->column_width(34);
+namespace {
 
+// The options of each group are added by Add, in the order --help lists
+// them, and read into ToolOptions by Take once the line has parsed.
+
+// Which module: crate, slot, or the window's settings file.
+struct ModuleOptions {
     std::string crate;
     int slot = 0;
     std::string settings;
+    CLI::Option* slotOption = nullptr;
+
+    void Add(CLI::App& app)
+    {
+        app.add_option("--crate", crate, "Serial of the crate that holds the module")
+            ->type_name("SERIAL")
+            ->check(Check(CrateSerial, "", "a crate serial has 1 to 15 characters"));
+        slotOption = app.add_option("--slot", slot, "Slot of the module, 1 to 16")
+                         ->type_name("N")
+                         ->check(CLI::Range(1, SlotCount).description(""));
+        app.add_option("--settings", settings,
+                       "A settings file of the window (Ksn48_Vevu.ini) to take the setup from")
+            ->type_name("FILE")
+            ->check(CLI::ExistingFile.description(""));
+    }
+
+    void Take(ToolOptions& options) const
+    {
+        if (!crate.empty()) {
+            options.Crate = crate;
+        }
+        if (slotOption->count() > 0) {
+            options.Slot = slot;
+        }
+        if (!settings.empty()) {
+            options.SettingsPath = settings;
+        }
+    }
+};
+
+// How the module acquires and the frames are computed, and when the run ends.
+struct AcquisitionOptions {
     std::string rate;
     std::string bits;
     std::string current;
@@ -176,74 +208,139 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     std::string maxTime;
     std::uint64_t frames = 0;
     std::string duration;
-    std::string format = "csv";
-    std::string output;
-    ToolOptions options;
+    CLI::Option* framesOption = nullptr;
 
-    app.add_option("--crate", crate, "Serial of the crate that holds the module")
-        ->type_name("SERIAL")
-        ->check(Check(CrateSerial, "", "a crate serial has 1 to 15 characters"));
-    CLI::Option* slotOption = app.add_option("--slot", slot, "Slot of the module, 1 to 16")
-                                  ->type_name("N")
-                                  ->check(CLI::Range(1, SlotCount).description(""));
-    app.add_option("--settings", settings,
-                   "A settings file of the window (Ksn48_Vevu.ini) to take the setup from")
-        ->type_name("FILE")
-        ->check(CLI::ExistingFile.description(""));
-    app.add_option("--rate", rate, "ADC rate in Hz: " + RateList() + " (or 39063, ...)")
-        ->type_name("HZ")
-        ->check(Check(ParseRate, "", "not a rate of the table: " + RateList()));
-    app.add_option("--bits", bits, "Data width: 20 or 24")
-        ->type_name("20|24")
-        ->check(Check(ParseBits, "", "the data width is 20 or 24"));
-    app.add_option("--current", current, "Sensor current in mA: 2.86 or 10")
-        ->type_name("2.86|10")
-        ->check(Check(ParseCurrent, "", "the sensor current is 2.86 or 10"));
-    app.add_option("--channels", channels, "Channels to acquire, such as 1-6 or 1,3,8")
-        ->type_name("LIST")
-        ->check(
-            Check(ParseChannelList, "", "a channel list such as 1-6 or 1,3,8 (channels 1 to 8)"));
-    app.add_option("--reference", reference, "Channel the phases are measured against, 1 to 8")
-        ->type_name("N")
-        ->check(CLI::Range(1, ChannelCount).description(""));
-    app.add_option("--method", method,
-                   "Computation method; fit refines the fft estimate by a sine fit")
-        ->type_name("fft|sum|fit")
-        ->check(CLI::IsMember({std::string(measure::CalcMethodFftText),
-                               std::string(measure::CalcMethodSumText),
-                               std::string(measure::CalcMethodFitText)})
-                    .description(""));
-    app.add_option("--amplitude", amplitude, "RMS or peak amplitude")
-        ->type_name("rms|amp")
-        ->check(CLI::IsMember({"rms", "amp"}).description(""));
-    app.add_option("--max-time", maxTime, "Longest acquisition time of a frame, in seconds")
-        ->type_name("S")
-        ->check(Check(PositiveSeconds, "", "a time in seconds above 0"));
-    CLI::Option* framesOption =
-        app.add_option("--frames", frames, "Stop after N frames")
+    void Add(CLI::App& app)
+    {
+        app.add_option("--rate", rate, "ADC rate in Hz: " + RateList() + " (or 39063, ...)")
+            ->type_name("HZ")
+            ->check(Check(ParseRate, "", "not a rate of the table: " + RateList()));
+        app.add_option("--bits", bits, "Data width: 20 or 24")
+            ->type_name("20|24")
+            ->check(Check(ParseBits, "", "the data width is 20 or 24"));
+        app.add_option("--current", current, "Sensor current in mA: 2.86 or 10")
+            ->type_name("2.86|10")
+            ->check(Check(ParseCurrent, "", "the sensor current is 2.86 or 10"));
+        app.add_option("--channels", channels, "Channels to acquire, such as 1-6 or 1,3,8")
+            ->type_name("LIST")
+            ->check(Check(ParseChannelList, "",
+                          "a channel list such as 1-6 or 1,3,8 (channels 1 to 8)"));
+        app.add_option("--reference", reference, "Channel the phases are measured against, 1 to 8")
             ->type_name("N")
-            ->check(CLI::Range(std::uint64_t{1}, std::numeric_limits<std::uint64_t>::max())
+            ->check(CLI::Range(1, ChannelCount).description(""));
+        app.add_option("--method", method,
+                       "Computation method; fit refines the fft estimate by a sine fit")
+            ->type_name("fft|sum|fit")
+            ->check(CLI::IsMember({std::string(measure::CalcMethodFftText),
+                                   std::string(measure::CalcMethodSumText),
+                                   std::string(measure::CalcMethodFitText)})
                         .description(""));
-    CLI::Option* durationOption =
-        app.add_option("--duration", duration, "Stop after S seconds")
+        app.add_option("--amplitude", amplitude, "RMS or peak amplitude")
+            ->type_name("rms|amp")
+            ->check(CLI::IsMember({"rms", "amp"}).description(""));
+        app.add_option("--max-time", maxTime, "Longest acquisition time of a frame, in seconds")
             ->type_name("S")
             ->check(Check(PositiveSeconds, "", "a time in seconds above 0"));
-    framesOption->excludes(durationOption);
-    app.add_option("--format", format, "Form of the rows")
-        ->type_name("csv|ndjson")
-        ->check(CLI::IsMember({"csv", "ndjson"}).description(""));
-    app.add_option("--output", output, "Append the rows to FILE instead of standard output")
-        ->type_name("FILE");
-    app.add_flag("--display", options.Display,
-                 "The window's display strings instead of full precision");
-    app.add_flag("--metrics", options.Metrics,
-                 "Per channel also THD and THD+N (%) and SNR (dB) of its spectrum (fft)");
-    app.add_flag("--uncertainty", options.Uncertainty,
-                 "Per channel also the standard uncertainty (k=1, type A: the frame's noise) of "
-                 "each value and, with --metrics, SINAD (dB), ENOB (bits) and SFDR (dBc, kHz); "
-                 "always with --method fit");
-    app.add_flag("--reconnect", options.Reconnect,
-                 "After a lost link, try every second until the module is back");
+        framesOption =
+            app.add_option("--frames", frames, "Stop after N frames")
+                ->type_name("N")
+                ->check(CLI::Range(std::uint64_t{1}, std::numeric_limits<std::uint64_t>::max())
+                            .description(""));
+        CLI::Option* durationOption =
+            app.add_option("--duration", duration, "Stop after S seconds")
+                ->type_name("S")
+                ->check(Check(PositiveSeconds, "", "a time in seconds above 0"));
+        framesOption->excludes(durationOption);
+    }
+
+    void Take(ToolOptions& options) const
+    {
+        if (!rate.empty()) {
+            options.RateIndex = ParseRate(rate);
+        }
+        if (!bits.empty()) {
+            options.DataFormat = ParseBits(bits);
+        }
+        if (!current.empty()) {
+            options.CurrentSource = ParseCurrent(current);
+        }
+        if (!channels.empty()) {
+            options.Channels = ParseChannelList(channels);
+        }
+        if (reference != 0) {
+            options.Reference = reference - 1;
+        }
+        if (!method.empty()) {
+            options.Method = method;
+        }
+        if (!amplitude.empty()) {
+            options.Amplitude = amplitude;
+        }
+        if (!maxTime.empty()) {
+            options.MaxTime = PositiveSeconds(maxTime);
+        }
+        if (framesOption->count() > 0) {
+            options.Frames = frames;
+        }
+        if (!duration.empty()) {
+            options.Duration = PositiveSeconds(duration);
+        }
+    }
+};
+
+// What the rows look like and where they go; the flags write into options
+// directly.
+struct OutputOptions {
+    std::string format = "csv";
+    std::string output;
+
+    void Add(CLI::App& app, ToolOptions& options)
+    {
+        app.add_option("--format", format, "Form of the rows")
+            ->type_name("csv|ndjson")
+            ->check(CLI::IsMember({"csv", "ndjson"}).description(""));
+        app.add_option("--output", output, "Append the rows to FILE instead of standard output")
+            ->type_name("FILE");
+        app.add_flag("--display", options.Display,
+                     "The window's display strings instead of full precision");
+        app.add_flag("--metrics", options.Metrics,
+                     "Per channel also THD and THD+N (%) and SNR (dB) of its spectrum (fft)");
+        app.add_flag("--uncertainty", options.Uncertainty,
+                     "Per channel also the standard uncertainty (k=1, type A: the frame's noise) "
+                     "of each value and, with --metrics, SINAD (dB), ENOB (bits) and SFDR (dBc, "
+                     "kHz); always with --method fit");
+        app.add_flag("--reconnect", options.Reconnect,
+                     "After a lost link, try every second until the module is back");
+    }
+
+    void Take(ToolOptions& options) const
+    {
+        options.Format =
+            format == "ndjson" ? measure::ResultsSyntax::Ndjson : measure::ResultsSyntax::Csv;
+        if (!output.empty() && output != "-") {
+            options.Output = output;
+        }
+    }
+};
+
+// A CLI11 check from one of the feed's checks, which throw mqtt::OptionError.
+template <typename Checker>
+CLI::Validator FeedCheck(Checker check)
+{
+    return CLI::Validator(
+        [check](std::string& text) {
+            try {
+                check(text);
+            } catch (const mqtt::OptionError& e) {
+                return std::string(e.what());
+            }
+            return std::string();
+        },
+        "");
+}
+
+// The MQTT feed of the frames.
+struct FeedOptions {
     std::string broker;
     std::string topic;
     std::string clientId;
@@ -251,130 +348,45 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     std::string username;
     std::string passwordFile;
     std::string tlsCa;
-    CLI::Option* mqttOption =
-        app.add_option("--mqtt", broker, "Publish every frame to this MQTT broker as well")
-            ->type_name("HOST[:PORT]")
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    try {
-                        mqtt::ParseBrokerAddress(text);
-                    } catch (const mqtt::OptionError& e) {
-                        return std::string(e.what());
-                    }
-                    return std::string();
-                },
-                ""));
-    app.add_option("--topic", topic, "Topic prefix of the messages (default ksn48)")
-        ->type_name("PREFIX")
-        ->needs(mqttOption)
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                try {
-                    mqtt::CheckTopicPrefix(text);
-                } catch (const mqtt::OptionError& e) {
-                    return std::string(e.what());
-                }
-                return std::string();
-            },
-            ""));
-    app.add_option("--client-id", clientId, "MQTT client id (default: one the library makes)")
-        ->type_name("ID")
-        ->needs(mqttOption)
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                try {
-                    mqtt::CheckClientId(text);
-                } catch (const mqtt::OptionError& e) {
-                    return std::string(e.what());
-                }
-                return std::string();
-            },
-            ""));
-    app.add_option("--qos", qos, "MQTT quality of service of the messages")
-        ->type_name("0|1")
-        ->needs(mqttOption)
-        ->check(CLI::Range(0, 1).description(""));
-    CLI::Option* usernameOption =
-        app.add_option("--username", username, "MQTT user name")->type_name("U")->needs(mqttOption);
-    app.add_option("--password-file", passwordFile,
-                   "File whose first line is the MQTT password (never on the command line)")
-        ->type_name("F")
-        ->needs(usernameOption);
-    app.add_option("--tls-ca", tlsCa, "TLS to the broker, trusting this CA certificate file")
-        ->type_name("FILE")
-        ->needs(mqttOption)
-        ->check(CLI::ExistingFile.description(""));
-    // Every option so far but help and version belongs to a measurement; a
-    // list takes none of them.
-    const std::vector<CLI::Option*> measuring = app.get_options([](const CLI::Option* option) {
-        return option->get_name() != "--help" && option->get_name() != "--version";
-    });
-    CLI::Option* listOption =
-        app.add_flag("--list", options.List, "List the crates and KSN48 modules the server has");
-    app.add_flag("--json", options.Json, "The list as JSON")->needs(listOption);
+    CLI::Option* mqttOption = nullptr;
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e, out, err);
-        return {std::nullopt, code == 0 ? ExitDone : ExitUsage};
+    void Add(CLI::App& app)
+    {
+        mqttOption =
+            app.add_option("--mqtt", broker, "Publish every frame to this MQTT broker as well")
+                ->type_name("HOST[:PORT]")
+                ->check(FeedCheck([](const std::string& text) { mqtt::ParseBrokerAddress(text); }));
+        app.add_option("--topic", topic, "Topic prefix of the messages (default ksn48)")
+            ->type_name("PREFIX")
+            ->needs(mqttOption)
+            ->check(FeedCheck([](const std::string& text) { mqtt::CheckTopicPrefix(text); }));
+        app.add_option("--client-id", clientId, "MQTT client id (default: one the library makes)")
+            ->type_name("ID")
+            ->needs(mqttOption)
+            ->check(FeedCheck([](const std::string& text) { mqtt::CheckClientId(text); }));
+        app.add_option("--qos", qos, "MQTT quality of service of the messages")
+            ->type_name("0|1")
+            ->needs(mqttOption)
+            ->check(CLI::Range(0, 1).description(""));
+        CLI::Option* usernameOption = app.add_option("--username", username, "MQTT user name")
+                                          ->type_name("U")
+                                          ->needs(mqttOption);
+        app.add_option("--password-file", passwordFile,
+                       "File whose first line is the MQTT password (never on the command line)")
+            ->type_name("F")
+            ->needs(usernameOption);
+        app.add_option("--tls-ca", tlsCa, "TLS to the broker, trusting this CA certificate file")
+            ->type_name("FILE")
+            ->needs(mqttOption)
+            ->check(CLI::ExistingFile.description(""));
     }
-    if (options.List) {
-        for (const CLI::Option* option : measuring) {
-            if (option->count() > 0) {
-                // Said as the parser says its own misuse.
-                err << listOption->get_name() << " excludes " << option->get_name()
-                    << "\nRun with --help for more information.\n";
-                return {std::nullopt, ExitUsage};
-            }
+
+    // False, with the usage error said on err, when the password file fails.
+    bool Take(ToolOptions& options, std::ostream& err) const
+    {
+        if (mqttOption->count() == 0) {
+            return true;
         }
-    }
-
-    if (!crate.empty()) {
-        options.Crate = crate;
-    }
-    if (slotOption->count() > 0) {
-        options.Slot = slot;
-    }
-    if (!settings.empty()) {
-        options.SettingsPath = settings;
-    }
-    if (!rate.empty()) {
-        options.RateIndex = ParseRate(rate);
-    }
-    if (!bits.empty()) {
-        options.DataFormat = ParseBits(bits);
-    }
-    if (!current.empty()) {
-        options.CurrentSource = ParseCurrent(current);
-    }
-    if (!channels.empty()) {
-        options.Channels = ParseChannelList(channels);
-    }
-    if (reference != 0) {
-        options.Reference = reference - 1;
-    }
-    if (!method.empty()) {
-        options.Method = method;
-    }
-    if (!amplitude.empty()) {
-        options.Amplitude = amplitude;
-    }
-    if (!maxTime.empty()) {
-        options.MaxTime = PositiveSeconds(maxTime);
-    }
-    if (framesOption->count() > 0) {
-        options.Frames = frames;
-    }
-    if (!duration.empty()) {
-        options.Duration = PositiveSeconds(duration);
-    }
-    options.Format =
-        format == "ndjson" ? measure::ResultsSyntax::Ndjson : measure::ResultsSyntax::Csv;
-    if (!output.empty() && output != "-") {
-        options.Output = output;
-    }
-    if (mqttOption->count() > 0) {
         mqtt::BrokerOptions mqttOptions;
         const mqtt::BrokerAddress address = mqtt::ParseBrokerAddress(broker);
         mqttOptions.Host = address.Host;
@@ -393,10 +405,85 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
             } catch (const mqtt::OptionError& e) {
                 err << "--password-file: " << e.what()
                     << "\nRun with --help for more information.\n";
-                return {std::nullopt, ExitUsage};
+                return false;
             }
         }
         options.Mqtt = std::move(mqttOptions);
+        return true;
+    }
+};
+
+// --list and --json, which take none of the measuring options.
+struct ListOptions {
+    std::vector<CLI::Option*> measuring;
+    CLI::Option* listOption = nullptr;
+
+    // After every other group: they all belong to a measurement.
+    void Add(CLI::App& app, ToolOptions& options)
+    {
+        measuring = app.get_options([](const CLI::Option* option) {
+            return option->get_name() != "--help" && option->get_name() != "--version";
+        });
+        listOption =
+            app.add_flag("--list", options.List, "List the crates and KSN48 modules the server has");
+        app.add_flag("--json", options.Json, "The list as JSON")->needs(listOption);
+    }
+
+    // False, with the usage error said on err, when a list came with a
+    // measuring option.
+    bool Allowed(const ToolOptions& options, std::ostream& err) const
+    {
+        if (!options.List) {
+            return true;
+        }
+        for (const CLI::Option* option : measuring) {
+            if (option->count() > 0) {
+                // Said as the parser says its own misuse.
+                err << listOption->get_name() << " excludes " << option->get_name()
+                    << "\nRun with --help for more information.\n";
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                   std::ostream& err)
+{
+    CLI::App app(std::string(ToolText::Description), std::string(ToolText::ProgramName));
+    app.footer(std::string(ToolText::Footer));
+    app.set_version_flag("--version", std::string(ToolText::ProgramName) + " " + KSN_TOOL_VERSION);
+    app.get_formatter()->column_width(34);
+
+    ToolOptions options;
+    ModuleOptions module;
+    AcquisitionOptions acquisition;
+    OutputOptions output;
+    FeedOptions feed;
+    ListOptions list;
+    module.Add(app);
+    acquisition.Add(app);
+    output.Add(app, options);
+    feed.Add(app);
+    list.Add(app, options);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return {std::nullopt, code == 0 ? ExitDone : ExitUsage};
+    }
+    if (!list.Allowed(options, err)) {
+        return {std::nullopt, ExitUsage};
+    }
+    module.Take(options);
+    acquisition.Take(options);
+    output.Take(options);
+    if (!feed.Take(options, err)) {
+        return {std::nullopt, ExitUsage};
     }
     return {options, ExitDone};
 }

@@ -2,6 +2,7 @@
 
 #include "BrokerOptions.h"
 #include "ResultsWriter.h"
+#include "ksn48api.h"
 
 #include <array>
 #include <cstdint>
@@ -21,7 +22,7 @@ enum ExitCode : int {
     ExitRefused = 4,   // the measurement's configuration refused
 };
 
-using ChannelSet = std::array<bool, 8>;
+using ChannelSet = std::array<bool, KSN48_CHANNEL_COUNT>;
 
 // The command line, checked. A value that was not given is empty.
 struct ToolOptions {
