@@ -3,6 +3,7 @@
 #include "SpectrumAnalyzer.h"
 #include "WindowFunctions.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -14,6 +15,11 @@ inline constexpr std::string_view CalcMethodSumText = "sum";
 inline constexpr std::string_view CalcMethodFftText = "fft";
 inline constexpr std::string_view AmplitudeTypeRmsText = "rms";
 inline constexpr std::string_view AmplitudeTypeAmpText = "amp";
+// Every method a run can be given, for front ends that offer a choice.
+inline constexpr std::array<std::string_view, 2> CalcMethodTexts = {CalcMethodSumText,
+                                                                    CalcMethodFftText};
+inline constexpr std::array<std::string_view, 2> AmplitudeTypeTexts = {AmplitudeTypeRmsText,
+                                                                       AmplitudeTypeAmpText};
 
 // Shown when the "fft" method finds no power around the peak.
 inline constexpr std::string_view NoSignalMessage =
