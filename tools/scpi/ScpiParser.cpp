@@ -237,8 +237,12 @@ private:
         }
         // An 'E' followed by digits is an exponent; otherwise a suffix may
         // begin with it ("2E" is not a number, "2 EX" is 2 exa-).
-        if (!AtEnd() && Upper(text_[pos_]) == 'E') {
-            std::size_t look = pos_ + 1;
+        std::size_t mark = pos_;
+        while (mark < text_.size() && IsBlank(text_[mark])) {
+            ++mark;
+        }
+        if (mark < text_.size() && Upper(text_[mark]) == 'E') {
+            std::size_t look = mark + 1;
             while (look < text_.size() && IsBlank(text_[look])) {
                 ++look;
             }
@@ -250,7 +254,7 @@ private:
             }
             if (look < text_.size() && IsDigit(text_[look])) {
                 number.push_back('e');
-                ++pos_;
+                pos_ = mark + 1;
                 SkipBlanks();
                 if (text_[pos_] == '+' || text_[pos_] == '-') {
                     number.push_back(text_[pos_++]);
