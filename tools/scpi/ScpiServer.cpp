@@ -169,12 +169,16 @@ void ScpiServer::ExecuteMessages(int stopFd)
     // The client has gone (or the server stops) while a message waits for
     // a frame; newcomers are refused meanwhile.
     const std::function<bool()> cancelled = [this, stopFd] {
+        pollfd p[2] = {{clientFd_, POLLRDHUP, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(p, 2, 0) > 0 &&
+            ((p[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0 || (p[1].revents & POLLIN) != 0)) {
+            return true;
+        }
+        // The client is still there: whoever else comes is refused.
         if (Readable(listenFd_)) {
             RefuseNewcomer();
         }
-        pollfd p[2] = {{clientFd_, POLLRDHUP, 0}, {stopFd, POLLIN, 0}};
-        return ::poll(p, 2, 0) > 0 &&
-               ((p[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0 || (p[1].revents & POLLIN) != 0);
+        return false;
     };
     for (;;) {
         const std::size_t end = input_.find('\n');
@@ -232,6 +236,14 @@ void ScpiServer::Serve(int stopFd)
         if ((p[0].revents & POLLIN) != 0) {
             return;
         }
+        // The client first: one that has gone makes room for a newcomer.
+        if (clientFd_ >= 0 && (p[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            if (!ReadClient(stopFd)) {
+                if (clientFd_ >= 0) {
+                    DropClient();
+                }
+            }
+        }
         if ((p[1].revents & POLLIN) != 0) {
             if (clientFd_ >= 0) {
                 RefuseNewcomer();
@@ -247,13 +259,6 @@ void ScpiServer::Serve(int stopFd)
                     ::setsockopt(clientFd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
                     clientName_ = PeerName(peer);
                     Say(log_, clientName_ + " controls the instrument");
-                }
-            }
-        }
-        if (clientFd_ >= 0 && (p[2].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            if (!ReadClient(stopFd)) {
-                if (clientFd_ >= 0) {
-                    DropClient();
                 }
             }
         }
