@@ -14,5 +14,6 @@ $SUDO apt-get install -y --no-install-recommends \
   libmosquitto-dev mosquitto mosquitto-clients openssl \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils python3 \
+  python3-pyvisa python3-pyvisa-py lxi-tools \
   fonts-dejavu-core fonts-liberation locales \
   dpkg-dev file desktop-file-utils man-db groff-base systemd
