@@ -1,6 +1,7 @@
 #include "ModuleEngine.h"
 
 #include "CycleResults.h"
+#include "DetectionMessages.h"
 #include "FixedText.h"
 #include "MeasurementCycle.h"
 #include "MeasurementTexts.h"
@@ -169,6 +170,10 @@ void ModuleEngine::SayOpened()
     Say(log_, module_.ModuleName + " '" + device::FixedText(handle_.ModuleSerial) +
                   "' (firmware " + std::to_string(handle_.FirmwareVersion) + ") in " +
                   Describe(module_) + " (" + std::string(module_.CrateTypeName) + ")");
+    // The window's warning of old firmware; the module still measures.
+    if (!device::FirmwareSupported(handle_.FirmwareVersion)) {
+        Say(log_, device::DetectionMessages::FirmwareTooOld);
+    }
 }
 
 void ModuleEngine::Start()
