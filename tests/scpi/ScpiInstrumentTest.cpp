@@ -260,6 +260,16 @@ TEST_F(Instrument, ContinuousModeIgnoresInitiate)
     EXPECT_EQ(Ask("INIT:CONT?"), "0");
 }
 
+TEST_F(Instrument, AClientThatGoesEndsTheMeasurementAndLeavesTheRestForTheNext)
+{
+    Ask("RATE 39063;:INIT:CONT ON;:FOO");
+    const int aborted = engine.Aborted;
+    instrument.ClientGone();
+    EXPECT_GT(engine.Aborted, aborted);
+    EXPECT_FALSE(engine.Continuous);
+    EXPECT_EQ(Ask("INIT:CONT?;:RATE?;:SYST:ERR:COUN?"), "0;39062.5;1");
+}
+
 TEST_F(Instrument, AnOverlongMessageIsOneErrorAndTheInstrumentGoesOn)
 {
     instrument.InputOverrun();

@@ -385,9 +385,7 @@ struct Handlers {
             value = IsKeyword(*p, "ON");
             return true;
         }
-        in.PushError(p->Type == Parameter::Kind::Number ? Errors::IllegalParameterValue
-                                                        : Errors::IllegalParameterValue,
-                     "ON, OFF, 1 or 0");
+        in.PushError(Errors::IllegalParameterValue, "ON, OFF, 1 or 0");
         return false;
     }
 
@@ -1071,9 +1069,8 @@ struct Handlers {
 
     static void Measure(ScpiInstrument& in, Context& cx, MeasureFunction function)
     {
-        if (in.function_ != function) {
-            in.function_ = function;
-        }
+        // As CONFigure does: the function of later FETCh? and READ?.
+        in.function_ = function;
         Read(in, cx, QuantityOf(function));
     }
 
@@ -1244,6 +1241,8 @@ void ScpiInstrument::InputOverrun()
 
 void ScpiInstrument::ClientGone()
 {
+    continuous_ = false;
+    engine_.SetContinuous(false);
     engine_.Abort();
 }
 

@@ -65,7 +65,8 @@ public:
 
     // A message longer than the input limit was discarded.
     void InputOverrun();
-    // A new client: the state of the instrument stays, a frame under way ends.
+    // The client has gone: the frame under way and continuous measuring
+    // end; the setup, the error queue and the registers stay for the next.
     void ClientGone();
 
     // The error queue, oldest first (tests).
