@@ -14,6 +14,7 @@ $SUDO apt-get install -y --no-install-recommends \
   libmosquitto-dev mosquitto mosquitto-clients openssl \
   clang libclang-rt-14-dev \
   xvfb xauth xdotool imagemagick x11-utils python3 \
+  python3-pyvisa python3-pyvisa-py lxi-tools \
   fonts-dejavu-core fonts-liberation locales poppler-utils \
   dpkg-dev file desktop-file-utils man-db groff-base systemd \
   nodejs chromium chromium-driver python3-selenium python3-paho-mqtt iproute2

@@ -3,6 +3,7 @@
 #include "SpectrumAnalyzer.h"
 #include "WindowFunctions.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -18,6 +19,11 @@ inline constexpr std::string_view CalcMethodFftText = "fft";
 inline constexpr std::string_view CalcMethodFitText = "fit";
 inline constexpr std::string_view AmplitudeTypeRmsText = "rms";
 inline constexpr std::string_view AmplitudeTypeAmpText = "amp";
+// Every method a run can be given, for front ends that offer a choice.
+inline constexpr std::array<std::string_view, 3> CalcMethodTexts = {
+    CalcMethodSumText, CalcMethodFftText, CalcMethodFitText};
+inline constexpr std::array<std::string_view, 2> AmplitudeTypeTexts = {AmplitudeTypeRmsText,
+                                                                       AmplitudeTypeAmpText};
 
 // Shown when the "fft" method finds no power around the peak.
 inline constexpr std::string_view NoSignalMessage =

@@ -29,6 +29,7 @@ step "files"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for file in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure \
   /usr/bin/ksn48-verify /usr/share/man/man1/ksn48-verify.1.gz \
+  /usr/bin/ksn48-scpi /usr/share/man/man1/ksn48-scpi.1.gz /usr/lib/systemd/system/ksn48-scpi.service \
   "/usr/lib/$multiarch/libksnapi.so" "/usr/lib/$multiarch/libksn48api.so" \
   "/usr/lib/$multiarch/pkgconfig/ksnapi.pc" "/usr/lib/$multiarch/pkgconfig/ksn48api.pc" \
   /usr/include/ksn/ksnapi.h /usr/include/ksn/ksn48api.h /usr/include/ksn/ksnerror.h \
@@ -42,7 +43,7 @@ if dpkg -L ksn48-vevu | grep -E '/(test_|bench_)|ksn-version-|\.a$'; then
   fail "tests, benchmarks or test-only libraries in the package"
 fi
 for program in /usr/bin/ksn48-vevu /usr/bin/ksn-crated /usr/bin/ksn-cratectl /usr/bin/ksn48-measure \
-  /usr/bin/ksn48-verify; do
+  /usr/bin/ksn48-verify /usr/bin/ksn48-scpi; do
   runpath=$(readelf -d "$program" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   [ "$runpath" = "\$ORIGIN/../lib/$multiarch" ] || fail "$program has RUNPATH '$runpath'"
 done
@@ -96,6 +97,24 @@ for file in report.html report.pdf results.json point-1.csv; do
   [ -s "$work/verify/$file" ] || fail "ksn48-verify did not write $file"
 done
 grep -q '"verdict": "PASS"' "$work/verify/results.json" || fail "ksn48-verify: no PASS"
+
+step "ksn48-scpi against it, asked by lxi scpi"
+KSN_CRATE_PORT="$port" ksn48-scpi --listen 127.0.0.1:0 >"$work/scpi.out" 2>"$work/scpi.log" &
+scpi=$!
+pids+=($scpi)
+scpi_port=
+for _ in $(seq 100); do
+  scpi_port=$(sed -n 's/^ksn48-scpi: listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/scpi.out")
+  [ -n "$scpi_port" ] && break
+  sleep 0.1
+done
+[ -n "$scpi_port" ] || { cat "$work/scpi.log" >&2; fail "ksn48-scpi did not start"; }
+idn=$(lxi scpi --address 127.0.0.1 --port "$scpi_port" --raw "*IDN?")
+echo "*IDN? -> $idn"
+[[ $idn == KSN48_Vevu,KSN48,4811001,* ]] || fail "ksn48-scpi answered *IDN? with '$idn'"
+# The instrument keeps its module open: the steps after it need the module.
+kill "$scpi"
+wait "$scpi" || true
 
 step "a C client built with pkg-config against the installed headers"
 flags=$(pkg-config --cflags --libs ksn48api)
@@ -171,13 +190,15 @@ assert b"fleet.js" in page and len(bundle) > 100000
 PY
 
 step "manual pages and the systemd unit"
-for page in ksn48-vevu ksn-crated ksn-cratectl ksn48-verify; do
+for page in ksn48-vevu ksn-crated ksn-cratectl ksn48-verify ksn48-scpi; do
   MANWIDTH=80 man "$page" >"$work/man.txt" 2>"$work/man.err"
   sed -n 4p "$work/man.txt"
   [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; fail "man $page warns"; }
 done
-systemd-analyze verify /usr/lib/systemd/system/ksn-crated.service
-if [ -e /etc/systemd/system/multi-user.target.wants/ksn-crated.service ]; then
-  fail "the unit is enabled"
-fi
+for unit in ksn-crated ksn48-scpi; do
+  systemd-analyze verify "/usr/lib/systemd/system/$unit.service"
+  if [ -e "/etc/systemd/system/multi-user.target.wants/$unit.service" ]; then
+    fail "the unit $unit is enabled"
+  fi
+done
 echo "check-installed: all good"

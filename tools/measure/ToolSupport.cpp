@@ -33,7 +33,7 @@ void SayLines(std::ostream& err, const std::vector<std::string>& messages)
     err << std::flush;
 }
 
-bool LibrariesUsable(std::ostream& err)
+bool LibrariesUsable(std::vector<std::string>& messages)
 {
     // The files the dynamic loader chose, as the window reads them.
     const std::optional<device::LibraryCheck> check = device::CheckDeviceLibraries(
@@ -42,8 +42,16 @@ bool LibrariesUsable(std::ostream& err)
     if (!check) {
         return true;
     }
-    SayLines(err, {std::string(device::DetectionMessages::LibraryVersion(*check))});
+    messages.push_back(std::string(device::DetectionMessages::LibraryVersion(*check)));
     return check->State != device::LibraryVersionState::Missing;
+}
+
+bool LibrariesUsable(std::ostream& err)
+{
+    std::vector<std::string> messages;
+    const bool usable = LibrariesUsable(messages);
+    SayLines(err, messages);
+    return usable;
 }
 
 }  // namespace tool

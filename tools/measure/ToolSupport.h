@@ -21,5 +21,8 @@ void SayLines(std::ostream& err, const std::vector<std::string>& messages);
 // 1.32.15 gets the window's warning and the run goes on; one without version
 // information gets the window's text and false.
 bool LibrariesUsable(std::ostream& err);
+// The same check for another program of the tree: its messages as lines
+// into messages; false when the libraries cannot be used.
+bool LibrariesUsable(std::vector<std::string>& messages);
 
 }  // namespace tool
