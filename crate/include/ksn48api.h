@@ -84,8 +84,9 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
 KSN48_API int KSN48_IsOpened(const Ksn48Handle* h);
 
 /* Stops a running acquisition and closes the module. Tells the server and
-   waits a short time for its answer; after KSN48_Cancel it tells the server
-   without waiting. Returns 0, KSN_ERR_INVALID_ARGUMENT or KSN_ERR_NOT_OPEN. */
+   waits a short time (1 s) for its answer, also after KSN48_Cancel, so that
+   a server that answers has freed the module when it returns. Returns 0,
+   KSN_ERR_INVALID_ARGUMENT or KSN_ERR_NOT_OPEN. */
 KSN48_API int KSN48_Close(Ksn48Handle* h);
 
 /* Applies Channel[].ChannelEnabled, RateCode, DataFormat and CurrentSource.
@@ -150,9 +151,9 @@ KSN48_API int KSN48_CancelRecv(Ksn48Handle* h);
    KSN_ERR_NOT_OPEN.
    A call in progress returns KSN_ERR_CANCELLED within a few milliseconds,
    later ones at once. KSN48_SetADC, KSN48_Start and KSN48_Recv then ask the
-   server nothing more. KSN48_Stop and KSN48_Close still send their request,
-   without waiting for the answer, so that a server that answers again stops
-   the acquisition and frees the module. The connection stays in step as
+   server nothing more. KSN48_Stop still sends its request, without waiting
+   for the answer, so that a server that answers again stops the
+   acquisition; KSN48_Close is not cut short. The connection stays in step as
    after KSN48_CancelRecv: answers that come late are dropped, and a server
    that answers again serves the next calls after KSN48_ClearCancel. */
 KSN48_API int KSN48_Cancel(Ksn48Handle* h);

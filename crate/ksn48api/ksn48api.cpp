@@ -87,8 +87,9 @@ int CheckOpen(Ksn48Handle* h)
 }
 
 // Which cancels cut a call short: every call of an open module is cut short
-// by KSN48_Cancel; a receive also by KSN48_CancelRecv.
-enum class CallKind { Control, Receive };
+// by KSN48_Cancel, a receive also by KSN48_CancelRecv; the close by neither,
+// so that a server that answers has freed the module when it returns.
+enum class CallKind { Control, Receive, Close };
 
 // The handle's connection for one call; its socket (closed when the call
 // dropped it) and request id go back into the handle.
@@ -96,7 +97,7 @@ class HandleConnection {
 public:
     explicit HandleConnection(Ksn48Handle* h, CallKind kind = CallKind::Control) noexcept
         : h_(h), c_(h->Socket, h->NextRequestId, ksn::proto::kRequestIds32,
-                    h->Magic == kMagicOpen ? StopEvent(h) : -1,
+                    h->Magic == kMagicOpen && kind != CallKind::Close ? StopEvent(h) : -1,
                     kind == CallKind::Receive ? ReceiveCancelEvent(h) : -1)
     {}
     ~HandleConnection()
@@ -127,9 +128,9 @@ bool StopRaised(const Ksn48Handle* h)
 // Payload and reply stay off the heap: start, stop and the settings go
 // through here. *sent (when given) tells whether the request went out.
 int SimpleRequest(Ksn48Handle* h, Opcode op, const uint8_t* payload, std::size_t size,
-                  uint32_t timeoutMs, bool* sent = nullptr)
+                  uint32_t timeoutMs, bool* sent = nullptr, CallKind kind = CallKind::Control)
 {
-    HandleConnection c(h);
+    HandleConnection c(h, kind);
     const uint32_t idBefore = c->NextRequestId();
     ksn::proto::Header reply;
     const int r = c->Call(op, payload, size, reply, ksn::proto::ReplyRoom{},
@@ -268,13 +269,11 @@ KSN48_API int KSN48_Close(Ksn48Handle* h)
     }
     if (h->Socket >= 0) {
         // Telling the server lets the module be reopened at once; a dead or
-        // stalled server only costs the short close timeout, and after a
-        // cancel not even that.
-        if (StopRaised(h)) {
-            PostRequest(h, Opcode::ModuleClose);
-        } else {
-            SimpleRequest(h, Opcode::ModuleClose, nullptr, 0, kCloseTimeoutMs);
-        }
+        // stalled server only costs the short close timeout. A cancel does
+        // not cut it short: the module is free when an answering server
+        // has replied.
+        SimpleRequest(h, Opcode::ModuleClose, nullptr, 0, kCloseTimeoutMs, nullptr,
+                      CallKind::Close);
     }
     DropConnection(h);
     h->AcquisitionRunning = 0;
