@@ -598,6 +598,19 @@ void TMainForm::OnStartInitDevicesThread(TMessage& message)
     if (closing_) {
         return;
     }
+    if (worker_ && !workerEnded_) {
+        // A worker stopped from inside its own step (the window served its
+        // events while the step waited for the module) still winds down: the
+        // pass waits for it rather than share the handle with it.
+        const auto mode = message.WParam;
+        const auto firstStart = message.LParam;
+        QTimer::singleShot(WaitLoopPeriod, this, [this, mode, firstStart] {
+            if (!closing_) {
+                PostMessage(this, WM_START_INIT_THREAD, mode, firstStart);
+            }
+        });
+        return;
+    }
     std::unique_ptr<TThread> made;
     try {
         if (setup_.InitThread) {

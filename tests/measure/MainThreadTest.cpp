@@ -1179,6 +1179,43 @@ TEST_P(StopWhileFrozen, ReturnsAtOnceWithoutAMessage)
 INSTANTIATE_TEST_SUITE_P(Table, StopWhileFrozen, ::testing::ValuesIn(frozenCalls),
                          ksn::test::CaseName<FrozenCallCase>);
 
+// "Обнаружить" while the run's configuration waits for the stopped server:
+// the run is cut short, and the detection pass starts only once the worker
+// has ended, so that the two never share the module handle.
+TEST_F(FrozenServer, ADetectionAskedForDuringTheConfigurationWaitsForTheWorker)
+{
+    FreezeBefore(ksn::proto::Opcode::SetAdc);
+    PressStart();
+    bool clicked = false;
+    bool overlapped = false;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (form->DetectionThread() != nullptr && form->Worker() != nullptr &&
+            !form->Worker()->Finished()) {
+            overlapped = true;
+        }
+        if (frozen && !clicked && ++ticks >= 3) {
+            clicked = true;
+            form->FindDeviceLMDButton->click();
+            server->Resume();
+        }
+    });
+    timer.start(10);
+    ASSERT_TRUE(WaitUntil([&] { return clicked; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return form->InitRequestDone && form->DetectionThread() == nullptr &&
+               !form->InitThreadRunning && form->ModuleState.load() == 2;
+    }));
+    timer.stop();
+    EXPECT_FALSE(overlapped) << "the pass ran while the worker was still there";
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    EXPECT_TRUE(RunOver());
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Voltage(0), "707.11");
+    PressStop();
+}
+
 class UnansweredCall : public FrozenServer,
                        public ::testing::WithParamInterface<FrozenCallCase> {};
 
