@@ -598,7 +598,7 @@ void TMainForm::OnStartInitDevicesThread(TMessage& message)
     if (closing_) {
         return;
     }
-    if (worker_ && !workerEnded_) {
+    if (worker_ && worker_->Terminated() && !workerEnded_) {
         // A worker stopped from inside its own step (the window served its
         // events while the step waited for the module) still winds down: the
         // pass waits for it rather than share the handle with it.
