@@ -598,6 +598,19 @@ void TMainForm::OnStartInitDevicesThread(TMessage& message)
     if (closing_) {
         return;
     }
+    if (worker_ && worker_->Terminated() && !workerEnded_) {
+        // A worker stopped from inside its own step (the window served its
+        // events while the step waited for the module) still winds down: the
+        // pass waits for it rather than share the handle with it.
+        const auto mode = message.WParam;
+        const auto firstStart = message.LParam;
+        QTimer::singleShot(WaitLoopPeriod, this, [this, mode, firstStart] {
+            if (!closing_) {
+                PostMessage(this, WM_START_INIT_THREAD, mode, firstStart);
+            }
+        });
+        return;
+    }
     std::unique_ptr<TThread> made;
     try {
         if (setup_.InitThread) {
@@ -656,9 +669,17 @@ void TMainForm::StartAfterReopen()
                        StartMultimeterLMDSpeedButton->isChecked() && !worker_;
     if (start) {
         StartThread();
-    } else {
-        const auto hold = TBusyGuard::Hold(Busy);
-        StartMultimeterLMDSpeedButton->setChecked(false);
+        return;
+    }
+    const auto hold = TBusyGuard::Hold(Busy);
+    StartMultimeterLMDSpeedButton->setChecked(false);
+    if (ModuleState != device::ModuleOpen) {
+        // The module is still out of reach: as after the lost link, the
+        // next start tries to open it again.
+        moduleLost_ = true;
+        StartMultimeterLMDSimplePanel->setEnabled(true);
+        StartMultimeterLMDSpeedButton->setEnabled(true);
+        StartMultimeterLMDSimplePanel->show();
     }
 }
 
@@ -764,10 +785,18 @@ void TMainForm::StopThread()
     stoppingWorker_ = true;
     WaitLoop([this] { return MainThreadRunning.load() || workerEnded_; });
     worker_->Terminate();
-    worker_->WaitFor();
+    WaitForWorkerEnd();
     WaitLoop([this] { return !MainThreadRunning.load() || workerEnded_; });
     worker_.reset();
     stoppingWorker_ = false;
+}
+
+void TMainForm::WaitForWorkerEnd()
+{
+    // The stop request cuts short the module call the worker waits in; its
+    // own end still takes its pauses, while the window goes on.
+    WaitLoop([this] { return worker_->Finished(); });
+    worker_->WaitFor();
 }
 
 void TMainForm::Dispatch(TMessage& message)
@@ -905,9 +934,11 @@ bool TMainForm::ReleaseThreadsAndModule()
         if (worker_->InSynchronize() || stoppingWorker_) {
             return false;  // an outer frame is waiting for it
         }
+        stoppingWorker_ = true;
         worker_->Terminate();
-        worker_->WaitFor();
+        WaitForWorkerEnd();
         worker_.reset();
+        stoppingWorker_ = false;
     }
     if (detectionThread_ != nullptr) {
         if (detectionThread_->InSynchronize()) {
@@ -915,7 +946,11 @@ bool TMainForm::ReleaseThreadsAndModule()
         }
         WaitForDetectionEnd();
     }
-    CloseModule();
+    // A server that no longer answers keeps the close waiting for its short
+    // timeout: the window goes on meanwhile.
+    if (ModuleOpenInLibrary()) {
+        CallWhileServing([this] { return setup_.ModuleClose(&Ksn48Handle); });
+    }
     return true;
 }
 
@@ -933,10 +968,15 @@ void TMainForm::WaitForDetectionEnd()
     detectionGone_.reset();
 }
 
+bool TMainForm::ModuleOpenInLibrary() const
+{
+    return setup_.ModuleIsOpened != nullptr && setup_.ModuleClose != nullptr &&
+           setup_.ModuleIsOpened(&Ksn48Handle) == 0;
+}
+
 void TMainForm::CloseModule()
 {
-    if (setup_.ModuleIsOpened != nullptr && setup_.ModuleClose != nullptr &&
-        setup_.ModuleIsOpened(&Ksn48Handle) == 0) {
+    if (ModuleOpenInLibrary()) {
         setup_.ModuleClose(&Ksn48Handle);
     }
 }

@@ -313,6 +313,11 @@ private:
     // later (a close from inside that thread's own Synchronize step).
     bool ReleaseThreadsAndModule();
     void WaitForDetectionEnd();
+    // StopThread's and the close's wait for the terminated worker: the
+    // window's messages are served meanwhile.
+    void WaitForWorkerEnd();
+    bool ModuleOpenInLibrary() const;
+    // Closes the module at once (the destructor's last step).
     void CloseModule();
     // Asks a detection pass to end and closes every modal box.
     void EndPassAndBoxes();

@@ -228,7 +228,7 @@ void TInitAndConfigThread::SearchModules()
     Synchronize([this, &report, found] {
         state_.Inventory = inventory_;
         if (report.ListFailure) {
-            ShowErrorDialog(DetectionTexts::NoCrate);
+            ShowErrorDialog(FromUtf8(messages::CrateList(*report.ListFailure)));
             return;
         }
         if (report.QueryFailure) {
@@ -237,9 +237,10 @@ void TInitAndConfigThread::SearchModules()
         }
         if (!found) {
             // Modules that did not answer are not modules that are absent.
-            ShowErrorDialog(FromUtf8(report.HasUnansweredOpen()
-                                         ? messages::ScanOpenFailures(report.OpenFailures)
-                                         : messages::NoModuleCrate()));
+            ShowErrorDialog(FromUtf8(
+                report.HasUnansweredOpen()
+                    ? messages::ScanOpenFailures(report.OpenFailures, report.SlotsNotAsked)
+                    : messages::NoModuleCrate()));
             return;
         }
         QStringList crates;
@@ -252,10 +253,12 @@ void TInitAndConfigThread::SearchModules()
         const std::uint16_t c = inventory_.SelectedCrate;
         view_.FillModuleList(ModuleItems(c), inventory_.SelectedModule[c]);
         if (!report.OpenFailures.empty()) {
-            ReportFailure(FromUtf8(messages::ScanOpenFailures(report.OpenFailures)));
+            ReportFailure(
+                FromUtf8(messages::ScanOpenFailures(report.OpenFailures, report.SlotsNotAsked)));
         }
     });
-    if (!found || Stopping()) {
+    // A server that left an open unanswered is not asked again in this pass.
+    if (!found || report.ServerSilent || Stopping()) {
         return;
     }
 

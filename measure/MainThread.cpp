@@ -146,6 +146,11 @@ void TMainThread::Pause(unsigned ms)
     Sleep(ms);
 }
 
+int TMainThread::ModuleCall(const std::function<int()>& call)
+{
+    return CallWhileServing(call);
+}
+
 void TMainThread::ShowMeasurementStarted(measure::MeasurementSettings& settings)
 {
     ::ShowMeasurementStarted(*view_, settings, spectrum_ == nullptr);

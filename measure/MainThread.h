@@ -53,6 +53,8 @@ public:
     // measure::MeasurementHost
     void Synchronize(const std::function<void()>& step) override;
     void Pause(unsigned ms) override;
+    // On the window's thread the call waits while the window goes on.
+    int ModuleCall(const std::function<int()>& call) override;
     void ShowMeasurementStarted(measure::MeasurementSettings& settings) override;
     measure::AdcChoice ReadAdcChoice() override;
     void ShowResults(measure::MeasurementCycle& cycle) override;
@@ -62,7 +64,7 @@ public:
 
 protected:
     void Execute() override;
-    // A stop request cuts short the receive the run may wait in.
+    // A stop request cuts short the module call the run may wait in.
     void TerminateRequested() noexcept override { cycle_.CancelReceive(); }
 
 private:

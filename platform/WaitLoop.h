@@ -16,5 +16,12 @@ void WaitLoopStep();
 // Runs rounds until done() holds; done() is tested before the first round.
 void WaitLoop(const std::function<bool()>& done);
 
+// A blocking call the window's thread has to make (a module library call
+// that may wait for a server): made on a thread of its own while the window
+// keeps processing its messages and the threads' Synchronize steps, so that
+// it is never frozen for longer than a round. Returns the call's result.
+// Off the window's thread the call is simply made.
+int CallWhileServing(const std::function<int()>& call);
+
 // Sleeps ms milliseconds on the calling thread (the pauses of a thread).
 void Sleep(unsigned ms);

@@ -83,25 +83,32 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
 /* 0 when h holds an open module, KSN_ERR_NOT_OPEN otherwise (also for null). */
 KSN48_API int KSN48_IsOpened(const Ksn48Handle* h);
 
-/* Stops a running acquisition and closes the module. Returns 0,
+/* Stops a running acquisition and closes the module. Tells the server and
+   waits a short time (1 s) for its answer, also after KSN48_Cancel, so that
+   a server that answers has freed the module when it returns. Returns 0,
    KSN_ERR_INVALID_ARGUMENT or KSN_ERR_NOT_OPEN. */
 KSN48_API int KSN48_Close(Ksn48Handle* h);
 
 /* Applies Channel[].ChannelEnabled, RateCode, DataFormat and CurrentSource.
    Returns 0, KSN_ERR_INVALID_ARGUMENT (value out of range, no channel
    enabled), KSN_ERR_NOT_OPEN, KSN_ERR_STATE (acquisition running),
-   KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_CONNECTION_LOST or
-   KSN_ERR_REFUSED. */
+   KSN_ERR_TIMEOUT, KSN_ERR_PROTOCOL, KSN_ERR_CONNECTION_LOST,
+   KSN_ERR_REFUSED or KSN_ERR_CANCELLED (KSN48_Cancel; the configuration then
+   counts as not applied). */
 KSN48_API int KSN48_SetADC(Ksn48Handle* h);
 
 /* Starts an acquisition with the configuration last applied by
-   KSN48_SetADC; sets AcquisitionRunning. Returns as KSN48_SetADC. */
+   KSN48_SetADC; sets AcquisitionRunning. Returns as KSN48_SetADC. A start
+   cut short by KSN48_Cancel after its request went out sets
+   AcquisitionRunning all the same (the server may yet start): call
+   KSN48_Stop as usual. */
 KSN48_API int KSN48_Start(Ksn48Handle* h);
 
 /* Stops the running acquisition; clears AcquisitionRunning (also when the
    connection is lost). Returns 0, KSN_ERR_INVALID_ARGUMENT,
    KSN_ERR_NOT_OPEN, KSN_ERR_STATE (not running), KSN_ERR_TIMEOUT,
-   KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST. */
+   KSN_ERR_PROTOCOL, KSN_ERR_CONNECTION_LOST or KSN_ERR_CANCELLED (after
+   KSN48_Cancel: the stop was sent, its answer not waited for). */
 KSN48_API int KSN48_Stop(Ksn48Handle* h);
 
 /* Receives up to count raw 32-bit words of the running acquisition into
@@ -111,7 +118,7 @@ KSN48_API int KSN48_Stop(Ksn48Handle* h);
    delivered fewer or only some were due by the timeout; or
    KSN_ERR_INVALID_ARGUMENT, KSN_ERR_NOT_OPEN, KSN_ERR_STATE (not running),
    KSN_ERR_TIMEOUT (none by the timeout), KSN_ERR_CANCELLED (see
-   KSN48_CancelRecv), KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST.
+   KSN48_CancelRecv and KSN48_Cancel), KSN_ERR_PROTOCOL or KSN_ERR_CONNECTION_LOST.
    A receive that timed out with nothing of its reply arrived leaves the
    connection as it was: words the server sends for it later are dropped,
    never delivered to a later call (the stream then has a gap; start a new
@@ -135,6 +142,25 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
    while a reply was arriving and that reply did not finish within 100 ms:
    then the handle behaves as after a lost connection. */
 KSN48_API int KSN48_CancelRecv(Ksn48Handle* h);
+
+/* Not part of the original contract: cuts short whatever call is in progress
+   on h in another thread - KSN48_SetADC, KSN48_Start, KSN48_Stop or
+   KSN48_Recv - and every such call after it, until KSN48_ClearCancel(h).
+   Thread-safe and async-signal-safe, with the same limits as
+   KSN48_CancelRecv. Returns 0, KSN_ERR_INVALID_ARGUMENT (null) or
+   KSN_ERR_NOT_OPEN.
+   A call in progress returns KSN_ERR_CANCELLED within a few milliseconds,
+   later ones at once. KSN48_SetADC, KSN48_Start and KSN48_Recv then ask the
+   server nothing more. KSN48_Stop still sends its request, without waiting
+   for the answer, so that a server that answers again stops the
+   acquisition; KSN48_Close is not cut short. The connection stays in step as
+   after KSN48_CancelRecv: answers that come late are dropped, and a server
+   that answers again serves the next calls after KSN48_ClearCancel. */
+KSN48_API int KSN48_Cancel(Ksn48Handle* h);
+
+/* Ends what KSN48_Cancel began: calls on h wait for the server again.
+   Returns 0, KSN_ERR_INVALID_ARGUMENT or KSN_ERR_NOT_OPEN. */
+KSN48_API int KSN48_ClearCancel(Ksn48Handle* h);
 
 /* Converts raw words into volts. *size: in = raw word count, out = samples
    written (20-bit: equal to the word count; 24-bit: half of it). samples

@@ -30,6 +30,29 @@ constexpr uint32_t kRecvSlackMs = 50;
 // Configuration last accepted by the server, kept in LibraryState: it is
 // what the streamed words follow, whatever the caller writes later.
 enum AppliedByte { kApplied, kAppliedMask, kAppliedRate, kAppliedFormat, kAppliedCurrent };
+// Where LibraryState keeps the descriptor of the event KSN48_Cancel raises,
+// plus one (0: none, as in a zeroed record).
+constexpr std::size_t kStopEventAt = 8;
+
+int StopEvent(const Ksn48Handle* h)
+{
+    int32_t stored = 0;
+    std::memcpy(&stored, h->LibraryState + kStopEventAt, sizeof stored);
+    return stored - 1;
+}
+
+void SetStopEvent(Ksn48Handle* h, int event)
+{
+    const int32_t stored = event + 1;
+    std::memcpy(h->LibraryState + kStopEventAt, &stored, sizeof stored);
+}
+
+// The open record's events; a closed one has none (and a zeroed one must not
+// be read as descriptor 0).
+int ReceiveCancelEvent(const Ksn48Handle* h)
+{
+    return h->Magic == kMagicOpen ? h->CancelEvent : -1;
+}
 
 uint8_t EnabledMask(const Ksn48Handle* h, bool& valid)
 {
@@ -63,12 +86,19 @@ int CheckOpen(Ksn48Handle* h)
     return h->Socket < 0 ? KSN_ERR_CONNECTION_LOST : KSN_OK;
 }
 
+// Which cancels cut a call short: every call of an open module is cut short
+// by KSN48_Cancel, a receive also by KSN48_CancelRecv; the close by neither,
+// so that a server that answers has freed the module when it returns.
+enum class CallKind { Control, Receive, Close };
+
 // The handle's connection for one call; its socket (closed when the call
 // dropped it) and request id go back into the handle.
 class HandleConnection {
 public:
-    explicit HandleConnection(Ksn48Handle* h) noexcept
-        : h_(h), c_(h->Socket, h->NextRequestId, ksn::proto::kRequestIds32, h->CancelEvent)
+    explicit HandleConnection(Ksn48Handle* h, CallKind kind = CallKind::Control) noexcept
+        : h_(h), c_(h->Socket, h->NextRequestId, ksn::proto::kRequestIds32,
+                    h->Magic == kMagicOpen && kind != CallKind::Close ? StopEvent(h) : -1,
+                    kind == CallKind::Receive ? ReceiveCancelEvent(h) : -1)
     {}
     ~HandleConnection()
     {
@@ -89,19 +119,38 @@ void DropConnection(Ksn48Handle* h)
     HandleConnection(h)->Drop(KSN_OK);
 }
 
-// A request whose reply carries no payload. Payload and reply stay off the
-// heap: start, stop and the settings go through here.
-int SimpleRequest(Ksn48Handle* h, Opcode op, const uint8_t* payload, std::size_t size,
-                  uint32_t timeoutMs)
+bool StopRaised(const Ksn48Handle* h)
 {
-    HandleConnection c(h);
+    return h->Magic == kMagicOpen && ksn::proto::CancelEventRaised(StopEvent(h));
+}
+
+// A request whose reply carries no payload, cut short by KSN48_Cancel.
+// Payload and reply stay off the heap: start, stop and the settings go
+// through here. *sent (when given) tells whether the request went out.
+int SimpleRequest(Ksn48Handle* h, Opcode op, const uint8_t* payload, std::size_t size,
+                  uint32_t timeoutMs, bool* sent = nullptr, CallKind kind = CallKind::Control)
+{
+    HandleConnection c(h, kind);
+    const uint32_t idBefore = c->NextRequestId();
     ksn::proto::Header reply;
     const int r = c->Call(op, payload, size, reply, ksn::proto::ReplyRoom{},
-                          ksn::proto::DeadlineIn(timeoutMs));
+                          ksn::proto::DeadlineIn(timeoutMs), true);
+    if (sent) {
+        *sent = c->NextRequestId() != idBefore;
+    }
     if (r == KSN_OK && reply.payloadLength != 0) {
         return c->Drop(KSN_ERR_PROTOCOL);
     }
     return r;
+}
+
+// A request that must still reach the server after a cancel (a stop, a
+// close): sent, its reply not waited for.
+int PostRequest(Ksn48Handle* h, Opcode op)
+{
+    HandleConnection c(h);
+    const int r = c->Post(op, nullptr, 0, ksn::proto::DeadlineIn(kCloseTimeoutMs));
+    return r == KSN_OK ? KSN_ERR_CANCELLED : r;
 }
 
 void CopyText(char* field, std::size_t size, const std::string& text)
@@ -123,6 +172,7 @@ KSN48_API int KSN48_Init(Ksn48Handle* h)
     h->Magic = kMagicClosed;
     h->Socket = -1;
     h->CancelEvent = -1;
+    SetStopEvent(h, -1);
     return KSN_OK;
 }
 
@@ -148,12 +198,18 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
     if (cancelEvent < 0) {
         return KSN_ERR_NO_MEMORY;
     }
+    const int stopEvent = ksn::proto::OpenCancelEvent();
+    if (stopEvent < 0) {
+        ksn::proto::CloseCancelEvent(cancelEvent);
+        return KSN_ERR_NO_MEMORY;
+    }
     port = ksn::proto::PortFromEnvironment(port);
     const auto deadline = ksn::proto::DeadlineIn(kConnectTimeoutMs + kRequestTimeoutMs);
     const int fd = ClientConnection::Connect(address, port, kConnectTimeoutMs, h->NextRequestId,
                                              ksn::proto::kRequestIds32, deadline);
     if (fd < 0) {
         ksn::proto::CloseCancelEvent(cancelEvent);
+        ksn::proto::CloseCancelEvent(stopEvent);
         return fd;
     }
     h->Socket = fd;
@@ -179,6 +235,7 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
     if (r != KSN_OK) {
         c->Drop(r);
         ksn::proto::CloseCancelEvent(cancelEvent);
+        ksn::proto::CloseCancelEvent(stopEvent);
         return r;
     }
     h->Magic = kMagicOpen;
@@ -189,6 +246,7 @@ KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const 
     CopyText(h->CrateSerial, sizeof h->CrateSerial, std::string(crateSerial, len));
     h->AcquisitionRunning = 0;
     std::memset(h->LibraryState, 0, sizeof h->LibraryState);
+    SetStopEvent(h, stopEvent);
     std::memset(h->StreamState, 0, sizeof h->StreamState);
     CopyText(h->ModuleName, sizeof h->ModuleName, name);
     CopyText(h->ModuleSerial, sizeof h->ModuleSerial, serial);
@@ -211,8 +269,11 @@ KSN48_API int KSN48_Close(Ksn48Handle* h)
     }
     if (h->Socket >= 0) {
         // Telling the server lets the module be reopened at once; a dead or
-        // stalled server only costs the short close timeout.
-        SimpleRequest(h, Opcode::ModuleClose, nullptr, 0, kCloseTimeoutMs);
+        // stalled server only costs the short close timeout. A cancel does
+        // not cut it short: the module is free when an answering server
+        // has replied.
+        SimpleRequest(h, Opcode::ModuleClose, nullptr, 0, kCloseTimeoutMs, nullptr,
+                      CallKind::Close);
     }
     DropConnection(h);
     h->AcquisitionRunning = 0;
@@ -220,6 +281,8 @@ KSN48_API int KSN48_Close(Ksn48Handle* h)
     h->Magic = kMagicClosed;
     ksn::proto::CloseCancelEvent(h->CancelEvent);
     h->CancelEvent = -1;
+    ksn::proto::CloseCancelEvent(StopEvent(h));
+    SetStopEvent(h, -1);
     return KSN_OK;
 }
 
@@ -260,10 +323,13 @@ KSN48_API int KSN48_Start(Ksn48Handle* h)
     if (h->AcquisitionRunning || !h->LibraryState[kApplied]) {
         return KSN_ERR_STATE;
     }
-    // A new acquisition: a cancel of the last one is over.
+    // A new acquisition: a cancel of the last one's receive is over.
     ksn::proto::ClearCancelEvent(h->CancelEvent);
-    r = SimpleRequest(h, Opcode::Start, nullptr, 0, kRequestTimeoutMs);
-    if (r == KSN_OK) {
+    bool sent = false;
+    r = SimpleRequest(h, Opcode::Start, nullptr, 0, kRequestTimeoutMs, &sent);
+    // Cut short after the request went out, the server may still start: the
+    // caller's stop then reaches it after the start.
+    if (r == KSN_OK || (r == KSN_ERR_CANCELLED && sent)) {
         h->AcquisitionRunning = 1;
     }
     return r;
@@ -284,6 +350,10 @@ KSN48_API int KSN48_Stop(Ksn48Handle* h)
     if (h->Socket < 0) {
         return KSN_ERR_CONNECTION_LOST;
     }
+    // After a cancel the stop still goes to the server, unanswered.
+    if (StopRaised(h)) {
+        return PostRequest(h, Opcode::Stop);
+    }
     return SimpleRequest(h, Opcode::Stop, nullptr, 0, kRequestTimeoutMs);
 }
 
@@ -302,7 +372,7 @@ KSN48_API int KSN48_Recv(Ksn48Handle* h, uint32_t* words, uint32_t* marks, uint3
     }
     const auto deadline = ksn::proto::DeadlineIn(timeoutMs);
     uint32_t received = 0;
-    HandleConnection c(h);
+    HandleConnection c(h, CallKind::Receive);
     while (received < count) {
         const uint32_t ask = std::min(count - received, ksn::proto::kMaxRecvWords);
         const auto now = ksn::proto::Clock::now();
@@ -358,6 +428,30 @@ KSN48_API int KSN48_CancelRecv(Ksn48Handle* h)
         return KSN_ERR_NOT_OPEN;
     }
     ksn::proto::RaiseCancelEvent(h->CancelEvent);
+    return KSN_OK;
+}
+
+KSN48_API int KSN48_Cancel(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!IsOpen(h) || StopEvent(h) < 0) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    ksn::proto::RaiseCancelEvent(StopEvent(h));
+    return KSN_OK;
+}
+
+KSN48_API int KSN48_ClearCancel(Ksn48Handle* h)
+{
+    if (!h) {
+        return KSN_ERR_INVALID_ARGUMENT;
+    }
+    if (!IsOpen(h) || StopEvent(h) < 0) {
+        return KSN_ERR_NOT_OPEN;
+    }
+    ksn::proto::ClearCancelEvent(StopEvent(h));
     return KSN_OK;
 }
 

@@ -26,8 +26,8 @@ int Failure(int result, bool cancellable, const Wait& w)
 }  // namespace
 
 ClientConnection::ClientConnection(int fd, uint32_t nextRequestId, uint32_t idMask,
-                                   int cancelEvent) noexcept
-    : socket_(fd, cancelEvent), transport_(fd >= 0 ? &socket_ : nullptr), fd_(fd),
+                                   int cancelEvent, int secondCancelEvent) noexcept
+    : socket_(fd, cancelEvent, secondCancelEvent), transport_(fd >= 0 ? &socket_ : nullptr), fd_(fd),
       nextId_(nextRequestId & idMask), idMask_(idMask)
 {}
 
@@ -186,6 +186,23 @@ int ClientConnection::Call(Opcode op, const uint8_t* payload, std::size_t size, 
         return status == KSN_ERR_PROTOCOL && reply.status != KSN_ERR_PROTOCOL ? Drop(status)
                                                                               : status;
     }
+}
+
+int ClientConnection::Post(Opcode op, const uint8_t* payload, std::size_t size, Deadline deadline)
+{
+    if (!transport_) {
+        return KSN_ERR_CONNECTION_LOST;
+    }
+    Header request;
+    request.opcode = static_cast<uint16_t>(op);
+    request.requestId = nextId_;
+    nextId_ = (nextId_ + 1U) & idMask_;
+    std::size_t sent = 0;
+    const int r = SendMessage(*transport_, request, payload, size, deadline, &sent);
+    if (r != KSN_OK) {
+        return sent == 0 && r == KSN_ERR_TIMEOUT ? r : Drop(r);
+    }
+    return KSN_OK;
 }
 
 int ClientConnection::Call(Opcode op, const std::vector<uint8_t>& payload, Message& reply,

@@ -50,9 +50,10 @@ class ClientConnection {
 public:
     // Over a connected socket (-1: none, every call reports
     // KSN_ERR_CONNECTION_LOST); a dropped connection closes it. cancelEvent
-    // (from OpenCancelEvent, or -1) cuts short cancellable calls.
+    // and secondCancelEvent (from OpenCancelEvent, or -1) cut short
+    // cancellable calls, either of them.
     ClientConnection(int fd, uint32_t nextRequestId, uint32_t idMask = kRequestIds32,
-                     int cancelEvent = -1) noexcept;
+                     int cancelEvent = -1, int secondCancelEvent = -1) noexcept;
     // Over a transport of the caller's, which a drop leaves open.
     explicit ClientConnection(Transport& transport, uint32_t nextRequestId = 1,
                               uint32_t idMask = kRequestIds32) noexcept;
@@ -75,6 +76,12 @@ public:
              const ReplyRoom& room, Deadline deadline, bool cancellable = false);
     // The same with the reply's payload in reply.payload.
     int Call(Opcode op, const std::vector<uint8_t>& payload, Message& reply, Deadline deadline);
+
+    // Sends a request without waiting for its reply, which the next call
+    // skips as a late one: for a request that must reach the server (a stop,
+    // a close) when its answer can no longer be waited for. KSN_OK, or the
+    // send's failure as for Call (a cancel does not stop it).
+    int Post(Opcode op, const uint8_t* payload, std::size_t size, Deadline deadline);
 
     // Hello exchange right after connecting: KSN_OK or a negative KsnError.
     int Handshake(Deadline deadline);

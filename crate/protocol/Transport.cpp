@@ -30,13 +30,16 @@ int PollTimeout(Deadline deadline)
     return left > 60000 ? 60000 : static_cast<int>(left);
 }
 
-// Waits until fd has events or the cancel event (when not -1) is raised.
-int WaitFor(int fd, short events, Deadline deadline, int cancelEvent = -1)
+// Waits until fd has events or one of the cancel events (those not -1) is
+// raised.
+int WaitFor(int fd, short events, Deadline deadline, int cancelEvent = -1, int secondEvent = -1)
 {
     for (;;) {
-        pollfd p[2] = {{fd, events, 0}, {cancelEvent, POLLIN, 0}};
+        pollfd p[3] = {{fd, events, 0}, {cancelEvent, POLLIN, 0}, {secondEvent, POLLIN, 0}};
+        // Only the events there are; poll skips negative descriptors.
+        const nfds_t count = cancelEvent >= 0 || secondEvent >= 0 ? 3 : 1;
         const int timeout = PollTimeout(deadline);
-        const int r = poll(p, cancelEvent >= 0 ? 2 : 1, timeout);
+        const int r = poll(p, count, timeout);
         if (r > 0) {
             // The stream first: what is there is read before a cancel counts.
             return p[0].revents != 0 ? KSN_OK : KSN_ERR_CANCELLED;
@@ -112,7 +115,8 @@ int SocketTransport::ReadSome(void* data, std::size_t n, Deadline deadline, bool
             return n == 0 ? 0 : KSN_ERR_CONNECTION_LOST;
         }
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            const int w = WaitFor(fd_, POLLIN, deadline, cancellable ? cancelEvent_ : -1);
+            const int w = cancellable ? WaitFor(fd_, POLLIN, deadline, cancelEvent_, secondCancelEvent_)
+                                      : WaitFor(fd_, POLLIN, deadline);
             if (w != KSN_OK) {
                 return w;
             }
@@ -147,7 +151,7 @@ int SocketTransport::WriteSome(const void* data, std::size_t n, Deadline deadlin
 
 bool SocketTransport::CancelPending() const
 {
-    return CancelEventRaised(cancelEvent_);
+    return CancelEventRaised(cancelEvent_) || CancelEventRaised(secondCancelEvent_);
 }
 
 int OpenCancelEvent() noexcept

@@ -37,11 +37,13 @@ public:
 };
 
 // A connected stream socket; never raises SIGPIPE. Does not own the fd nor
-// the cancel event.
+// the cancel events. Cancellable waits end when either event is raised: a
+// handle keeps one that cuts short its receives and one that cuts short
+// every call.
 class SocketTransport final : public Transport {
 public:
-    explicit SocketTransport(int fd, int cancelEvent = -1) noexcept
-        : fd_(fd), cancelEvent_(cancelEvent)
+    explicit SocketTransport(int fd, int cancelEvent = -1, int secondCancelEvent = -1) noexcept
+        : fd_(fd), cancelEvent_(cancelEvent), secondCancelEvent_(secondCancelEvent)
     {}
     int ReadSome(void* data, std::size_t n, Deadline deadline, bool cancellable) override;
     int WriteSome(const void* data, std::size_t n, Deadline deadline) override;
@@ -50,6 +52,7 @@ public:
 private:
     int fd_;
     int cancelEvent_;
+    int secondCancelEvent_;
 };
 
 // A cancel event: raised by another thread (or a signal handler) to cut short

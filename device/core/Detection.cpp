@@ -46,6 +46,22 @@ bool ScanReport::HasUnansweredOpen() const noexcept
                        [](const ModuleOpenFailure& f) { return IsLinkFault(f.Result); });
 }
 
+namespace {
+
+// KSN48 slots of the listed crates from crate i, slot index k on.
+int CountKsn48Slots(const DeviceInventory& inventory, std::size_t i, std::size_t k)
+{
+    int count = 0;
+    for (; i < inventory.CrateCount && i < DeviceInventory::MaxCrates; ++i, k = 0) {
+        for (; k < DeviceInventory::MaxSlots; ++k) {
+            count += inventory.CrateModuleIds[i][k] == KSN_MODULE_ID_KSN48 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
 Detector::Detector(Ksn48Handle& handle, CrateApi api, const std::atomic<bool>* stop)
     : handle_(handle), api_(api), stop_(stop)
 {}
@@ -150,6 +166,11 @@ ScanReport Detector::ScanCrates(DeviceInventory& inventory)
                                           inventory.CrateSerials[i].data(), slot);
             if (r != KSN_OK) {
                 report.OpenFailures.push_back({FixedText(inventory.CrateSerials[i]), slot, r});
+                if (ClassifyResult(r) == CallFault::NoAnswer) {
+                    report.ServerSilent = true;
+                    report.SlotsNotAsked = CountKsn48Slots(inventory, i, k + 1);
+                    break;
+                }
                 continue;
             }
             inventory.ModuleCrateTypes[j] = inventory.CrateTypes[i];
@@ -162,6 +183,9 @@ ScanReport Detector::ScanCrates(DeviceInventory& inventory)
         if (m > 0) {
             inventory.ModuleCrateSerials[j] = inventory.CrateSerials[i];
             ++j;
+        }
+        if (report.ServerSilent) {
+            break;
         }
     }
     inventory.ModuleCrateCount = static_cast<std::uint16_t>(j);

@@ -75,6 +75,10 @@ struct ScanReport {
     std::optional<CrateQueryFailure> QueryFailure;
     // KSN48 slots whose module did not open: they are not in the lists.
     std::vector<ModuleOpenFailure> OpenFailures;
+    // An open got no answer in its time: the server was not asked again, and
+    // this many KSN48 slots after it were left unopened (not in the lists).
+    bool ServerSilent = false;
+    int SlotsNotAsked = 0;
     // The stop flag ended the scan before its end.
     bool Stopped = false;
 
@@ -110,7 +114,10 @@ public:
 
     // Lists the crates, queries each for its type and slots, and opens every
     // KSN48 module once to read its serial; fills everything of inventory
-    // but the choice. The handle is closed at the end.
+    // but the choice. An open that gets no answer in its time ends the
+    // opens: a server that left one call unanswered is not made to time
+    // out again for every module after it (ScanReport::ServerSilent). The
+    // handle is closed at the end.
     ScanReport ScanCrates(DeviceInventory& inventory);
 
     // The wanted module crate and module, as the window picks them after a

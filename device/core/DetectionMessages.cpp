@@ -71,7 +71,15 @@ std::string CrateQuery(const CrateQueryFailure& failure)
            "': " + CrateReason(failure.Result) + "!";
 }
 
-std::string ScanOpenFailures(const std::vector<ModuleOpenFailure>& failures)
+std::string CrateList(const CrateQueryFailure& failure)
+{
+    if (ClassifyResult(failure.Result) == CallFault::NoServer) {
+        return std::string(NoCrate);
+    }
+    return "Не могу получить список KSN крейтов: " + CrateReason(failure.Result) + "!";
+}
+
+std::string ScanOpenFailures(const std::vector<ModuleOpenFailure>& failures, int slotsNotAsked)
 {
     std::string text;
     for (const ModuleOpenFailure& failure : failures) {
@@ -79,6 +87,9 @@ std::string ScanOpenFailures(const std::vector<ModuleOpenFailure>& failures)
             text += '\n';
         }
         text += ModuleLine("Не могу открыть модуль KSN48", failure);
+    }
+    if (slotsNotAsked > 0) {
+        text += "\nОстальные модули KSN48 не опрошены: сервер крейтов не отвечает!";
     }
     return text;
 }

@@ -42,8 +42,15 @@ std::string NoModuleCrate();
 // A listed crate that could not be opened or queried.
 std::string CrateQuery(const CrateQueryFailure& failure);
 
-// KSN48 modules that did not open during the scan, one line each.
-std::string ScanOpenFailures(const std::vector<ModuleOpenFailure>& failures);
+// The crate list that could not be had: the design's NoCrate for a server
+// that cannot be reached; one that was reached but did not answer, answered
+// nonsense or broke the link is named as such.
+std::string CrateList(const CrateQueryFailure& failure);
+
+// KSN48 modules that did not open during the scan, one line each; then, when
+// slotsNotAsked > 0, a line that the server was not asked about the others.
+std::string ScanOpenFailures(const std::vector<ModuleOpenFailure>& failures,
+                             int slotsNotAsked = 0);
 
 // The module chosen after the search that did not open.
 std::string ChosenModule(const ModuleOpenFailure& failure);

@@ -41,6 +41,8 @@ ModuleApi LibraryModuleApi() noexcept
     api.Recv = &KSN48_Recv;
     api.ProcessData = &KSN48_ProcessData;
     api.CancelRecv = &KSN48_CancelRecv;
+    api.Cancel = &KSN48_Cancel;
+    api.ClearCancel = &KSN48_ClearCancel;
     return api;
 }
 
@@ -106,6 +108,15 @@ int MeasurementCycle::Noted(const char* call, int result) noexcept
     return result;
 }
 
+bool MeasurementCycle::StoppedBy(int result) noexcept
+{
+    if (result != KSN_ERR_CANCELLED && !Terminated()) {
+        return false;
+    }
+    cutShort_ = true;
+    return true;
+}
+
 bool MeasurementCycle::LinkLost() const noexcept
 {
     return device::IsLinkFault(firstFailure_);
@@ -122,6 +133,12 @@ void MeasurementCycle::Show(std::string_view text)
 
 void MeasurementCycle::RunMultimeter()
 {
+    // A cancel of the last run is over; a stop request from now on is seen
+    // by the flag or cuts the call short.
+    cutShort_ = false;
+    if (api_.ClearCancel != nullptr) {
+        api_.ClearCancel(&handle_);
+    }
     try {
         PrepareMeasurement();
         host_.Pause(PauseMs);
@@ -143,7 +160,11 @@ void MeasurementCycle::RunMultimeter()
 
 void MeasurementCycle::StopAtEnd()
 {
-    if (handle_.AcquisitionRunning != 0 && Noted("KSN48_Stop", api_.Stop(&handle_)) != 0) {
+    if (handle_.AcquisitionRunning == 0) {
+        return;
+    }
+    const int r = Noted("KSN48_Stop", api_.Stop(&handle_));
+    if (r != 0 && !StoppedBy(r)) {
         Show(MeasurementText::FinalStopBad);
     }
 }
@@ -292,9 +313,15 @@ void MeasurementCycle::ShowMeasurementStopped()
 
 void MeasurementCycle::ConfigureAdc()
 {
-    if (handle_.AcquisitionRunning != 0 && Noted("KSN48_Stop", api_.Stop(&handle_)) != 0) {
-        host_.ShowThreadMessage(MeasurementText::StopBad);
-        return;
+    if (handle_.AcquisitionRunning != 0) {
+        const int r =
+            Noted("KSN48_Stop", host_.ModuleCall([this] { return api_.Stop(&handle_); }));
+        if (r != 0) {
+            if (!StoppedBy(r)) {
+                host_.ShowThreadMessage(MeasurementText::StopBad);
+            }
+            return;
+        }
     }
     const AdcChoice choice = host_.ReadAdcChoice();
     FramePosition.fill(-1);
@@ -335,8 +362,16 @@ void MeasurementCycle::ConfigureAdc()
         host_.ShowThreadMessage(check.Message);
         return;
     }
-    if (Noted("KSN48_SetADC", api_.SetADC(&handle_)) != 0) {
-        host_.ShowThreadMessage(MeasurementText::SetAdcBad);
+    // A stop requested while the step ran is not sent to the module first.
+    if (Terminated()) {
+        return;
+    }
+    if (const int r =
+            Noted("KSN48_SetADC", host_.ModuleCall([this] { return api_.SetADC(&handle_); }));
+        r != 0) {
+        if (!StoppedBy(r)) {
+            host_.ShowThreadMessage(MeasurementText::SetAdcBad);
+        }
         return;
     }
 
@@ -368,8 +403,11 @@ void MeasurementCycle::SizeFrame()
 bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
 {
     bool loopError = false;
-    if (Noted("KSN48_Start", api_.Start(&handle_)) != 0) {
-        Show(MeasurementText::StartBad);
+    if (const int r = Noted("KSN48_Start", api_.Start(&handle_)); r != 0) {
+        if (!StoppedBy(r)) {
+            Show(MeasurementText::StartBad);
+        }
+        loopError = true;
     } else {
         std::uint32_t received = 0;
         std::uint32_t block = std::min(ReceiveBlockSize, total);
@@ -387,7 +425,9 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
                 break;
             }
             if (got < 0) {
-                Show(MeasurementText::RecvFailed);
+                if (!StoppedBy(got)) {
+                    Show(MeasurementText::RecvFailed);
+                }
                 loopError = true;
                 break;
             }
@@ -412,7 +452,8 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
             }
         }
         if (handle_.AcquisitionRunning != 0) {
-            if (Noted("KSN48_Stop", api_.Stop(&handle_)) != 0) {
+            const int stopped = Noted("KSN48_Stop", api_.Stop(&handle_));
+            if (stopped != 0 && !StoppedBy(stopped)) {
                 Show(MeasurementText::FrameStopBad);
             }
         } else if (loopError || Terminated()) {
@@ -424,7 +465,9 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
 
 void MeasurementCycle::CancelReceive() noexcept
 {
-    if (api_.CancelRecv != nullptr) {
+    if (api_.Cancel != nullptr) {
+        api_.Cancel(&handle_);
+    } else if (api_.CancelRecv != nullptr) {
         api_.CancelRecv(&handle_);
     }
 }

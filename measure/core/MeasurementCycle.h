@@ -32,6 +32,11 @@ struct ModuleApi {
                        std::int32_t[8]) = nullptr;
     // Called from another thread: cuts short the receive the run waits in.
     int (*CancelRecv)(Ksn48Handle*) = nullptr;
+    // Called from another thread: cuts short whatever call the run waits in,
+    // and the run's later calls; taken instead of CancelRecv when set.
+    // ClearCancel ends it at the start of a run.
+    int (*Cancel)(Ksn48Handle*) = nullptr;
+    int (*ClearCancel)(Ksn48Handle*) = nullptr;
 };
 
 ModuleApi LibraryModuleApi() noexcept;
@@ -66,6 +71,11 @@ public:
     // Runs step on the window's thread and returns when it is done.
     virtual void Synchronize(const std::function<void()>& step) = 0;
     virtual void Pause(unsigned ms) = 0;
+    // A module library call of a step that runs on the window's thread (the
+    // configuration's stop and KSN48_SetADC): makes it and returns its
+    // result. A window front end keeps serving its events while the call
+    // waits for the server; by default the call is simply made.
+    virtual int ModuleCall(const std::function<int()>& call) { return call(); }
 
     // Start button to "stop", panels emptied; fills the run's settings.
     virtual void ShowMeasurementStarted(MeasurementSettings& settings) = 0;
@@ -121,7 +131,8 @@ public:
     void FreeBuffers() noexcept;
 
     // Any thread, after the stop flag is set: a receive the run waits in
-    // returns at once, and the run ends without a message.
+    // returns at once, and the run ends without a message. With the module
+    // library's Cancel, so does any other module call of the run.
     void CancelReceive() noexcept;
 
     // The result of the run's first failed module library call, 0 while
@@ -235,7 +246,14 @@ public:
     }
 
 private:
-    bool ShouldStop() const noexcept { return Terminated() || MessageShown(); }
+    bool ShouldStop() const noexcept
+    {
+        return Terminated() || MessageShown() || cutShort_.load(std::memory_order_relaxed);
+    }
+    // A failed call that a stop request cut short (or that failed as the
+    // stop came) is no failure to report: true for one, and the run ends
+    // without a message.
+    bool StoppedBy(int result) noexcept;
     // Notes a failed library call and its result for FirstFailure; returns
     // the result.
     int Noted(const char* call, int result) noexcept;
@@ -271,6 +289,7 @@ private:
     const std::atomic<bool>& messageShown_;
     ModuleApi api_;
     std::string_view pendingMessage_;
+    std::atomic<bool> cutShort_{false};
     int firstFailure_ = 0;
     const char* firstFailedCall_ = nullptr;
     bool figuresWanted_ = false;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "CaseName.h"
 #include "CrateServer.h"
 #include "ModuleSteps.h"
 #include "Protocol.h"
@@ -165,6 +166,137 @@ TEST_F(StreamingModule, ACancelledReceiveReturnsAtOnceAndLeavesTheModuleUsable)
     EXPECT_EQ(KSN48_Close(&h_), KSN_OK);
     EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_ERR_NOT_OPEN);
     EXPECT_EQ(KSN48_CancelRecv(nullptr), KSN_ERR_INVALID_ARGUMENT);
+}
+
+// A call the stopped (SIGSTOP) server never answers is cut short by
+// KSN48_Cancel from another thread, whichever call it is; the calls after it
+// return at once until KSN48_ClearCancel, and once the server runs again the
+// module measures as before.
+struct CancelledCallCase : ksn::test::NamedCase {
+    bool running;  // the acquisition runs when the server stops
+    std::function<int(Ksn48Handle&, std::vector<uint32_t>&)> call;
+    int runningAfter;  // AcquisitionRunning once the call was cut short
+};
+
+class CancelledCall : public StreamingModule,
+                      public ::testing::WithParamInterface<CancelledCallCase> {};
+
+TEST_P(CancelledCall, ReturnsAtOnceAndTheModuleMeasuresOnceTheServerRunsAgain)
+{
+    const CancelledCallCase& c = GetParam();
+    if (!c.running) {
+        ASSERT_EQ(KSN48_Stop(&h_), KSN_OK);
+    }
+    server_.Suspend();
+    std::atomic<int> result{1};
+    std::atomic<Clock::rep> returned{0};
+    std::thread caller([&] {
+        result = c.call(h_, words_);
+        returned = Clock::now().time_since_epoch().count();
+    });
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(result.load(), 1) << "the call returned before the cancel";
+    const auto cancelled = Clock::now();
+    EXPECT_EQ(KSN48_Cancel(&h_), KSN_OK);
+    caller.join();
+    EXPECT_EQ(result.load(), KSN_ERR_CANCELLED);
+    const auto after = Clock::time_point(Clock::duration(returned.load())) - cancelled;
+    EXPECT_LT(after, 200ms) << "from the cancel to the call's return";
+    EXPECT_EQ(h_.AcquisitionRunning, c.runningAfter);
+    EXPECT_EQ(KSN48_IsOpened(&h_), KSN_OK);
+
+    // Until the cancel is cleared nothing waits for the server: the stop is
+    // sent unanswered, a new configuration and a start are not sent.
+    const auto took = Timed([&] {
+        if (h_.AcquisitionRunning != 0) {
+            EXPECT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 5000), KSN_ERR_CANCELLED);
+            EXPECT_EQ(KSN48_Stop(&h_), KSN_ERR_CANCELLED);
+        }
+        EXPECT_EQ(h_.AcquisitionRunning, 0);
+        EXPECT_EQ(Configure(h_, 0x01, 2, 0), KSN_ERR_CANCELLED);
+        EXPECT_EQ(KSN48_Start(&h_), KSN_ERR_STATE) << "no configuration applied";
+    });
+    EXPECT_LT(took, 200ms);
+
+    server_.Resume();
+    EXPECT_EQ(KSN48_ClearCancel(&h_), KSN_OK);
+    ASSERT_EQ(Configure(h_, 0x01, 2, 0), KSN_OK);
+    const std::vector<uint32_t> frame = ksn::test::ReceiveFrame(h_, 2048, 512);
+    ASSERT_EQ(frame.size(), 2048U);
+    std::vector<double> volts(2048);
+    uint32_t size = 2048;
+    int32_t status[8];
+    EXPECT_EQ(KSN48_ProcessData(&h_, frame.data(), volts.data(), &size, 0x81, status), KSN_OK);
+    EXPECT_EQ(size, 2048U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Module, CancelledCall,
+    ::testing::Values(
+        CancelledCallCase{{"SetADC"},
+                          false,
+                          [](Ksn48Handle& h, std::vector<uint32_t>&) {
+                              return Configure(h, 0xFF, 0, 1);
+                          },
+                          0},
+        // The start went out: the server may still start, so the caller
+        // stops as usual.
+        CancelledCallCase{
+            {"Start"}, false, [](Ksn48Handle& h, std::vector<uint32_t>&) { return KSN48_Start(&h); },
+            1},
+        CancelledCallCase{
+            {"Stop"}, true, [](Ksn48Handle& h, std::vector<uint32_t>&) { return KSN48_Stop(&h); },
+            0},
+        CancelledCallCase{{"Recv"},
+                          true,
+                          [](Ksn48Handle& h, std::vector<uint32_t>& words) {
+                              return KSN48_Recv(&h, words.data(), nullptr, 1024, 5000);
+                          },
+                          1}),
+    ksn::test::CaseName<CancelledCallCase>);
+
+// A close after a cancel still tells the server and waits for its answer:
+// the module is free for another client as soon as it returns. A stopped
+// server costs it the close's short time, no more.
+TEST_F(StreamingModule, ACloseAfterACancelStillFreesTheModule)
+{
+    EXPECT_EQ(KSN48_Cancel(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_Stop(&h_), KSN_ERR_CANCELLED);
+    EXPECT_EQ(KSN48_Close(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_IsOpened(&h_), KSN_ERR_NOT_OPEN);
+    EXPECT_EQ(KSN48_Cancel(&h_), KSN_ERR_NOT_OPEN);
+    EXPECT_EQ(KSN48_ClearCancel(&h_), KSN_ERR_NOT_OPEN);
+    EXPECT_EQ(KSN48_Cancel(nullptr), KSN_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(KSN48_ClearCancel(nullptr), KSN_ERR_INVALID_ARGUMENT);
+    Ksn48Handle other{};
+    EXPECT_EQ(OpenModule(other, "KSN5-0042", 3), KSN_OK) << "the module is still held";
+
+    server_.Suspend();
+    EXPECT_EQ(KSN48_Cancel(&other), KSN_OK);
+    const auto took = Timed([&] { EXPECT_EQ(KSN48_Close(&other), KSN_OK); });
+    EXPECT_LT(took, 1500ms);
+    server_.Resume();
+    // The server takes the close (and the end of the connection) on a thread
+    // of that connection: another client's open may come a moment before.
+    int opened = KSN_ERR_BUSY;
+    for (int attempt = 0; attempt < 40 && opened == KSN_ERR_BUSY; ++attempt) {
+        opened = OpenModule(other, "KSN5-0042", 3);
+        if (opened == KSN_ERR_BUSY) {
+            std::this_thread::sleep_for(25ms);
+        }
+    }
+    EXPECT_EQ(opened, KSN_OK) << "the module is still held";
+    KSN48_Close(&other);
+}
+
+// A receive cancel of the old kind leaves the other calls waiting for the
+// server as before: the stop after it is answered.
+TEST_F(StreamingModule, AReceiveCancelDoesNotCutTheStopShort)
+{
+    EXPECT_EQ(KSN48_CancelRecv(&h_), KSN_OK);
+    EXPECT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 5000), KSN_ERR_CANCELLED);
+    EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
+    EXPECT_EQ(Configure(h_, 0x01, 2, 0), KSN_OK);
 }
 
 TEST_F(StreamingModule, ShortDeliveriesAreReportedAsTheyCame)

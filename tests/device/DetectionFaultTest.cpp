@@ -22,6 +22,7 @@ using ksn::test::CrateProxy;
 using ksn::test::FreezeProbe;
 using Opcode = ksn::proto::Opcode;
 using Action = CrateProxy::Action;
+using Clock = std::chrono::steady_clock;
 
 // The longest the window's thread may be kept from its events.
 constexpr auto MaxFreeze = 200ms;
@@ -117,14 +118,38 @@ void StopServerBefore(CrateProxy& proxy, CrateServer& server, Opcode opcode)
 INSTANTIATE_TEST_SUITE_P(
     Detection, Fault,
     ::testing::Values(
-        // The text the design has for it stays.
+        // A server that was reached but does not answer, or answers
+        // nonsense, is not "no crate at all" (a dead server still is).
         FaultCase{{"ServerStopsAtTheCrateList"},
                   [](CrateProxy& p, CrateServer& s) { StopServerBefore(p, s, Opcode::ListCrates); },
-                  "Не могу найти ни одного KSN крейта!",
+                  "Не могу получить список KSN крейтов: сервер крейтов не отвечает!",
                   0,
                   {},
                   {},
                   "????????"},
+        FaultCase{{"ServerStopsAtTheGreeting"},
+                  [](CrateProxy& p, CrateServer& s) { StopServerBefore(p, s, Opcode::Hello); },
+                  "Не могу получить список KSN крейтов: сервер крейтов не отвечает!",
+                  0,
+                  {},
+                  {},
+                  "????????"},
+        FaultCase{
+            {"GreetingGarbled"},
+            [](CrateProxy& p, CrateServer&) { p.OnReply(Opcode::Hello, 1, Action::Corrupt); },
+            "Не могу получить список KSN крейтов: ответ сервера крейтов не имеет смысла!",
+            0,
+            {},
+            {},
+            "????????"},
+        FaultCase{
+            {"CrateListGarbled"},
+            [](CrateProxy& p, CrateServer&) { p.OnReply(Opcode::ListCrates, 1, Action::Corrupt); },
+            "Не могу получить список KSN крейтов: ответ сервера крейтов не имеет смысла!",
+            0,
+            {},
+            {},
+            "????????"},
         FaultCase{
             {"CrateInfoWithheld"},
             [](CrateProxy& p, CrateServer&) { p.OnReply(Opcode::CrateInfo, 1, Action::Withhold); },
@@ -143,14 +168,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   {},
                   "????????"},
-        // Three opens that wait their full time in turn: no longer "no
-        // crate with a KSN48 module".
+        // No longer "no crate with a KSN48 module"; the server that left
+        // the first open unanswered is not asked about the other two.
         FaultCase{{"ServerStopsAtTheFirstModuleOpen"},
                   [](CrateProxy& p, CrateServer& s) { StopServerBefore(p, s, Opcode::ModuleOpen); },
                   "Не могу открыть модуль KSN48 в слоте 3 KSN крейта 'KSN5-0042': модуль не "
-                  "отвечает!\nНе могу открыть модуль KSN48 в слоте 5 KSN крейта 'KSN5-0042': "
-                  "модуль не отвечает!\nНе могу открыть модуль KSN48 в слоте 1 KSN крейта "
-                  "'KSN1-0107': модуль не отвечает!",
+                  "отвечает!\nОстальные модули KSN48 не опрошены: сервер крейтов не отвечает!",
                   0,
                   {},
                   {},
@@ -186,6 +209,41 @@ INSTANTIATE_TEST_SUITE_P(
             BothModules,
             "????????"}),
     CaseName<FaultCase>);
+
+// The server freezes at the first module open: the message comes one open's
+// time after that (the library's 5 s), not one per module.
+TEST_F(DetectionFaults, AServerThatLeftAnOpenUnansweredIsNotAskedAgainInThePass)
+{
+    StartProxiedServer();
+    std::atomic<Clock::rep> frozenAt{0};
+    proxy->BeforeRequest(Opcode::ModuleOpen, 1, [this, &frozenAt] {
+        server->Suspend();
+        frozenAt = Clock::now().time_since_epoch().count();
+    });
+    Clock::time_point shownAt{};
+    const DialogHook previous = SetDialogHook([&shownAt](const ShownDialog&) {
+        shownAt = Clock::now();
+        return true;
+    });
+    CreateForm();
+    SaveTarget("", -1);
+    form->show();
+    QCoreApplication::processEvents();
+    FreezeProbe probe;
+    WaitForPass();
+    SetDialogHook(previous);
+    ExpectResponsive(probe, "during the pass");
+
+    ASSERT_NE(frozenAt.load(), 0);
+    ASSERT_NE(shownAt, Clock::time_point{});
+    const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
+        shownAt - Clock::time_point(Clock::duration(frozenAt.load())));
+    std::cout << "message " << after.count() << " ms after the freeze\n";
+    EXPECT_LT(after, 5500ms) << "the open's 5 s and half a second";
+    EXPECT_EQ(proxy->Requests(Opcode::ModuleOpen), 1);
+    EXPECT_EQ(form->ModuleState.load(), 0);
+    server->Resume();
+}
 
 TEST_F(DetectionFaults, AFailureThatWasSilentLeavesTheSettingsApplied)
 {

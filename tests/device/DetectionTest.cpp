@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstring>
@@ -412,6 +413,8 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    false,
                    {"KSN5-0042"}},
+        // The server is not asked again after an open it left unanswered:
+        // the module after it is not in the lists.
         SearchCase{{"AModuleDoesNotAnswer"},
                    [](FakeWorld& w) { w.Crates[0].Slots[4].OpenResult = KSN_ERR_TIMEOUT; },
                    {},
@@ -419,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    1,
                    true,
-                   {"KSN5-0042", "KSN1-0107"}},
+                   {"KSN5-0042"}},
         SearchCase{{"AModuleAnswersNonsense"},
                    [](FakeWorld& w) { w.Crates[0].Slots[2].OpenResult = KSN_ERR_PROTOCOL; },
                    {},
@@ -439,10 +442,40 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    {},
                    "",
-                   3,
+                   1,
                    true,
                    {}}),
     CaseName<SearchCase>);
+
+// One open that gets no answer in its time costs the scan that time once,
+// not once for every module after it.
+TEST_F(DetectorTest, AServerThatLeftAnOpenUnansweredIsNotAskedAgain)
+{
+    fake.Crates[0].Slots[2].OpenResult = KSN_ERR_TIMEOUT;
+
+    const ScanReport report = Scan();
+
+    EXPECT_TRUE(report.ServerSilent);
+    EXPECT_EQ(report.SlotsNotAsked, 2) << "slot 5 of KSN5-0042 and slot 1 of KSN1-0107";
+    ASSERT_EQ(report.OpenFailures.size(), 1U);
+    EXPECT_EQ(report.OpenFailures[0].Slot, 3);
+    EXPECT_EQ(inventory.ModuleCrateCount, 0);
+    const auto opens = std::count_if(fake.Calls.begin(), fake.Calls.end(), [](const auto& call) {
+        return call.rfind("KSN48_Open", 0) == 0;
+    });
+    EXPECT_EQ(opens, 1);
+    EXPECT_FALSE(fake.ModuleOpen);
+
+    // Any other failure of an open goes on with the next module.
+    for (const int result : {KSN_ERR_PROTOCOL, KSN_ERR_CONNECTION_LOST, KSN_ERR_BUSY}) {
+        fake.Crates[0].Slots[2].OpenResult = result;
+        fake.Calls.clear();
+        const ScanReport other = Scan();
+        EXPECT_FALSE(other.ServerSilent) << result;
+        EXPECT_EQ(other.SlotsNotAsked, 0) << result;
+        EXPECT_EQ(ModuleCrates(), (std::vector<std::string>{"KSN5-0042", "KSN1-0107"})) << result;
+    }
+}
 
 TEST_F(DetectorTest, AStopRequestEndsTheScanAfterTheCallUnderWay)
 {
@@ -595,6 +628,21 @@ TEST(DetectionMessagesTest, NameTheCrateTheSlotAndTheReason)
               "Не могу открыть модуль KSN48 в слоте 3 KSN крейта 'KSN5-0042': модуль не "
               "отвечает!\nНе могу открыть модуль KSN48 в слоте 1 KSN крейта 'KSN1-0107': ответ "
               "на открытие модуля не имеет смысла!");
+    EXPECT_EQ(m::ScanOpenFailures({{"KSN5-0042", 3, KSN_ERR_TIMEOUT}}, 2),
+              "Не могу открыть модуль KSN48 в слоте 3 KSN крейта 'KSN5-0042': модуль не "
+              "отвечает!\nОстальные модули KSN48 не опрошены: сервер крейтов не отвечает!");
+    // The crate list: no server at all keeps the design's text; a server
+    // that was reached is named for what it did.
+    EXPECT_EQ(m::CrateList({"", CrateCall::Open, KSN_ERR_CONNECT}),
+              "Не могу найти ни одного KSN крейта!");
+    EXPECT_EQ(m::CrateList({"", CrateCall::Open, KSN_ERR_TIMEOUT}),
+              "Не могу получить список KSN крейтов: сервер крейтов не отвечает!");
+    EXPECT_EQ(m::CrateList({"", CrateCall::GetCrates, KSN_ERR_PROTOCOL}),
+              "Не могу получить список KSN крейтов: ответ сервера крейтов не имеет смысла!");
+    EXPECT_EQ(m::CrateList({"", CrateCall::Open, KSN_ERR_VERSION}),
+              "Не могу получить список KSN крейтов: ответ сервера крейтов не имеет смысла!");
+    EXPECT_EQ(m::CrateList({"", CrateCall::GetCrates, KSN_ERR_CONNECTION_LOST}),
+              "Не могу получить список KSN крейтов: сервер крейтов разорвал связь!");
     EXPECT_EQ(m::ChosenModule({"KSN5-0042", 5, KSN_ERR_BUSY}),
               "Не могу открыть выбранный модуль KSN48 в слоте 5 KSN крейта 'KSN5-0042': модуль "
               "занят другой программой!");

@@ -53,6 +53,9 @@ std::uint32_t Code(const Ksn48Handle& h, std::uint64_t sampleWord)
 int SetAdc(Ksn48Handle*)
 {
     ++module.SetAdcCalls;
+    if (module.OnSetAdc) {
+        module.OnSetAdc();
+    }
     return module.SetAdcResult;
 }
 

@@ -30,6 +30,8 @@ struct Module {
     std::function<int(int call, std::uint32_t block)> RecvResult;
     // When set, runs in every successful start.
     std::function<void()> OnStart;
+    // When set, runs in every KSN48_SetADC.
+    std::function<void()> OnSetAdc;
 
     int SetAdcCalls = 0;
     int Starts = 0;

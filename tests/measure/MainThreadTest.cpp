@@ -11,7 +11,9 @@
 #include "CommaLocale.h"
 #include "CaseName.h"
 #include "CountingAllocator.h"
+#include "CrateProxy.h"
 #include "CrateServer.h"
+#include "FreezeProbe.h"
 #include "FileDialog.h"
 #include "FakeModule.h"
 #include "ListPick.h"
@@ -90,9 +92,13 @@ protected:
         }
     }
 
-    void Prepare(bool fast)
+    // proxied: the libraries reach the server through a CrateProxy (proxy).
+    void Prepare(bool fast, bool proxied = false)
     {
         server = std::make_unique<CrateServer>(std::string{}, fast);
+        if (proxied) {
+            proxy = std::make_unique<ksn::test::CrateProxy>(server->Port());
+        }
         MainFormSetup setup;
         setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
             return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
@@ -198,6 +204,7 @@ protected:
 
     QTemporaryDir settingsDir;
     std::unique_ptr<CrateServer> server;
+    std::unique_ptr<ksn::test::CrateProxy> proxy;
     std::unique_ptr<TMainForm> form;
     DialogRecorder dialogs;
     // The module calls of the workers started from now on.
@@ -1033,5 +1040,293 @@ TEST_F(ResultsOfTheWindow, ABrokenFeedValueIsSaidOnceAndLeavesPublishingOff)
     EXPECT_EQ(form->FeedPublisher(), nullptr);
     EXPECT_EQ(Voltage(0), "707.11");
 }
+
+}  // namespace
+
+namespace {
+
+// --- a crate server that stops (SIGSTOP): no answer at all, the connection
+// open. The window's thread must never be kept from its events for longer
+// than this, and a stop the operator asks for returns as soon.
+constexpr auto MaxFreeze = std::chrono::milliseconds(200);
+
+// Prints the longest gap of the window's thread and checks it.
+void ExpectResponsive(ksn::test::FreezeProbe& probe, const std::string& during)
+{
+    probe.Stop();
+    std::printf("longest gap of the window's thread %s: %lld ms (%d pings)\n", during.c_str(),
+                static_cast<long long>(probe.LongestGap().count()), probe.Served());
+    ::testing::Test::RecordProperty("longest_gap_ms", static_cast<int>(probe.LongestGap().count()));
+    EXPECT_LE(probe.LongestGap(), MaxFreeze) << during;
+    EXPECT_GT(probe.Served(), 0);
+}
+
+class FrozenServer : public MeasurementWindow {
+protected:
+    void SetUp() override { Prepare(true, true); }
+    void TearDown() override
+    {
+        if (server && server->Running()) {
+            server->Resume();
+        }
+        MeasurementWindow::TearDown();
+    }
+
+    // The server stops just before the next request with this opcode.
+    void FreezeBefore(ksn::proto::Opcode opcode)
+    {
+        frozen = false;
+        proxy->BeforeRequest(opcode, proxy->Requests(opcode) + 1, [this] {
+            server->Suspend();
+            frozen = true;
+        });
+    }
+
+    // After the server stopped and the call has waited a while, the
+    // operator presses the start button up; how long the press took. The
+    // press comes from a timer, since the window may be waiting in a step
+    // of the worker's meanwhile.
+    std::chrono::milliseconds PressStopWhileFrozen()
+    {
+        std::chrono::milliseconds took{-1};
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (!frozen || ++ticks < 3 || took.count() >= 0) {
+                return;
+            }
+            timer.stop();
+            const auto from = Clock::now();
+            form->StartMultimeterLMDSpeedButton->click();
+            took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from);
+        });
+        timer.start(100);
+        EXPECT_TRUE(WaitUntil([&] { return took.count() >= 0; }, std::chrono::seconds(15)));
+        return took;
+    }
+
+    // The run is over: the button is up and shows the start caption.
+    bool RunOver() const
+    {
+        return form->MeasurementIdle && !form->StartMultimeterLMDSpeedButton->isChecked() &&
+               form->StartMultimeterLMDSpeedButton->text() == ViewText::StartCaption;
+    }
+
+    // Once the server runs again, the next start measures.
+    void ExpectTheNextStartMeasures()
+    {
+        server->Resume();
+        dialogs.Clear();
+        PressStart();
+        ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= 1; }, std::chrono::seconds(10)))
+            << (dialogs.Shown().empty() ? "" : dialogs.Shown()[0].text.toStdString());
+        EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+        EXPECT_EQ(Voltage(0), "707.11");
+        PressStop();
+        EXPECT_TRUE(WaitUntil([&] { return RunOver(); }));
+    }
+
+    std::atomic<bool> frozen{false};
+};
+
+struct FrozenCallCase : ksn::test::NamedCase {
+    ksn::proto::Opcode opcode;
+    bool atStart;         // the call of the run's configuration, before any frame
+    const char* message;  // the design's message once the call times out
+};
+
+const FrozenCallCase frozenCalls[] = {
+    {{"SetADC"}, ksn::proto::Opcode::SetAdc, true, "KSN48_SetADC() --> BAD!!!"},
+    {{"Start"}, ksn::proto::Opcode::Start, false, "Не могу выполнить запуск сбора кадра данных!!!"},
+    {{"Stop"}, ksn::proto::Opcode::Stop, false, "Не могу выполнить останов сбора данных!!!"},
+    {{"Recv"}, ksn::proto::Opcode::Recv, false, "Не могу получить данные с модуля!"},
+};
+
+class StopWhileFrozen : public FrozenServer,
+                        public ::testing::WithParamInterface<FrozenCallCase> {};
+
+// The operator stops while a call of the run waits for the stopped server:
+// the press returns at once, nothing is said, and the module measures again
+// once the server runs.
+TEST_P(StopWhileFrozen, ReturnsAtOnceWithoutAMessage)
+{
+    const FrozenCallCase& c = GetParam();
+    if (c.atStart) {
+        FreezeBefore(c.opcode);
+        PressStart();
+    } else {
+        StartAndWaitFrames(1);
+        FreezeBefore(c.opcode);
+    }
+    ksn::test::FreezeProbe probe;
+    const std::chrono::milliseconds took = PressStopWhileFrozen();
+    std::printf("the stop press took %lld ms\n", static_cast<long long>(took.count()));
+    EXPECT_LT(took, MaxFreeze);
+    const auto pressed = Clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return RunOver(); }, std::chrono::seconds(2)));
+    const auto over =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed) + took;
+    std::printf("the run was over %lld ms after the press\n", static_cast<long long>(over.count()));
+    EXPECT_LT(over, std::chrono::milliseconds(500));
+    WaitUntil([] { return false; }, std::chrono::milliseconds(200));
+    ExpectResponsive(probe, "stopping while " + std::string(c.name) + " waits");
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    ExpectStoppedAndUsable();
+    EXPECT_EQ(form->ModuleState.load(), 2) << "a stop is no lost module";
+    ExpectTheNextStartMeasures();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StopWhileFrozen, ::testing::ValuesIn(frozenCalls),
+                         ksn::test::CaseName<FrozenCallCase>);
+
+// "Обнаружить" while the run's configuration waits for the stopped server:
+// the run is cut short, and the detection pass starts only once the worker
+// has ended, so that the two never share the module handle.
+TEST_F(FrozenServer, ADetectionAskedForDuringTheConfigurationWaitsForTheWorker)
+{
+    FreezeBefore(ksn::proto::Opcode::SetAdc);
+    PressStart();
+    bool clicked = false;
+    bool overlapped = false;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (form->DetectionThread() != nullptr && form->Worker() != nullptr &&
+            !form->Worker()->Finished()) {
+            overlapped = true;
+        }
+        if (frozen && !clicked && ++ticks >= 3) {
+            clicked = true;
+            form->FindDeviceLMDButton->click();
+            server->Resume();
+        }
+    });
+    timer.start(10);
+    ASSERT_TRUE(WaitUntil([&] { return clicked; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return form->InitRequestDone && form->DetectionThread() == nullptr &&
+               !form->InitThreadRunning && form->ModuleState.load() == 2;
+    }));
+    timer.stop();
+    EXPECT_FALSE(overlapped) << "the pass ran while the worker was still there";
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    EXPECT_TRUE(RunOver());
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Voltage(0), "707.11");
+    PressStop();
+}
+
+class UnansweredCall : public FrozenServer,
+                       public ::testing::WithParamInterface<FrozenCallCase> {};
+
+// Nobody stops: the call waits its time out while the window goes on, then
+// the design's message; the module counts as lost, and the next start once
+// the server runs opens it again and measures.
+TEST_P(UnansweredCall, KeepsTheWindowGoingAndEndsInTheDesignsMessage)
+{
+    const FrozenCallCase& c = GetParam();
+    ksn::test::FreezeProbe probe;
+    if (c.atStart) {
+        FreezeBefore(c.opcode);
+        PressStart();
+    } else {
+        StartAndWaitFrames(1);
+        FreezeBefore(c.opcode);
+    }
+    dialogs.Clear();
+    ASSERT_TRUE(WaitUntil([&] { return RunOver(); }, std::chrono::seconds(12)));
+    ExpectResponsive(probe, "while " + std::string(c.name) + " waits its time out");
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].text.toStdString(), c.message);
+    EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
+    ExpectTheNextStartMeasures();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UnansweredCall, ::testing::ValuesIn(frozenCalls),
+                         ksn::test::CaseName<FrozenCallCase>);
+
+// Twenty presses of the start button 30 ms apart, as an impatient operator
+// makes them: the window never stops serving its events for long.
+TEST_F(MeasurementWindow, RapidStartPressesKeepTheWindowGoing)
+{
+    ksn::test::FreezeProbe probe;
+    int presses = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (presses < 20) {
+            ++presses;
+            form->StartMultimeterLMDSpeedButton->click();
+        }
+    });
+    timer.start(30);
+    ASSERT_TRUE(WaitUntil([&] { return presses >= 20; }));
+    timer.stop();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    if (form->StartMultimeterLMDSpeedButton->isChecked()) {
+        PressStop();
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return form->MeasurementIdle && !form->StartMultimeterLMDSpeedButton->isChecked();
+    }));
+    ExpectResponsive(probe, "during 20 start presses 30 ms apart");
+    EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
+    ExpectStoppedAndUsable();
+    // And the button still measures.
+    StartAndWaitFrames(1);
+    EXPECT_EQ(Voltage(0), "707.11");
+    PressStop();
+}
+
+// A start while the server is still gone says so, and leaves the start button
+// there: once the server is back, the next start (or the module picked
+// again) opens the module, as after the lost link itself.
+struct ServerBackCase : ksn::test::NamedCase {
+    bool repick;  // the operator picks the module again before the start
+};
+
+class StartWhileTheServerIsGone : public MeasurementWindow,
+                                  public ::testing::WithParamInterface<ServerBackCase> {};
+
+TEST_P(StartWhileTheServerIsGone, LeavesTheStartButtonForWhenItIsBack)
+{
+    StartAndWaitFrames(1);
+    server->Kill();
+    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; }));
+    dialogs.Clear();
+    PressStart();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !form->StartMultimeterLMDSpeedButton->isChecked() &&
+                   form->DetectionThread() == nullptr && !form->InitThreadRunning;
+        },
+        std::chrono::seconds(15)));
+    ASSERT_EQ(dialogs.Shown().size(), 1u);
+    EXPECT_EQ(dialogs.Shown()[0].text,
+              QStringLiteral("Не могу проинициализировать модуль в указанном слоте!"));
+    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
+    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
+    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabledTo(form.get()));
+    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
+
+    dialogs.Clear();
+    server->Restart();
+    if (GetParam().repick) {
+        ASSERT_TRUE(form->ModulesComboBox->isEnabledTo(form.get()));
+        ksn::test::PickListItem(*form->ModulesComboBox, form->ModulesComboBox->currentIndex());
+        WaitForDetection();
+    }
+    PressStart();
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= 1; }, std::chrono::seconds(10)))
+        << (dialogs.Shown().empty() ? "" : dialogs.Shown()[0].text.toStdString());
+    EXPECT_TRUE(dialogs.Shown().empty());
+    EXPECT_EQ(form->ModuleState.load(), 2);
+    EXPECT_EQ(Voltage(0), "707.11");
+    PressStop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartWhileTheServerIsGone,
+                         ::testing::Values(ServerBackCase{{"NextStart"}, false},
+                                           ServerBackCase{{"ModulePickedAgain"}, true}),
+                         ksn::test::CaseName<ServerBackCase>);
 
 }  // namespace

@@ -360,6 +360,113 @@ const FailureCase failureCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, CycleFailure, ::testing::ValuesIn(failureCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// A call that a stop request cut short (KSN48_Cancel: the call returns
+// KSN_ERR_CANCELLED) is no failure: the run ends without the design's message
+// for that call, the module counts as open, and the stop after it is made.
+struct CancelledCase {
+    const char* name;
+    std::function<void(fake::Module&, CycleHost&)> arrange;
+    int starts;
+    int stops;
+    int failure = 0;  // the call's result as the cycle notes it
+};
+
+void PrintTo(const CancelledCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CycleCancelled : public Cycle, public ::testing::WithParamInterface<CancelledCase> {};
+
+TEST_P(CycleCancelled, EndsTheRunWithoutAMessage)
+{
+    GetParam().arrange(fake::Current(), host);
+    Make().RunMultimeter();
+    ExpectCleanEnd();
+    EXPECT_TRUE(host.Messages.empty()) << host.Messages[0];
+    EXPECT_EQ(host.Frames, 0);
+    EXPECT_EQ(cycle->FirstFailure(), GetParam().failure);
+    EXPECT_EQ(fake::Current().SetAdcCalls, 1);
+    EXPECT_EQ(fake::Current().Starts, GetParam().starts);
+    EXPECT_EQ(fake::Current().Stops, GetParam().stops);
+}
+
+const CancelledCase cancelledCases[] = {
+    {"SetAdc",
+     [](fake::Module& m, CycleHost& host) {
+         m.SetAdcResult = KSN_ERR_CANCELLED;
+         m.OnSetAdc = [&host] { host.Terminated = true; };
+     },
+     0, 0},
+    // Cut short, even without the stop flag, the call ends the run.
+    {"Start", [](fake::Module& m, CycleHost&) { m.StartResult = KSN_ERR_CANCELLED; }, 1, 0},
+    {"SetAdcWithoutTheStopFlag",
+     [](fake::Module& m, CycleHost&) { m.SetAdcResult = KSN_ERR_CANCELLED; }, 0, 0},
+    {"StopAfterTheFrame",
+     [](fake::Module& m, CycleHost& host) {
+         m.RecvResult = [&m, &host](int, std::uint32_t block) {
+             m.StopResult = KSN_ERR_CANCELLED;
+             host.Terminated = true;
+             return static_cast<int>(block);
+         };
+     },
+     1, 1},
+    // The stop request came as the receive failed for want of an answer.
+    {"ReceiveTimedOutAsTheStopCame",
+     [](fake::Module& m, CycleHost& host) {
+         m.RecvResult = [&host](int, std::uint32_t) {
+             host.Terminated = true;
+             return KSN_ERR_TIMEOUT;
+         };
+     },
+     1, 1, KSN_ERR_TIMEOUT},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, CycleCancelled, ::testing::ValuesIn(cancelledCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+std::atomic<int> cancels{0};
+std::atomic<int> clears{0};
+
+int CountCancel(Ksn48Handle*)
+{
+    ++cancels;
+    return 0;
+}
+
+int CountClear(Ksn48Handle*)
+{
+    ++clears;
+    return 0;
+}
+
+// With the library's cancel of every call, the stop request takes it rather
+// than the receive's own; each run begins by clearing the last one's.
+TEST_F(Cycle, TheCancelOfEveryCallIsTakenWhenThereIsOne)
+{
+    measure::ModuleApi api = fake::Api();
+    api.Cancel = &CountCancel;
+    api.ClearCancel = &CountClear;
+    cancels = 0;
+    clears = 0;
+    fake::Current().RecvResult = [this](int call, std::uint32_t block) {
+        if (call == 2) {
+            EXPECT_EQ(clears.load(), 1) << "cleared before the run's first call";
+            host.Terminated = true;
+            cycle->CancelReceive();
+        }
+        return static_cast<int>(block);
+    };
+    cycle = std::make_unique<MeasurementCycle>(host, handle, host.Terminated, host.MessageShown,
+                                               api);
+    cycle->CrateTypeCode = 40;
+    cycle->RunMultimeter();
+    EXPECT_EQ(cancels.load(), 1);
+    EXPECT_EQ(fake::CancelCalls(), 0);
+    EXPECT_EQ(clears.load(), 1);
+    EXPECT_TRUE(host.Messages.empty());
+}
+
 TEST_F(Cycle, AnExceptionWhileAcquiringStillStopsTheModuleAtTheEnd)
 {
     fake::Current().RecvResult = [](int, std::uint32_t) -> int { throw std::runtime_error("x"); };
