@@ -197,7 +197,7 @@ struct ReadingField {
     std::string (*Value)(std::size_t channel, const ChannelReading&, const measure::ReadingMarks&);
 };
 
-constexpr std::array<ReadingField, 9> ReadingFields = {{
+constexpr std::array<ReadingField, 12> ReadingFields = {{
     {"CHAN", [](std::size_t c, const ChannelReading&,
                 const measure::ReadingMarks&) { return std::to_string(c + 1); }},
     {"VOLT", [](std::size_t, const ChannelReading& r,
@@ -226,6 +226,14 @@ constexpr std::array<ReadingField, 9> ReadingFields = {{
      [](std::size_t, const ChannelReading&, const measure::ReadingMarks& m) {
          return std::to_string(static_cast<int>(m.Phase.Reason));
      }},
+    // The standard uncertainties (k = 1, this frame's noise) of VOLT, FREQ
+    // and PHAS, in their units.
+    {"VOLTU", [](std::size_t, const ChannelReading& r,
+                 const measure::ReadingMarks&) { return Optional(r.VoltageU); }},
+    {"FREQU", [](std::size_t, const ChannelReading& r,
+                 const measure::ReadingMarks&) { return Optional(r.FrequencyU); }},
+    {"PHASU", [](std::size_t, const ChannelReading& r,
+                 const measure::ReadingMarks&) { return Optional(r.PhaseU); }},
 }};
 
 enum class Quantity { Voltage, Frequency, Phase, Status, All };
