@@ -97,12 +97,16 @@ TEST(Spread, ExpandedUncertaintyAddsInQuadratureWithK2)
     EXPECT_EQ(verify::ExpandedUncertainty({}), 0.0);
 }
 
-TEST(Enob, FromThdNThroughSinad)
+TEST(Spread, TheFramesOwnUncertaintyAndTheSpreadCountOnce)
 {
-    // THD+N 0.01 % is a SINAD of 80 dB: (80 - 1.76) / 6.02 = 12.997 bits.
-    EXPECT_NEAR(verify::SinadFromThdN(0.01), 80.0, 1e-9);
-    EXPECT_NEAR(verify::EnobFromSinad(80.0), 12.99667774, 1e-8);
-    EXPECT_NEAR(verify::EnobFromSinad(6.02 * 16 + 1.76), 16.0, 1e-12);
+    // Both measure the same noise: the larger of the two, with the reference.
+    EXPECT_DOUBLE_EQ(verify::ExpandedUncertainty({0.03, 0.04, 0.01}), 0.1);
+    EXPECT_DOUBLE_EQ(verify::ExpandedUncertainty({0.01, 0.04, 0.03}), 0.1);
+    // Four frames of u = 0.2: the mean's is 0.1; a frame without one is left out.
+    EXPECT_DOUBLE_EQ(verify::ReadingsMeanU({0.2, 0.2, 0.2, 0.2}, 4), 0.1);
+    EXPECT_DOUBLE_EQ(verify::ReadingsMeanU({0.1, std::sqrt(0.07)}, 4), 0.1);
+    EXPECT_EQ(verify::ReadingsMeanU({}, 5), 0.0);
+    EXPECT_EQ(verify::ReadingsMeanU({0.1}, 0), 0.0);
 }
 
 }  // namespace

@@ -437,7 +437,7 @@ std::string BuildHtml(const ReportData& data, std::vector<std::string>* pictures
             h += picture(ErrorChart(std::string(ReportText::GainChart), marks("gain_error"),
                                     *plan.Limits.GainPercent));
         }
-        if (plan.Limits.PhaseMatchDeg && p.Point.Method == "fft") {
+        if (plan.Limits.PhaseMatchDeg && p.Point.ReadsSpectrum()) {
             h += picture(ErrorChart(Fill(ReportText::PhaseChart,
                                          {std::to_string(plan.ReferenceChannel + 1)}),
                                     marks("phase_match"), *plan.Limits.PhaseMatchDeg));
@@ -445,7 +445,7 @@ std::string BuildHtml(const ReportData& data, std::vector<std::string>* pictures
         // The spectra two by two: inline blocks in a browser, a table for Qt.
         std::vector<std::string> spectra;
         for (std::size_t c = 0; c < ChannelCount; ++c) {
-            if (!p.Point.Channels[c] || p.Point.Method != "fft") {
+            if (!p.Point.Channels[c] || !p.Point.ReadsSpectrum()) {
                 continue;
             }
             if (p.Spectra[c]) {
