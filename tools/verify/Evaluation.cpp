@@ -159,8 +159,8 @@ private:
                  const std::vector<double>& frameU = {})
     {
         const Spread s = SpreadOf(values);
-        const double u = ExpandedUncertainty(
-            {s.StandardError, reference, ReadingsMeanU(frameU, values.size())});
+        const double u =
+            ExpandedUncertainty({s.StandardError, reference, ReadingsMeanU(frameU, values.size())});
         row.Value = s.Mean;
         row.U = u;
         row.Verdict = Decide(s.Mean, u, row.Kind, row.Limit);
@@ -231,30 +231,29 @@ private:
             const std::string& f = row.Figure;
             if (f == "gain_error") {
                 Decided(std::move(row),
-                        Values(c, [&](const ChannelReading& r, std::size_t) {
-                            return GainError(r, c);
-                        }),
+                        Values(c, [&](const ChannelReading& r,
+                                      std::size_t) { return GainError(r, c); }),
                         ref.AmplitudeUPercent / CoverageFactor,
                         Values(c, [&](const ChannelReading& r, std::size_t) {
                             return GainErrorU(r, c);
                         }));
             } else if (f == "frequency_error") {
-                Decided(std::move(row),
-                        Values(c,
-                               [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
-                                   if (!r.Frequency) {
-                                       return std::nullopt;
-                                   }
-                                   return (*r.Frequency - ref.FrequencyHz) / ref.FrequencyHz * 1e6;
-                               }),
-                        ref.FrequencyUPpm / CoverageFactor,
-                        Values(c,
-                               [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
-                                   if (!r.Frequency || !r.FrequencyU) {
-                                       return std::nullopt;
-                                   }
-                                   return *r.FrequencyU / ref.FrequencyHz * 1e6;
-                               }));
+                Decided(
+                    std::move(row),
+                    Values(c,
+                           [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
+                               if (!r.Frequency) {
+                                   return std::nullopt;
+                               }
+                               return (*r.Frequency - ref.FrequencyHz) / ref.FrequencyHz * 1e6;
+                           }),
+                    ref.FrequencyUPpm / CoverageFactor,
+                    Values(c, [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
+                        if (!r.Frequency || !r.FrequencyU) {
+                            return std::nullopt;
+                        }
+                        return *r.FrequencyU / ref.FrequencyHz * 1e6;
+                    }));
             } else if (f == "gain_match" || f == "phase_match") {
                 if (refMissing != nullptr) {
                     Undecided(std::move(row), std::string(ReportText::NoReferenceReading));

@@ -283,8 +283,8 @@ PlanPoint ReadPoint(const Reader& r, std::uint64_t frames)
     }
     point.Channels = *channels;
     if (auto method = r.Text("method")) {
-        if (std::find(measure::CalcMethodTexts.begin(), measure::CalcMethodTexts.end(),
-                      *method) == measure::CalcMethodTexts.end()) {
+        if (std::find(measure::CalcMethodTexts.begin(), measure::CalcMethodTexts.end(), *method) ==
+            measure::CalcMethodTexts.end()) {
             r.Fail("method", "must be \"fft\", \"fit\" or \"sum\"");
         }
         point.Method = *method;
