@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -113,6 +115,34 @@ TEST(Spread, TheFramesOwnUncertaintyAndTheSpreadCountOnce)
 
 namespace {
 
+constexpr int CoverageTrials = 20000;
+
+// How often mean +- U of n frames of unit Gaussian noise holds the true mean 0;
+// frameU, when given, is every frame's own standard uncertainty.
+double CoverageOf(std::size_t n, std::uint64_t seed, std::optional<double> frameU = std::nullopt)
+{
+    std::mt19937_64 rng(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> frames(n);
+    const std::vector<double> us = frameU ? std::vector<double>(n, *frameU) : std::vector<double>{};
+    int covered = 0;
+    for (int t = 0; t < CoverageTrials; ++t) {
+        for (double& f : frames) {
+            f = noise(rng);
+        }
+        const verify::Spread s = verify::SpreadOf(frames);
+        covered += std::fabs(s.Mean) <= verify::ExpandedUncertainty(
+                                            {s.StandardError, 0.0, verify::ReadingsMeanU(us, n)});
+    }
+    return static_cast<double>(covered) / CoverageTrials;
+}
+
+// The binomial standard deviation of a rate observed over the trials.
+double RateSd(double rate)
+{
+    return std::sqrt(rate * (1.0 - rate) / CoverageTrials);
+}
+
 // U = 2 x the standard error of 8 frames of Gaussian spread holds the true
 // mean as often as Student's t with 7 degrees of freedom lies within +-2:
 // 0.9144. With 20000 trials the binomial standard deviation of the observed
@@ -120,21 +150,8 @@ namespace {
 // them. bench_verify_coverage shows the rates for other frame counts.
 TEST(Spread, CoverageOfUOverEightFramesFollowsStudentsT)
 {
-    constexpr int Trials = 20000;
     constexpr double Expected = 0.9144;
-    const double sd = std::sqrt(Expected * (1.0 - Expected) / Trials);
-    std::mt19937_64 rng(7);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    std::vector<double> frames(8);
-    int covered = 0;
-    for (int t = 0; t < Trials; ++t) {
-        for (double& f : frames) {
-            f = noise(rng);
-        }
-        const verify::Spread s = verify::SpreadOf(frames);
-        covered += std::fabs(s.Mean) <= verify::ExpandedUncertainty({s.StandardError, 0.0, 0.0});
-    }
-    EXPECT_NEAR(static_cast<double>(covered) / Trials, Expected, 4.5 * sd);
+    EXPECT_NEAR(CoverageOf(8, 7), Expected, 4.5 * RateSd(Expected));
 }
 
 // With each frame's own standard uncertainty u (here the true sigma, as an
@@ -146,24 +163,8 @@ TEST(Spread, CoverageOfUOverEightFramesFollowsStudentsT)
 // below.
 TEST(Spread, TheFramesOwnUncertaintyKeepsCoverageOverFewFrames)
 {
-    constexpr int Trials = 20000;
     constexpr double KnownSigma = 0.9545;
-    const double sd = std::sqrt(KnownSigma * (1.0 - KnownSigma) / Trials);
-    std::mt19937_64 rng(11);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    std::vector<double> frames(3);
-    const std::vector<double> frameU(3, 1.0);
-    int covered = 0;
-    for (int t = 0; t < Trials; ++t) {
-        for (double& f : frames) {
-            f = noise(rng);
-        }
-        const verify::Spread s = verify::SpreadOf(frames);
-        covered += std::fabs(s.Mean) <=
-                   verify::ExpandedUncertainty(
-                       {s.StandardError, 0.0, verify::ReadingsMeanU(frameU, frames.size())});
-    }
-    EXPECT_GE(static_cast<double>(covered) / Trials, KnownSigma - 4.5 * sd);
+    EXPECT_GE(CoverageOf(3, 11, 1.0), KnownSigma - 4.5 * RateSd(KnownSigma));
 }
 
 }  // namespace

@@ -197,15 +197,19 @@ struct ReadingField {
     std::string (*Value)(std::size_t channel, const ChannelReading&, const measure::ReadingMarks&);
 };
 
+// A field that is one of the reading's values.
+template <std::optional<double> ChannelReading::*Value>
+std::string ValueField(std::size_t, const ChannelReading& r, const measure::ReadingMarks&)
+{
+    return Optional(r.*Value);
+}
+
 constexpr std::array<ReadingField, 12> ReadingFields = {{
     {"CHAN", [](std::size_t c, const ChannelReading&,
                 const measure::ReadingMarks&) { return std::to_string(c + 1); }},
-    {"VOLT", [](std::size_t, const ChannelReading& r,
-                const measure::ReadingMarks&) { return Optional(r.Voltage); }},
-    {"FREQ", [](std::size_t, const ChannelReading& r,
-                const measure::ReadingMarks&) { return Optional(r.Frequency); }},
-    {"PHAS", [](std::size_t, const ChannelReading& r,
-                const measure::ReadingMarks&) { return Optional(r.Phase); }},
+    {"VOLT", ValueField<&ChannelReading::Voltage>},
+    {"FREQ", ValueField<&ChannelReading::Frequency>},
+    {"PHAS", ValueField<&ChannelReading::Phase>},
     {"STAT",
      [](std::size_t, const ChannelReading& r, const measure::ReadingMarks&) {
          return std::to_string(static_cast<int>(r.Status));
@@ -228,12 +232,9 @@ constexpr std::array<ReadingField, 12> ReadingFields = {{
      }},
     // The standard uncertainties (k = 1, this frame's noise) of VOLT, FREQ
     // and PHAS, in their units.
-    {"VOLTU", [](std::size_t, const ChannelReading& r,
-                 const measure::ReadingMarks&) { return Optional(r.VoltageU); }},
-    {"FREQU", [](std::size_t, const ChannelReading& r,
-                 const measure::ReadingMarks&) { return Optional(r.FrequencyU); }},
-    {"PHASU", [](std::size_t, const ChannelReading& r,
-                 const measure::ReadingMarks&) { return Optional(r.PhaseU); }},
+    {"VOLTU", ValueField<&ChannelReading::VoltageU>},
+    {"FREQU", ValueField<&ChannelReading::FrequencyU>},
+    {"PHASU", ValueField<&ChannelReading::PhaseU>},
 }};
 
 enum class Quantity { Voltage, Frequency, Phase, Status, All };
