@@ -55,6 +55,9 @@ scpi::FrameReading BuiltInFrame()
             r.Voltage = amplitudes[c] / std::sqrt(2.0);
             r.Frequency = 1000.0;
             r.Phase = phases[c];
+            r.VoltageU = 2e-6;
+            r.FrequencyU = 0.25;
+            r.PhaseU = c == 0 ? 0.0 : 0.5;
         } else {
             r.Status = c == 6 ? measure::ReadingStatus::Open : measure::ReadingStatus::Short;
         }

@@ -164,8 +164,12 @@ TEST_F(Instrument, MeasurementsAnswerPerChannelInSIUnits)
     // Open and short: statuses 2 and 1, no values.
     EXPECT_EQ(Ask("READ:STAT? (@6:8)"), "0,2,1");
     EXPECT_EQ(Ask("FETC:VOLT? (@7)"), "9.91E+37");
-    EXPECT_EQ(Ask("FETC:ALL? (@8)"), "8,9.91E+37,9.91E+37,9.91E+37,1,1,0,0,0");
-    EXPECT_EQ(Ask("FETC:ALL:FIEL?"), "\"CHAN,VOLT,FREQ,PHAS,STAT,INBAND,VMARK,FMARK,PMARK\"");
+    // The uncertainties come after the fields there were, none without a reading.
+    EXPECT_EQ(Ask("FETC:ALL? (@8)"),
+              "8,9.91E+37,9.91E+37,9.91E+37,1,1,0,0,0,9.91E+37,9.91E+37,9.91E+37");
+    EXPECT_EQ(Ask("FETC:ALL? (@2)"), "2,0.35355339059327373,1000,30,0,1,0,0,0,2e-06,0.25,0.5");
+    EXPECT_EQ(Ask("FETC:ALL:FIEL?"),
+              "\"CHAN,VOLT,FREQ,PHAS,STAT,INBAND,VMARK,FMARK,PMARK,VOLTU,FREQU,PHASU\"");
     EXPECT_EQ(Ask("SYST:ERR:COUN?"), "0");
 }
 

@@ -141,6 +141,34 @@ def measure():
     assert errors(inst) == []
 
 
+def precision():
+    # The precision method by name, and the uncertainties of every reading
+    # (k = 1) after the fields there were: positive and small on the clean
+    # signals, where the quantisation is the only noise; none with "sum".
+    inst = open_instrument()
+    inst.write("*RST;*CLS;METH FIT")
+    assert inst.query("METH?") == "FIT"
+    fields = inst.query("FETC:ALL:FIEL?").strip('"').split(",")
+    assert fields[-3:] == ["VOLTU", "FREQU", "PHASU"], fields
+    for method in ("FIT", "FFT", "SUM"):
+        inst.write(f"METH {method}")
+        values = inst.query("MEAS:ALL? (@1:6)").split(",")
+        assert len(values) == 6 * len(fields), values
+        for c in range(6):
+            row = dict(zip(fields, values[c * len(fields):(c + 1) * len(fields)]))
+            u = [float(row[k]) for k in ("VOLTU", "FREQU", "PHASU")]
+            assert close(float(row["VOLT"]), RMS[c], 1e-3 * RMS[c]), (method, c, row)
+            if method == "SUM":
+                assert u == [NAN, NAN, NAN], (method, c, row)
+                continue
+            assert close(float(row["PHAS"]), PHASES[c], 0.01), (method, c, row)
+            assert 0 < u[0] < 1e-4 * RMS[c], (method, c, row)
+            assert 0 < u[1] < 0.01, (method, c, row)
+            # Channel 1 is the reference: its difference is 0 by definition.
+            assert (u[2] == 0) if c == 0 else (0 < u[2] < 0.01), (method, c, row)
+    assert errors(inst) == []
+
+
 BAD = [
     ("FOO:BAR", -113),
     ("SENS:RATE 1000", -224),
@@ -261,8 +289,8 @@ def hang_up():
     assert errors(inst) == []
 
 
-SCENARIOS = {f.__name__: f for f in (identify, configure, measure, error_queue, data_rate,
-                                     garbage, lost, recover, hang_up)}
+SCENARIOS = {f.__name__: f for f in (identify, configure, measure, precision, error_queue,
+                                     data_rate, garbage, lost, recover, hang_up)}
 
 if __name__ == "__main__":
     SCENARIOS[SCENARIO]()

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -97,17 +99,49 @@ TEST(Spread, ExpandedUncertaintyAddsInQuadratureWithK2)
     EXPECT_EQ(verify::ExpandedUncertainty({}), 0.0);
 }
 
-TEST(Enob, FromThdNThroughSinad)
+TEST(Spread, TheFramesOwnUncertaintyAndTheSpreadCountOnce)
 {
-    // THD+N 0.01 % is a SINAD of 80 dB: (80 - 1.76) / 6.02 = 12.997 bits.
-    EXPECT_NEAR(verify::SinadFromThdN(0.01), 80.0, 1e-9);
-    EXPECT_NEAR(verify::EnobFromSinad(80.0), 12.99667774, 1e-8);
-    EXPECT_NEAR(verify::EnobFromSinad(6.02 * 16 + 1.76), 16.0, 1e-12);
+    // Both measure the same noise: the larger of the two, with the reference.
+    EXPECT_DOUBLE_EQ(verify::ExpandedUncertainty({0.03, 0.04, 0.01}), 0.1);
+    EXPECT_DOUBLE_EQ(verify::ExpandedUncertainty({0.01, 0.04, 0.03}), 0.1);
+    // Four frames of u = 0.2: the mean's is 0.1; a frame without one is left out.
+    EXPECT_DOUBLE_EQ(verify::ReadingsMeanU({0.2, 0.2, 0.2, 0.2}, 4), 0.1);
+    EXPECT_DOUBLE_EQ(verify::ReadingsMeanU({0.1, std::sqrt(0.07)}, 4), 0.1);
+    EXPECT_EQ(verify::ReadingsMeanU({}, 5), 0.0);
+    EXPECT_EQ(verify::ReadingsMeanU({0.1}, 0), 0.0);
 }
 
 }  // namespace
 
 namespace {
+
+constexpr int CoverageTrials = 20000;
+
+// How often mean +- U of n frames of unit Gaussian noise holds the true mean 0;
+// frameU, when given, is every frame's own standard uncertainty.
+double CoverageOf(std::size_t n, std::uint64_t seed, std::optional<double> frameU = std::nullopt)
+{
+    std::mt19937_64 rng(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::vector<double> frames(n);
+    const std::vector<double> us = frameU ? std::vector<double>(n, *frameU) : std::vector<double>{};
+    int covered = 0;
+    for (int t = 0; t < CoverageTrials; ++t) {
+        for (double& f : frames) {
+            f = noise(rng);
+        }
+        const verify::Spread s = verify::SpreadOf(frames);
+        covered += std::fabs(s.Mean) <= verify::ExpandedUncertainty(
+                                            {s.StandardError, 0.0, verify::ReadingsMeanU(us, n)});
+    }
+    return static_cast<double>(covered) / CoverageTrials;
+}
+
+// The binomial standard deviation of a rate observed over the trials.
+double RateSd(double rate)
+{
+    return std::sqrt(rate * (1.0 - rate) / CoverageTrials);
+}
 
 // U = 2 x the standard error of 8 frames of Gaussian spread holds the true
 // mean as often as Student's t with 7 degrees of freedom lies within +-2:
@@ -116,21 +150,21 @@ namespace {
 // them. bench_verify_coverage shows the rates for other frame counts.
 TEST(Spread, CoverageOfUOverEightFramesFollowsStudentsT)
 {
-    constexpr int Trials = 20000;
     constexpr double Expected = 0.9144;
-    const double sd = std::sqrt(Expected * (1.0 - Expected) / Trials);
-    std::mt19937_64 rng(7);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    std::vector<double> frames(8);
-    int covered = 0;
-    for (int t = 0; t < Trials; ++t) {
-        for (double& f : frames) {
-            f = noise(rng);
-        }
-        const verify::Spread s = verify::SpreadOf(frames);
-        covered += std::fabs(s.Mean) <= verify::ExpandedUncertainty({s.StandardError, 0.0, 0.0});
-    }
-    EXPECT_NEAR(static_cast<double>(covered) / Trials, Expected, 4.5 * sd);
+    EXPECT_NEAR(CoverageOf(8, 7), Expected, 4.5 * RateSd(Expected));
+}
+
+// With each frame's own standard uncertainty u (here the true sigma, as an
+// honest type-A u is on average), U takes the larger of the spread and
+// sqrt(mean(u^2) / n): over 3 frames it holds the true mean at least as often
+// as 2 sigma of a known sigma does, 0.9545, where the spread alone gives
+// Student's t with 2 degrees of freedom, 0.8165. With 20000 trials the
+// binomial standard deviation near 0.9545 is 0.00147; the bound is 4.5 of them
+// below.
+TEST(Spread, TheFramesOwnUncertaintyKeepsCoverageOverFewFrames)
+{
+    constexpr double KnownSigma = 0.9545;
+    EXPECT_GE(CoverageOf(3, 11, 1.0), KnownSigma - 4.5 * RateSd(KnownSigma));
 }
 
 }  // namespace

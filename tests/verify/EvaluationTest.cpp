@@ -103,6 +103,32 @@ TEST(Evaluation, ErrorsAndTheirUncertainty)
     EXPECT_EQ(verify::OverallVerdict(e.Rows), Decision::Indeterminate);
 }
 
+TEST(Evaluation, TheFramesOwnUncertaintyCountsWhereItExceedsTheSpread)
+{
+    const verify::Plan plan = TwoChannelPlan();
+    // Two identical frames (no spread) whose readings carry u: 0.05 % of the
+    // voltage and 0.02 deg of the phase difference.
+    ChannelReading r1 = Reading(Rms, 0.0);
+    ChannelReading r2 = Reading(Rms * 1.0003, 0.01);
+    for (ChannelReading* r : {&r1, &r2}) {
+        r->VoltageU = 0.0005 * Rms;
+        r->FrequencyU = 0.001;
+        r->PhaseU = 0.02;
+    }
+    const verify::PointData data =
+        Frames({{r1, r2, Reading(Rms * 1e-5, 0.0)}, {r1, r2, Reading(Rms * 1e-5, 0.0)}});
+    const verify::PointEvaluation e = verify::EvaluatePoint(plan, 1, data);
+    const verify::ResultRow* gain = Find(e, 2, "gain_error");
+    ASSERT_NE(gain, nullptr);
+    EXPECT_NEAR(*gain->U, 2.0 * std::sqrt(0.05 * 0.05 / 2.0 + 0.01 * 0.01), 1e-9);
+    const verify::ResultRow* phase = Find(e, 2, "phase_match");
+    ASSERT_NE(phase, nullptr);
+    EXPECT_NEAR(*phase->U, 2.0 * std::sqrt(0.02 * 0.02 / 2.0 + 0.005 * 0.005), 1e-9);
+    // The table's voltage: sqrt(mean(u^2) / n) in mV, k = 2.
+    ASSERT_FALSE(e.Channels.empty());
+    EXPECT_NEAR(*e.Channels[0].VoltageUMv, 2.0 * 0.5 * Rms / std::sqrt(2.0), 1e-9);
+}
+
 TEST(Evaluation, PhaseErrorWrapsAroundTheNominalDifference)
 {
     verify::Plan plan = TwoChannelPlan();
@@ -141,14 +167,15 @@ TEST(Evaluation, MissingReadingsFailADrivenChannelButNotAnIdleOne)
     EXPECT_EQ(verify::OverallVerdict(e.Rows), Decision::Fail);
 }
 
-TEST(Evaluation, SnrWithoutNoisePassesAndEnobComesFromThdN)
+TEST(Evaluation, SnrWithoutNoisePassesAndEnobIsTheReadingsOwn)
 {
     verify::Plan plan = TwoChannelPlan();
     plan.Limits = {};
     plan.Limits.SnrMinDb = 80.0;
     plan.Limits.EnobMinBits = 12.0;
     ChannelReading clean = Reading(Rms, 0.0);
-    clean.ThdNPercent = 0.01;  // SINAD 80 dB: 12.997 bits
+    clean.ThdNPercent = 0.01;
+    clean.EnobBits = (80.0 - 1.76) / 6.02;
     const verify::PointData data = Frames({{clean, clean, Reading(Rms * 1e-6, 0.0)},
                                            {clean, clean, Reading(Rms * 1e-6, 0.0)}});
     const verify::PointEvaluation e = verify::EvaluatePoint(plan, 1, data);

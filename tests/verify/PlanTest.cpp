@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadPlanCase{{"NoRate"}, "/points/0/rate_Hz", std::nullopt, "points[0].rate_Hz"},
         BadPlanCase{{"Bits16"}, "/points/0/bits", Json(16), "points[0].bits"},
         BadPlanCase{{"Current5"}, "/points/1/current_mA", Json(5), "points[1].current_mA"},
-        BadPlanCase{{"MethodOther"}, "/points/0/method", Json("fit"), "points[0].method"},
+        BadPlanCase{{"MethodOther"}, "/points/0/method", Json("fir"), "points[0].method"},
         BadPlanCase{{"PointWithoutReferenceChannel"}, "/points/1/channels", Json("2-8"),
                     "points[1].channels"},
         BadPlanCase{{"PointFramesOne"}, "/points/0/frames", Json(1), "points[0].frames"},

@@ -177,6 +177,38 @@ TEST_F(VerifyTool, FaultyModuleFailsExactlyOnItsSeededFaults)
     EXPECT_NE(run.Err.find("point 2 of 2, frame 8 of 8, channel 8"), std::string::npos) << run.Err;
 }
 
+TEST_F(VerifyTool, ThePrecisionMethodDecidesTheSameAndIsNamed)
+{
+    // The plan's second point with the sine fit: the same seeded faults fail
+    // there, nothing else, and the report says which method each point used.
+    ksn::test::CrateServer server(ReadText(Source + "/crate/examples/verify-faulty.json"));
+    Json plan = Json::parse(ReadText(Plan));
+    plan["points"][1]["method"] = "fit";
+    const ToolRun run = Verify(WritePlan(plan));
+    ASSERT_EQ(run.Exit, 5) << run.Err;
+    const Json r = Results();
+    std::set<std::tuple<int, int, std::string>> seeded;
+    for (int point : {1, 2}) {
+        for (const auto& [channel, figure] :
+             {std::pair{3, "gain_error"}, {5, "phase_match"}, {6, "snr"}, {8, "crosstalk"}}) {
+            seeded.emplace(point, channel, figure);
+        }
+    }
+    EXPECT_EQ(With(r, "FAIL"), seeded);
+    EXPECT_TRUE(With(r, "INDETERMINATE").empty());
+    ASSERT_EQ(r["points"].size(), 2u);
+    EXPECT_EQ(r["points"][0]["method"], "fft");
+    EXPECT_EQ(r["points"][1]["method"], "fit");
+    // Frequency and phase are decided with the fit as with "fft".
+    std::size_t fitRows = 0;
+    for (const Json& row : r["results"]) {
+        fitRows += row["point"] == 2 ? 1u : 0u;
+    }
+    EXPECT_EQ(fitRows, 7u * 3 + 6 + 1);
+    EXPECT_NE(ReadText((out_ / "report.html").string()).find("метод &quot;fit&quot;"),
+              std::string::npos);
+}
+
 TEST_F(VerifyTool, GoodModulePassesEverything)
 {
     ksn::test::CrateServer server(ReadText(Source + "/crate/examples/verify-good.json"));

@@ -197,15 +197,19 @@ struct ReadingField {
     std::string (*Value)(std::size_t channel, const ChannelReading&, const measure::ReadingMarks&);
 };
 
-constexpr std::array<ReadingField, 9> ReadingFields = {{
+// A field that is one of the reading's values.
+template <std::optional<double> ChannelReading::*Value>
+std::string ValueField(std::size_t, const ChannelReading& r, const measure::ReadingMarks&)
+{
+    return Optional(r.*Value);
+}
+
+constexpr std::array<ReadingField, 12> ReadingFields = {{
     {"CHAN", [](std::size_t c, const ChannelReading&,
                 const measure::ReadingMarks&) { return std::to_string(c + 1); }},
-    {"VOLT", [](std::size_t, const ChannelReading& r,
-                const measure::ReadingMarks&) { return Optional(r.Voltage); }},
-    {"FREQ", [](std::size_t, const ChannelReading& r,
-                const measure::ReadingMarks&) { return Optional(r.Frequency); }},
-    {"PHAS", [](std::size_t, const ChannelReading& r,
-                const measure::ReadingMarks&) { return Optional(r.Phase); }},
+    {"VOLT", ValueField<&ChannelReading::Voltage>},
+    {"FREQ", ValueField<&ChannelReading::Frequency>},
+    {"PHAS", ValueField<&ChannelReading::Phase>},
     {"STAT",
      [](std::size_t, const ChannelReading& r, const measure::ReadingMarks&) {
          return std::to_string(static_cast<int>(r.Status));
@@ -226,6 +230,11 @@ constexpr std::array<ReadingField, 9> ReadingFields = {{
      [](std::size_t, const ChannelReading&, const measure::ReadingMarks& m) {
          return std::to_string(static_cast<int>(m.Phase.Reason));
      }},
+    // The standard uncertainties (k = 1, this frame's noise) of VOLT, FREQ
+    // and PHAS, in their units.
+    {"VOLTU", ValueField<&ChannelReading::VoltageU>},
+    {"FREQU", ValueField<&ChannelReading::FrequencyU>},
+    {"PHASU", ValueField<&ChannelReading::PhaseU>},
 }};
 
 enum class Quantity { Voltage, Frequency, Phase, Status, All };

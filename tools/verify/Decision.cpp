@@ -1,5 +1,6 @@
 #include "Decision.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace verify {
@@ -85,19 +86,21 @@ Spread SpreadOf(const std::vector<double>& values) noexcept
 
 double ExpandedUncertainty(const UncertaintyBudget& budget) noexcept
 {
-    return CoverageFactor * std::sqrt(budget.Spread * budget.Spread +
-                                      budget.Reference * budget.Reference +
-                                      budget.Reading * budget.Reading);
+    const double noise = std::max(budget.Spread, budget.Reading);
+    return CoverageFactor * std::sqrt(noise * noise + budget.Reference * budget.Reference);
 }
 
-double EnobFromSinad(double sinadDb) noexcept
+double ReadingsMeanU(const std::vector<double>& frameU, std::size_t n) noexcept
 {
-    return (sinadDb - 1.76) / 6.02;
-}
-
-double SinadFromThdN(double thdNPercent) noexcept
-{
-    return -20.0 * std::log10(thdNPercent / 100.0);
+    if (frameU.empty() || n == 0) {
+        return 0.0;
+    }
+    long double squares = 0.0L;
+    for (double u : frameU) {
+        squares += static_cast<long double>(u) * u;
+    }
+    const long double meanSquare = squares / static_cast<long double>(frameU.size());
+    return static_cast<double>(std::sqrt(meanSquare / static_cast<long double>(n)));
 }
 
 }  // namespace verify

@@ -46,20 +46,21 @@ inline constexpr double CoverageFactor = 2.0;
 struct UncertaintyBudget {
     double Spread = 0.0;     // standard error of the mean over the frames
     double Reference = 0.0;  // the calibrator's, from its certificate (its U / 2)
-    // The readings' own uncertainty, for a mean of frames the root mean
-    // square of the frames' standard uncertainties over the square root of
-    // their count; 0 while the readings carry none.
+    // The readings' own (type A, each frame's noise) uncertainty of the mean:
+    // ReadingsMeanU of the frames' standard uncertainties.
     double Reading = 0.0;
 };
 
-// U = k * sqrt(sum of the squares).
+// U = k * sqrt(max(Spread, Reading)^2 + Reference^2). The spread over the
+// frames and the frames' own uncertainty both measure the same noise, so
+// only the larger counts: the reading term keeps U honest over few frames,
+// the spread over frames catches what a frame's noise does not show (drift,
+// noise the frame's spectrum underrates).
 double ExpandedUncertainty(const UncertaintyBudget& budget) noexcept;
 
-// The effective number of bits of a reading from its SINAD (dB):
-// (SINAD - 1.76) / 6.02, the sine's ideal quantisation rule at the level
-// applied.
-double EnobFromSinad(double sinadDb) noexcept;
-// The SINAD (dB) of a THD+N in %: -20 log10(THD+N / 100).
-double SinadFromThdN(double thdNPercent) noexcept;
+// The standard uncertainty of a mean of n frames from the frames' own
+// standard uncertainties: sqrt(mean(u^2) / n), the mean taken over the
+// frames that carry one; 0 when none does.
+double ReadingsMeanU(const std::vector<double>& frameU, std::size_t n) noexcept;
 
 }  // namespace verify

@@ -56,7 +56,7 @@ public:
     }
 
 private:
-    bool Fft() const { return data_.Point.Method == "fft"; }
+    bool Fft() const { return data_.Point.ReadsSpectrum(); }
 
     // The first frame without a reading of channel c, or none.
     const ChannelReading* Missing(std::size_t c) const
@@ -78,9 +78,9 @@ private:
                std::string(measure::ReadingStatusText(r.Status)) + ")";
     }
 
-    std::vector<double> Values(std::size_t c,
-                               const std::function<std::optional<double>(const ChannelReading&,
-                                                                         std::size_t)>& of) const
+    using FrameValue = std::function<std::optional<double>(const ChannelReading&, std::size_t)>;
+
+    std::vector<double> Values(std::size_t c, const FrameValue& of) const
     {
         std::vector<double> values;
         for (std::size_t f = 0; f < data_.Frames.size(); ++f) {
@@ -97,6 +97,7 @@ private:
         s.Channel = static_cast<int>(c) + 1;
         s.Driven = plan_.Reference[c].has_value();
         std::vector<double> mv;
+        std::vector<double> mvU;
         std::vector<double> khz;
         std::vector<double> deg;
         s.Status = "ok";
@@ -113,6 +114,9 @@ private:
             }
             ++s.Readings;
             mv.push_back(*r.Voltage * 1000.0);
+            if (r.VoltageU) {
+                mvU.push_back(*r.VoltageU * 1000.0);
+            }
             if (r.Frequency) {
                 khz.push_back(*r.Frequency / 1000.0);
             }
@@ -123,7 +127,8 @@ private:
         if (!mv.empty()) {
             const Spread v = SpreadOf(mv);
             s.VoltageMv = v.Mean;
-            s.VoltageUMv = ExpandedUncertainty({v.StandardError, 0.0, 0.0});
+            s.VoltageUMv =
+                ExpandedUncertainty({v.StandardError, 0.0, ReadingsMeanU(mvU, mv.size())});
         }
         if (!khz.empty()) {
             s.FrequencyKhz = SpreadOf(khz).Mean;
@@ -148,13 +153,14 @@ private:
     }
 
     // A figure of channel c from its frames; reference is the standard
-    // uncertainty the calibrator adds.
-    void Decided(ResultRow row, const std::vector<double>& values, double reference)
+    // uncertainty the calibrator adds, frameU the frames' own standard
+    // uncertainties of the figure (those that carry one).
+    void Decided(ResultRow row, const std::vector<double>& values, double reference,
+                 const std::vector<double>& frameU = {})
     {
         const Spread s = SpreadOf(values);
-        // The readings' own standard uncertainty joins here, as the Reading
-        // term, once the frames carry it.
-        const double u = ExpandedUncertainty({s.StandardError, reference, 0.0});
+        const double u =
+            ExpandedUncertainty({s.StandardError, reference, ReadingsMeanU(frameU, values.size())});
         row.Value = s.Mean;
         row.U = u;
         row.Verdict = Decide(s.Mean, u, row.Kind, row.Limit);
@@ -173,6 +179,15 @@ private:
     {
         const double nominal = plan_.Reference[c]->RmsV();
         return (*r.Voltage - nominal) / nominal * 100.0;
+    }
+
+    // Its standard uncertainty from the frame's noise, %.
+    std::optional<double> GainErrorU(const ChannelReading& r, std::size_t c) const
+    {
+        if (!r.VoltageU) {
+            return std::nullopt;
+        }
+        return *r.VoltageU / plan_.Reference[c]->RmsV() * 100.0;
     }
 
     void Driven(std::size_t c)
@@ -216,20 +231,29 @@ private:
             const std::string& f = row.Figure;
             if (f == "gain_error") {
                 Decided(std::move(row),
+                        Values(c, [&](const ChannelReading& r,
+                                      std::size_t) { return GainError(r, c); }),
+                        ref.AmplitudeUPercent / CoverageFactor,
                         Values(c, [&](const ChannelReading& r, std::size_t) {
-                            return GainError(r, c);
-                        }),
-                        ref.AmplitudeUPercent / CoverageFactor);
+                            return GainErrorU(r, c);
+                        }));
             } else if (f == "frequency_error") {
-                Decided(std::move(row),
-                        Values(c,
-                               [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
-                                   if (!r.Frequency) {
-                                       return std::nullopt;
-                                   }
-                                   return (*r.Frequency - ref.FrequencyHz) / ref.FrequencyHz * 1e6;
-                               }),
-                        ref.FrequencyUPpm / CoverageFactor);
+                Decided(
+                    std::move(row),
+                    Values(c,
+                           [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
+                               if (!r.Frequency) {
+                                   return std::nullopt;
+                               }
+                               return (*r.Frequency - ref.FrequencyHz) / ref.FrequencyHz * 1e6;
+                           }),
+                    ref.FrequencyUPpm / CoverageFactor,
+                    Values(c, [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
+                        if (!r.Frequency || !r.FrequencyU) {
+                            return std::nullopt;
+                        }
+                        return *r.FrequencyU / ref.FrequencyHz * 1e6;
+                    }));
             } else if (f == "gain_match" || f == "phase_match") {
                 if (refMissing != nullptr) {
                     Undecided(std::move(row), std::string(ReportText::NoReferenceReading));
@@ -251,7 +275,19 @@ private:
                                        return std::optional<double>(*GainError(r, c) -
                                                                     *GainError(rr, reference));
                                    }),
-                            u);
+                            u,
+                            // The two channels' noise is independent.
+                            Values(c,
+                                   [&](const ChannelReading& r,
+                                       std::size_t frame) -> std::optional<double> {
+                                       const auto own = GainErrorU(r, c);
+                                       const auto other = GainErrorU(
+                                           data_.Frames[frame].Channels[reference], reference);
+                                       if (!own || !other) {
+                                           return std::nullopt;
+                                       }
+                                       return std::hypot(*own, *other);
+                                   }));
                 } else {
                     const double nominal = Wrapped(ref.PhaseDeg - refSignal.PhaseDeg);
                     const std::vector<double> errors =
@@ -263,19 +299,18 @@ private:
                         Undecided(std::move(row), std::string(ReportText::NoPhase));
                         continue;
                     }
-                    Decided(std::move(row), errors, ref.PhaseUDeg / CoverageFactor);
+                    // PhaseU is already that of the difference against the
+                    // reference channel.
+                    Decided(std::move(row), errors, ref.PhaseUDeg / CoverageFactor,
+                            Values(c, [](const ChannelReading& r, std::size_t) {
+                                return r.Phase ? r.PhaseU : std::nullopt;
+                            }));
                 }
             } else if (f == "thd" || f == "enob") {
                 const bool enob = f == "enob";
                 const std::vector<double> values =
-                    Values(c, [&](const ChannelReading& r, std::size_t) -> std::optional<double> {
-                        if (!enob) {
-                            return r.ThdPercent;
-                        }
-                        if (!r.ThdNPercent || *r.ThdNPercent <= 0.0) {
-                            return std::nullopt;
-                        }
-                        return EnobFromSinad(SinadFromThdN(*r.ThdNPercent));
+                    Values(c, [&](const ChannelReading& r, std::size_t) {
+                        return enob ? r.EnobBits : r.ThdPercent;
                     });
                 if (values.size() != data_.Frames.size()) {
                     Undecided(std::move(row), std::string(ReportText::NoFigures));
@@ -315,12 +350,16 @@ private:
         ResultRow row = Row(c, "crosstalk", "dB", LimitKind::Maximum, *plan_.Limits.CrosstalkMaxDb);
         const double aggressor = Aggressor();
         std::vector<double> volts;
+        std::vector<double> voltsU;
         for (const auto& frame : data_.Frames) {
             const ChannelReading& r = frame.Channels[c];
             // An idle input may read no tone at all: its level is then its noise.
             if ((r.Status == ReadingStatus::Ok || r.Status == ReadingStatus::NoTone) &&
                 r.Voltage) {
                 volts.push_back(*r.Voltage);
+                if (r.VoltageU) {
+                    voltsU.push_back(*r.VoltageU);
+                }
             } else {
                 Undecided(std::move(row), WhyMissing(r), Decision::Indeterminate);
                 return;
@@ -332,7 +371,8 @@ private:
             return;
         }
         const Spread s = SpreadOf(volts);
-        const double uVolts = ExpandedUncertainty({s.StandardError, 0.0, 0.0});
+        const double uVolts =
+            ExpandedUncertainty({s.StandardError, 0.0, ReadingsMeanU(voltsU, volts.size())});
         if (s.Mean <= 0.0) {
             Undecided(std::move(row), std::string(ReportText::NoReading), Decision::Pass);
             return;

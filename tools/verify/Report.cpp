@@ -437,7 +437,7 @@ std::string BuildHtml(const ReportData& data, std::vector<std::string>* pictures
             h += picture(ErrorChart(std::string(ReportText::GainChart), marks("gain_error"),
                                     *plan.Limits.GainPercent));
         }
-        if (plan.Limits.PhaseMatchDeg && p.Point.Method == "fft") {
+        if (plan.Limits.PhaseMatchDeg && p.Point.ReadsSpectrum()) {
             h += picture(ErrorChart(Fill(ReportText::PhaseChart,
                                          {std::to_string(plan.ReferenceChannel + 1)}),
                                     marks("phase_match"), *plan.Limits.PhaseMatchDeg));
@@ -445,7 +445,7 @@ std::string BuildHtml(const ReportData& data, std::vector<std::string>* pictures
         // The spectra two by two: inline blocks in a browser, a table for Qt.
         std::vector<std::string> spectra;
         for (std::size_t c = 0; c < ChannelCount; ++c) {
-            if (!p.Point.Channels[c] || p.Point.Method != "fft") {
+            if (!p.Point.Channels[c] || !p.Point.ReadsSpectrum()) {
                 continue;
             }
             if (p.Spectra[c]) {
@@ -510,8 +510,12 @@ std::string ResultsJson(const ReportData& data)
     const Plan& plan = *data.Source;
     Json j;
     j["verdict"] = std::string(DecisionName(data.Verdict));
-    j["rule"] = "guard band: PASS inside the tolerance reduced by U, FAIL outside the tolerance "
-                "widened by U, INDETERMINATE otherwise; U expanded with k = 2";
+    j["rule"] =
+        "guard band: PASS inside the tolerance reduced by U, FAIL outside the tolerance "
+        "widened by U, INDETERMINATE otherwise; U = 2 sqrt(max(s^2, mean(u^2) / n) + u_ref^2): "
+        "the larger of the standard error of the mean over the n frames (s) and the "
+        "frames' own standard uncertainty of the mean (type A, u), both of the same "
+        "noise, with the calibrator's standard uncertainty (u_ref)";
     j["time"] = IsoTime(data.Time);
     j["program"] = {{"name", std::string(ReportText::ProgramName)},
                     {"version", data.ProgramVersion}};

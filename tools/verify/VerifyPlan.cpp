@@ -1,9 +1,11 @@
 #include "VerifyPlan.h"
 
 #include "AdcRates.h"
+#include "ChannelEstimator.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -281,8 +283,9 @@ PlanPoint ReadPoint(const Reader& r, std::uint64_t frames)
     }
     point.Channels = *channels;
     if (auto method = r.Text("method")) {
-        if (*method != "fft" && *method != "sum") {
-            r.Fail("method", "must be \"fft\" or \"sum\"");
+        if (std::find(measure::CalcMethodTexts.begin(), measure::CalcMethodTexts.end(), *method) ==
+            measure::CalcMethodTexts.end()) {
+            r.Fail("method", "must be \"fft\", \"fit\" or \"sum\"");
         }
         point.Method = *method;
     }
@@ -415,6 +418,12 @@ Plan ReadPlan(const std::string& path, std::string* text)
         *text = content.str();
     }
     return ParsePlan(content.str(), path);
+}
+
+bool PlanPoint::ReadsSpectrum() const
+{
+    return measure::CalcMethodFromText(Method) == measure::CalcMethod::Fft ||
+           measure::IsSineFitText(Method);
 }
 
 }  // namespace verify

@@ -48,6 +48,10 @@ struct PlanPoint {
     std::string Method = "fft";
     std::optional<double> MaxTime;  // seconds; the setup's when empty
     std::uint64_t Frames = 0;
+
+    // Whether the method reads frequency, phase and the spectrum ("fft" and
+    // "fit"; "sum" reads the voltage only).
+    bool ReadsSpectrum() const;
 };
 
 struct Calibrator {
