@@ -230,6 +230,13 @@ public:
     // The feed's publisher while one runs (tests).
     const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return publisher_.get(); }
     QAction* RecordResultsItem = nullptr;
+    // The section [Precision] (MainFormResults.cpp): read again with the
+    // feed's; the two ticked items write it at once.
+    void ReadPrecisionSettings();
+    void PrecisionMethodClick();
+    void UncertaintyClick();
+    QAction* PrecisionMethodItem = nullptr;
+    QAction* UncertaintyItem = nullptr;
     // Whether a right click opens PopupMenu; the detection pass switches it
     // off. The menu's shortcuts work either way.
     void SetPopupMenuAutoPopup(bool on);
@@ -340,6 +347,13 @@ private:
     std::optional<FeedTarget> publisherTarget_;
     QString feedProblemShown_;
     bool feedRunBegun_ = false;
+    QString precisionProblemShown_;
+    void SavePrecisionSettings();
+    // The uncertainty columns of the recording and the feed: the section
+    // asks for them (the fit always has them); runUncertainties_ as at the
+    // run's first frame.
+    bool UncertaintiesChosen() const noexcept;
+    bool runUncertainties_ = false;
     bool feedOutageShown_ = false;
 
     MainFormSetup setup_;

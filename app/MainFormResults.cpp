@@ -11,6 +11,7 @@
 #include "MeasurementCycle.h"
 #include "MessageBox.h"
 #include "MqttSection.h"
+#include "PrecisionSection.h"
 #include "ResultsPublisher.h"
 #include "ResultsRecorder.h"
 #include "RunDescription.h"
@@ -137,7 +138,9 @@ void TMainForm::RecordResultsClick()
     if (!recorder_) {
         recorder_ = std::make_unique<measure::ResultsRecorder>();
     }
-    const measure::ResultsRecorder::Result started = recorder_->Start(name.toStdString(), channels);
+    const bool uncertainties = worker_ && !MeasurementIdle ? runUncertainties_ : UncertaintiesChosen();
+    const measure::ResultsRecorder::Result started =
+        recorder_->Start(name.toStdString(), channels, uncertainties);
     if (!started) {
         ReportRecordingFailure(*this, started, name);
         return;
@@ -159,6 +162,10 @@ void TMainForm::EndRecording(bool reportFailure)
 
 void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
 {
+    if (cycle.FramesShown() == 0) {
+        // The run's columns hold for all its frames, whatever is ticked later.
+        runUncertainties_ = cycle.SineFit || UncertaintiesChosen();
+    }
     if (!RecordingResults() && !publisher_) {
         return;
     }
@@ -168,7 +175,7 @@ void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
     frame.Frame = cycle.FramesShown() + 1;
     const Channels channels = RunChannels(cycle.Handle());
     if (RecordingResults()) {
-        const measure::ResultsRecorder::Result recorded = recorder_->Record(frame, channels);
+        const measure::ResultsRecorder::Result recorded = recorder_->Record(frame, channels, runUncertainties_);
         if (!recorded) {
             RecordResultsItem->setChecked(false);
             ReportRecordingFailure(*this, recorded, Text(recorded.FileName));
@@ -185,7 +192,8 @@ void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
                     mqtt::ConfigJson(mqtt::DescribeRun(
                         cycle, DeviceInventory.ModuleCrateSerials[crate].data(),
                         std::string(device::CrateTypeName(DeviceInventory.ModuleCrateTypes[crate])),
-                        DeviceInventory.ModuleSlots[crate][module])));
+                        DeviceInventory.ModuleSlots[crate][module])),
+                    runUncertainties_);
             } catch (const std::exception& e) {
                 std::cerr << "ksn48_vevu: MQTT: " << e.what() << std::endl;
             }
@@ -226,6 +234,8 @@ void TMainForm::ShowFeedReports()
 
 void TMainForm::ReadFeedSettings()
 {
+    // Our other section is read at the same moments: after a pass, at a start.
+    ReadPrecisionSettings();
     feedRunBegun_ = false;
     feedOutageShown_ = false;
     const auto off = [this](const QString& problem) {
@@ -298,4 +308,80 @@ void TMainForm::ReadFeedSettings()
     } catch (const std::exception& e) {
         off(WindowTexts::FeedUnusable.arg(Text(e.what())));
     }
+}
+
+// --- the section [Precision] ---
+
+bool TMainForm::UncertaintiesChosen() const noexcept
+{
+    return Settings && (Settings->Record.SineFit || Settings->Record.UncertaintyHints);
+}
+
+void TMainForm::ReadPrecisionSettings()
+{
+    if (!Settings) {
+        return;
+    }
+    PrecisionSection section;
+    try {
+        section = ReadPrecisionSection(IniFile(Settings->SettingsPath()));
+    } catch (const IniFileError&) {
+        // The detection pass tells of a settings file it cannot read; the
+        // choices stay as they are.
+        return;
+    }
+    Settings->Record.SineFit = section.SineFit;
+    Settings->Record.UncertaintyHints = section.Uncertainty;
+    PrecisionMethodItem->setChecked(section.SineFit);
+    UncertaintyItem->setChecked(section.Uncertainty);
+    if (section.BadKey.empty()) {
+        precisionProblemShown_.clear();
+        return;
+    }
+    const QString problem = WindowTexts::PrecisionBadValue.arg(
+        Text(Settings->SettingsPath()), Text(section.BadKey), Text(section.Problem));
+    if (problem != precisionProblemShown_) {
+        // Once per problem, not at every start.
+        precisionProblemShown_ = problem;
+        ShowMessageBox(problem, WindowTexts::PrecisionErrorCaption, MessageIcon::Error);
+    }
+}
+
+void TMainForm::SavePrecisionSettings()
+{
+    // A menu tick is the operator's choice for good: the section is written
+    // at once, our two keys alone.
+    const std::string path = Settings->SettingsPath();
+    try {
+        IniFile file(path);
+        WritePrecisionSection(file, Settings->Record.SineFit, Settings->Record.UncertaintyHints);
+        file.UpdateFile();
+        precisionProblemShown_.clear();
+    } catch (const IniFileError& e) {
+        ShowMessageBox(WindowTexts::PrecisionNotSaved.arg(Text(path), Text(e.Reason())),
+                       WindowTexts::PrecisionErrorCaption, MessageIcon::Error);
+    }
+}
+
+void TMainForm::PrecisionMethodClick()
+{
+    if (!Settings) {
+        PrecisionMethodItem->setChecked(false);
+        return;
+    }
+    // The run under way keeps its method; the next start takes this one.
+    Settings->Record.SineFit = PrecisionMethodItem->isChecked();
+    SavePrecisionSettings();
+}
+
+void TMainForm::UncertaintyClick()
+{
+    if (!Settings) {
+        UncertaintyItem->setChecked(false);
+        return;
+    }
+    // The hints follow from the next frame on; the recording's columns from
+    // the next run.
+    Settings->Record.UncertaintyHints = UncertaintyItem->isChecked();
+    SavePrecisionSettings();
 }

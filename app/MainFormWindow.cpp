@@ -154,6 +154,22 @@ void TMainForm::BuildPopupMenu()
     connect(
         exitItem, &QAction::triggered, this, [this] { ApplicationExitClick(); },
         Qt::QueuedConnection);
+    // The section [Precision]'s items come after all the others, without
+    // shortcuts: the items before keep their places and keys.
+    PopupMenu->addSeparator();
+    const auto addTick = [&](const QString& name, const QString& text, const QString& hint) {
+        QAction* action = addItem(name, text, QKeySequence());
+        action->setCheckable(true);
+        action->setToolTip(hint);
+        return action;
+    };
+    PrecisionMethodItem = addTick(QStringLiteral("PrecisionMethod"),
+                                  WindowTexts::PrecisionMethodItem,
+                                  WindowTexts::PrecisionMethodHint);
+    connect(PrecisionMethodItem, &QAction::triggered, this, [this] { PrecisionMethodClick(); });
+    UncertaintyItem = addTick(QStringLiteral("UncertaintyHints"), WindowTexts::UncertaintyItem,
+                              WindowTexts::UncertaintyHint);
+    connect(UncertaintyItem, &QAction::triggered, this, [this] { UncertaintyClick(); });
 
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint&) {

@@ -12,6 +12,14 @@ inline const QString RecordResultsItem = QStringLiteral("Запись резул
 inline const QString AboutItem = QStringLiteral("О программе ...");
 inline const QString ExitItem = QStringLiteral("Выход");
 inline const QString ExitHint = QStringLiteral("Спокойный выход из программы");
+// The window's section [Precision]: the precision method and the hints'
+// uncertainty, each a ticked item after the others.
+inline const QString PrecisionMethodItem = QStringLiteral("Точный метод (fit)");
+inline const QString PrecisionMethodHint = QStringLiteral(
+    "Аппроксимация синусоидой по всему кадру; действует со следующего пуска");
+inline const QString UncertaintyItem = QStringLiteral("Неопределённость в подсказках");
+inline const QString UncertaintyHint =
+    QStringLiteral("Подсказка каждого значения: ± стандартная неопределённость (1σ, шум кадра)");
 
 // Recording results into a file, and the MQTT feed.
 inline const QString RecordDialogCaption = QStringLiteral("Запись результатов в файл");
@@ -33,6 +41,15 @@ inline const QString FeedErrorCaption = QStringLiteral("Ошибка настр�
 inline const QString FeedBadValue =
     QStringLiteral("Раздел [MQTT] файла настроек '%1', ключ \"%2\": %3.\nПубликация результатов "
                    "выключена.");
+inline const QString PrecisionErrorCaption = QStringLiteral("Ошибка настроек точности!");
+// %1 the settings file, %2 the key, %3 what is wrong.
+inline const QString PrecisionBadValue =
+    QStringLiteral("Раздел [Precision] файла настроек '%1', ключ \"%2\": %3.\nКлюч не действует: "
+                   "метод расчёта - из настроек \"АЦП. Метод расчёта\".");
+// %1 the settings file, %2 the reason.
+inline const QString PrecisionNotSaved =
+    QStringLiteral("Не могу записать раздел [Precision] в файл настроек '%1': %2!\nВыбор "
+                   "действует до выхода из программы.");
 inline const QString FeedUnusable =
     QStringLiteral("Публикация результатов по MQTT невозможна: %1.\nПубликация выключена.");
 inline const QString FeedOutageCaption = QStringLiteral("Брокер MQTT недоступен");

@@ -40,4 +40,8 @@ inline const QString ReferenceOutOfBandHint =
 inline const QString ReferenceNoReadingHint =
     QStringLiteral("Опорный канал не даёт достоверного показания, фаза не определена!");
 
+// A value's standard uncertainty in its hint: %1 the number, rounded like
+// the value, %2 its unit. Type A only: the noise of this frame.
+inline const QString UncertaintyHint = QStringLiteral("± %1 %2 (1σ, шум кадра)");
+
 }  // namespace MeasureText

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <string>
 #include <utility>
 
@@ -94,11 +95,15 @@ ValueColumn Phase(TKsn48AdcChannelFrame& panel)
 }
 
 // A number, lime, or yellow with its hint when the measurement cannot vouch
-// for it; the column enabled.
-void ShowNumber(const ValueColumn& column, const QString& text, const measure::ValueMark& mark)
+// for it; the column enabled. An unmarked number's hint is its uncertainty,
+// when one is given.
+void ShowNumber(const ValueColumn& column, const QString& text, const measure::ValueMark& mark,
+                const QString& uncertainty = QString())
 {
     SetValue(column.Edit, true, text, mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime);
-    column.Edit->setToolTip(Hint(mark.Reason));
+    column.Edit->setToolTip(mark.Reason != measure::MarkReason::None || uncertainty.isEmpty()
+                                ? Hint(mark.Reason)
+                                : MeasureText::UncertaintyHint.arg(uncertainty, column.UnitText));
     SetLabel(column.Title, true, &column.TitleText);
     SetLabel(column.Unit, true, &column.UnitText);
 }
@@ -129,11 +134,16 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
 // The three values of a channel with a valid status, in the settings'
 // formats, with their marks; frequency and phase only with "fft" and when not
 // dashed.
+// Each value's uncertainty is rounded like the value and given only for a
+// value without a mark, where the cycle has one.
 struct ReadingTexts {
     measure::ReadingMarks Marks;
     QString Voltage;
     QString Frequency;
     QString Phase;
+    QString VoltageU;
+    QString FrequencyU;
+    QString PhaseU;
 };
 
 ReadingTexts FormatReading(const SettingsRecord& settings, const measure::MeasurementCycle& cycle,
@@ -145,16 +155,35 @@ ReadingTexts FormatReading(const SettingsRecord& settings, const measure::Measur
     if (cycle.Method != measure::CalcMethod::Fft) {
         return texts;
     }
+    const std::size_t reference = cycle.ReferenceChannel;
+    const bool uncertain = cycle.Uncertain[c] && std::isfinite(cycle.VoltageU[c]) &&
+                           std::isfinite(cycle.FrequencyU[c]) && std::isfinite(cycle.PhaseU[c]);
+    const auto vouched = [&](const measure::ValueMark& mark) {
+        return uncertain && mark.Reason == measure::MarkReason::None && !mark.Dashed;
+    };
+    if (vouched(texts.Marks.Voltage)) {
+        texts.VoltageU = Format(settings.AcFormat[0], cycle.VoltageU[c] * MilliPerUnit);
+    }
     if (!texts.Marks.Frequency.Dashed) {
         const double kHz = cycle.Frequency[c] * KiloPerUnit;
         const std::string frequencyFormat(measure::FrequencyFormat(
             kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
         texts.Frequency = Format(frequencyFormat, kHz);
+        if (vouched(texts.Marks.Frequency)) {
+            texts.FrequencyU = Format(frequencyFormat, cycle.FrequencyU[c] * KiloPerUnit);
+        }
     }
     if (!texts.Marks.Phase.Dashed) {
         const double phase =
             measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
         texts.Phase = Format(settings.PhFormat[0], phase);
+        if (vouched(texts.Marks.Phase) && reference < cycle.Uncertain.size() &&
+            cycle.Uncertain[reference] && std::isfinite(cycle.PhaseU[reference])) {
+            // The reference's own phase is its difference's zero.
+            const double u =
+                c == reference ? 0.0 : std::hypot(cycle.PhaseU[reference], cycle.PhaseU[c]);
+            texts.PhaseU = Format(settings.PhFormat[0], u);
+        }
     }
     return texts;
 }
@@ -164,9 +193,13 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settin
 {
     const ReadingTexts texts = FormatReading(settings, cycle, c);
     const measure::ReadingMarks& marks = texts.Marks;
+    // The hints carry the uncertainty only when the window's own section
+    // asks for it: a run of the precision method, or the uncertainty key.
+    const bool hints = cycle.SineFit || settings.UncertaintyHints;
+    const QString none;
     ShowNumber({panel.Value1LMDEdit, panel.Value1LabLMDLabel, panel.Value1LabUnitLMDLabel,
                 ViewText::VoltageTitle, ViewText::VoltageUnit},
-               texts.Voltage, marks.Voltage);
+               texts.Voltage, marks.Voltage, hints ? texts.VoltageU : none);
     if (cycle.Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
@@ -174,12 +207,13 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settin
     if (marks.Frequency.Dashed) {
         ShowDashes(Frequency(panel), marks.Frequency.Reason);
     } else {
-        ShowNumber(Frequency(panel), texts.Frequency, marks.Frequency);
+        ShowNumber(Frequency(panel), texts.Frequency, marks.Frequency,
+                   hints ? texts.FrequencyU : none);
     }
     if (marks.Phase.Dashed) {
         ShowDashes(Phase(panel), marks.Phase.Reason);
     } else {
-        ShowNumber(Phase(panel), texts.Phase, marks.Phase);
+        ShowNumber(Phase(panel), texts.Phase, marks.Phase, hints ? texts.PhaseU : none);
     }
 }
 
@@ -250,7 +284,10 @@ void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings&
     settings.CurrentSource =
         static_cast<std::uint8_t>(std::max(0, group.CurrentValueLMDComboBox->currentIndex()));
     const SettingsRecord& record = view.Settings();
-    settings.CalcMethod = record.CalcMethod;
+    // The window's own section may choose the precision method; the shared
+    // key keeps its value either way.
+    settings.CalcMethod = record.SineFit ? std::string(measure::CalcMethodFitText)
+                                         : record.CalcMethod;
     settings.AmplitudeType = record.AmplitudeType;
     settings.MaxAcquisitionTime = record.MaxAcquisitionTime;
 }
@@ -347,6 +384,12 @@ void ShowSpectrumResults(MeasurementView& view, SpectrumView& spectrum,
             reading.Voltage = std::move(texts.Voltage);
             reading.Frequency = std::move(texts.Frequency);
             reading.Phase = std::move(texts.Phase);
+            reading.VoltageU = std::move(texts.VoltageU);
+            reading.FrequencyU = std::move(texts.FrequencyU);
+            reading.PhaseU = std::move(texts.PhaseU);
+            reading.SineFit = cycle.SineFit;
+            reading.FitSinadDb = cycle.FitSinadDb[c];
+            reading.FitEnobBits = cycle.FitEnobBits[c];
             reading.ToneFound = cycle.ToneFound[c];
             reading.InBand = cycle.InBand[c];
             reading.VoltageVolts = cycle.Voltage[c];

@@ -25,6 +25,16 @@ struct SpectrumReading {
     measure::ReadingMarks Marks;
     double VoltageVolts = 0.0;  // the estimate, for the peak's label
     double FrequencyHz = 0.0;
+    // The three values' standard uncertainties (1σ, this frame's noise),
+    // rounded like the values; empty where a value has none.
+    QString VoltageU;
+    QString FrequencyU;
+    QString PhaseU;
+    // The precision method ran: SINAD (dB) and ENOB (bits) from its
+    // residual, NaN where it has none.
+    bool SineFit = false;
+    double FitSinadDb = 0.0;
+    double FitEnobBits = 0.0;
 };
 
 // The window's spectrum page as the worker sees it ("Спектр", entry 1 of the

@@ -21,4 +21,9 @@ struct SettingsRecord {
     std::array<std::string, RangeCount> FrFormat;
     std::array<std::string, RangeCount> PhFormat;
     std::uint16_t ReferenceChannel = 0;  // 0 to 7
+    // The window's section [Precision] (PrecisionSection.h), never a shared
+    // key: the runs use the precision method ("fit") instead of CalcMethod;
+    // the value fields' hints show each reading's uncertainty.
+    bool SineFit = false;
+    bool UncertaintyHints = false;
 };

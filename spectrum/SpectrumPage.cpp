@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -29,18 +30,26 @@ const QColor MarkRed(255, 0, 0);
 // The figures' digits: percent with three decimals ("1.000"), decibels with one.
 constexpr const char* PercentFormat = "0.000";
 constexpr const char* DecibelFormat = "0.0";
+// Bits with two decimals, the spur's frequency in kHz with three.
+constexpr const char* BitsFormat = "0.00";
+constexpr const char* SpurFrequencyFormat = "0.000";
 
 QString Fixed(const char* pattern, double value)
 {
     return QString::fromStdString(NumberText::FormatFloat(pattern, value));
 }
 
-QString Decibels(double value)
+QString Unbounded(const char* pattern, double value)
 {
     if (std::isinf(value)) {
         return value > 0 ? SpectrumText::Infinite : QStringLiteral("-") + SpectrumText::Infinite;
     }
-    return Fixed(DecibelFormat, value);
+    return Fixed(pattern, value);
+}
+
+QString Decibels(double value)
+{
+    return Unbounded(DecibelFormat, value);
 }
 
 void SetValue(TValueEdit* edit, const QString& text, const QColor& colour,
@@ -95,8 +104,15 @@ TSpectrumPage::TSpectrumPage(QWidget* parent) : QWidget(parent)
     SpectrumChart = new TSpectrumChart(this);
     layout->addWidget(SpectrumChart, 1);
 
-    auto* side = new QWidget(this);
-    side->setFixedWidth(SidePanelWidth);
+    // The side column scrolls when the page is lower than its figures: the
+    // chart keeps its height whatever the window's.
+    auto* sideBox = new QScrollArea(this);
+    sideBox->setObjectName(QStringLiteral("SideLMDScrollBox"));
+    sideBox->setFixedWidth(SidePanelWidth);
+    sideBox->setFrameShape(QFrame::NoFrame);
+    sideBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    sideBox->setWidgetResizable(true);
+    auto* side = new QWidget(sideBox);
     auto* column = new QVBoxLayout(side);
     column->setContentsMargins(0, 0, 0, 0);
 
@@ -135,9 +151,34 @@ TSpectrumPage::TSpectrumPage(QWidget* parent) : QWidget(parent)
                         QStringLiteral("SnrLMDEdit"));
     NoiseFloorLMDEdit = AddRow(grid, 6, SpectrumText::NoiseFloorTitle, SpectrumText::NoiseFloorUnit,
                                QStringLiteral("NoiseFloorLMDEdit"));
+    SinadLMDEdit = AddRow(grid, 7, SpectrumText::SinadTitle, SpectrumText::DecibelUnit,
+                          QStringLiteral("SinadLMDEdit"));
+    EnobLMDEdit = AddRow(grid, 8, SpectrumText::EnobTitle, SpectrumText::BitsUnit,
+                         QStringLiteral("EnobLMDEdit"));
+    SfdrLMDEdit = AddRow(grid, 9, SpectrumText::SfdrTitle, SpectrumText::DecibelCarrierUnit,
+                         QStringLiteral("SfdrLMDEdit"));
+    SpurFrequencyLMDEdit = AddRow(grid, 10, SpectrumText::SpurFrequencyTitle,
+                                  SpectrumText::FrequencyUnit,
+                                  QStringLiteral("SpurFrequencyLMDEdit"));
+    FitSinadLMDEdit = AddRow(grid, 11, SpectrumText::FitSinadTitle, SpectrumText::DecibelUnit,
+                             QStringLiteral("FitSinadLMDEdit"));
+    FitEnobLMDEdit = AddRow(grid, 12, SpectrumText::FitEnobTitle, SpectrumText::BitsUnit,
+                            QStringLiteral("FitEnobLMDEdit"));
     column->addWidget(ResultsLMDGroupBox);
+
+    UncertaintyLMDGroupBox = new QGroupBox(SpectrumText::UncertaintyGroup, side);
+    UncertaintyLMDGroupBox->setObjectName(QStringLiteral("UncertaintyLMDGroupBox"));
+    auto* uncertainty = new QGridLayout(UncertaintyLMDGroupBox);
+    VoltageULMDEdit = AddRow(uncertainty, 0, SpectrumText::VoltageTitle,
+                             SpectrumText::VoltageUnit, QStringLiteral("VoltageULMDEdit"));
+    FrequencyULMDEdit = AddRow(uncertainty, 1, SpectrumText::FrequencyTitle,
+                               SpectrumText::FrequencyUnit, QStringLiteral("FrequencyULMDEdit"));
+    PhaseULMDEdit = AddRow(uncertainty, 2, SpectrumText::PhaseTitle, SpectrumText::PhaseUnit,
+                           QStringLiteral("PhaseULMDEdit"));
+    column->addWidget(UncertaintyLMDGroupBox);
     column->addStretch(1);
-    layout->addWidget(side);
+    sideBox->setWidget(side);
+    layout->addWidget(sideBox);
 
     connect(MaxHoldLMDCheckBox, &QCheckBox::toggled, this,
             [this](bool on) { ResetMaxHoldLMDButton->setEnabled(on); });
@@ -175,8 +216,10 @@ void TSpectrumPage::SetPageEnabled(bool enabled)
         control->setEnabled(enabled);
     }
     ResetMaxHoldLMDButton->setEnabled(enabled && MaxHoldLMDCheckBox->isChecked());
-    for (TValueEdit* edit : {VoltageLMDEdit, FrequencyLMDEdit, PhaseLMDEdit, ThdLMDEdit,
-                             ThdNLMDEdit, SnrLMDEdit, NoiseFloorLMDEdit}) {
+    for (TValueEdit* edit :
+         {VoltageLMDEdit, FrequencyLMDEdit, PhaseLMDEdit, ThdLMDEdit, ThdNLMDEdit, SnrLMDEdit,
+          NoiseFloorLMDEdit, SinadLMDEdit, EnobLMDEdit, SfdrLMDEdit, SpurFrequencyLMDEdit,
+          FitSinadLMDEdit, FitEnobLMDEdit, VoltageULMDEdit, FrequencyULMDEdit, PhaseULMDEdit}) {
         edit->setEnabled(enabled && edit->text() != ViewText::ValuePlaceholder);
     }
 }
@@ -233,8 +276,10 @@ void TSpectrumPage::DrawPending()
 
 void TSpectrumPage::ClearValues()
 {
-    for (TValueEdit* edit : {VoltageLMDEdit, FrequencyLMDEdit, PhaseLMDEdit, ThdLMDEdit,
-                             ThdNLMDEdit, SnrLMDEdit, NoiseFloorLMDEdit}) {
+    for (TValueEdit* edit :
+         {VoltageLMDEdit, FrequencyLMDEdit, PhaseLMDEdit, ThdLMDEdit, ThdNLMDEdit, SnrLMDEdit,
+          NoiseFloorLMDEdit, SinadLMDEdit, EnobLMDEdit, SfdrLMDEdit, SpurFrequencyLMDEdit,
+          FitSinadLMDEdit, FitEnobLMDEdit, VoltageULMDEdit, FrequencyULMDEdit, PhaseULMDEdit}) {
         SetDashes(edit);
     }
 }
@@ -257,6 +302,7 @@ void TSpectrumPage::ShowReading(const SpectrumReading& reading, const measure::S
         return;
     }
     SetMarked(VoltageLMDEdit, reading.Voltage, reading.Marks.Voltage);
+    ShowUncertainties(reading);
     if (!reading.Spectral) {
         SpectrumChart->ShowNothing(SpectrumText::NoSpectrumSum);
         return;
@@ -274,10 +320,15 @@ void TSpectrumPage::ShowReading(const SpectrumReading& reading, const measure::S
         SetValue(ThdNLMDEdit, Fixed(PercentFormat, figures.ThdNPercent), colour, hint);
         SetValue(SnrLMDEdit, Decibels(figures.SnrDb), colour, hint);
         SetValue(NoiseFloorLMDEdit, Decibels(figures.NoiseFloorDbv), colour, hint);
+        ShowConverterFigures(reading, frame);
     } else if (frame.Valid) {
         SetDashes(ThdLMDEdit, SpectrumText::NoToneFiguresHint);
         SetDashes(ThdNLMDEdit, SpectrumText::NoToneFiguresHint);
         SetDashes(SnrLMDEdit, SpectrumText::NoToneFiguresHint);
+        for (TValueEdit* edit : {SinadLMDEdit, EnobLMDEdit, SfdrLMDEdit, SpurFrequencyLMDEdit,
+                                 FitSinadLMDEdit, FitEnobLMDEdit}) {
+            SetDashes(edit, SpectrumText::NoToneFiguresHint);
+        }
         SetValue(NoiseFloorLMDEdit, Decibels(figures.Valid ? figures.NoiseFloorDbv : 0.0),
                  TValueEdit::Warning, SpectrumText::NoToneFiguresHint);
         if (!figures.Valid) {
@@ -294,6 +345,50 @@ void TSpectrumPage::ShowReading(const SpectrumReading& reading, const measure::S
                              ? SpectrumText::PeakLabel.arg(reading.Voltage, reading.Frequency)
                              : QString();
     SpectrumChart->ShowFrame(frame, title, peak);
+}
+
+void TSpectrumPage::ShowConverterFigures(const SpectrumReading& reading,
+                                         const measure::SpectrumFrame& frame)
+{
+    // Marked like THD: out of the exact band none of them holds.
+    const measure::SpectrumFigures& figures = frame.Figures;
+    const measure::ValueMark mark = reading.Marks.Frequency;
+    const QColor colour = mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime;
+    const QString& hint = MarkHint(mark.Reason);
+    SetValue(SinadLMDEdit, Decibels(figures.SinadDb), colour, hint);
+    SetValue(EnobLMDEdit, Unbounded(BitsFormat, figures.EnobBits), colour, hint);
+    SetValue(SfdrLMDEdit, Decibels(figures.SfdrDbc), colour, hint);
+    if (std::isfinite(figures.SfdrDbc)) {
+        SetValue(SpurFrequencyLMDEdit,
+                 Fixed(SpurFrequencyFormat, figures.SpurCentre * frame.BinWidth / 1000.0), colour,
+                 hint);
+    }
+    if (!reading.SineFit) {
+        SetDashes(FitSinadLMDEdit, SpectrumText::FitOnlyHint);
+        SetDashes(FitEnobLMDEdit, SpectrumText::FitOnlyHint);
+        return;
+    }
+    // NaN for a channel the fit did not take.
+    if (!std::isnan(reading.FitSinadDb)) {
+        SetValue(FitSinadLMDEdit, Decibels(reading.FitSinadDb), colour, hint);
+    }
+    if (!std::isnan(reading.FitEnobBits)) {
+        SetValue(FitEnobLMDEdit, Unbounded(BitsFormat, reading.FitEnobBits), colour, hint);
+    }
+}
+
+void TSpectrumPage::ShowUncertainties(const SpectrumReading& reading)
+{
+    const auto show = [](TValueEdit* edit, const QString& text) {
+        if (text.isEmpty()) {
+            SetDashes(edit, SpectrumText::NoUncertaintyHint);
+        } else {
+            SetValue(edit, QStringLiteral("± ") + text, TValueEdit::Lime);
+        }
+    };
+    show(VoltageULMDEdit, reading.VoltageU);
+    show(FrequencyULMDEdit, reading.FrequencyU);
+    show(PhaseULMDEdit, reading.PhaseU);
 }
 
 SpectrumView* MakeSpectrumPage(QWidget* parent)

@@ -53,9 +53,22 @@ public:
     TValueEdit* ThdNLMDEdit = nullptr;
     TValueEdit* SnrLMDEdit = nullptr;
     TValueEdit* NoiseFloorLMDEdit = nullptr;
+    TValueEdit* SinadLMDEdit = nullptr;
+    TValueEdit* EnobLMDEdit = nullptr;
+    TValueEdit* SfdrLMDEdit = nullptr;
+    TValueEdit* SpurFrequencyLMDEdit = nullptr;
+    TValueEdit* FitSinadLMDEdit = nullptr;
+    TValueEdit* FitEnobLMDEdit = nullptr;
+    // The three readings' standard uncertainties.
+    QGroupBox* UncertaintyLMDGroupBox = nullptr;
+    TValueEdit* VoltageULMDEdit = nullptr;
+    TValueEdit* FrequencyULMDEdit = nullptr;
+    TValueEdit* PhaseULMDEdit = nullptr;
 
 private:
     void ClearValues();
+    void ShowConverterFigures(const SpectrumReading& reading, const measure::SpectrumFrame& frame);
+    void ShowUncertainties(const SpectrumReading& reading);
     void ShowReading(const SpectrumReading& reading, const measure::SpectrumFrame& frame);
 
     std::array<bool, measure::MeasurementChannelCount> channels_{};

@@ -20,6 +20,23 @@ inline const QString ThdTitle = QStringLiteral("КНИ (THD)");
 inline const QString ThdNTitle = QStringLiteral("КНИ+Ш (THD+N)");
 inline const QString SnrTitle = QStringLiteral("С/Ш (SNR)");
 inline const QString NoiseFloorTitle = QStringLiteral("Шум");
+// The converter's figures: SINAD and ENOB (noise and distortion), SFDR with
+// the largest spur's frequency, and with the precision method SINAD and ENOB
+// from its residual.
+inline const QString SinadTitle = QStringLiteral("С/(Ш+И) (SINAD)");
+inline const QString EnobTitle = QStringLiteral("ЭРР (ENOB)");
+inline const QString SfdrTitle = QStringLiteral("ДДБП (SFDR)");
+inline const QString SpurFrequencyTitle = QStringLiteral("Частота помехи");
+inline const QString FitSinadTitle = QStringLiteral("SINAD (аппрокс.)");
+inline const QString FitEnobTitle = QStringLiteral("ENOB (аппрокс.)");
+inline const QString BitsUnit = QStringLiteral("бит");
+inline const QString DecibelCarrierUnit = QStringLiteral("дБн");
+inline const QString FitOnlyHint =
+    QStringLiteral("Только с точным методом (fit): по остатку аппроксимации");
+// The readings' standard uncertainty, type A only.
+inline const QString UncertaintyGroup = QStringLiteral("Неопределённость (1σ, шум кадра)");
+inline const QString NoUncertaintyHint =
+    QStringLiteral("Нет неопределённости: значение отмечено или не измерено");
 inline const QString VoltageUnit = QStringLiteral("мВ");
 inline const QString FrequencyUnit = QStringLiteral("кГц");
 inline const QString PhaseUnit = QStringLiteral("Град");

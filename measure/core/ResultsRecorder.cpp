@@ -9,10 +9,12 @@ namespace measure {
 
 namespace {
 
-ResultsLayout CsvLayout(const std::array<bool, FrameResult::ChannelCount>& channels)
+ResultsLayout CsvLayout(const std::array<bool, FrameResult::ChannelCount>& channels,
+                        bool uncertainties)
 {
     ResultsLayout layout;
     layout.Channels = channels;
+    layout.Uncertainties = uncertainties;
     layout.Syntax = ResultsSyntax::Csv;
     return layout;
 }
@@ -26,14 +28,15 @@ ResultsRecorder::~ResultsRecorder()
 
 ResultsRecorder::Result
 ResultsRecorder::Start(const std::string& path,
-                       const std::array<bool, FrameResult::ChannelCount>& channels)
+                       const std::array<bool, FrameResult::ChannelCount>& channels,
+                       bool uncertainties)
 {
     Stop();
     path_ = path;
     struct stat info {};
     made_ = ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
     rows_ = 0;
-    const Result opened = Open(channels);
+    const Result opened = Open(channels, uncertainties);
     if (!opened) {
         Discard();
     }
@@ -41,12 +44,13 @@ ResultsRecorder::Start(const std::string& path,
 }
 
 ResultsRecorder::Result
-ResultsRecorder::Open(const std::array<bool, FrameResult::ChannelCount>& channels)
+ResultsRecorder::Open(const std::array<bool, FrameResult::ChannelCount>& channels,
+                      bool uncertainties)
 {
     Result result;
     result.FileName = path_;
     try {
-        writer_.emplace(CsvLayout(channels), ResultsFile::Append(path_));
+        writer_.emplace(CsvLayout(channels, uncertainties), ResultsFile::Append(path_));
     } catch (const ResultsFileError& e) {
         result.Kind = Problem::CannotOpen;
         result.Error = e.Error();
@@ -70,16 +74,18 @@ ResultsRecorder::Open(const std::array<bool, FrameResult::ChannelCount>& channel
 
 ResultsRecorder::Result
 ResultsRecorder::Record(FrameResult frame,
-                        const std::array<bool, FrameResult::ChannelCount>& channels)
+                        const std::array<bool, FrameResult::ChannelCount>& channels,
+                        bool uncertainties)
 {
     Result result;
     result.FileName = path_;
     if (!writer_) {
         return result;
     }
-    if (writer_->Layout().Channels != channels) {
+    if (writer_->Layout().Channels != channels ||
+        writer_->Layout().Uncertainties != uncertainties) {
         writer_.reset();
-        result = Open(channels);
+        result = Open(channels, uncertainties);
         if (!result) {
             Discard();
             return result;

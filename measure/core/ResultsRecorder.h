@@ -34,18 +34,22 @@ public:
     ResultsRecorder(const ResultsRecorder&) = delete;
     ResultsRecorder& operator=(const ResultsRecorder&) = delete;
 
-    // Starts a recording into path for frames of these acquired channels;
-    // checks that the file can take their rows. On a problem nothing is
-    // recording (and a file made here goes again).
+    // Starts a recording into path for frames of these acquired channels,
+    // with the readings' uncertainty columns when asked (ResultsLayout's
+    // Uncertainties); checks that the file can take their rows. On a problem
+    // nothing is recording (and a file made here goes again).
     Result Start(const std::string& path,
-                 const std::array<bool, FrameResult::ChannelCount>& channels);
+                 const std::array<bool, FrameResult::ChannelCount>& channels,
+                 bool uncertainties = false);
     bool Recording() const noexcept { return writer_.has_value(); }
     const std::string& Path() const noexcept { return path_; }
 
-    // One frame of a run whose acquired channels are those given; when they
-    // are not those of the rows so far, the file must take the new columns
-    // (an empty file gets their header). On a problem the recording ends.
-    Result Record(FrameResult frame, const std::array<bool, FrameResult::ChannelCount>& channels);
+    // One frame of a run whose acquired channels (and uncertainty columns)
+    // are those given; when they are not those of the rows so far, the file
+    // must take the new columns (an empty file gets their header). On a
+    // problem the recording ends.
+    Result Record(FrameResult frame, const std::array<bool, FrameResult::ChannelCount>& channels,
+                  bool uncertainties = false);
 
     // Ends the recording: a file made by Start that got no row goes again.
     Result Stop();
@@ -53,7 +57,7 @@ public:
     std::uint64_t Rows() const noexcept { return rows_; }
 
 private:
-    Result Open(const std::array<bool, FrameResult::ChannelCount>& channels);
+    Result Open(const std::array<bool, FrameResult::ChannelCount>& channels, bool uncertainties);
     void Discard() noexcept;
 
     std::string path_;

@@ -531,7 +531,9 @@ TEST_F(MainFormWindowTest, TheMenuHoldsItsItemsAndPopsUpUntilSwitchedOff)
                            QStringLiteral("Сохранение текущих настроек Ctrl+S"),
                            QStringLiteral("Запись результатов в файл... Ctrl+Shift+R"),
                            QStringLiteral("-"), QStringLiteral("О программе ... Ctrl+A"),
-                           QStringLiteral("-"), QStringLiteral("Выход Ctrl+Q")}));
+                           QStringLiteral("-"), QStringLiteral("Выход Ctrl+Q"),
+                           QStringLiteral("-"), QStringLiteral("Точный метод (fit) "),
+                           QStringLiteral("Неопределённость в подсказках ")}));
     EXPECT_EQ(form->PopupMenu->defaultAction(), form->PopupMenu->actions().first());
 
     emit form->customContextMenuRequested(QPoint(100, 100));

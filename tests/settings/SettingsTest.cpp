@@ -2,6 +2,7 @@
 // interchange files, defaults, out-of-range values, writers and handlers.
 #include "IniFile.h"
 #include "MqttSection.h"
+#include "PrecisionSection.h"
 #include "Settings.h"
 #include "SettingsNames.h"
 #include "TestDirectory.h"
@@ -505,6 +506,67 @@ TEST_F(SettingsFileTest, TheFeedSectionIsOffWithoutItAndReadsWithoutTheBlanksAro
     EXPECT_EQ(some.Enabled, "1");
     EXPECT_EQ(some.Broker, "127.0.0.1");
     EXPECT_EQ(some.Topic, "plant/line2");
+}
+
+TEST_F(SettingsFileTest, ThePrecisionSectionStaysAsItStandsThroughEveryWriter)
+{
+    // Between the window's sections, and the shared method key untouched.
+    const std::string precision = "[Precision]\r\nMethod=fit\r\nUncertainty=1\r\n";
+    std::string file = Fixture("default.ini");
+    const std::size_t module = file.find(Cp("[Модуль KSN48]"));
+    ASSERT_NE(module, std::string::npos);
+    file.insert(module, precision);
+    ReadFile(file);
+    const std::string method = IniFile(path).ReadString(names::ModuleSection, names::CalcMethodKey, "");
+    settings.SaveIniFile(path);
+    EXPECT_EQ(ReadBytes(path), file);
+    settings.SaveDefaultSettingsClick();
+    EXPECT_EQ(ReadBytes(path), file);
+    EXPECT_TRUE(view.messages.empty());
+    const PrecisionSection section = ReadPrecisionSection(IniFile(path));
+    EXPECT_TRUE(section.SineFit);
+    EXPECT_TRUE(section.Uncertainty);
+    EXPECT_EQ(IniFile(path).ReadString(names::ModuleSection, names::CalcMethodKey, ""), method);
+}
+
+TEST_F(SettingsFileTest, ThePrecisionSectionReadsItsValuesAndNamesTheFirstBadKey)
+{
+    const struct {
+        const char* text;
+        bool fit;
+        bool uncertainty;
+        const char* badKey;
+    } cases[] = {
+        {"", false, false, ""},
+        {"[Precision]\r\nMethod=fit\r\n", true, false, ""},
+        {"[precision]\r\nmethod = Fit \r\nUNCERTAINTY=1\r\n", true, true, ""},
+        {"[Precision]\r\nMethod=settings\r\nUncertainty=0\r\n", false, false, ""},
+        {"[Precision]\r\nMethod=\r\nUncertainty=1\r\n", false, true, ""},
+        {"[Precision]\r\nMethod=sum\r\nUncertainty=1\r\n", false, true, "Method"},
+        {"[Precision]\r\nMethod=fit\r\nUncertainty=2\r\n", true, false, "Uncertainty"},
+        {"[Precision]\r\nMethod=fitted\r\nUncertainty=on\r\n", false, false, "Method"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        WriteBytes(path, c.text);
+        const PrecisionSection section = ReadPrecisionSection(IniFile(path));
+        EXPECT_EQ(section.SineFit, c.fit);
+        EXPECT_EQ(section.Uncertainty, c.uncertainty);
+        EXPECT_EQ(section.BadKey, c.badKey);
+        EXPECT_EQ(section.Problem.empty(), std::string(c.badKey).empty());
+    }
+    // Written back, it reads as written, whatever was there.
+    for (const bool fit : {false, true}) {
+        for (const bool uncertainty : {false, true}) {
+            IniFile file(path);
+            WritePrecisionSection(file, fit, uncertainty);
+            file.UpdateFile();
+            const PrecisionSection section = ReadPrecisionSection(IniFile(path));
+            EXPECT_EQ(section.SineFit, fit);
+            EXPECT_EQ(section.Uncertainty, uncertainty);
+            EXPECT_TRUE(section.BadKey.empty());
+        }
+    }
 }
 
 TEST_F(SettingsFileTest, ReferenceChannelIsNeverWritten)

@@ -273,4 +273,70 @@ TEST_F(SpectrumWindow, WithoutAnOpenModuleThePageIsRefused)
     EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Внимание!!!"));
 }
 
+// SINAD, ENOB and SFDR beside THD; with the precision method (the window's
+// section [Precision]) SINAD and ENOB a second time from the fit's residual.
+// Channel 1 carries a 1 % second harmonic and nothing else: 40 dB, and
+// log2(10 / (0.01 / sqrt 2 * sqrt 12)) = 8.67 bits.
+struct ConverterCase {
+    const char* name;
+    const char* section;  // appended to the settings file
+    bool fit;
+};
+
+class ConverterFigures : public SpectrumWindow,
+                         public ::testing::WithParamInterface<ConverterCase> {};
+
+TEST_P(ConverterFigures, StandBesideTheDistortionOfADistortedChannel)
+{
+    const ConverterCase& c = GetParam();
+    std::ofstream(settingsDir.filePath(QStringLiteral("Ksn48_Vevu.ini")).toStdString(),
+                  std::ios::app | std::ios::binary)
+        << c.section;
+    ShowSpectrumPage();
+    PickChannel(0);
+    StartAndWaitFrames(2);
+    EXPECT_EQ(Text(page->ThdLMDEdit), "1.000");
+    EXPECT_EQ(Text(page->SinadLMDEdit), "40.0");
+    EXPECT_EQ(Text(page->EnobLMDEdit), "8.67");
+    EXPECT_EQ(Text(page->SfdrLMDEdit), "40.0");
+    EXPECT_EQ(Text(page->SpurFrequencyLMDEdit), "2.000");
+    for (const TValueEdit* edit : {page->SinadLMDEdit, page->EnobLMDEdit, page->SfdrLMDEdit}) {
+        EXPECT_EQ(edit->FontColor(), TValueEdit::Lime);
+        EXPECT_TRUE(edit->isEnabled());
+    }
+    if (c.fit) {
+        EXPECT_EQ(Text(page->FitSinadLMDEdit), "40.0");
+        EXPECT_EQ(Text(page->FitEnobLMDEdit), "8.67");
+        EXPECT_TRUE(page->FitSinadLMDEdit->isEnabled());
+    } else {
+        EXPECT_EQ(Text(page->FitSinadLMDEdit), "--------");
+        EXPECT_EQ(Text(page->FitEnobLMDEdit), "--------");
+        EXPECT_FALSE(page->FitEnobLMDEdit->isEnabled());
+    }
+    // The readings' uncertainties, rounded like the readings: a clean tone
+    // has next to none.
+    EXPECT_EQ(Text(page->VoltageULMDEdit), "± 0.00");
+    EXPECT_EQ(Text(page->FrequencyULMDEdit), "± 0.00000");
+    EXPECT_EQ(Text(page->PhaseULMDEdit), "± 0.000");
+    // The noisy channel with hum: its uncertainty shows, and a marked
+    // reading shows none.
+    PickChannel(2);
+    WaitFrames(page->FramesDrawn() + 2);
+    EXPECT_NEAR(page->VoltageLMDEdit->text().toDouble(), 353.55, 0.05);
+    EXPECT_EQ(page->VoltageULMDEdit->text().left(2), QStringLiteral("± "));
+    EXPECT_TRUE(page->VoltageULMDEdit->isEnabled());
+    form->ApplicationShortCut(Qt::Key_Escape);
+    ExpectStopped();
+    EXPECT_TRUE(dialogs.Shown().empty());
+}
+
+const ConverterCase converterCases[] = {
+    {"SpecifiedMethod", "", false},
+    {"UncertaintyKeyAlone", "[Precision]\r\nUncertainty=1\r\n", false},
+    {"PrecisionMethod", "[Precision]\r\nMethod=fit\r\n", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ConverterFigures, ::testing::ValuesIn(converterCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 }  // namespace

@@ -1,0 +1,61 @@
+#include "PrecisionSection.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string Trimmed(std::string text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+PrecisionSection ReadPrecisionSection(const IniFile& file)
+{
+    namespace Names = PrecisionSettingsNames;
+    PrecisionSection section;
+    const auto bad = [&](std::string_view key, std::string problem) {
+        if (section.BadKey.empty()) {
+            section.BadKey = key;
+            section.Problem = std::move(problem);
+        }
+    };
+    const std::string method = Trimmed(file.ReadString(Names::Section, Names::Method, ""));
+    const std::string methodName = Lower(method);
+    if (methodName == Names::MethodFit) {
+        section.SineFit = true;
+    } else if (!methodName.empty() && methodName != Names::MethodSettings) {
+        bad(Names::Method, "'" + method + "' is not " + std::string(Names::MethodFit) + " or " +
+                               std::string(Names::MethodSettings));
+    }
+    const std::string uncertainty =
+        Trimmed(file.ReadString(Names::Section, Names::Uncertainty, ""));
+    if (uncertainty == "1") {
+        section.Uncertainty = true;
+    } else if (!uncertainty.empty() && uncertainty != "0") {
+        bad(Names::Uncertainty, "'" + uncertainty + "' is not 0 or 1");
+    }
+    return section;
+}
+
+void WritePrecisionSection(IniFile& file, bool sineFit, bool uncertainty)
+{
+    namespace Names = PrecisionSettingsNames;
+    file.WriteString(Names::Section, Names::Method,
+                     sineFit ? Names::MethodFit : Names::MethodSettings);
+    file.WriteString(Names::Section, Names::Uncertainty, uncertainty ? "1" : "0");
+}
