@@ -10,6 +10,7 @@
 #include "SettingsRecord.h"
 #include "StartButton.h"
 #include "ValueEdit.h"
+#include "ValueField.h"
 #include "ViewTexts.h"
 
 #include <QCheckBox>
@@ -26,7 +27,6 @@
 
 namespace {
 
-const QColor MarkRed(255, 0, 0);
 constexpr double MilliPerUnit = 1000.0;
 constexpr double KiloPerUnit = 0.001;
 
@@ -41,13 +41,6 @@ void SetLabel(QLabel* label, bool enabled, const QString* text = nullptr)
     if (text != nullptr) {
         label->setText(*text);
     }
-}
-
-void SetValue(TValueEdit* edit, bool enabled, const QString& text, const QColor& colour)
-{
-    edit->setEnabled(enabled);
-    edit->SetFontColor(colour);
-    edit->setText(text);
 }
 
 // The hint of a marked or dashed value; empty for a value shown as it is.
@@ -100,10 +93,10 @@ ValueColumn Phase(TKsn48AdcChannelFrame& panel)
 void ShowNumber(const ValueColumn& column, const QString& text, const measure::ValueMark& mark,
                 const QString& uncertainty = QString())
 {
-    SetValue(column.Edit, true, text, mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime);
-    column.Edit->setToolTip(mark.Reason != measure::MarkReason::None || uncertainty.isEmpty()
-                                ? Hint(mark.Reason)
-                                : MeasureText::UncertaintyHint.arg(uncertainty, column.UnitText));
+    ValueField::ShowNumber(*column.Edit, text, mark.Marked(),
+                           mark.Reason != measure::MarkReason::None || uncertainty.isEmpty()
+                               ? Hint(mark.Reason)
+                               : MeasureText::UncertaintyHint.arg(uncertainty, column.UnitText));
     SetLabel(column.Title, true, &column.TitleText);
     SetLabel(column.Unit, true, &column.UnitText);
 }
@@ -112,8 +105,7 @@ void ShowNumber(const ValueColumn& column, const QString& text, const measure::V
 // column disabled.
 void ShowDashes(const ValueColumn& column, measure::MarkReason reason = measure::MarkReason::None)
 {
-    SetValue(column.Edit, false, ViewText::ValuePlaceholder, TValueEdit::Lime);
-    column.Edit->setToolTip(Hint(reason));
+    ValueField::ShowDashes(*column.Edit, Hint(reason));
     SetLabel(column.Title, false, &column.TitleText);
     SetLabel(column.Unit, false, &column.UnitText);
 }
@@ -286,8 +278,8 @@ void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings&
     const SettingsRecord& record = view.Settings();
     // The window's own section may choose the precision method; the shared
     // key keeps its value either way.
-    settings.CalcMethod = record.SineFit ? std::string(measure::CalcMethodFitText)
-                                         : record.CalcMethod;
+    settings.CalcMethod =
+        record.SineFit ? std::string(measure::CalcMethodFitText) : record.CalcMethod;
     settings.AmplitudeType = record.AmplitudeType;
     settings.MaxAcquisitionTime = record.MaxAcquisitionTime;
 }
@@ -326,11 +318,9 @@ void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
         } else if (status == KSN48_STATUS_VALID) {
             ShowValidChannel(*panel, settings, cycle, c);
         } else if (status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN) {
-            SetValue(panel->Value1LMDEdit, true,
-                     status == KSN48_STATUS_SHORT ? MeasureText::ShortCircuitMark
-                                                  : MeasureText::OpenCircuitMark,
-                     MarkRed);
-            panel->Value1LMDEdit->setToolTip(QString());
+            ValueField::ShowCircuitMark(*panel->Value1LMDEdit, status == KSN48_STATUS_SHORT
+                                                                   ? MeasureText::ShortCircuitMark
+                                                                   : MeasureText::OpenCircuitMark);
             ShowVoltageTitle(*panel);
             DashFrequencyAndPhase(*panel);
         }

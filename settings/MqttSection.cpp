@@ -1,24 +1,12 @@
 #include "MqttSection.h"
 
-namespace {
-
-std::string Trimmed(std::string text)
-{
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
+#include "SectionValue.h"
 
 MqttSection ReadMqttSection(const IniFile& file)
 {
     namespace Names = MqttSettingsNames;
     const auto read = [&](std::string_view key) {
-        return Trimmed(file.ReadString(Names::Section, key, ""));
+        return ReadSectionValue(file, Names::Section, key);
     };
     MqttSection section;
     section.Enabled = read(Names::Enabled);

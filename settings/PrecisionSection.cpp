@@ -1,19 +1,11 @@
 #include "PrecisionSection.h"
 
+#include "SectionValue.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace {
-
-std::string Trimmed(std::string text)
-{
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    const std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 std::string Lower(std::string text)
 {
@@ -34,7 +26,7 @@ PrecisionSection ReadPrecisionSection(const IniFile& file)
             section.Problem = std::move(problem);
         }
     };
-    const std::string method = Trimmed(file.ReadString(Names::Section, Names::Method, ""));
+    const std::string method = ReadSectionValue(file, Names::Section, Names::Method);
     const std::string methodName = Lower(method);
     if (methodName == Names::MethodFit) {
         section.SineFit = true;
@@ -42,8 +34,7 @@ PrecisionSection ReadPrecisionSection(const IniFile& file)
         bad(Names::Method, "'" + method + "' is not " + std::string(Names::MethodFit) + " or " +
                                std::string(Names::MethodSettings));
     }
-    const std::string uncertainty =
-        Trimmed(file.ReadString(Names::Section, Names::Uncertainty, ""));
+    const std::string uncertainty = ReadSectionValue(file, Names::Section, Names::Uncertainty);
     if (uncertainty == "1") {
         section.Uncertainty = true;
     } else if (!uncertainty.empty() && uncertainty != "0") {

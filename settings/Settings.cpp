@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "BusyGuard.h"
 #include "ChannelGroup.h"
 #include "SettingsNames.h"
 
@@ -170,24 +171,28 @@ bool Settings::ReadModuleSettings(const IniFile* file)
         Record.MaxAcquisitionTime = DefaultMaxAcquisitionTime;
     }
 
-    view_.SetBusy(true);
-    SelectListIndex(*file, SettingsView::ParameterList::DataFormat, names::DataFormatKey,
-                    DefaultDataFormatIndex);
-    SelectListIndex(*file, SettingsView::ParameterList::CurrentValue, names::CurrentValueKey,
-                    DefaultCurrentValueIndex);
-    SelectListIndex(*file, SettingsView::ParameterList::AdcRate, names::AdcRateKey,
-                    DefaultAdcRateIndex);
-    int reference = file->ReadInteger(section, names::ReferenceChannelKey, DefaultReferenceChannel);
-    if (reference < 0 || reference >= ChannelCount) {
-        reference = DefaultReferenceChannel;
+    {
+        // The control changes below trigger no operator handler; the flag
+        // then is what it was before, also when a caller holds it.
+        const auto hold = TBusyGuard::Hold(view_);
+        SelectListIndex(*file, SettingsView::ParameterList::DataFormat, names::DataFormatKey,
+                        DefaultDataFormatIndex);
+        SelectListIndex(*file, SettingsView::ParameterList::CurrentValue, names::CurrentValueKey,
+                        DefaultCurrentValueIndex);
+        SelectListIndex(*file, SettingsView::ParameterList::AdcRate, names::AdcRateKey,
+                        DefaultAdcRateIndex);
+        int reference =
+            file->ReadInteger(section, names::ReferenceChannelKey, DefaultReferenceChannel);
+        if (reference < 0 || reference >= ChannelCount) {
+            reference = DefaultReferenceChannel;
+        }
+        Record.ReferenceChannel = static_cast<std::uint16_t>(reference);
+        // The radio buttons sit in different panels and do not exclude each other:
+        // only the reference channel's may stay ticked.
+        for (int channel = 0; channel < ChannelCount; ++channel) {
+            view_.SetReferenceChannelChecked(channel, channel == reference);
+        }
     }
-    Record.ReferenceChannel = static_cast<std::uint16_t>(reference);
-    // The radio buttons sit in different panels and do not exclude each other:
-    // only the reference channel's may stay ticked.
-    for (int channel = 0; channel < ChannelCount; ++channel) {
-        view_.SetReferenceChannelChecked(channel, channel == reference);
-    }
-    view_.SetBusy(false);
 
     const auto readDigits = [&](double range, std::string_view suffix, int defaultDigits) {
         const auto stored = static_cast<std::uint16_t>(
@@ -204,20 +209,21 @@ bool Settings::ReadModuleSettings(const IniFile* file)
         Record.PhFormat[r] = NumberFormat(Record.PhDigits[r]);
     }
 
-    view_.SetBusy(true);
-    const bool all = file->ReadBool(section, names::AllChannelsKey, true);
-    view_.SetAllChannelsState(all ? SettingsView::CheckState::Checked
-                                  : SettingsView::CheckState::Unchecked);
-    for (int channel = 0; channel < ChannelCount; ++channel) {
-        view_.SetChannelChecked(channel,
-                                all || file->ReadBool(section, ChannelKey(channel + 1), true));
+    {
+        const auto hold = TBusyGuard::Hold(view_);
+        const bool all = file->ReadBool(section, names::AllChannelsKey, true);
+        view_.SetAllChannelsState(all ? SettingsView::CheckState::Checked
+                                      : SettingsView::CheckState::Unchecked);
+        for (int channel = 0; channel < ChannelCount; ++channel) {
+            view_.SetChannelChecked(channel,
+                                    all || file->ReadBool(section, ChannelKey(channel + 1), true));
+        }
+        std::array<bool, ChannelCount> channels{};
+        for (int channel = 0; channel < ChannelCount; ++channel) {
+            channels[static_cast<std::size_t>(channel)] = view_.ChannelChecked(channel);
+        }
+        view_.SetAllChannelsState(ChannelGroup::CommonState(channels));
     }
-    std::array<bool, ChannelCount> channels{};
-    for (int channel = 0; channel < ChannelCount; ++channel) {
-        channels[static_cast<std::size_t>(channel)] = view_.ChannelChecked(channel);
-    }
-    view_.SetAllChannelsState(ChannelGroup::CommonState(channels));
-    view_.SetBusy(false);
     return true;
 }
 
@@ -345,10 +351,10 @@ bool Settings::WriteDefaultModuleSection(IniFile* file)
 
 void Settings::SaveSettingsButtonClick()
 {
-    if (view_.Busy()) {
+    const auto busy = TBusyGuard::Enter(view_);
+    if (!busy.Entered()) {
         return;
     }
-    view_.SetBusy(true);
     view_.SetSaveButtonEnabled(false);
     try {
         SaveIniFile(settingsPath_);
@@ -359,7 +365,6 @@ void Settings::SaveSettingsButtonClick()
     // While automatic save is on the button stays disabled, also when the save
     // came from the menu.
     view_.SetSaveButtonEnabled(!view_.AutoSaveChecked());
-    view_.SetBusy(false);
 }
 
 void Settings::SaveCurrentSettingsClick()
@@ -378,12 +383,11 @@ void Settings::SaveDefaultSettingsClick()
 
 void Settings::AutoSaveSettingsLMDCheckBoxChange()
 {
-    if (view_.Busy()) {
+    const auto busy = TBusyGuard::Enter(view_);
+    if (!busy.Entered()) {
         return;
     }
-    view_.SetBusy(true);
     view_.SetSaveButtonEnabled(!view_.AutoSaveChecked());
-    view_.SetBusy(false);
 }
 
 void Settings::SaveOnClose()

@@ -6,6 +6,7 @@
 #include "SpectrumChart.h"
 #include "SpectrumTexts.h"
 #include "ValueEdit.h"
+#include "ValueField.h"
 #include "ViewTexts.h"
 
 #include <QCheckBox>
@@ -20,12 +21,13 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <array>
 #include <cmath>
+#include <vector>
 
 namespace {
 
 constexpr int SidePanelWidth = 410;
-const QColor MarkRed(255, 0, 0);
 
 // The figures' digits: percent with three decimals ("1.000"), decibels with one.
 constexpr const char* PercentFormat = "0.000";
@@ -52,48 +54,83 @@ QString Decibels(double value)
     return Unbounded(DecibelFormat, value);
 }
 
-void SetValue(TValueEdit* edit, const QString& text, const QColor& colour,
-              const QString& hint = QString())
+// A row of figures: its field, title and unit; the field's object name is
+// the member's.
+struct FigureRow {
+    TValueEdit* TSpectrumPage::*Edit;
+    const char* Name;
+    const QString& Title;
+    const QString& Unit;
+};
+
+// The group "Результаты", top to bottom.
+const std::array<FigureRow, 13>& ResultRows()
 {
-    edit->setEnabled(true);
-    edit->SetFontColor(colour);
-    edit->setText(text);
-    edit->setToolTip(hint);
+    using T = TSpectrumPage;
+    using namespace SpectrumText;
+    static const std::array<FigureRow, 13> rows{{
+        {&T::VoltageLMDEdit, "VoltageLMDEdit", VoltageTitle, VoltageUnit},
+        {&T::FrequencyLMDEdit, "FrequencyLMDEdit", FrequencyTitle, FrequencyUnit},
+        {&T::PhaseLMDEdit, "PhaseLMDEdit", PhaseTitle, PhaseUnit},
+        {&T::ThdLMDEdit, "ThdLMDEdit", ThdTitle, PercentUnit},
+        {&T::ThdNLMDEdit, "ThdNLMDEdit", ThdNTitle, PercentUnit},
+        {&T::SnrLMDEdit, "SnrLMDEdit", SnrTitle, DecibelUnit},
+        {&T::NoiseFloorLMDEdit, "NoiseFloorLMDEdit", NoiseFloorTitle, NoiseFloorUnit},
+        {&T::SinadLMDEdit, "SinadLMDEdit", SinadTitle, DecibelUnit},
+        {&T::EnobLMDEdit, "EnobLMDEdit", EnobTitle, BitsUnit},
+        {&T::SfdrLMDEdit, "SfdrLMDEdit", SfdrTitle, DecibelCarrierUnit},
+        {&T::SpurFrequencyLMDEdit, "SpurFrequencyLMDEdit", SpurFrequencyTitle, FrequencyUnit},
+        {&T::FitSinadLMDEdit, "FitSinadLMDEdit", FitSinadTitle, DecibelUnit},
+        {&T::FitEnobLMDEdit, "FitEnobLMDEdit", FitEnobTitle, BitsUnit},
+    }};
+    return rows;
 }
 
-void SetDashes(TValueEdit* edit, const QString& hint = QString())
+// The group of the readings' uncertainties.
+const std::array<FigureRow, 3>& UncertaintyRows()
 {
-    edit->setEnabled(false);
-    edit->SetFontColor(TValueEdit::Lime);
-    edit->setText(ViewText::ValuePlaceholder);
-    edit->setToolTip(hint);
+    using T = TSpectrumPage;
+    using namespace SpectrumText;
+    static const std::array<FigureRow, 3> rows{{
+        {&T::VoltageULMDEdit, "VoltageULMDEdit", VoltageTitle, VoltageUnit},
+        {&T::FrequencyULMDEdit, "FrequencyULMDEdit", FrequencyTitle, FrequencyUnit},
+        {&T::PhaseULMDEdit, "PhaseULMDEdit", PhaseTitle, PhaseUnit},
+    }};
+    return rows;
 }
 
-void SetMarked(TValueEdit* edit, const QString& text, const measure::ValueMark& mark)
+// Each row: title, value, unit.
+template <std::size_t N>
+void AddRows(TSpectrumPage& page, QGridLayout* grid, const std::array<FigureRow, N>& rows)
 {
-    if (mark.Dashed) {
-        SetDashes(edit, MarkHint(mark.Reason));
-        return;
+    for (std::size_t r = 0; r < N; ++r) {
+        const FigureRow& row = rows[r];
+        const int line = static_cast<int>(r);
+        auto* titleLabel = new QLabel(row.Title);
+        auto* edit = new TValueEdit;
+        edit->setObjectName(QString::fromLatin1(row.Name));
+        edit->setText(ViewText::ValuePlaceholder);
+        edit->setMinimumWidth(edit->sizeHint().width());
+        auto* unitLabel = new QLabel(row.Unit);
+        unitLabel->setMinimumWidth(unitLabel->sizeHint().width());
+        grid->addWidget(titleLabel, line, 0);
+        grid->addWidget(edit, line, 1);
+        grid->addWidget(unitLabel, line, 2);
+        page.*row.Edit = edit;
     }
-    SetValue(edit, text, mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime,
-             MarkHint(mark.Reason));
 }
 
-// A row of the results: title, value, unit.
-TValueEdit* AddRow(QGridLayout* grid, int row, const QString& title, const QString& unit,
-                   const QString& name)
+// Every field of the page.
+std::vector<TValueEdit*> ValueEdits(const TSpectrumPage& page)
 {
-    auto* titleLabel = new QLabel(title);
-    auto* edit = new TValueEdit;
-    edit->setObjectName(name);
-    edit->setText(ViewText::ValuePlaceholder);
-    edit->setMinimumWidth(edit->sizeHint().width());
-    auto* unitLabel = new QLabel(unit);
-    unitLabel->setMinimumWidth(unitLabel->sizeHint().width());
-    grid->addWidget(titleLabel, row, 0);
-    grid->addWidget(edit, row, 1);
-    grid->addWidget(unitLabel, row, 2);
-    return edit;
+    std::vector<TValueEdit*> edits;
+    for (const FigureRow& row : ResultRows()) {
+        edits.push_back(page.*row.Edit);
+    }
+    for (const FigureRow& row : UncertaintyRows()) {
+        edits.push_back(page.*row.Edit);
+    }
+    return edits;
 }
 
 }  // namespace
@@ -136,45 +173,12 @@ TSpectrumPage::TSpectrumPage(QWidget* parent) : QWidget(parent)
 
     ResultsLMDGroupBox = new QGroupBox(SpectrumText::ResultsGroup, side);
     ResultsLMDGroupBox->setObjectName(QStringLiteral("ResultsLMDGroupBox"));
-    auto* grid = new QGridLayout(ResultsLMDGroupBox);
-    VoltageLMDEdit = AddRow(grid, 0, SpectrumText::VoltageTitle, SpectrumText::VoltageUnit,
-                            QStringLiteral("VoltageLMDEdit"));
-    FrequencyLMDEdit = AddRow(grid, 1, SpectrumText::FrequencyTitle, SpectrumText::FrequencyUnit,
-                              QStringLiteral("FrequencyLMDEdit"));
-    PhaseLMDEdit = AddRow(grid, 2, SpectrumText::PhaseTitle, SpectrumText::PhaseUnit,
-                          QStringLiteral("PhaseLMDEdit"));
-    ThdLMDEdit = AddRow(grid, 3, SpectrumText::ThdTitle, SpectrumText::PercentUnit,
-                        QStringLiteral("ThdLMDEdit"));
-    ThdNLMDEdit = AddRow(grid, 4, SpectrumText::ThdNTitle, SpectrumText::PercentUnit,
-                         QStringLiteral("ThdNLMDEdit"));
-    SnrLMDEdit = AddRow(grid, 5, SpectrumText::SnrTitle, SpectrumText::DecibelUnit,
-                        QStringLiteral("SnrLMDEdit"));
-    NoiseFloorLMDEdit = AddRow(grid, 6, SpectrumText::NoiseFloorTitle, SpectrumText::NoiseFloorUnit,
-                               QStringLiteral("NoiseFloorLMDEdit"));
-    SinadLMDEdit = AddRow(grid, 7, SpectrumText::SinadTitle, SpectrumText::DecibelUnit,
-                          QStringLiteral("SinadLMDEdit"));
-    EnobLMDEdit = AddRow(grid, 8, SpectrumText::EnobTitle, SpectrumText::BitsUnit,
-                         QStringLiteral("EnobLMDEdit"));
-    SfdrLMDEdit = AddRow(grid, 9, SpectrumText::SfdrTitle, SpectrumText::DecibelCarrierUnit,
-                         QStringLiteral("SfdrLMDEdit"));
-    SpurFrequencyLMDEdit = AddRow(grid, 10, SpectrumText::SpurFrequencyTitle,
-                                  SpectrumText::FrequencyUnit,
-                                  QStringLiteral("SpurFrequencyLMDEdit"));
-    FitSinadLMDEdit = AddRow(grid, 11, SpectrumText::FitSinadTitle, SpectrumText::DecibelUnit,
-                             QStringLiteral("FitSinadLMDEdit"));
-    FitEnobLMDEdit = AddRow(grid, 12, SpectrumText::FitEnobTitle, SpectrumText::BitsUnit,
-                            QStringLiteral("FitEnobLMDEdit"));
+    AddRows(*this, new QGridLayout(ResultsLMDGroupBox), ResultRows());
     column->addWidget(ResultsLMDGroupBox);
 
     UncertaintyLMDGroupBox = new QGroupBox(SpectrumText::UncertaintyGroup, side);
     UncertaintyLMDGroupBox->setObjectName(QStringLiteral("UncertaintyLMDGroupBox"));
-    auto* uncertainty = new QGridLayout(UncertaintyLMDGroupBox);
-    VoltageULMDEdit = AddRow(uncertainty, 0, SpectrumText::VoltageTitle,
-                             SpectrumText::VoltageUnit, QStringLiteral("VoltageULMDEdit"));
-    FrequencyULMDEdit = AddRow(uncertainty, 1, SpectrumText::FrequencyTitle,
-                               SpectrumText::FrequencyUnit, QStringLiteral("FrequencyULMDEdit"));
-    PhaseULMDEdit = AddRow(uncertainty, 2, SpectrumText::PhaseTitle, SpectrumText::PhaseUnit,
-                           QStringLiteral("PhaseULMDEdit"));
+    AddRows(*this, new QGridLayout(UncertaintyLMDGroupBox), UncertaintyRows());
     column->addWidget(UncertaintyLMDGroupBox);
     column->addStretch(1);
     sideBox->setWidget(side);
@@ -216,10 +220,7 @@ void TSpectrumPage::SetPageEnabled(bool enabled)
         control->setEnabled(enabled);
     }
     ResetMaxHoldLMDButton->setEnabled(enabled && MaxHoldLMDCheckBox->isChecked());
-    for (TValueEdit* edit :
-         {VoltageLMDEdit, FrequencyLMDEdit, PhaseLMDEdit, ThdLMDEdit, ThdNLMDEdit, SnrLMDEdit,
-          NoiseFloorLMDEdit, SinadLMDEdit, EnobLMDEdit, SfdrLMDEdit, SpurFrequencyLMDEdit,
-          FitSinadLMDEdit, FitEnobLMDEdit, VoltageULMDEdit, FrequencyULMDEdit, PhaseULMDEdit}) {
+    for (TValueEdit* edit : ValueEdits(*this)) {
         edit->setEnabled(enabled && edit->text() != ViewText::ValuePlaceholder);
     }
 }
@@ -276,11 +277,8 @@ void TSpectrumPage::DrawPending()
 
 void TSpectrumPage::ClearValues()
 {
-    for (TValueEdit* edit :
-         {VoltageLMDEdit, FrequencyLMDEdit, PhaseLMDEdit, ThdLMDEdit, ThdNLMDEdit, SnrLMDEdit,
-          NoiseFloorLMDEdit, SinadLMDEdit, EnobLMDEdit, SfdrLMDEdit, SpurFrequencyLMDEdit,
-          FitSinadLMDEdit, FitEnobLMDEdit, VoltageULMDEdit, FrequencyULMDEdit, PhaseULMDEdit}) {
-        SetDashes(edit);
+    for (TValueEdit* edit : ValueEdits(*this)) {
+        ValueField::ShowDashes(*edit);
     }
 }
 
@@ -289,10 +287,9 @@ void TSpectrumPage::ShowReading(const SpectrumReading& reading, const measure::S
     ClearValues();
     const int shown = reading.Channel + 1;
     if (reading.Status == KSN48_STATUS_SHORT || reading.Status == KSN48_STATUS_OPEN) {
-        SetValue(VoltageLMDEdit,
-                 reading.Status == KSN48_STATUS_SHORT ? MeasureText::ShortCircuitMark
-                                                      : MeasureText::OpenCircuitMark,
-                 MarkRed);
+        ValueField::ShowCircuitMark(*VoltageLMDEdit, reading.Status == KSN48_STATUS_SHORT
+                                                         ? MeasureText::ShortCircuitMark
+                                                         : MeasureText::OpenCircuitMark);
         SpectrumChart->ShowNothing(SpectrumText::NoReading.arg(shown));
         return;
     }
@@ -301,38 +298,43 @@ void TSpectrumPage::ShowReading(const SpectrumReading& reading, const measure::S
                                                         : QString());
         return;
     }
-    SetMarked(VoltageLMDEdit, reading.Voltage, reading.Marks.Voltage);
+    ValueField::ShowMarked(*VoltageLMDEdit, reading.Voltage, reading.Marks.Voltage,
+                           MarkHint(reading.Marks.Voltage.Reason));
     ShowUncertainties(reading);
     if (!reading.Spectral) {
         SpectrumChart->ShowNothing(SpectrumText::NoSpectrumSum);
         return;
     }
-    SetMarked(FrequencyLMDEdit, reading.Frequency, reading.Marks.Frequency);
-    SetMarked(PhaseLMDEdit, reading.Phase, reading.Marks.Phase);
+    ValueField::ShowMarked(*FrequencyLMDEdit, reading.Frequency, reading.Marks.Frequency,
+                           MarkHint(reading.Marks.Frequency.Reason));
+    ValueField::ShowMarked(*PhaseLMDEdit, reading.Phase, reading.Marks.Phase,
+                           MarkHint(reading.Marks.Phase.Reason));
 
     const measure::SpectrumFigures& figures = frame.Figures;
     if (frame.Valid && figures.Valid && reading.ToneFound) {
         // Out of the exact band the figures, like the readings, are marked.
         const measure::ValueMark mark = reading.Marks.Frequency;
-        const QColor colour = mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime;
+        const bool marked = mark.Marked();
         const QString& hint = MarkHint(mark.Reason);
-        SetValue(ThdLMDEdit, Fixed(PercentFormat, figures.ThdPercent), colour, hint);
-        SetValue(ThdNLMDEdit, Fixed(PercentFormat, figures.ThdNPercent), colour, hint);
-        SetValue(SnrLMDEdit, Decibels(figures.SnrDb), colour, hint);
-        SetValue(NoiseFloorLMDEdit, Decibels(figures.NoiseFloorDbv), colour, hint);
+        ValueField::ShowNumber(*ThdLMDEdit, Fixed(PercentFormat, figures.ThdPercent), marked, hint);
+        ValueField::ShowNumber(*ThdNLMDEdit, Fixed(PercentFormat, figures.ThdNPercent), marked,
+                               hint);
+        ValueField::ShowNumber(*SnrLMDEdit, Decibels(figures.SnrDb), marked, hint);
+        ValueField::ShowNumber(*NoiseFloorLMDEdit, Decibels(figures.NoiseFloorDbv), marked, hint);
         ShowConverterFigures(reading, frame);
     } else if (frame.Valid) {
-        SetDashes(ThdLMDEdit, SpectrumText::NoToneFiguresHint);
-        SetDashes(ThdNLMDEdit, SpectrumText::NoToneFiguresHint);
-        SetDashes(SnrLMDEdit, SpectrumText::NoToneFiguresHint);
+        ValueField::ShowDashes(*ThdLMDEdit, SpectrumText::NoToneFiguresHint);
+        ValueField::ShowDashes(*ThdNLMDEdit, SpectrumText::NoToneFiguresHint);
+        ValueField::ShowDashes(*SnrLMDEdit, SpectrumText::NoToneFiguresHint);
         for (TValueEdit* edit : {SinadLMDEdit, EnobLMDEdit, SfdrLMDEdit, SpurFrequencyLMDEdit,
                                  FitSinadLMDEdit, FitEnobLMDEdit}) {
-            SetDashes(edit, SpectrumText::NoToneFiguresHint);
+            ValueField::ShowDashes(*edit, SpectrumText::NoToneFiguresHint);
         }
-        SetValue(NoiseFloorLMDEdit, Decibels(figures.Valid ? figures.NoiseFloorDbv : 0.0),
-                 TValueEdit::Warning, SpectrumText::NoToneFiguresHint);
+        ValueField::ShowNumber(*NoiseFloorLMDEdit,
+                               Decibels(figures.Valid ? figures.NoiseFloorDbv : 0.0), true,
+                               SpectrumText::NoToneFiguresHint);
         if (!figures.Valid) {
-            SetDashes(NoiseFloorLMDEdit, SpectrumText::NoToneFiguresHint);
+            ValueField::ShowDashes(*NoiseFloorLMDEdit, SpectrumText::NoToneFiguresHint);
         }
     }
     if (!frame.Valid) {
@@ -353,27 +355,28 @@ void TSpectrumPage::ShowConverterFigures(const SpectrumReading& reading,
     // Marked like THD: out of the exact band none of them holds.
     const measure::SpectrumFigures& figures = frame.Figures;
     const measure::ValueMark mark = reading.Marks.Frequency;
-    const QColor colour = mark.Marked() ? TValueEdit::Warning : TValueEdit::Lime;
+    const bool marked = mark.Marked();
     const QString& hint = MarkHint(mark.Reason);
-    SetValue(SinadLMDEdit, Decibels(figures.SinadDb), colour, hint);
-    SetValue(EnobLMDEdit, Unbounded(BitsFormat, figures.EnobBits), colour, hint);
-    SetValue(SfdrLMDEdit, Decibels(figures.SfdrDbc), colour, hint);
+    ValueField::ShowNumber(*SinadLMDEdit, Decibels(figures.SinadDb), marked, hint);
+    ValueField::ShowNumber(*EnobLMDEdit, Unbounded(BitsFormat, figures.EnobBits), marked, hint);
+    ValueField::ShowNumber(*SfdrLMDEdit, Decibels(figures.SfdrDbc), marked, hint);
     if (std::isfinite(figures.SfdrDbc)) {
-        SetValue(SpurFrequencyLMDEdit,
-                 Fixed(SpurFrequencyFormat, figures.SpurCentre * frame.BinWidth / 1000.0), colour,
-                 hint);
+        ValueField::ShowNumber(
+            *SpurFrequencyLMDEdit,
+            Fixed(SpurFrequencyFormat, figures.SpurCentre * frame.BinWidth / 1000.0), marked, hint);
     }
     if (!reading.SineFit) {
-        SetDashes(FitSinadLMDEdit, SpectrumText::FitOnlyHint);
-        SetDashes(FitEnobLMDEdit, SpectrumText::FitOnlyHint);
+        ValueField::ShowDashes(*FitSinadLMDEdit, SpectrumText::FitOnlyHint);
+        ValueField::ShowDashes(*FitEnobLMDEdit, SpectrumText::FitOnlyHint);
         return;
     }
     // NaN for a channel the fit did not take.
     if (!std::isnan(reading.FitSinadDb)) {
-        SetValue(FitSinadLMDEdit, Decibels(reading.FitSinadDb), colour, hint);
+        ValueField::ShowNumber(*FitSinadLMDEdit, Decibels(reading.FitSinadDb), marked, hint);
     }
     if (!std::isnan(reading.FitEnobBits)) {
-        SetValue(FitEnobLMDEdit, Unbounded(BitsFormat, reading.FitEnobBits), colour, hint);
+        ValueField::ShowNumber(*FitEnobLMDEdit, Unbounded(BitsFormat, reading.FitEnobBits), marked,
+                               hint);
     }
 }
 
@@ -381,9 +384,9 @@ void TSpectrumPage::ShowUncertainties(const SpectrumReading& reading)
 {
     const auto show = [](TValueEdit* edit, const QString& text) {
         if (text.isEmpty()) {
-            SetDashes(edit, SpectrumText::NoUncertaintyHint);
+            ValueField::ShowDashes(*edit, SpectrumText::NoUncertaintyHint);
         } else {
-            SetValue(edit, QStringLiteral("± ") + text, TValueEdit::Lime);
+            ValueField::ShowNumber(*edit, QStringLiteral("± ") + text, false);
         }
     };
     show(VoltageULMDEdit, reading.VoltageU);

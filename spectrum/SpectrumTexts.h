@@ -1,9 +1,19 @@
 #pragma once
 
+#include "ViewTexts.h"
+
 #include <QString>
 
 // Texts of the page "Спектр", one place each.
 namespace SpectrumText {
+
+// The readings' titles and units are the channel panel's.
+using ViewText::FrequencyTitle;
+using ViewText::FrequencyUnit;
+using ViewText::PhaseTitle;
+using ViewText::PhaseUnit;
+using ViewText::VoltageTitle;
+using ViewText::VoltageUnit;
 
 inline const QString ChannelGroup = QStringLiteral("Канал");
 inline const QString ChannelItem = QStringLiteral("Канал %1");
@@ -13,9 +23,6 @@ inline const QString MaxHold = QStringLiteral("Максимум по кадра�
 inline const QString ResetMaxHold = QStringLiteral("Сбросить максимум");
 inline const QString ResultsGroup = QStringLiteral("Результаты");
 
-inline const QString VoltageTitle = QStringLiteral("Напряжение");
-inline const QString FrequencyTitle = QStringLiteral("Частота");
-inline const QString PhaseTitle = QStringLiteral("Фаза");
 inline const QString ThdTitle = QStringLiteral("КНИ (THD)");
 inline const QString ThdNTitle = QStringLiteral("КНИ+Ш (THD+N)");
 inline const QString SnrTitle = QStringLiteral("С/Ш (SNR)");
@@ -37,9 +44,6 @@ inline const QString FitOnlyHint =
 inline const QString UncertaintyGroup = QStringLiteral("Неопределённость (1σ, шум кадра)");
 inline const QString NoUncertaintyHint =
     QStringLiteral("Нет неопределённости: значение отмечено или не измерено");
-inline const QString VoltageUnit = QStringLiteral("мВ");
-inline const QString FrequencyUnit = QStringLiteral("кГц");
-inline const QString PhaseUnit = QStringLiteral("Град");
 inline const QString PercentUnit = QStringLiteral("%");
 inline const QString DecibelUnit = QStringLiteral("дБ");
 inline const QString NoiseFloorUnit = QStringLiteral("дБВ/бин");

@@ -1,6 +1,7 @@
 // Module API client for one KSN48 module.
 
 #include "ksn48api.h"
+#include "ksnapi.h"  // the crate's slot count
 
 #include <algorithm>
 #include <bit>
@@ -18,7 +19,7 @@ using ksn::proto::Opcode;
 using ksn::proto::Reader;
 using ksn::proto::Writer;
 
-constexpr std::size_t kSerialSize = 16;  // crate serial, terminator included
+constexpr std::size_t kSerialSize = ksn::proto::kSerialField;  // terminator included
 constexpr uint32_t kMagicClosed = 0x3834434BU;
 constexpr uint32_t kMagicOpen = 0x3834344FU;
 constexpr uint32_t kConnectTimeoutMs = 2000;
@@ -91,27 +92,15 @@ int CheckOpen(Ksn48Handle* h)
 // so that a server that answers has freed the module when it returns.
 enum class CallKind { Control, Receive, Close };
 
-// The handle's connection for one call; its socket (closed when the call
-// dropped it) and request id go back into the handle.
-class HandleConnection {
+// The handle's connection for one call, cut short by the cancels its kind
+// takes.
+class HandleConnection : public ksn::proto::RecordConnection<uint32_t> {
 public:
     explicit HandleConnection(Ksn48Handle* h, CallKind kind = CallKind::Control) noexcept
-        : h_(h), c_(h->Socket, h->NextRequestId, ksn::proto::kRequestIds32,
-                    h->Magic == kMagicOpen && kind != CallKind::Close ? StopEvent(h) : -1,
-                    kind == CallKind::Receive ? ReceiveCancelEvent(h) : -1)
+        : RecordConnection(h->Socket, h->NextRequestId, ksn::proto::kRequestIds32,
+                           h->Magic == kMagicOpen && kind != CallKind::Close ? StopEvent(h) : -1,
+                           kind == CallKind::Receive ? ReceiveCancelEvent(h) : -1)
     {}
-    ~HandleConnection()
-    {
-        h_->Socket = c_.Fd();
-        h_->NextRequestId = c_.NextRequestId();
-    }
-    HandleConnection(const HandleConnection&) = delete;
-    HandleConnection& operator=(const HandleConnection&) = delete;
-    ClientConnection* operator->() noexcept { return &c_; }
-
-private:
-    Ksn48Handle* h_;
-    ClientConnection c_;
 };
 
 void DropConnection(Ksn48Handle* h)
@@ -165,12 +154,10 @@ extern "C" {
 
 KSN48_API int KSN48_Init(Ksn48Handle* h)
 {
-    if (!h) {
+    if (!ksn::proto::ResetRecord(h)) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
-    std::memset(h, 0, sizeof *h);
     h->Magic = kMagicClosed;
-    h->Socket = -1;
     h->CancelEvent = -1;
     SetStopEvent(h, -1);
     return KSN_OK;
@@ -179,7 +166,7 @@ KSN48_API int KSN48_Init(Ksn48Handle* h)
 KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const char* crateSerial,
                          int slot)
 {
-    if (!h || !crateSerial || slot < 1 || slot > 16) {
+    if (!h || !crateSerial || slot < 1 || slot > KSN_SLOT_COUNT) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
     const std::size_t len = strnlen(crateSerial, kSerialSize);
@@ -297,7 +284,8 @@ KSN48_API int KSN48_SetADC(Ksn48Handle* h)
     }
     bool valid = false;
     const uint8_t mask = EnabledMask(h, valid);
-    if (!valid || mask == 0 || h->RateCode > 7 || h->DataFormat > 1 || h->CurrentSource > 1) {
+    if (!valid || mask == 0 || h->RateCode > ksn::raw::kMaxRateCode || h->DataFormat > 1 ||
+        h->CurrentSource > 1) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
     const uint8_t payload[] = {mask, h->RateCode, h->DataFormat, h->CurrentSource};

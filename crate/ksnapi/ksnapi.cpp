@@ -21,26 +21,12 @@ constexpr uint8_t kOpen = 1;
 constexpr uint32_t kConnectTimeoutMs = 2000;
 constexpr uint32_t kRequestTimeoutMs = 3000;
 
-// The link's connection for one call; its socket (closed when the call
-// dropped it) and request id go back into the record, whose id counter has
-// 16 bits.
-class LinkConnection {
+// The link's connection for one call; the record's id counter has 16 bits.
+class LinkConnection : public ksn::proto::RecordConnection<uint16_t> {
 public:
     explicit LinkConnection(KsnCrateLink* link) noexcept
-        : link_(link), c_(link->Socket, link->RequestId, ksn::proto::kRequestIds16)
+        : RecordConnection(link->Socket, link->RequestId, ksn::proto::kRequestIds16)
     {}
-    ~LinkConnection()
-    {
-        link_->Socket = c_.Fd();
-        link_->RequestId = static_cast<uint16_t>(c_.NextRequestId());
-    }
-    LinkConnection(const LinkConnection&) = delete;
-    LinkConnection& operator=(const LinkConnection&) = delete;
-    ClientConnection* operator->() noexcept { return &c_; }
-
-private:
-    KsnCrateLink* link_;
-    ClientConnection c_;
 };
 
 // A connection that sent something malformed is not trusted any more.
@@ -95,13 +81,11 @@ extern "C" {
 
 KSN_API int KSN_Init(KsnCrateLink* link)
 {
-    if (!link) {
+    if (!ksn::proto::ResetRecord(link)) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
-    std::memset(link, 0, sizeof *link);
     link->Magic = kLinkMagic;
     link->State = kClosed;
-    link->Socket = -1;
     link->Address = 0x7F000001U;
     link->Port = ksn::proto::PortFromEnvironment(11111);
     link->RequestId = 1;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "Protocol.h"
@@ -110,6 +111,46 @@ private:
     int fd_;
     uint32_t nextId_;
     uint32_t idMask_;
+};
+
+// A library's C record as its Init leaves it: zeroed, with no socket (0 is
+// a descriptor). False for no record.
+template <typename Record>
+bool ResetRecord(Record* record) noexcept
+{
+    if (record == nullptr) {
+        return false;
+    }
+    std::memset(record, 0, sizeof *record);
+    record->Socket = -1;
+    return true;
+}
+
+// A connection for one call over the socket and the request id that a
+// library's C record keeps; both go back into the record when the call ends
+// (the socket -1 when the call dropped the connection). Id is the record's
+// counter type, which idMask fits.
+template <typename Id>
+class RecordConnection {
+public:
+    RecordConnection(int32_t& socket, Id& requestId, uint32_t idMask, int cancelEvent = -1,
+                     int secondCancelEvent = -1) noexcept
+        : socket_(socket), requestId_(requestId),
+          c_(socket, requestId, idMask, cancelEvent, secondCancelEvent)
+    {}
+    ~RecordConnection()
+    {
+        socket_ = c_.Fd();
+        requestId_ = static_cast<Id>(c_.NextRequestId());
+    }
+    RecordConnection(const RecordConnection&) = delete;
+    RecordConnection& operator=(const RecordConnection&) = delete;
+    ClientConnection* operator->() noexcept { return &c_; }
+
+private:
+    int32_t& socket_;
+    Id& requestId_;
+    ClientConnection c_;
 };
 
 }  // namespace ksn::proto

@@ -13,6 +13,7 @@
 #include <array>
 #include <csignal>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ public:
     std::vector<std::string> errors;
     std::vector<std::string> log;  // busy, save button and pause, in order
     int changesNotBusy = 0;        // control changes made while Busy was clear
+    bool referenceFails = false;   // ticking a reference radio button throws
 
     bool Busy() const override { return busy; }
     void SetBusy(bool b) override
@@ -80,6 +82,9 @@ public:
     }
     void SetReferenceChannelChecked(int channel, bool checked) override
     {
+        if (referenceFails) {
+            throw std::runtime_error("the panel is gone");
+        }
         Changed();
         reference.at(Index(channel)) = checked;
     }
@@ -517,7 +522,8 @@ TEST_F(SettingsFileTest, ThePrecisionSectionStaysAsItStandsThroughEveryWriter)
     ASSERT_NE(module, std::string::npos);
     file.insert(module, precision);
     ReadFile(file);
-    const std::string method = IniFile(path).ReadString(names::ModuleSection, names::CalcMethodKey, "");
+    const std::string method =
+        IniFile(path).ReadString(names::ModuleSection, names::CalcMethodKey, "");
     settings.SaveIniFile(path);
     EXPECT_EQ(ReadBytes(path), file);
     settings.SaveDefaultSettingsClick();
@@ -689,6 +695,26 @@ INSTANTIATE_TEST_SUITE_P(
             "AutoSaveOn", false, true, {"busy", "save off", "pause 500", "save off", "idle"}, true},
         ButtonCase{"Busy", true, false, {}, false}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// The settings read holds Busy around its control changes and then leaves
+// it as it found it: a caller's own busy section goes on, and a control
+// change that throws does not leave the window busy.
+TEST_F(SettingsFileTest, ReadingLeavesBusyAsItFoundIt)
+{
+    WriteBytes(path, Fixture("default.ini"));
+    auto opened = settings.OpenSettingsFile();
+    ASSERT_NE(opened.File, nullptr) << opened.FailureText;
+
+    view.busy = true;
+    ASSERT_TRUE(settings.ReadSettings(opened.File.get(), false));
+    EXPECT_TRUE(view.busy) << "the caller's busy section ended with the read";
+    EXPECT_EQ(view.changesNotBusy, 0);
+
+    view.busy = false;
+    view.referenceFails = true;
+    EXPECT_THROW(settings.ReadSettings(opened.File.get(), false), std::runtime_error);
+    EXPECT_FALSE(view.busy) << "a failed control change left the window busy";
+}
 
 TEST_F(SettingsFileTest, AutoSaveBoxSwitchesTheSaveButton)
 {

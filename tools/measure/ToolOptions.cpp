@@ -2,6 +2,7 @@
 
 #include "AdcRates.h"
 #include "ChannelEstimator.h"
+#include "ModuleOptions.h"
 #include "NumberText.h"
 #include "ToolTexts.h"
 #include "ksn48api.h"
@@ -17,7 +18,6 @@ namespace tool {
 
 namespace {
 
-constexpr int SlotCount = KSN_SLOT_COUNT;
 constexpr int ChannelCount = KSN48_CHANNEL_COUNT;
 constexpr double LowCurrent = 2.86;   // mA, current source 0
 constexpr double HighCurrent = 10.0;  // mA, current source 1
@@ -58,20 +58,6 @@ std::optional<double> PositiveSeconds(std::string_view text)
         return std::nullopt;
     }
     return value;
-}
-
-// A crate serial as the libraries take it: 1 to 15 printable characters.
-std::optional<std::string> CrateSerial(std::string_view text)
-{
-    if (text.empty() || text.size() >= KSN_SERIAL_SIZE) {
-        return std::nullopt;
-    }
-    for (const char c : text) {
-        if (c < 0x21 || c > 0x7E) {
-            return std::nullopt;
-        }
-    }
-    return std::string(text);
 }
 
 std::string RateList()
@@ -160,41 +146,6 @@ namespace {
 
 // The options of each group are added by Add, in the order --help lists
 // them, and read into ToolOptions by Take once the line has parsed.
-
-// Which module: crate, slot, or the window's settings file.
-struct ModuleOptions {
-    std::string crate;
-    int slot = 0;
-    std::string settings;
-    CLI::Option* slotOption = nullptr;
-
-    void Add(CLI::App& app)
-    {
-        app.add_option("--crate", crate, "Serial of the crate that holds the module")
-            ->type_name("SERIAL")
-            ->check(Check(CrateSerial, "", "a crate serial has 1 to 15 characters"));
-        slotOption = app.add_option("--slot", slot, "Slot of the module, 1 to 16")
-                         ->type_name("N")
-                         ->check(CLI::Range(1, SlotCount).description(""));
-        app.add_option("--settings", settings,
-                       "A settings file of the window (Ksn48_Vevu.ini) to take the setup from")
-            ->type_name("FILE")
-            ->check(CLI::ExistingFile.description(""));
-    }
-
-    void Take(ToolOptions& options) const
-    {
-        if (!crate.empty()) {
-            options.Crate = crate;
-        }
-        if (slotOption->count() > 0) {
-            options.Slot = slot;
-        }
-        if (!settings.empty()) {
-            options.SettingsPath = settings;
-        }
-    }
-};
 
 // How the module acquires and the frames are computed, and when the run ends.
 struct AcquisitionOptions {
@@ -424,8 +375,8 @@ struct ListOptions {
         measuring = app.get_options([](const CLI::Option* option) {
             return option->get_name() != "--help" && option->get_name() != "--version";
         });
-        listOption =
-            app.add_flag("--list", options.List, "List the crates and KSN48 modules the server has");
+        listOption = app.add_flag("--list", options.List,
+                                  "List the crates and KSN48 modules the server has");
         app.add_flag("--json", options.Json, "The list as JSON")->needs(listOption);
     }
 
@@ -459,12 +410,13 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv, std::ostre
     app.get_formatter()->column_width(34);
 
     ToolOptions options;
-    ModuleOptions module;
+    ModuleOptionGroup module;
     AcquisitionOptions acquisition;
     OutputOptions output;
     FeedOptions feed;
     ListOptions list;
-    module.Add(app);
+    // Which module: crate, slot, or the window's settings file.
+    module.Add(app, "A settings file of the window (Ksn48_Vevu.ini) to take the setup from");
     acquisition.Add(app);
     output.Add(app, options);
     feed.Add(app);

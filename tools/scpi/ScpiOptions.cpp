@@ -1,5 +1,6 @@
 #include "ScpiOptions.h"
 
+#include "ModuleOptions.h"
 #include "ServerLog.h"
 
 #include <CLI/CLI.hpp>
@@ -12,7 +13,8 @@ constexpr std::string_view Description =
     "Serves a KSN48 module as a SCPI instrument over a raw TCP socket (port 5025),\n"
     "with the measurement of the KSN48_Vevu window.";
 
-constexpr std::string_view Footer = R"(The module: --crate and --slot name it; without them it is picked as the
+constexpr std::string_view Footer =
+    R"(The module: --crate and --slot name it; without them it is picked as the
 window picks it (the crate and slot saved in the --settings file, else the
 first crate with a KSN48 module and its first module). The setup starts as
 the --settings file gives it, or as a fresh window has it; *RST gives the
@@ -37,8 +39,8 @@ Exit codes:
 
 }  // namespace
 
-ParsedServerCommandLine ParseServerCommandLine(int argc, const char* const* argv,
-                                               std::ostream& out, std::ostream& err)
+ParsedServerCommandLine ParseServerCommandLine(int argc, const char* const* argv, std::ostream& out,
+                                               std::ostream& err)
 {
     CLI::App app{std::string(Description), std::string(ProgramName)};
     app.footer(std::string(Footer));
@@ -46,26 +48,9 @@ ParsedServerCommandLine ParseServerCommandLine(int argc, const char* const* argv
     app.get_formatter()->column_width(30);
 
     ServerOptions options;
-    std::string crate;
-    int slot = 0;
-    std::string settings;
+    tool::ModuleOptionGroup module;
     std::string listen;
-    app.add_option("--crate", crate, "Serial of the crate that holds the module")
-        ->type_name("SERIAL")
-        ->check(
-            [](const std::string& text) {
-                return !text.empty() && text.size() <= 15
-                           ? std::string()
-                           : std::string("a crate serial has 1 to 15 characters");
-            },
-            "");
-    CLI::Option* slotOption = app.add_option("--slot", slot, "Slot of the module, 1 to 16")
-                                  ->type_name("N")
-                                  ->check(CLI::Range(1, 16).description(""));
-    app.add_option("--settings", settings,
-                   "A settings file of the window (Ksn48_Vevu.ini) to start the setup from")
-        ->type_name("FILE")
-        ->check(CLI::ExistingFile.description(""));
+    module.Add(app, "A settings file of the window (Ksn48_Vevu.ini) to start the setup from");
     CLI::Option* listenOption =
         app.add_option("--listen", listen, "Address and port to listen on (127.0.0.1:5025)")
             ->type_name("HOST:PORT")
@@ -92,15 +77,7 @@ ParsedServerCommandLine ParseServerCommandLine(int argc, const char* const* argv
         parsed.ExitCode = ExitUsage;
         return parsed;
     }
-    if (!crate.empty()) {
-        options.Crate = crate;
-    }
-    if (slotOption->count() > 0) {
-        options.Slot = slot;
-    }
-    if (!settings.empty()) {
-        options.SettingsPath = settings;
-    }
+    module.Take(options);
     if (listenOption->count() > 0) {
         ParseListenAddress(listen, options.Listen);
         options.ListenGiven = true;

@@ -1,6 +1,7 @@
 #include "VerifyMain.h"
 
 #include "Evaluation.h"
+#include "ModuleOptions.h"
 #include "Report.h"
 #include "ToolSupport.h"
 #include "VerifyTexts.h"
@@ -80,15 +81,12 @@ ParsedVerifyLine ParseVerifyLine(int argc, const char* const* argv, std::ostream
     VerifyOptions o;
     app.add_option("--plan", o.PlanPath, "the test plan (JSON)")->required();
     app.add_option("--out", o.OutDir, "the folder for the report (made when missing)")->required();
-    std::string crate;
-    int slot = 0;
-    std::string settings;
+    tool::ModuleOptionGroup module;
+    module.Add(app, "A settings file of the window (Ksn48_Vevu.ini): its values apply under the "
+                    "plan's");
     std::string op;
     std::string station;
     std::string calibrator;
-    auto* crateOption = app.add_option("--crate", crate, "crate serial");
-    auto* slotOption = app.add_option("--slot", slot, "slot 1 .. 16")->check(CLI::Range(1, 16));
-    auto* settingsOption = app.add_option("--settings", settings, "a settings file of the window");
     auto* opOption = app.add_option("--operator", op, "the operator (over the plan's)");
     auto* stationOption = app.add_option("--station", station, "the station (over the plan's)");
     auto* calOption =
@@ -106,15 +104,7 @@ ParsedVerifyLine ParseVerifyLine(int argc, const char* const* argv, std::ostream
         err << "Run with --help for more information.\n";
         return {std::nullopt, ExitUsage};
     }
-    if (*crateOption) {
-        o.Crate = crate;
-    }
-    if (*slotOption) {
-        o.Slot = slot;
-    }
-    if (*settingsOption) {
-        o.SettingsPath = settings;
-    }
+    module.Take(o);
     if (*opOption) {
         o.Operator = op;
     }
@@ -141,8 +131,8 @@ int RunVerification(const VerifyOptions& options, int& argc, char** argv, std::o
     std::error_code error;
     std::filesystem::create_directories(options.OutDir, error);
     if (error || !std::filesystem::is_directory(options.OutDir)) {
-        tool::Say(err) << "cannot make the folder '" << options.OutDir << "': "
-                       << (error ? error.message() : "not a folder") << '\n';
+        tool::Say(err) << "cannot make the folder '" << options.OutDir
+                       << "': " << (error ? error.message() : "not a folder") << '\n';
         return ExitUsage;
     }
 
@@ -175,8 +165,8 @@ int RunVerification(const VerifyOptions& options, int& argc, char** argv, std::o
     data.Verdict = OverallVerdict(data.AllRows());
 
     const std::filesystem::path dir(options.OutDir);
-    for (const auto& [name, text] :
-         {std::pair{"results.json", ResultsJson(data)}, std::pair{"report.html", ReportHtml(data)}}) {
+    for (const auto& [name, text] : {std::pair{"results.json", ResultsJson(data)},
+                                     std::pair{"report.html", ReportHtml(data)}}) {
         if (!WriteFile((dir / name).string(), text)) {
             tool::Say(err) << "cannot write '" << (dir / name).string() << "'\n";
             return ExitRunFailure;
