@@ -3,9 +3,12 @@
 #include "BrokerOptions.h"
 #include "ChannelPanels.h"
 #include "Detection.h"
+#include "DetectionRequest.h"
 #include "DetectionView.h"
 #include "DeviceInventory.h"
+#include "MeasurementRun.h"
 #include "Settings.h"
+#include "ShutdownSequence.h"
 #include "Thread.h"
 #include "WindowMessages.h"
 #include "ksn48api.h"
@@ -250,10 +253,15 @@ public:
 
     // The worker and the last detection thread while they exist (tests and
     // diagnostics).
-    TThread* Worker() const noexcept { return worker_.get(); }
-    TThread* DetectionThread() const noexcept { return detectionThread_; }
+    TThread* Worker() const noexcept { return run_.Worker(); }
+    TThread* DetectionThread() const noexcept { return detection_.Thread(); }
     // True once a close has begun: no new thread is started after that.
-    bool Closing() const noexcept { return closing_; }
+    bool Closing() const noexcept { return shutdown_.Closing(); }
+    // The states of the run, the detection request and the shutdown (tests
+    // and diagnostics).
+    TMeasurementRun::State RunState() const noexcept { return run_.Current(); }
+    TDetectionRequest::State DetectionRequestState() const noexcept { return detection_.Current(); }
+    TShutdownSequence::State ShutdownState() const noexcept { return shutdown_.Current(); }
 
     // A close request that a modal box holds back (the window system's, or
     // the program's own): the boxes are closed, a detection pass is asked to
@@ -268,7 +276,7 @@ public:
     // (ModuleState 0, its LED red) and the next start opens it again (the
     // pass of a module change) before it measures.
     void ShowModuleLost();
-    bool ModuleLost() const noexcept { return moduleLost_; }
+    bool ModuleLost() const noexcept { return detection_.ReopenDue(); }
 
 protected:
     // --- DetectionView (the pass calls these on the window's thread) ---
@@ -306,23 +314,16 @@ private:
 
     void BuildLayout();
     void BuildChannelFrames();
-    // Which channel panels are ticked.
-    std::array<bool, 8> TickedChannels() const;
     void SizeWindow();
-    void InitThreadTerminate(TThread& thread);
+    void InitThreadTerminate();
     // After the pass that a start opened the lost module with: the
     // measurement, or the start button released when the module stayed shut.
     void StartAfterReopen();
-    void MainThreadTerminate();
     void OnPageChanged(int index);
     // Stops the threads and closes the module when nothing can use the
     // handle any more; returns false when a thread must still be waited for
     // later (a close from inside that thread's own Synchronize step).
     bool ReleaseThreadsAndModule();
-    void WaitForDetectionEnd();
-    // StopThread's and the close's wait for the terminated worker: the
-    // window's messages are served meanwhile.
-    void WaitForWorkerEnd();
     bool ModuleOpenInLibrary() const;
     // Closes the module at once (the destructor's last step).
     void CloseModule();
@@ -358,18 +359,11 @@ private:
 
     MainFormSetup setup_;
     std::unique_ptr<TMainFormSettingsView> settingsView_;
-    std::unique_ptr<TThread> worker_;
-    bool workerEnded_ = false;
-    bool stoppingWorker_ = false;
-    TThread* detectionThread_ = nullptr;
-    std::shared_ptr<const std::atomic<bool>> detectionGone_;
-    bool closing_ = false;
-    bool closeRequestPending_ = false;
-    bool nativeWindowGone_ = false;
+    // The worker's run, the detection pass, the window's going.
+    TMeasurementRun run_;
+    TDetectionRequest detection_;
+    TShutdownSequence shutdown_;
     bool cursorOverridden_ = false;
     std::unique_ptr<TWindowSystemWatch> windowSystemWatch_;
     int currentPage_ = 0;
-    bool revertingPage_ = false;
-    bool moduleLost_ = false;
-    bool startAfterReopen_ = false;
 };

@@ -134,11 +134,11 @@ void TMainForm::RecordResultsClick()
     // The columns: those of the run under way, else those ticked now (a run
     // that starts with others gets them if the file can take them).
     const Channels channels =
-        worker_ && !MeasurementIdle ? RunChannels(Ksn48Handle) : TickedChannels();
+        run_.Worker() != nullptr && !MeasurementIdle ? RunChannels(Ksn48Handle) : TickedChannels(ChannelFrames);
     if (!recorder_) {
         recorder_ = std::make_unique<measure::ResultsRecorder>();
     }
-    const bool uncertainties = worker_ && !MeasurementIdle ? runUncertainties_ : UncertaintiesChosen();
+    const bool uncertainties = run_.Worker() != nullptr && !MeasurementIdle ? runUncertainties_ : UncertaintiesChosen();
     const measure::ResultsRecorder::Result started =
         recorder_->Start(name.toStdString(), channels, uncertainties);
     if (!started) {

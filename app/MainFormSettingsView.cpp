@@ -82,8 +82,7 @@ void TMainFormSettingsView::SetItemIndex(ParameterList list, int index)
 
 bool TMainFormSettingsView::ChannelChecked(int channel) const
 {
-    const TKsn48AdcChannelFrame* frame = Frame(form_, channel);
-    return frame != nullptr && frame->ChannelNumberLMDCheckBox->isChecked();
+    return channel >= 0 && ChannelTicked(form_.ChannelFrames, static_cast<std::size_t>(channel));
 }
 
 void TMainFormSettingsView::SetChannelChecked(int channel, bool checked)

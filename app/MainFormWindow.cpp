@@ -228,9 +228,9 @@ void TMainForm::StartLMDSpeedButtonClick()
     }
     StopThread();
     if (ActivePageIndex() && StartMultimeterLMDSpeedButton->isChecked()) {
-        if (moduleLost_) {
+        if (detection_.ReopenDue()) {
             // The last run lost the module: open it again, then measure.
-            startAfterReopen_ = true;
+            run_.BeginReopen();
             StartInitDevicesThread(ModeModuleChanged, false);
         } else {
             StartThread();
