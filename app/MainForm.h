@@ -109,6 +109,8 @@ public:
     // program has it, "Спектр".
     std::vector<QWidget*> PageList;
     std::uint16_t PageNumber = 0;
+    // The page "Спектр" as the worker sees it; null without it.
+    SpectrumView* SpectrumPage = nullptr;
     // Index in PageList of the page the page control shows, if it is one.
     std::optional<std::uint16_t> ActivePageIndex() const;
     QString DefaultCaption;
@@ -124,45 +126,6 @@ public:
     std::unique_ptr<::Settings> Settings;
     // The eight channel panels, owned by AdcIndividualParsLMDSimplePanel.
     TChannelFrames ChannelFrames{};
-
-    // --- controls (names of the layout) ---
-    QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
-    QPushButton* FindDeviceLMDButton = nullptr;
-    QFrame* SelectedModuleLMDSimplePanel = nullptr;
-    QLabel* KsnCratesLabLMDLabel = nullptr;
-    QComboBox* KsnCratesComboBox = nullptr;
-    QLabel* ModulesLabLMDLabel = nullptr;
-    QComboBox* ModulesComboBox = nullptr;
-    QLabel* ModuleSerialNumberLabLMDLabel = nullptr;
-    QLabel* ModuleSerialNumberLMDLabel = nullptr;
-    QLabel* ModuleFirmwareVersionLabLMDLabel = nullptr;
-    QLabel* ModuleFirmwareVersionLMDLabel = nullptr;
-    TLed* KsnCrateStatusLed = nullptr;
-    TLed* ModuleStatusLed = nullptr;
-    TLed* GeneratorStatusLed = nullptr;
-    TLed* VoltmeterStatusLed = nullptr;
-    QFrame* Bevel3 = nullptr;
-    QFrame* StartMultimeterLMDSimplePanel = nullptr;
-    QPushButton* StartMultimeterLMDSpeedButton = nullptr;
-    QGroupBox* SaveIniSettingLMDGroupBox = nullptr;
-    QCheckBox* AutoSaveSettingsLMDCheckBox = nullptr;
-    QPushButton* SaveSettingsButton = nullptr;
-    QFrame* MainLMDSimplePanel = nullptr;
-    QTabWidget* MainLMDPageControl = nullptr;
-    QWidget* MultimeterLMDTabSheet = nullptr;
-    QWidget* CorrectionFactorsLMDTabSheet = nullptr;
-    QWidget* VerificationLMDTabSheet = nullptr;
-    // "Спектр", after the two hidden pages; null without a spectrum page.
-    QWidget* SpectrumLMDTabSheet = nullptr;
-    SpectrumView* SpectrumPage = nullptr;
-    QFrame* MultimeterLMDSimplePanel = nullptr;
-    TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
-    TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
-    QComboBox* AdcRateComboBox = nullptr;                 // inside the group
-    QGroupBox* AdcIndividualParsLMDGroupBox = nullptr;
-    QScrollArea* AdcIndividualParsLMDScrollBox = nullptr;
-    QWidget* AdcIndividualParsLMDSimplePanel = nullptr;
-    QFrame* EquipmentLMDSimplePanel = nullptr;
 
     // --- events ---
     void FormCreate();
@@ -232,14 +195,11 @@ public:
     void ReadFeedSettings();
     // The feed's publisher while one runs (tests).
     const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return publisher_.get(); }
-    QAction* RecordResultsItem = nullptr;
     // The section [Precision] (MainFormResults.cpp): read again with the
     // feed's; the two ticked items write it at once.
     void ReadPrecisionSettings();
     void PrecisionMethodClick();
     void UncertaintyClick();
-    QAction* PrecisionMethodItem = nullptr;
-    QAction* UncertaintyItem = nullptr;
     // Whether a right click opens PopupMenu; the detection pass switches it
     // off. The menu's shortcuts work either way.
     void SetPopupMenuAutoPopup(bool on);
@@ -249,7 +209,6 @@ public:
     // Type code of the selected module crate, if there is one.
     std::optional<std::uint8_t> SelectedCrateType() const;
     int OsVersionCode = 0;
-    QMenu* PopupMenu = nullptr;
 
     // The worker and the last detection thread while they exist (tests and
     // diagnostics).
@@ -301,6 +260,53 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // --- controls (names of the layout) ---
+    // Private: the window's code and its two adapters use them; everyone
+    // else finds a control by its object name, the design's name.
+    friend class TMainFormMeasurementView;
+    friend class TMainFormSettingsView;
+    QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
+    QPushButton* FindDeviceLMDButton = nullptr;
+    QFrame* SelectedModuleLMDSimplePanel = nullptr;
+    QLabel* KsnCratesLabLMDLabel = nullptr;
+    QComboBox* KsnCratesComboBox = nullptr;
+    QLabel* ModulesLabLMDLabel = nullptr;
+    QComboBox* ModulesComboBox = nullptr;
+    QLabel* ModuleSerialNumberLabLMDLabel = nullptr;
+    QLabel* ModuleSerialNumberLMDLabel = nullptr;
+    QLabel* ModuleFirmwareVersionLabLMDLabel = nullptr;
+    QLabel* ModuleFirmwareVersionLMDLabel = nullptr;
+    TLed* KsnCrateStatusLed = nullptr;
+    TLed* ModuleStatusLed = nullptr;
+    TLed* GeneratorStatusLed = nullptr;
+    TLed* VoltmeterStatusLed = nullptr;
+    QFrame* Bevel3 = nullptr;
+    QFrame* StartMultimeterLMDSimplePanel = nullptr;
+    QPushButton* StartMultimeterLMDSpeedButton = nullptr;
+    QGroupBox* SaveIniSettingLMDGroupBox = nullptr;
+    QCheckBox* AutoSaveSettingsLMDCheckBox = nullptr;
+    QPushButton* SaveSettingsButton = nullptr;
+    QFrame* MainLMDSimplePanel = nullptr;
+    QTabWidget* MainLMDPageControl = nullptr;
+    QWidget* MultimeterLMDTabSheet = nullptr;
+    QWidget* CorrectionFactorsLMDTabSheet = nullptr;
+    QWidget* VerificationLMDTabSheet = nullptr;
+    // "Спектр", after the two hidden pages; null without a spectrum page.
+    QWidget* SpectrumLMDTabSheet = nullptr;
+    QFrame* MultimeterLMDSimplePanel = nullptr;
+    TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
+    TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
+    QComboBox* AdcRateComboBox = nullptr;                 // inside the group
+    QGroupBox* AdcIndividualParsLMDGroupBox = nullptr;
+    QScrollArea* AdcIndividualParsLMDScrollBox = nullptr;
+    QWidget* AdcIndividualParsLMDSimplePanel = nullptr;
+    QFrame* EquipmentLMDSimplePanel = nullptr;
+
+    QMenu* PopupMenu = nullptr;
+    QAction* RecordResultsItem = nullptr;
+    QAction* PrecisionMethodItem = nullptr;
+    QAction* UncertaintyItem = nullptr;
+
     // Layout services and the handlers' connections.
     void SetUpWindowServices();
     void BuildPopupMenu();

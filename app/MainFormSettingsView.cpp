@@ -15,9 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-
-QComboBox* List(const TMainForm& form, SettingsView::ParameterList list)
+QComboBox* TMainFormSettingsView::List(const TMainForm& form, ParameterList list)
 {
     switch (list) {
     case SettingsView::ParameterList::DataFormat:
@@ -29,6 +27,8 @@ QComboBox* List(const TMainForm& form, SettingsView::ParameterList list)
     }
     return form.AdcGroupParsLMDGroupBox->AdcRateComboBox;
 }
+
+namespace {
 
 TKsn48AdcChannelFrame* Frame(const TMainForm& form, int channel)
 {

@@ -14,6 +14,8 @@
 #include "MainThread.h"
 #include "SpectrumPage.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
+#include "WindowWait.h"
 #include "ksn48api.h"
 
 #include <QApplication>
@@ -25,6 +27,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <chrono>
 #include <cstdio>
@@ -35,19 +38,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit)
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        WaitLoopStep();
-    }
-    return true;
-}
+using ksn::test::Find;
+using ksn::test::WaitUntil;
 
 int Fail(const char* what)
 {
@@ -111,10 +103,12 @@ int main(int argc, char** argv)
     for (std::size_t c = 0; c < form->ChannelFrames.size(); ++c) {
         form->ChannelFrames[c]->ChannelNumberLMDCheckBox->setChecked(c < 4);
     }
-    form->AdcRateComboBox->setCurrentIndex(rateIndex);
-    form->MainLMDPageControl->setCurrentWidget(form->SpectrumLMDTabSheet);
+    Find<QComboBox>(*form, "AdcRateComboBox")->setCurrentIndex(rateIndex);
+    Find<QTabWidget>(*form, "MainLMDPageControl")
+        ->setCurrentWidget(Find<QWidget>(*form, "SpectrumLMDTabSheet"));
     auto* page = dynamic_cast<TSpectrumPage*>(form->SpectrumPage);
-    if (page == nullptr || form->MainLMDPageControl->currentWidget() != form->SpectrumLMDTabSheet) {
+    if (page == nullptr || Find<QTabWidget>(*form, "MainLMDPageControl")->currentWidget() !=
+                               Find<QWidget>(*form, "SpectrumLMDTabSheet")) {
         return Fail("the page \"Спектр\" did not open");
     }
     const int item = page->ChannelLMDComboBox->findData(channel - 1);
@@ -124,7 +118,7 @@ int main(int argc, char** argv)
     page->ChannelLMDComboBox->setCurrentIndex(item);
     page->LogFrequencyLMDCheckBox->setChecked(logarithmic);
     page->MaxHoldLMDCheckBox->setChecked(maxHold);
-    form->StartMultimeterLMDSpeedButton->click();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     if (!WaitUntil([&] { return page->FramesDrawn() >= 4 || form->MeasurementIdle; },
                    std::chrono::seconds(60)) ||
         form->MeasurementIdle) {
