@@ -1,8 +1,5 @@
 #include "MainForm.h"
 
-#include "ResultsPublisher.h"
-#include "ResultsRecorder.h"
-
 #include "MainFormSettingsView.h"
 
 #include "AdcGroupParsPanel.h"
@@ -181,17 +178,29 @@ void TMainForm::BuildLayout()
 {
     setObjectName(QStringLiteral("MainForm"));
     auto* root = new QVBoxLayout(this);
+    root->addWidget(BuildDetectionBar());
+    root->addWidget(BuildPageArea(), 1);
+    connect(MainLMDPageControl, &QTabWidget::currentChanged, this,
+            [this](int index) { OnPageChanged(index); });
+}
 
-    // Detection bar.
+QGroupBox* TMainForm::BuildDetectionBar()
+{
     ModuleDetectionLMDGroupBox = new QGroupBox(this);
     ModuleDetectionLMDGroupBox->setObjectName(QStringLiteral("ModuleDetectionLMDGroupBox"));
     auto* bar = new QHBoxLayout(ModuleDetectionLMDGroupBox);
     FindDeviceLMDButton = new QPushButton(AppTexts::FindDevice, ModuleDetectionLMDGroupBox);
     FindDeviceLMDButton->setObjectName(QStringLiteral("FindDeviceLMDButton"));
     bar->addWidget(FindDeviceLMDButton);
+    bar->addWidget(BuildSelectionPanel(ModuleDetectionLMDGroupBox), 1);
+    bar->addWidget(BuildStartPanel(ModuleDetectionLMDGroupBox));
+    bar->addWidget(BuildSettingsGroup(ModuleDetectionLMDGroupBox));
+    return ModuleDetectionLMDGroupBox;
+}
 
-    SelectedModuleLMDSimplePanel =
-        MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"), ModuleDetectionLMDGroupBox);
+QFrame* TMainForm::BuildSelectionPanel(QWidget* bar)
+{
+    SelectedModuleLMDSimplePanel = MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"), bar);
     auto* selection = new QGridLayout(SelectedModuleLMDSimplePanel);
     selection->setContentsMargins(2, 2, 2, 2);
     QFont listFont(QStringLiteral("Courier New"));
@@ -261,10 +270,12 @@ void TMainForm::BuildLayout()
     ModuleFirmwareVersionLMDLabel->setMinimumWidth(150);
     ModuleSerialNumberLMDLabel->setAlignment(Qt::AlignCenter);
     ModuleFirmwareVersionLMDLabel->setAlignment(Qt::AlignCenter);
-    bar->addWidget(SelectedModuleLMDSimplePanel, 1);
+    return SelectedModuleLMDSimplePanel;
+}
 
-    StartMultimeterLMDSimplePanel =
-        MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), ModuleDetectionLMDGroupBox);
+QFrame* TMainForm::BuildStartPanel(QWidget* bar)
+{
+    StartMultimeterLMDSimplePanel = MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), bar);
     auto* startLayout = new QHBoxLayout(StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton = new QPushButton(StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
@@ -276,9 +287,12 @@ void TMainForm::BuildLayout()
     StartMultimeterLMDSpeedButton->setMinimumWidth(
         StartMultimeterLMDSpeedButton->sizeHint().width());
     startLayout->addWidget(StartMultimeterLMDSpeedButton);
-    bar->addWidget(StartMultimeterLMDSimplePanel);
+    return StartMultimeterLMDSimplePanel;
+}
 
-    SaveIniSettingLMDGroupBox = new QGroupBox(AppTexts::SettingsGroup, ModuleDetectionLMDGroupBox);
+QGroupBox* TMainForm::BuildSettingsGroup(QWidget* bar)
+{
+    SaveIniSettingLMDGroupBox = new QGroupBox(AppTexts::SettingsGroup, bar);
     SaveIniSettingLMDGroupBox->setObjectName(QStringLiteral("SaveIniSettingLMDGroupBox"));
     auto* saveLayout = new QVBoxLayout(SaveIniSettingLMDGroupBox);
     AutoSaveSettingsLMDCheckBox = new QCheckBox(AppTexts::AutoSave, SaveIniSettingLMDGroupBox);
@@ -287,14 +301,21 @@ void TMainForm::BuildLayout()
     SaveSettingsButton->setObjectName(QStringLiteral("SaveSettingsButton"));
     saveLayout->addWidget(AutoSaveSettingsLMDCheckBox);
     saveLayout->addWidget(SaveSettingsButton);
-    bar->addWidget(SaveIniSettingLMDGroupBox);
-    root->addWidget(ModuleDetectionLMDGroupBox);
+    return SaveIniSettingLMDGroupBox;
+}
 
-    // Page area.
+QFrame* TMainForm::BuildPageArea()
+{
     MainLMDSimplePanel = MakePanel(QStringLiteral("MainLMDSimplePanel"), this);
     auto* pageArea = new QVBoxLayout(MainLMDSimplePanel);
     pageArea->setContentsMargins(0, 0, 0, 0);
-    MainLMDPageControl = new QTabWidget(MainLMDSimplePanel);
+    pageArea->addWidget(BuildPageControl(MainLMDSimplePanel));
+    return MainLMDSimplePanel;
+}
+
+QTabWidget* TMainForm::BuildPageControl(QWidget* area)
+{
+    MainLMDPageControl = new QTabWidget(area);
     MainLMDPageControl->setObjectName(QStringLiteral("MainLMDPageControl"));
     MultimeterLMDTabSheet = new QWidget;
     MultimeterLMDTabSheet->setObjectName(QStringLiteral("MultimeterLMDTabSheet"));
@@ -313,9 +334,12 @@ void TMainForm::BuildLayout()
             MainLMDPageControl->addTab(SpectrumLMDTabSheet, AppTexts::SpectrumPage);
         }
     }
-    pageArea->addWidget(MainLMDPageControl);
-    root->addWidget(MainLMDSimplePanel, 1);
+    BuildMultimeterPage();
+    return MainLMDPageControl;
+}
 
+QFrame* TMainForm::BuildMultimeterPage()
+{
     // "Мультиметр" page: the panel centred on it.
     auto* pageLayout = new QHBoxLayout(MultimeterLMDTabSheet);
     MultimeterLMDSimplePanel =
@@ -328,8 +352,17 @@ void TMainForm::BuildLayout()
     AllChannelsLMDCheckBox = AdcGroupParsLMDGroupBox->AllChannelsLMDCheckBox;
     AdcRateComboBox = AdcGroupParsLMDGroupBox->AdcRateComboBox;
     multimeter->addWidget(AdcGroupParsLMDGroupBox, 0, Qt::AlignHCenter);
-    AdcIndividualParsLMDGroupBox =
-        new QGroupBox(AppTexts::IndividualParsGroup, MultimeterLMDSimplePanel);
+    multimeter->addWidget(BuildChannelArea(MultimeterLMDSimplePanel), 1);
+    EquipmentLMDSimplePanel =
+        MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
+    EquipmentLMDSimplePanel->setFixedHeight(EquipmentStripHeight);
+    multimeter->addWidget(EquipmentLMDSimplePanel);
+    return MultimeterLMDSimplePanel;
+}
+
+QGroupBox* TMainForm::BuildChannelArea(QWidget* panel)
+{
+    AdcIndividualParsLMDGroupBox = new QGroupBox(AppTexts::IndividualParsGroup, panel);
     AdcIndividualParsLMDGroupBox->setObjectName(QStringLiteral("AdcIndividualParsLMDGroupBox"));
     auto* individual = new QVBoxLayout(AdcIndividualParsLMDGroupBox);
     AdcIndividualParsLMDScrollBox = new QScrollArea(AdcIndividualParsLMDGroupBox);
@@ -348,14 +381,7 @@ void TMainForm::BuildLayout()
                                                    Screen().VerticalScrollBarWidth() +
                                                    2 * AdcIndividualParsLMDScrollBox->frameWidth());
     individual->addWidget(AdcIndividualParsLMDScrollBox);
-    multimeter->addWidget(AdcIndividualParsLMDGroupBox, 1);
-    EquipmentLMDSimplePanel =
-        MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
-    EquipmentLMDSimplePanel->setFixedHeight(EquipmentStripHeight);
-    multimeter->addWidget(EquipmentLMDSimplePanel);
-
-    connect(MainLMDPageControl, &QTabWidget::currentChanged, this,
-            [this](int index) { OnPageChanged(index); });
+    return AdcIndividualParsLMDGroupBox;
 }
 
 void TMainForm::SizeWindow()

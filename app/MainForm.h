@@ -1,12 +1,12 @@
 #pragma once
 
-#include "BrokerOptions.h"
 #include "ChannelPanels.h"
 #include "Detection.h"
 #include "DetectionRequest.h"
 #include "DetectionView.h"
 #include "DeviceInventory.h"
 #include "MeasurementRun.h"
+#include "ResultsOutlet.h"
 #include "Settings.h"
 #include "ShutdownSequence.h"
 #include "Thread.h"
@@ -43,10 +43,6 @@ class TTriStateCheckBox;
 class TWindowSystemWatch;
 class SpectrumView;
 
-namespace measure {
-class MeasurementCycle;
-class ResultsRecorder;
-}  // namespace measure
 namespace mqtt {
 class ResultsPublisher;
 }
@@ -180,26 +176,14 @@ public:
     void SaveCurrentSettingsClick();
     void SaveDefaultSettingsClick();
 
-    // --- results leaving the window (MainFormResults.cpp) ---
-    // Context menu "Запись результатов в файл...": starts a recording into a
-    // file the save dialog picks, or ends the one that runs.
-    void RecordResultsClick();
-    bool RecordingResults() const noexcept;
-    // Window's thread, inside the display step of each frame: the frame's
-    // record to the recording and the feed.
-    void ResultsFrameShown(const measure::MeasurementCycle& cycle);
-    // The measurement's end: the recording ends with it.
-    void ResultsMeasurementStopped();
-    // The feed's section of the settings file, read again: the publisher is
-    // made, replaced or ended to match it and the open module.
-    void ReadFeedSettings();
+    // --- results leaving the window (TResultsOutlet) ---
+    // Context menu "Запись результатов в файл...".
+    void RecordResultsClick() { outlet_.RecordResultsClick(); }
+    bool RecordingResults() const noexcept { return outlet_.RecordingResults(); }
+    // The feed's section of the settings file (and [Precision]), read again.
+    void ReadFeedSettings() { outlet_.ReadFeedSettings(); }
     // The feed's publisher while one runs (tests).
-    const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return publisher_.get(); }
-    // The section [Precision] (MainFormResults.cpp): read again with the
-    // feed's; the two ticked items write it at once.
-    void ReadPrecisionSettings();
-    void PrecisionMethodClick();
-    void UncertaintyClick();
+    const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return outlet_.FeedPublisher(); }
     // Whether a right click opens PopupMenu; the detection pass switches it
     // off. The menu's shortcuts work either way.
     void SetPopupMenuAutoPopup(bool on);
@@ -214,6 +198,12 @@ public:
     // diagnostics).
     TThread* Worker() const noexcept { return run_.Worker(); }
     TThread* DetectionThread() const noexcept { return detection_.Thread(); }
+    // The detection asked for has run and ended: requested, no pass thread
+    // left, InitThreadRunning clear.
+    bool DetectionOver() const noexcept
+    {
+        return InitRequestDone && detection_.Thread() == nullptr && !InitThreadRunning;
+    }
     // True once a close has begun: no new thread is started after that.
     bool Closing() const noexcept { return shutdown_.Closing(); }
     // The states of the run, the detection request and the shutdown (tests
@@ -265,6 +255,7 @@ private:
     // else finds a control by its object name, the design's name.
     friend class TMainFormMeasurementView;
     friend class TMainFormSettingsView;
+    friend class TResultsOutlet;
     QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
     QPushButton* FindDeviceLMDButton = nullptr;
     QFrame* SelectedModuleLMDSimplePanel = nullptr;
@@ -318,7 +309,17 @@ private:
     bool popupAutoPopup_ = true;
     bool grownToChannels_ = false;
 
+    // The layout, part by part: each builds its part (with the members
+    // naming its controls) and returns it for the caller to place.
     void BuildLayout();
+    QGroupBox* BuildDetectionBar();
+    QFrame* BuildSelectionPanel(QWidget* bar);
+    QFrame* BuildStartPanel(QWidget* bar);
+    QGroupBox* BuildSettingsGroup(QWidget* bar);
+    QFrame* BuildPageArea();
+    QTabWidget* BuildPageControl(QWidget* area);
+    QFrame* BuildMultimeterPage();
+    QGroupBox* BuildChannelArea(QWidget* panel);
     void BuildChannelFrames();
     void SizeWindow();
     void InitThreadTerminate();
@@ -339,36 +340,14 @@ private:
     // enabling, every control inside it.
     void SetSubtreeEnabled(QWidget* control, bool enabled);
 
-    // Recording and feed.
-    void EndRecording(bool reportFailure);
-    void ShowFeedReports();
-    std::unique_ptr<measure::ResultsRecorder> recorder_;
-    std::unique_ptr<mqtt::ResultsPublisher> publisher_;
-    // Where the publisher sends: a new one only when this changes.
-    struct FeedTarget {
-        mqtt::BrokerOptions Options;
-        std::string CrateSerial;
-        int Slot = 0;
-        bool operator==(const FeedTarget&) const = default;
-    };
-    std::optional<FeedTarget> publisherTarget_;
-    QString feedProblemShown_;
-    bool feedRunBegun_ = false;
-    QString precisionProblemShown_;
-    void SavePrecisionSettings();
-    // The uncertainty columns of the recording and the feed: the section
-    // asks for them (the fit always has them); runUncertainties_ as at the
-    // run's first frame.
-    bool UncertaintiesChosen() const noexcept;
-    bool runUncertainties_ = false;
-    bool feedOutageShown_ = false;
-
     MainFormSetup setup_;
     std::unique_ptr<TMainFormSettingsView> settingsView_;
     // The worker's run, the detection pass, the window's going.
     TMeasurementRun run_;
     TDetectionRequest detection_;
     TShutdownSequence shutdown_;
+    // The recording and the feed (reads the window's state and menu items).
+    TResultsOutlet outlet_{*this};
     bool cursorOverridden_ = false;
     std::unique_ptr<TWindowSystemWatch> windowSystemWatch_;
     int currentPage_ = 0;

@@ -117,11 +117,7 @@ protected:
         file.UpdateFile();
     }
 
-    bool PassOver() const
-    {
-        return form->InitRequestDone && form->DetectionThread() == nullptr &&
-               !form->InitThreadRunning;
-    }
+    bool PassOver() const { return form->DetectionOver(); }
 
     // Serves the window until the requested pass has ended.
     void WaitForPass()

@@ -3,6 +3,7 @@
 // crate server of the test's own, a new settings file, the start button
 // pressed and the values read from the panels.
 #include "MainThread.h"
+#include "ProgramThreads.h"
 
 #include "AdcGroupParsPanel.h"
 #include "CaptionAboveCheckBox.h"
@@ -94,17 +95,12 @@ protected:
         if (proxied) {
             proxy = std::make_unique<ksn::test::CrateProxy>(server->Port());
         }
-        MainFormSetup setup;
-        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
-        };
+        MainFormSetup setup = ProgramThreads(settingsDir.path());
+        // The worker's module calls may go through the test's stand-ins.
         setup.MainThread = [this](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
             return std::make_unique<TMainThread>(
                 false, page, std::make_unique<TMainFormMeasurementView>(f), workerApi);
         };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
         form = std::make_unique<TMainForm>(setup);
         // The first show runs the start-up detection with a new settings file.
         form->show();
@@ -113,12 +109,7 @@ protected:
 
     void WaitForDetection()
     {
-        ASSERT_TRUE(WaitUntil(
-            [this] {
-                return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                       !form->InitThreadRunning;
-            },
-            WaitLimit));
+        ASSERT_TRUE(WaitUntil([this] { return form->DetectionOver(); }, WaitLimit));
         ASSERT_EQ(form->ModuleState.load(), 2) << "no module open after the detection";
     }
 
@@ -1215,12 +1206,8 @@ TEST_F(FrozenServer, ADetectionAskedForDuringTheConfigurationWaitsForTheWorker)
     });
     timer.start(10);
     ASSERT_TRUE(WaitUntil([&] { return clicked; }, WaitLimit));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                   !form->InitThreadRunning && form->ModuleState.load() == 2;
-        },
-        WaitLimit));
+    ASSERT_TRUE(WaitUntil([&] { return form->DetectionOver() && form->ModuleState.load() == 2; },
+                          WaitLimit));
     timer.stop();
     EXPECT_FALSE(overlapped) << "the pass ran while the worker was still there";
     EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();

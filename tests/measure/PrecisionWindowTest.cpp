@@ -10,6 +10,7 @@
 #include "IniFile.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
+#include "ProgramThreads.h"
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "MeasureTexts.h"
@@ -77,17 +78,7 @@ protected:
     void SetUp() override
     {
         server = std::make_unique<CrateServer>(std::string{}, true);
-        MainFormSetup setup;
-        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
-        };
-        setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, page,
-                                                 std::make_unique<TMainFormMeasurementView>(f));
-        };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
+        MainFormSetup setup = ProgramThreads(settingsDir.path());
         form = std::make_unique<TMainForm>(setup);
         form->show();
         WaitForDetection();
@@ -105,12 +96,7 @@ protected:
 
     void WaitForDetection()
     {
-        ASSERT_TRUE(WaitUntil(
-            [this] {
-                return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                       !form->InitThreadRunning;
-            },
-            WaitLimit));
+        ASSERT_TRUE(WaitUntil([this] { return form->DetectionOver(); }, WaitLimit));
         ASSERT_EQ(form->ModuleState.load(), 2);
     }
     void Control(std::vector<std::string> args) const

@@ -10,6 +10,7 @@
 #include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
+#include "ProgramThreads.h"
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "SpectrumPage.h"
@@ -77,25 +78,12 @@ int main(int argc, char** argv)
     }
 
     QTemporaryDir settings;
-    MainFormSetup setup;
-    setup.InitThread = [](TMainForm& form, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-        return std::make_unique<TInitAndConfigThread>(form, firstStart, mode);
-    };
-    setup.MainThread = [](TMainForm& form, std::uint16_t page) -> std::unique_ptr<TThread> {
-        return std::make_unique<TMainThread>(false, page,
-                                             std::make_unique<TMainFormMeasurementView>(form));
-    };
-    setup.ModuleIsOpened = &KSN48_IsOpened;
-    setup.ModuleClose = &KSN48_Close;
-    setup.SettingsDirectory = settings.path();
+    MainFormSetup setup = ProgramThreads(settings.path());
     setup.SpectrumPage = &MakeSpectrumPage;
     auto form = std::make_unique<TMainForm>(setup);
     form->show();
     if (!WaitUntil(
-            [&] {
-                return form->WindowState == WindowDetectionRequested && form->InitRequestDone &&
-                       form->DetectionThread() == nullptr && !form->InitThreadRunning;
-            },
+            [&] { return form->WindowState == WindowDetectionRequested && form->DetectionOver(); },
             std::chrono::seconds(20)) ||
         form->ModuleState != device::ModuleOpen) {
         return Fail("no module open after the detection");

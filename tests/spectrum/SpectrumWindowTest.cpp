@@ -9,6 +9,7 @@
 #include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
+#include "ProgramThreads.h"
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "MessageBox.h"
@@ -64,28 +65,13 @@ protected:
     void SetUp() override
     {
         server = std::make_unique<CrateServer>(DistortedConfig(), true);
-        MainFormSetup setup;
-        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
-        };
-        setup.MainThread = [](TMainForm& f, std::uint16_t number) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, number,
-                                                 std::make_unique<TMainFormMeasurementView>(f));
-        };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
+        MainFormSetup setup = ProgramThreads(settingsDir.path());
         setup.SpectrumPage = &MakeSpectrumPage;
         form = std::make_unique<TMainForm>(setup);
         page = dynamic_cast<TSpectrumPage*>(form->SpectrumPage);
         ASSERT_NE(page, nullptr);
         form->show();
-        ASSERT_TRUE(WaitUntil(
-            [this] {
-                return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                       !form->InitThreadRunning;
-            },
-            WaitLimit));
+        ASSERT_TRUE(WaitUntil([this] { return form->DetectionOver(); }, WaitLimit));
         ASSERT_EQ(form->ModuleState.load(), 2);
         // Channels 1 to 4 and the reference on channel 1.
         for (std::size_t c = 0; c < 8; ++c) {
