@@ -746,6 +746,9 @@ void TMainForm::OnStartMainThread(TMessage&)
         close();
         return;
     }
+    if (run_.Current() != TMeasurementRun::State::Starting) {
+        run_.BeginStart();  // a request posted other than by StartThread
+    }
     run_.Launch(std::move(made), [this] { return shutdown_.Closing(); });
     MainRequestDone = true;
 }

@@ -164,12 +164,15 @@ void TMeasurementRun::Abandon()
     Enter(State::Idle);
 }
 
-void TMeasurementRun::BeginReopen()
+bool TMeasurementRun::BeginReopen()
 {
-    if (state_ == State::Reopening) {
-        return;  // a second press while the pass is still to come
+    // A second press while the pass is still to come waits for the same
+    // pass; a worker that still exists (stopped from inside its own step)
+    // leaves the press a plain request for the pass.
+    if (state_ == State::Idle) {
+        Enter(State::Reopening);
     }
-    Enter(State::Reopening);
+    return state_ == State::Reopening;
 }
 
 bool TMeasurementRun::EndReopen()

@@ -68,9 +68,10 @@ public:
     void Abandon();
 
     // The module was lost: a start waits for the pass that opens it again
-    // (Idle -> Reopening). EndReopen: that pass has ended or could not be
-    // made (Reopening -> Idle); true when the run was waiting for it.
-    void BeginReopen();
+    // (Idle -> Reopening); true when it does. EndReopen: that pass has ended
+    // or could not be made (Reopening -> Idle); true when the run was
+    // waiting for it.
+    bool BeginReopen();
     bool EndReopen();
 
     // A worker stopped from inside its own step that has not ended yet: a

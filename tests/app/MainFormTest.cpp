@@ -553,6 +553,41 @@ TEST_F(MainFormTest, AWorkerStoppedFromInsideItsOwnStepCanBeFollowedByANewOne)
     EXPECT_EQ(probeData.liveThreads.load(), 0);
 }
 
+// The window's own objects follow its threads: the run from idle through
+// running back to idle, a stop from inside the worker's step through ending,
+// the close into closing.
+TEST_F(MainFormTest, TheRunAndTheShutdownFollowTheThreads)
+{
+    using Run = TMeasurementRun::State;
+    bool stopInStep = false;
+    workerStep = [&stopInStep](TMainForm& f) {
+        if (stopInStep && f.MainRequestDone) {
+            stopInStep = false;
+            f.StopThread();
+        }
+    };
+    MakeForm();
+    EXPECT_EQ(form->RunState(), Run::Idle);
+    form->StartThread();
+    EXPECT_EQ(form->RunState(), Run::Running);
+    form->StopThread();
+    EXPECT_EQ(form->RunState(), Run::Idle);
+
+    stopInStep = true;
+    form->StartThread();
+    WaitLoop([this] { return form->RunState() == Run::Ending; });
+    EXPECT_NE(form->Worker(), nullptr) << "the ended worker waits for the next start or stop";
+    form->StartThread();
+    EXPECT_EQ(form->RunState(), Run::Running);
+
+    EXPECT_EQ(form->ShutdownState(), TShutdownSequence::State::Open);
+    form->close();
+    EXPECT_EQ(form->ShutdownState(), TShutdownSequence::State::Closing);
+    EXPECT_EQ(form->RunState(), Run::Idle);
+    EXPECT_EQ(form->DetectionRequestState(), TDetectionRequest::State::Idle);
+    EXPECT_EQ(probeData.liveThreads.load(), 0);
+}
+
 TEST_F(MainFormTest, AWorkerThatCannotBeMadeIsReportedAndClosesTheWindow)
 {
     workerFactory = [](TMainForm&) { return std::unique_ptr<TThread>(); };

@@ -116,6 +116,7 @@ const PathCase Paths[] = {
          f.Launch();
          EXPECT_TRUE(f.workerRunning.load()) << "Launch returned before the worker ran";
          EXPECT_FALSE(f.run.BeginStart()) << "a second start while the worker exists";
+         EXPECT_FALSE(f.run.BeginReopen()) << "a reopening start while the worker exists";
      },
      State::Running,
      true},
@@ -186,9 +187,8 @@ const PathCase Paths[] = {
      false},
     {{"AReopeningStartWaitsForThePass"},
      [](Fixture& f) {
-         f.run.BeginReopen();
-         f.run.BeginReopen();
-         EXPECT_EQ(f.run.Current(), State::Reopening);
+         EXPECT_TRUE(f.run.BeginReopen());
+         EXPECT_TRUE(f.run.BeginReopen()) << "a second press waits for the same pass";
          EXPECT_TRUE(f.run.EndReopen());
          EXPECT_FALSE(f.run.EndReopen()) << "a pass that no start waits for";
      },
