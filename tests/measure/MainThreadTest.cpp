@@ -168,6 +168,17 @@ protected:
         Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     }
 
+    // A run loses its server, which stays away; then START is pressed again.
+    void PressStartWhileTheServerIsGone()
+    {
+        StartAndWaitFrames(1);
+        server->Kill();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; }, WaitLimit));
+        dialogs.Clear();
+        PressStart();
+    }
+
     // "С   Т   О   П": the button is released.
     void PressStop()
     {
@@ -597,12 +608,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ModuleLost,
 // be opened, and the button comes up again.
 TEST_F(MeasurementWindow, AStartWhileTheModuleCannotBeReopenedReleasesTheButton)
 {
-    StartAndWaitFrames(1);
-    server->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; },
-                          WaitLimit));
-    dialogs.Clear();
-    PressStart();
+    ASSERT_NO_FATAL_FAILURE(PressStartWhileTheServerIsGone());
     ASSERT_TRUE(WaitUntil(
         [&] {
             return !Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked() &&
@@ -1293,12 +1299,7 @@ class StartWhileTheServerIsGone : public MeasurementWindow,
 
 TEST_P(StartWhileTheServerIsGone, LeavesTheStartButtonForWhenItIsBack)
 {
-    StartAndWaitFrames(1);
-    server->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; },
-                          WaitLimit));
-    dialogs.Clear();
-    PressStart();
+    ASSERT_NO_FATAL_FAILURE(PressStartWhileTheServerIsGone());
     ASSERT_TRUE(WaitUntil(
         [&] {
             return !Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked() &&
