@@ -1,8 +1,5 @@
 #include "MainForm.h"
 
-#include "ResultsPublisher.h"
-#include "ResultsRecorder.h"
-
 #include "MainFormSettingsView.h"
 
 #include "AdcGroupParsPanel.h"
@@ -58,11 +55,6 @@ constexpr int HiddenLedRoom = 35;
 constexpr int ChannelAreaMinWidth = 988;
 constexpr int ChannelAreaMinHeight = 554;
 
-// How long the shutdown waits for one thread before it checks again that
-// the thread is not stuck inside its own step; the wait itself has no bound
-// here, the threads' own I/O timeouts bound it.
-constexpr auto ShutdownServeSlice = std::chrono::milliseconds(200);
-
 QLabel* MakeLabel(const QString& name, const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -80,7 +72,7 @@ QFrame* MakePanel(const QString& name, QWidget* parent)
 }  // namespace
 
 TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
-    : QWidget(parent), setup_(std::move(setup))
+    : QWidget(parent), setup_(std::move(setup)), run_(MainThreadRunning)
 {
     // The window and the controls of the layout.
     BuildLayout();
@@ -169,7 +161,7 @@ TMainForm::TMainForm(MainFormSetup setup, QWidget* parent)
 
 TMainForm::~TMainForm()
 {
-    closing_ = true;
+    shutdown_.BeginClose();
     windowSystemWatch_.reset();
     ApplicationHooks::SetShortCut(nullptr);
     ApplicationHooks::SetActivate(nullptr);
@@ -177,12 +169,8 @@ TMainForm::~TMainForm()
     // No thread may outlive the window: stop the worker, let a running
     // detection pass end (its steps still run on this window meanwhile),
     // then close the module.
-    if (worker_) {
-        worker_->Terminate();
-        worker_->WaitFor();
-        worker_.reset();
-    }
-    WaitForDetectionEnd();
+    run_.Abandon();
+    detection_.WaitForEnd();
     CloseModule();
 }
 
@@ -190,17 +178,29 @@ void TMainForm::BuildLayout()
 {
     setObjectName(QStringLiteral("MainForm"));
     auto* root = new QVBoxLayout(this);
+    root->addWidget(BuildDetectionBar());
+    root->addWidget(BuildPageArea(), 1);
+    connect(MainLMDPageControl, &QTabWidget::currentChanged, this,
+            [this](int index) { OnPageChanged(index); });
+}
 
-    // Detection bar.
+QGroupBox* TMainForm::BuildDetectionBar()
+{
     ModuleDetectionLMDGroupBox = new QGroupBox(this);
     ModuleDetectionLMDGroupBox->setObjectName(QStringLiteral("ModuleDetectionLMDGroupBox"));
     auto* bar = new QHBoxLayout(ModuleDetectionLMDGroupBox);
     FindDeviceLMDButton = new QPushButton(AppTexts::FindDevice, ModuleDetectionLMDGroupBox);
     FindDeviceLMDButton->setObjectName(QStringLiteral("FindDeviceLMDButton"));
     bar->addWidget(FindDeviceLMDButton);
+    bar->addWidget(BuildSelectionPanel(ModuleDetectionLMDGroupBox), 1);
+    bar->addWidget(BuildStartPanel(ModuleDetectionLMDGroupBox));
+    bar->addWidget(BuildSettingsGroup(ModuleDetectionLMDGroupBox));
+    return ModuleDetectionLMDGroupBox;
+}
 
-    SelectedModuleLMDSimplePanel =
-        MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"), ModuleDetectionLMDGroupBox);
+QFrame* TMainForm::BuildSelectionPanel(QWidget* bar)
+{
+    SelectedModuleLMDSimplePanel = MakePanel(QStringLiteral("SelectedModuleLMDSimplePanel"), bar);
     auto* selection = new QGridLayout(SelectedModuleLMDSimplePanel);
     selection->setContentsMargins(2, 2, 2, 2);
     QFont listFont(QStringLiteral("Courier New"));
@@ -270,10 +270,12 @@ void TMainForm::BuildLayout()
     ModuleFirmwareVersionLMDLabel->setMinimumWidth(150);
     ModuleSerialNumberLMDLabel->setAlignment(Qt::AlignCenter);
     ModuleFirmwareVersionLMDLabel->setAlignment(Qt::AlignCenter);
-    bar->addWidget(SelectedModuleLMDSimplePanel, 1);
+    return SelectedModuleLMDSimplePanel;
+}
 
-    StartMultimeterLMDSimplePanel =
-        MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), ModuleDetectionLMDGroupBox);
+QFrame* TMainForm::BuildStartPanel(QWidget* bar)
+{
+    StartMultimeterLMDSimplePanel = MakePanel(QStringLiteral("StartMultimeterLMDSimplePanel"), bar);
     auto* startLayout = new QHBoxLayout(StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton = new QPushButton(StartMultimeterLMDSimplePanel);
     StartMultimeterLMDSpeedButton->setObjectName(QStringLiteral("StartMultimeterLMDSpeedButton"));
@@ -285,9 +287,12 @@ void TMainForm::BuildLayout()
     StartMultimeterLMDSpeedButton->setMinimumWidth(
         StartMultimeterLMDSpeedButton->sizeHint().width());
     startLayout->addWidget(StartMultimeterLMDSpeedButton);
-    bar->addWidget(StartMultimeterLMDSimplePanel);
+    return StartMultimeterLMDSimplePanel;
+}
 
-    SaveIniSettingLMDGroupBox = new QGroupBox(AppTexts::SettingsGroup, ModuleDetectionLMDGroupBox);
+QGroupBox* TMainForm::BuildSettingsGroup(QWidget* bar)
+{
+    SaveIniSettingLMDGroupBox = new QGroupBox(AppTexts::SettingsGroup, bar);
     SaveIniSettingLMDGroupBox->setObjectName(QStringLiteral("SaveIniSettingLMDGroupBox"));
     auto* saveLayout = new QVBoxLayout(SaveIniSettingLMDGroupBox);
     AutoSaveSettingsLMDCheckBox = new QCheckBox(AppTexts::AutoSave, SaveIniSettingLMDGroupBox);
@@ -296,14 +301,21 @@ void TMainForm::BuildLayout()
     SaveSettingsButton->setObjectName(QStringLiteral("SaveSettingsButton"));
     saveLayout->addWidget(AutoSaveSettingsLMDCheckBox);
     saveLayout->addWidget(SaveSettingsButton);
-    bar->addWidget(SaveIniSettingLMDGroupBox);
-    root->addWidget(ModuleDetectionLMDGroupBox);
+    return SaveIniSettingLMDGroupBox;
+}
 
-    // Page area.
+QFrame* TMainForm::BuildPageArea()
+{
     MainLMDSimplePanel = MakePanel(QStringLiteral("MainLMDSimplePanel"), this);
     auto* pageArea = new QVBoxLayout(MainLMDSimplePanel);
     pageArea->setContentsMargins(0, 0, 0, 0);
-    MainLMDPageControl = new QTabWidget(MainLMDSimplePanel);
+    pageArea->addWidget(BuildPageControl(MainLMDSimplePanel));
+    return MainLMDSimplePanel;
+}
+
+QTabWidget* TMainForm::BuildPageControl(QWidget* area)
+{
+    MainLMDPageControl = new QTabWidget(area);
     MainLMDPageControl->setObjectName(QStringLiteral("MainLMDPageControl"));
     MultimeterLMDTabSheet = new QWidget;
     MultimeterLMDTabSheet->setObjectName(QStringLiteral("MultimeterLMDTabSheet"));
@@ -322,9 +334,12 @@ void TMainForm::BuildLayout()
             MainLMDPageControl->addTab(SpectrumLMDTabSheet, AppTexts::SpectrumPage);
         }
     }
-    pageArea->addWidget(MainLMDPageControl);
-    root->addWidget(MainLMDSimplePanel, 1);
+    BuildMultimeterPage();
+    return MainLMDPageControl;
+}
 
+QFrame* TMainForm::BuildMultimeterPage()
+{
     // "Мультиметр" page: the panel centred on it.
     auto* pageLayout = new QHBoxLayout(MultimeterLMDTabSheet);
     MultimeterLMDSimplePanel =
@@ -337,8 +352,17 @@ void TMainForm::BuildLayout()
     AllChannelsLMDCheckBox = AdcGroupParsLMDGroupBox->AllChannelsLMDCheckBox;
     AdcRateComboBox = AdcGroupParsLMDGroupBox->AdcRateComboBox;
     multimeter->addWidget(AdcGroupParsLMDGroupBox, 0, Qt::AlignHCenter);
-    AdcIndividualParsLMDGroupBox =
-        new QGroupBox(AppTexts::IndividualParsGroup, MultimeterLMDSimplePanel);
+    multimeter->addWidget(BuildChannelArea(MultimeterLMDSimplePanel), 1);
+    EquipmentLMDSimplePanel =
+        MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
+    EquipmentLMDSimplePanel->setFixedHeight(EquipmentStripHeight);
+    multimeter->addWidget(EquipmentLMDSimplePanel);
+    return MultimeterLMDSimplePanel;
+}
+
+QGroupBox* TMainForm::BuildChannelArea(QWidget* panel)
+{
+    AdcIndividualParsLMDGroupBox = new QGroupBox(AppTexts::IndividualParsGroup, panel);
     AdcIndividualParsLMDGroupBox->setObjectName(QStringLiteral("AdcIndividualParsLMDGroupBox"));
     auto* individual = new QVBoxLayout(AdcIndividualParsLMDGroupBox);
     AdcIndividualParsLMDScrollBox = new QScrollArea(AdcIndividualParsLMDGroupBox);
@@ -357,14 +381,7 @@ void TMainForm::BuildLayout()
                                                    Screen().VerticalScrollBarWidth() +
                                                    2 * AdcIndividualParsLMDScrollBox->frameWidth());
     individual->addWidget(AdcIndividualParsLMDScrollBox);
-    multimeter->addWidget(AdcIndividualParsLMDGroupBox, 1);
-    EquipmentLMDSimplePanel =
-        MakePanel(QStringLiteral("EquipmentLMDSimplePanel"), MultimeterLMDSimplePanel);
-    EquipmentLMDSimplePanel->setFixedHeight(EquipmentStripHeight);
-    multimeter->addWidget(EquipmentLMDSimplePanel);
-
-    connect(MainLMDPageControl, &QTabWidget::currentChanged, this,
-            [this](int index) { OnPageChanged(index); });
+    return AdcIndividualParsLMDGroupBox;
 }
 
 void TMainForm::SizeWindow()
@@ -499,7 +516,7 @@ void TMainForm::FormResize()
 
 void TMainForm::FormClose()
 {
-    closing_ = true;
+    shutdown_.BeginClose();
     if (Busy) {
         // The visible shutdown is skipped, as the design has it; the threads
         // and the module are still released, when the window is destroyed
@@ -517,7 +534,7 @@ void TMainForm::FormClose()
     // What remains may wait for a thread inside a library call, or for a
     // server that no longer answers: the window goes from the screen first,
     // so that nothing seems frozen meanwhile.
-    if (!nativeWindowGone_) {
+    if (!shutdown_.WindowGone()) {
         hide();
     }
     StopThread();
@@ -526,15 +543,13 @@ void TMainForm::FormClose()
 
 void TMainForm::CloseRequestedWhileBlocked()
 {
-    if (closing_ || closeRequestPending_) {
+    if (!shutdown_.AskClose()) {
         return;
     }
-    closeRequestPending_ = true;
     EndPassAndBoxes();
     // Then the close, once the boxes' loops have returned.
     QTimer::singleShot(0, this, [this] {
-        closeRequestPending_ = false;
-        if (!closing_) {
+        if (shutdown_.CloseDue()) {
             close();
         }
     });
@@ -542,15 +557,14 @@ void TMainForm::CloseRequestedWhileBlocked()
 
 void TMainForm::NativeWindowDestroyed()
 {
-    if (nativeWindowGone_) {
+    if (!shutdown_.WindowDestroyed()) {
         return;
     }
-    nativeWindowGone_ = true;
     EndPassAndBoxes();
     // Nothing of the window can be shown or hidden any more: the shutdown
     // runs as for a close, and the program ends with it.
     QTimer::singleShot(0, this, [this] {
-        if (!closing_) {
+        if (!shutdown_.Closing()) {
             FormClose();
         }
         QCoreApplication::quit();
@@ -561,9 +575,7 @@ void TMainForm::EndPassAndBoxes()
 {
     // A pass skips what it has left; its box returns and its last step runs
     // while the shutdown waits for it.
-    if (detectionThread_ != nullptr) {
-        detectionThread_->Terminate();
-    }
+    detection_.Terminate();
     // Every modal box gives way, the innermost first; each one's caller goes
     // on from where it showed it.
     for (int boxes = 0; boxes < 16; ++boxes) {
@@ -585,7 +597,7 @@ void TMainForm::ApplicationExitClick()
 
 void TMainForm::StartInitDevicesThread(int mode, bool firstStart)
 {
-    if (InitThreadRunning || !InitRequestDone || closing_) {
+    if (InitThreadRunning || !InitRequestDone || shutdown_.Closing()) {
         return;
     }
     InitRequestDone = false;
@@ -595,17 +607,17 @@ void TMainForm::StartInitDevicesThread(int mode, bool firstStart)
 void TMainForm::OnStartInitDevicesThread(TMessage& message)
 {
     InitThreadRunning = false;
-    if (closing_) {
+    if (shutdown_.Closing()) {
         return;
     }
-    if (worker_ && worker_->Terminated() && !workerEnded_) {
+    if (run_.WindingDown()) {
         // A worker stopped from inside its own step (the window served its
         // events while the step waited for the module) still winds down: the
         // pass waits for it rather than share the handle with it.
         const auto mode = message.WParam;
         const auto firstStart = message.LParam;
         QTimer::singleShot(WaitLoopPeriod, this, [this, mode, firstStart] {
-            if (!closing_) {
+            if (!shutdown_.Closing()) {
                 PostMessage(this, WM_START_INIT_THREAD, mode, firstStart);
             }
         });
@@ -620,39 +632,28 @@ void TMainForm::OnStartInitDevicesThread(TMessage& message)
         made.reset();
     }
     if (!made) {
-        startAfterReopen_ = false;
+        run_.EndReopen();
         ShowMessageBox(AppTexts::InitThreadFailed, AppTexts::InitThreadFailedCaption,
                        MessageIcon::None);
         return;
     }
     // Whatever the pass opens is the window's module from now on.
-    moduleLost_ = false;
-    // The pass frees its thread object; the window only watches it.
-    TThread* thread = made.release();
-    thread->FreeOnTerminate = true;
-    thread->OnTerminate = [this](TThread& ended) { InitThreadTerminate(ended); };
-    detectionThread_ = thread;
-    detectionGone_ = thread->DestroyedFlag();
-    thread->Start();
-    // Also ends when the pass is over before this loop saw it run.
-    WaitLoop([this, thread] { return InitThreadRunning.load() || detectionThread_ != thread; });
+    detection_.Launch(std::move(made), InitThreadRunning,
+                      [this](TThread&) { InitThreadTerminate(); });
     InitRequestDone = true;
 }
 
-void TMainForm::InitThreadTerminate(TThread& thread)
+void TMainForm::InitThreadTerminate()
 {
     InitThreadRunning = false;
-    if (detectionThread_ == &thread) {
-        detectionThread_ = nullptr;
-    }
     // The pass has read the settings: the feed's section too, once the
     // pass's own messages are over.
     QTimer::singleShot(0, this, [this] {
-        if (!closing_) {
+        if (!shutdown_.Closing()) {
             ReadFeedSettings();
         }
     });
-    if (std::exchange(startAfterReopen_, false)) {
+    if (run_.EndReopen()) {
         // Not from inside the thread's end: the start waits for the worker.
         QMetaObject::invokeMethod(
             this, [this] { StartAfterReopen(); }, Qt::QueuedConnection);
@@ -661,12 +662,12 @@ void TMainForm::InitThreadTerminate(TThread& thread)
 
 void TMainForm::StartAfterReopen()
 {
-    if (closing_) {
+    if (shutdown_.Closing()) {
         return;
     }
     const auto busy = TBusyGuard::Enter(Busy);
     const bool start = busy.Entered() && ModuleState == device::ModuleOpen && ActivePageIndex() &&
-                       StartMultimeterLMDSpeedButton->isChecked() && !worker_;
+                       StartMultimeterLMDSpeedButton->isChecked() && run_.Worker() == nullptr;
     if (start) {
         StartThread();
         return;
@@ -676,7 +677,7 @@ void TMainForm::StartAfterReopen()
     if (ModuleState != device::ModuleOpen) {
         // The module is still out of reach: as after the lost link, the
         // next start tries to open it again.
-        moduleLost_ = true;
+        detection_.ModuleLost();
         StartMultimeterLMDSimplePanel->setEnabled(true);
         StartMultimeterLMDSpeedButton->setEnabled(true);
         StartMultimeterLMDSimplePanel->show();
@@ -686,15 +687,10 @@ void TMainForm::StartAfterReopen()
 void TMainForm::StartThread()
 {
     // A worker that was stopped from inside its own step has ended since;
-    // it goes now. One that is still stopping blocks a new one. Its end is
-    // judged by its end notification, which has run on this thread: the
-    // thread's own finished mark comes a moment later, from the thread, and
-    // WaitFor bridges that moment.
-    if (worker_ && workerEnded_ && !stoppingWorker_) {
-        worker_->WaitFor();
-        worker_.reset();
-    }
-    if (MainThreadRunning || !MainRequestDone || worker_ || closing_) {
+    // it goes now. One that is still stopping blocks a new one.
+    run_.ReleaseEnded();
+    if (MainThreadRunning || !MainRequestDone || run_.Worker() != nullptr ||
+        shutdown_.Closing()) {
         return;
     }
     QWidget* active = MainLMDPageControl->currentWidget();
@@ -708,20 +704,13 @@ void TMainForm::StartThread()
     PageNumber = static_cast<std::uint16_t>(found - PageList.begin());
     // The feed follows its settings at each start.
     ReadFeedSettings();
+    if (!run_.BeginStart()) {
+        return;
+    }
     MainRequestDone = false;
     PostMessage(this, WM_START_MAIN_THREAD, 0, 0);
     // A worker that cannot be made closes the window; then nothing runs.
-    WaitLoop([this] { return MainRequestDone || closing_; });
-}
-
-std::array<bool, 8> TMainForm::TickedChannels() const
-{
-    std::array<bool, 8> ticked{};
-    for (std::size_t c = 0; c < ChannelFrames.size() && c < ticked.size(); ++c) {
-        ticked[c] =
-            ChannelFrames[c] != nullptr && ChannelFrames[c]->ChannelNumberLMDCheckBox->isChecked();
-    }
-    return ticked;
+    WaitLoop([this] { return MainRequestDone || shutdown_.Closing(); });
 }
 
 std::optional<std::uint16_t> TMainForm::ActivePageIndex() const
@@ -737,7 +726,8 @@ std::optional<std::uint16_t> TMainForm::ActivePageIndex() const
 void TMainForm::OnStartMainThread(TMessage&)
 {
     MainThreadRunning = false;
-    if (closing_ || worker_) {
+    if (shutdown_.Closing() || run_.Worker() != nullptr) {
+        run_.AbandonStart();
         MainRequestDone = true;
         return;
     }
@@ -750,53 +740,26 @@ void TMainForm::OnStartMainThread(TMessage&)
         made.reset();
     }
     if (!made) {
+        run_.AbandonStart();
         ShowMessageBox(AppTexts::MainThreadFailed, AppTexts::MainThreadFailedCaption,
                        MessageIcon::None);
         close();
         return;
     }
-    worker_ = std::move(made);
-    workerEnded_ = false;
-    worker_->FreeOnTerminate = false;
-    worker_->OnTerminate = [this](TThread&) { MainThreadTerminate(); };
-    worker_->Start();
-    WaitLoop([this] { return MainThreadRunning.load() || workerEnded_ || closing_; });
+    if (run_.Current() != TMeasurementRun::State::Starting) {
+        run_.BeginStart();  // a request posted other than by StartThread
+    }
+    run_.Launch(std::move(made), [this] { return shutdown_.Closing(); });
     MainRequestDone = true;
-}
-
-void TMainForm::MainThreadTerminate()
-{
-    MainThreadRunning = false;
-    workerEnded_ = true;
 }
 
 void TMainForm::StopThread()
 {
-    if (!worker_ || !MainRequestDone || stoppingWorker_) {
+    // Not while a start is under way (its own wait loop runs this window).
+    if (!MainRequestDone) {
         return;
     }
-    if (worker_->InSynchronize()) {
-        // Called from inside the worker's own step: it cannot end before
-        // this returns. Ask it to stop; the caller that waits for it (the
-        // next StopThread, the close) finishes the job.
-        worker_->Terminate();
-        return;
-    }
-    stoppingWorker_ = true;
-    WaitLoop([this] { return MainThreadRunning.load() || workerEnded_; });
-    worker_->Terminate();
-    WaitForWorkerEnd();
-    WaitLoop([this] { return !MainThreadRunning.load() || workerEnded_; });
-    worker_.reset();
-    stoppingWorker_ = false;
-}
-
-void TMainForm::WaitForWorkerEnd()
-{
-    // The stop request cuts short the module call the worker waits in; its
-    // own end still takes its pauses, while the window goes on.
-    WaitLoop([this] { return worker_->Finished(); });
-    worker_->WaitFor();
+    run_.Stop();
 }
 
 void TMainForm::Dispatch(TMessage& message)
@@ -907,44 +870,34 @@ bool TMainForm::MainLMDPageControlChangingEx(int newPage)
         StartMultimeterLMDSimplePanel->show();
     }
     if (page != nullptr && page == SpectrumLMDTabSheet) {
-        SpectrumPage->SetChannels(TickedChannels());
+        SpectrumPage->SetChannels(TickedChannels(ChannelFrames));
     }
     return true;
 }
 
 void TMainForm::OnPageChanged(int index)
 {
-    if (revertingPage_) {
-        return;
-    }
     if (MainLMDPageControlChangingEx(index)) {
         currentPage_ = index;
         return;
     }
-    revertingPage_ = true;
+    // Back to the page left, which is no change of the operator's.
+    const QSignalBlocker reverting(MainLMDPageControl);
     MainLMDPageControl->setCurrentIndex(currentPage_);
-    revertingPage_ = false;
 }
 
 // --- shutdown ---
 
 bool TMainForm::ReleaseThreadsAndModule()
 {
-    if (worker_) {
-        if (worker_->InSynchronize() || stoppingWorker_) {
-            return false;  // an outer frame is waiting for it
-        }
-        stoppingWorker_ = true;
-        worker_->Terminate();
-        WaitForWorkerEnd();
-        worker_.reset();
-        stoppingWorker_ = false;
+    if (!run_.Release()) {
+        return false;  // an outer frame is waiting for it
     }
-    if (detectionThread_ != nullptr) {
-        if (detectionThread_->InSynchronize()) {
+    if (detection_.Thread() != nullptr) {
+        if (detection_.InsideStep()) {
             return false;
         }
-        WaitForDetectionEnd();
+        detection_.WaitForEnd();
     }
     // A server that no longer answers keeps the close waiting for its short
     // timeout: the window goes on meanwhile.
@@ -952,20 +905,6 @@ bool TMainForm::ReleaseThreadsAndModule()
         CallWhileServing([this] { return setup_.ModuleClose(&Ksn48Handle); });
     }
     return true;
-}
-
-void TMainForm::WaitForDetectionEnd()
-{
-    if (detectionThread_ != nullptr) {
-        detectionThread_->Terminate();
-    }
-    if (!detectionGone_) {
-        return;
-    }
-    const auto gone = detectionGone_;
-    while (!ServeSynchronizeUntil([&gone] { return gone->load(); }, ShutdownServeSlice)) {
-    }
-    detectionGone_.reset();
 }
 
 bool TMainForm::ModuleOpenInLibrary() const

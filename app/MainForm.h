@@ -1,11 +1,14 @@
 #pragma once
 
-#include "BrokerOptions.h"
 #include "ChannelPanels.h"
 #include "Detection.h"
+#include "DetectionRequest.h"
 #include "DetectionView.h"
 #include "DeviceInventory.h"
+#include "MeasurementRun.h"
+#include "ResultsOutlet.h"
 #include "Settings.h"
+#include "ShutdownSequence.h"
 #include "Thread.h"
 #include "WindowMessages.h"
 #include "ksn48api.h"
@@ -40,10 +43,6 @@ class TTriStateCheckBox;
 class TWindowSystemWatch;
 class SpectrumView;
 
-namespace measure {
-class MeasurementCycle;
-class ResultsRecorder;
-}  // namespace measure
 namespace mqtt {
 class ResultsPublisher;
 }
@@ -106,6 +105,8 @@ public:
     // program has it, "Спектр".
     std::vector<QWidget*> PageList;
     std::uint16_t PageNumber = 0;
+    // The page "Спектр" as the worker sees it; null without it.
+    SpectrumView* SpectrumPage = nullptr;
     // Index in PageList of the page the page control shows, if it is one.
     std::optional<std::uint16_t> ActivePageIndex() const;
     QString DefaultCaption;
@@ -121,45 +122,6 @@ public:
     std::unique_ptr<::Settings> Settings;
     // The eight channel panels, owned by AdcIndividualParsLMDSimplePanel.
     TChannelFrames ChannelFrames{};
-
-    // --- controls (names of the layout) ---
-    QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
-    QPushButton* FindDeviceLMDButton = nullptr;
-    QFrame* SelectedModuleLMDSimplePanel = nullptr;
-    QLabel* KsnCratesLabLMDLabel = nullptr;
-    QComboBox* KsnCratesComboBox = nullptr;
-    QLabel* ModulesLabLMDLabel = nullptr;
-    QComboBox* ModulesComboBox = nullptr;
-    QLabel* ModuleSerialNumberLabLMDLabel = nullptr;
-    QLabel* ModuleSerialNumberLMDLabel = nullptr;
-    QLabel* ModuleFirmwareVersionLabLMDLabel = nullptr;
-    QLabel* ModuleFirmwareVersionLMDLabel = nullptr;
-    TLed* KsnCrateStatusLed = nullptr;
-    TLed* ModuleStatusLed = nullptr;
-    TLed* GeneratorStatusLed = nullptr;
-    TLed* VoltmeterStatusLed = nullptr;
-    QFrame* Bevel3 = nullptr;
-    QFrame* StartMultimeterLMDSimplePanel = nullptr;
-    QPushButton* StartMultimeterLMDSpeedButton = nullptr;
-    QGroupBox* SaveIniSettingLMDGroupBox = nullptr;
-    QCheckBox* AutoSaveSettingsLMDCheckBox = nullptr;
-    QPushButton* SaveSettingsButton = nullptr;
-    QFrame* MainLMDSimplePanel = nullptr;
-    QTabWidget* MainLMDPageControl = nullptr;
-    QWidget* MultimeterLMDTabSheet = nullptr;
-    QWidget* CorrectionFactorsLMDTabSheet = nullptr;
-    QWidget* VerificationLMDTabSheet = nullptr;
-    // "Спектр", after the two hidden pages; null without a spectrum page.
-    QWidget* SpectrumLMDTabSheet = nullptr;
-    SpectrumView* SpectrumPage = nullptr;
-    QFrame* MultimeterLMDSimplePanel = nullptr;
-    TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
-    TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
-    QComboBox* AdcRateComboBox = nullptr;                 // inside the group
-    QGroupBox* AdcIndividualParsLMDGroupBox = nullptr;
-    QScrollArea* AdcIndividualParsLMDScrollBox = nullptr;
-    QWidget* AdcIndividualParsLMDSimplePanel = nullptr;
-    QFrame* EquipmentLMDSimplePanel = nullptr;
 
     // --- events ---
     void FormCreate();
@@ -214,29 +176,14 @@ public:
     void SaveCurrentSettingsClick();
     void SaveDefaultSettingsClick();
 
-    // --- results leaving the window (MainFormResults.cpp) ---
-    // Context menu "Запись результатов в файл...": starts a recording into a
-    // file the save dialog picks, or ends the one that runs.
-    void RecordResultsClick();
-    bool RecordingResults() const noexcept;
-    // Window's thread, inside the display step of each frame: the frame's
-    // record to the recording and the feed.
-    void ResultsFrameShown(const measure::MeasurementCycle& cycle);
-    // The measurement's end: the recording ends with it.
-    void ResultsMeasurementStopped();
-    // The feed's section of the settings file, read again: the publisher is
-    // made, replaced or ended to match it and the open module.
-    void ReadFeedSettings();
+    // --- results leaving the window (TResultsOutlet) ---
+    // Context menu "Запись результатов в файл...".
+    void RecordResultsClick() { outlet_.RecordResultsClick(); }
+    bool RecordingResults() const noexcept { return outlet_.RecordingResults(); }
+    // The feed's section of the settings file (and [Precision]), read again.
+    void ReadFeedSettings() { outlet_.ReadFeedSettings(); }
     // The feed's publisher while one runs (tests).
-    const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return publisher_.get(); }
-    QAction* RecordResultsItem = nullptr;
-    // The section [Precision] (MainFormResults.cpp): read again with the
-    // feed's; the two ticked items write it at once.
-    void ReadPrecisionSettings();
-    void PrecisionMethodClick();
-    void UncertaintyClick();
-    QAction* PrecisionMethodItem = nullptr;
-    QAction* UncertaintyItem = nullptr;
+    const mqtt::ResultsPublisher* FeedPublisher() const noexcept { return outlet_.FeedPublisher(); }
     // Whether a right click opens PopupMenu; the detection pass switches it
     // off. The menu's shortcuts work either way.
     void SetPopupMenuAutoPopup(bool on);
@@ -246,14 +193,24 @@ public:
     // Type code of the selected module crate, if there is one.
     std::optional<std::uint8_t> SelectedCrateType() const;
     int OsVersionCode = 0;
-    QMenu* PopupMenu = nullptr;
 
     // The worker and the last detection thread while they exist (tests and
     // diagnostics).
-    TThread* Worker() const noexcept { return worker_.get(); }
-    TThread* DetectionThread() const noexcept { return detectionThread_; }
+    TThread* Worker() const noexcept { return run_.Worker(); }
+    TThread* DetectionThread() const noexcept { return detection_.Thread(); }
+    // The detection asked for has run and ended: requested, no pass thread
+    // left, InitThreadRunning clear.
+    bool DetectionOver() const noexcept
+    {
+        return InitRequestDone && detection_.Thread() == nullptr && !InitThreadRunning;
+    }
     // True once a close has begun: no new thread is started after that.
-    bool Closing() const noexcept { return closing_; }
+    bool Closing() const noexcept { return shutdown_.Closing(); }
+    // The states of the run, the detection request and the shutdown (tests
+    // and diagnostics).
+    TMeasurementRun::State RunState() const noexcept { return run_.Current(); }
+    TDetectionRequest::State DetectionRequestState() const noexcept { return detection_.Current(); }
+    TShutdownSequence::State ShutdownState() const noexcept { return shutdown_.Current(); }
 
     // A close request that a modal box holds back (the window system's, or
     // the program's own): the boxes are closed, a detection pass is asked to
@@ -268,7 +225,7 @@ public:
     // (ModuleState 0, its LED red) and the next start opens it again (the
     // pass of a module change) before it measures.
     void ShowModuleLost();
-    bool ModuleLost() const noexcept { return moduleLost_; }
+    bool ModuleLost() const noexcept { return detection_.ReopenDue(); }
 
 protected:
     // --- DetectionView (the pass calls these on the window's thread) ---
@@ -293,6 +250,54 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // --- controls (names of the layout) ---
+    // Private: the window's code and its two adapters use them; everyone
+    // else finds a control by its object name, the design's name.
+    friend class TMainFormMeasurementView;
+    friend class TMainFormSettingsView;
+    friend class TResultsOutlet;
+    QGroupBox* ModuleDetectionLMDGroupBox = nullptr;
+    QPushButton* FindDeviceLMDButton = nullptr;
+    QFrame* SelectedModuleLMDSimplePanel = nullptr;
+    QLabel* KsnCratesLabLMDLabel = nullptr;
+    QComboBox* KsnCratesComboBox = nullptr;
+    QLabel* ModulesLabLMDLabel = nullptr;
+    QComboBox* ModulesComboBox = nullptr;
+    QLabel* ModuleSerialNumberLabLMDLabel = nullptr;
+    QLabel* ModuleSerialNumberLMDLabel = nullptr;
+    QLabel* ModuleFirmwareVersionLabLMDLabel = nullptr;
+    QLabel* ModuleFirmwareVersionLMDLabel = nullptr;
+    TLed* KsnCrateStatusLed = nullptr;
+    TLed* ModuleStatusLed = nullptr;
+    TLed* GeneratorStatusLed = nullptr;
+    TLed* VoltmeterStatusLed = nullptr;
+    QFrame* Bevel3 = nullptr;
+    QFrame* StartMultimeterLMDSimplePanel = nullptr;
+    QPushButton* StartMultimeterLMDSpeedButton = nullptr;
+    QGroupBox* SaveIniSettingLMDGroupBox = nullptr;
+    QCheckBox* AutoSaveSettingsLMDCheckBox = nullptr;
+    QPushButton* SaveSettingsButton = nullptr;
+    QFrame* MainLMDSimplePanel = nullptr;
+    QTabWidget* MainLMDPageControl = nullptr;
+    QWidget* MultimeterLMDTabSheet = nullptr;
+    QWidget* CorrectionFactorsLMDTabSheet = nullptr;
+    QWidget* VerificationLMDTabSheet = nullptr;
+    // "Спектр", after the two hidden pages; null without a spectrum page.
+    QWidget* SpectrumLMDTabSheet = nullptr;
+    QFrame* MultimeterLMDSimplePanel = nullptr;
+    TAdcGroupParsPanel* AdcGroupParsLMDGroupBox = nullptr;
+    TTriStateCheckBox* AllChannelsLMDCheckBox = nullptr;  // inside the group
+    QComboBox* AdcRateComboBox = nullptr;                 // inside the group
+    QGroupBox* AdcIndividualParsLMDGroupBox = nullptr;
+    QScrollArea* AdcIndividualParsLMDScrollBox = nullptr;
+    QWidget* AdcIndividualParsLMDSimplePanel = nullptr;
+    QFrame* EquipmentLMDSimplePanel = nullptr;
+
+    QMenu* PopupMenu = nullptr;
+    QAction* RecordResultsItem = nullptr;
+    QAction* PrecisionMethodItem = nullptr;
+    QAction* UncertaintyItem = nullptr;
+
     // Layout services and the handlers' connections.
     void SetUpWindowServices();
     void BuildPopupMenu();
@@ -304,25 +309,28 @@ private:
     bool popupAutoPopup_ = true;
     bool grownToChannels_ = false;
 
+    // The layout, part by part: each builds its part (with the members
+    // naming its controls) and returns it for the caller to place.
     void BuildLayout();
+    QGroupBox* BuildDetectionBar();
+    QFrame* BuildSelectionPanel(QWidget* bar);
+    QFrame* BuildStartPanel(QWidget* bar);
+    QGroupBox* BuildSettingsGroup(QWidget* bar);
+    QFrame* BuildPageArea();
+    QTabWidget* BuildPageControl(QWidget* area);
+    QFrame* BuildMultimeterPage();
+    QGroupBox* BuildChannelArea(QWidget* panel);
     void BuildChannelFrames();
-    // Which channel panels are ticked.
-    std::array<bool, 8> TickedChannels() const;
     void SizeWindow();
-    void InitThreadTerminate(TThread& thread);
+    void InitThreadTerminate();
     // After the pass that a start opened the lost module with: the
     // measurement, or the start button released when the module stayed shut.
     void StartAfterReopen();
-    void MainThreadTerminate();
     void OnPageChanged(int index);
     // Stops the threads and closes the module when nothing can use the
     // handle any more; returns false when a thread must still be waited for
     // later (a close from inside that thread's own Synchronize step).
     bool ReleaseThreadsAndModule();
-    void WaitForDetectionEnd();
-    // StopThread's and the close's wait for the terminated worker: the
-    // window's messages are served meanwhile.
-    void WaitForWorkerEnd();
     bool ModuleOpenInLibrary() const;
     // Closes the module at once (the destructor's last step).
     void CloseModule();
@@ -332,44 +340,15 @@ private:
     // enabling, every control inside it.
     void SetSubtreeEnabled(QWidget* control, bool enabled);
 
-    // Recording and feed.
-    void EndRecording(bool reportFailure);
-    void ShowFeedReports();
-    std::unique_ptr<measure::ResultsRecorder> recorder_;
-    std::unique_ptr<mqtt::ResultsPublisher> publisher_;
-    // Where the publisher sends: a new one only when this changes.
-    struct FeedTarget {
-        mqtt::BrokerOptions Options;
-        std::string CrateSerial;
-        int Slot = 0;
-        bool operator==(const FeedTarget&) const = default;
-    };
-    std::optional<FeedTarget> publisherTarget_;
-    QString feedProblemShown_;
-    bool feedRunBegun_ = false;
-    QString precisionProblemShown_;
-    void SavePrecisionSettings();
-    // The uncertainty columns of the recording and the feed: the section
-    // asks for them (the fit always has them); runUncertainties_ as at the
-    // run's first frame.
-    bool UncertaintiesChosen() const noexcept;
-    bool runUncertainties_ = false;
-    bool feedOutageShown_ = false;
-
     MainFormSetup setup_;
     std::unique_ptr<TMainFormSettingsView> settingsView_;
-    std::unique_ptr<TThread> worker_;
-    bool workerEnded_ = false;
-    bool stoppingWorker_ = false;
-    TThread* detectionThread_ = nullptr;
-    std::shared_ptr<const std::atomic<bool>> detectionGone_;
-    bool closing_ = false;
-    bool closeRequestPending_ = false;
-    bool nativeWindowGone_ = false;
+    // The worker's run, the detection pass, the window's going.
+    TMeasurementRun run_;
+    TDetectionRequest detection_;
+    TShutdownSequence shutdown_;
+    // The recording and the feed (reads the window's state and menu items).
+    TResultsOutlet outlet_{*this};
     bool cursorOverridden_ = false;
     std::unique_ptr<TWindowSystemWatch> windowSystemWatch_;
     int currentPage_ = 0;
-    bool revertingPage_ = false;
-    bool moduleLost_ = false;
-    bool startAfterReopen_ = false;
 };

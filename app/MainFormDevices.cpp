@@ -157,10 +157,10 @@ void TMainForm::ModulesComboBoxChange(QObject*)
 
 void TMainForm::ShowModuleLost()
 {
-    if (closing_) {
+    if (shutdown_.Closing()) {
         return;
     }
-    moduleLost_ = true;
+    detection_.ModuleLost();
     ModuleState = device::ModuleNone;
     DeviceStatusFacts facts;
     facts.Final = true;

@@ -82,10 +82,10 @@ void TMainFormMeasurementView::ShowModuleLost()
 
 void TMainFormMeasurementView::FrameShown(const measure::MeasurementCycle& cycle)
 {
-    form_.ResultsFrameShown(cycle);
+    form_.outlet_.FrameShown(cycle);
 }
 
 void TMainFormMeasurementView::MeasurementStopped()
 {
-    form_.ResultsMeasurementStopped();
+    form_.outlet_.MeasurementStopped();
 }

@@ -15,9 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-
-QComboBox* List(const TMainForm& form, SettingsView::ParameterList list)
+QComboBox* TMainFormSettingsView::List(const TMainForm& form, ParameterList list)
 {
     switch (list) {
     case SettingsView::ParameterList::DataFormat:
@@ -29,6 +27,8 @@ QComboBox* List(const TMainForm& form, SettingsView::ParameterList list)
     }
     return form.AdcGroupParsLMDGroupBox->AdcRateComboBox;
 }
+
+namespace {
 
 TKsn48AdcChannelFrame* Frame(const TMainForm& form, int channel)
 {
@@ -82,8 +82,7 @@ void TMainFormSettingsView::SetItemIndex(ParameterList list, int index)
 
 bool TMainFormSettingsView::ChannelChecked(int channel) const
 {
-    const TKsn48AdcChannelFrame* frame = Frame(form_, channel);
-    return frame != nullptr && frame->ChannelNumberLMDCheckBox->isChecked();
+    return channel >= 0 && ChannelTicked(form_.ChannelFrames, static_cast<std::size_t>(channel));
 }
 
 void TMainFormSettingsView::SetChannelChecked(int channel, bool checked)

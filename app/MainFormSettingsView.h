@@ -2,6 +2,7 @@
 
 #include "SettingsView.h"
 
+class QComboBox;
 class TMainForm;
 
 // The main window as the settings operations see it: its busy flag, the
@@ -37,5 +38,8 @@ public:
     void Pause(std::chrono::milliseconds duration) override;
 
 private:
+    // The window's list that holds the settings' choice.
+    static QComboBox* List(const TMainForm& form, ParameterList list);
+
     TMainForm& form_;
 };

@@ -141,7 +141,7 @@ void TMainForm::BuildPopupMenu()
     // Queued: the save dialog must not open inside the shortcut's own key
     // event, whose key would then reach the dialog's file name.
     connect(
-        RecordResultsItem, &QAction::triggered, this, [this] { RecordResultsClick(); },
+        RecordResultsItem, &QAction::triggered, this, [this] { outlet_.RecordResultsClick(); },
         Qt::QueuedConnection);
     PopupMenu->addSeparator();
     addItem(QStringLiteral("AboutItem"), WindowTexts::AboutItem,
@@ -166,10 +166,11 @@ void TMainForm::BuildPopupMenu()
     PrecisionMethodItem = addTick(QStringLiteral("PrecisionMethod"),
                                   WindowTexts::PrecisionMethodItem,
                                   WindowTexts::PrecisionMethodHint);
-    connect(PrecisionMethodItem, &QAction::triggered, this, [this] { PrecisionMethodClick(); });
+    connect(PrecisionMethodItem, &QAction::triggered, this,
+            [this] { outlet_.PrecisionMethodClick(); });
     UncertaintyItem = addTick(QStringLiteral("UncertaintyHints"), WindowTexts::UncertaintyItem,
                               WindowTexts::UncertaintyHint);
-    connect(UncertaintyItem, &QAction::triggered, this, [this] { UncertaintyClick(); });
+    connect(UncertaintyItem, &QAction::triggered, this, [this] { outlet_.UncertaintyClick(); });
 
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint&) {
@@ -228,9 +229,9 @@ void TMainForm::StartLMDSpeedButtonClick()
     }
     StopThread();
     if (ActivePageIndex() && StartMultimeterLMDSpeedButton->isChecked()) {
-        if (moduleLost_) {
+        if (detection_.ReopenDue()) {
             // The last run lost the module: open it again, then measure.
-            startAfterReopen_ = true;
+            run_.BeginReopen();
             StartInitDevicesThread(ModeModuleChanged, false);
         } else {
             StartThread();

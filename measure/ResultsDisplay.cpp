@@ -221,16 +221,6 @@ void TakeReference(const MeasurementView& view, measure::MeasurementCycle& cycle
         view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
 }
 
-std::array<bool, measure::MeasurementChannelCount> TickedChannels(const MeasurementView& view)
-{
-    std::array<bool, measure::MeasurementChannelCount> ticked{};
-    const TChannelFrames& panels = view.ChannelFrames();
-    for (std::size_t c = 0; c < panels.size() && c < ticked.size(); ++c) {
-        ticked[c] = panels[c] != nullptr && panels[c]->ChannelNumberLMDCheckBox->isChecked();
-    }
-    return ticked;
-}
-
 void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
 {
     for (TValueEdit* edit : {panel.Value1LMDEdit, panel.Value2LMDEdit, panel.Value3LMDEdit}) {
@@ -287,11 +277,7 @@ void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings&
 measure::AdcChoice ReadAdcChoice(const MeasurementView& view)
 {
     measure::AdcChoice choice;
-    const TChannelFrames& panels = view.ChannelFrames();
-    for (std::size_t c = 0; c < panels.size(); ++c) {
-        const TKsn48AdcChannelFrame* panel = panels[c];
-        choice.ChannelTicked[c] = panel != nullptr && panel->ChannelNumberLMDCheckBox->isChecked();
-    }
+    choice.ChannelTicked = TickedChannels(view.ChannelFrames());
     choice.RateIndex = view.AcquisitionControls().AdcRateComboBox->currentIndex();
     choice.ReferenceChannel = view.Settings().ReferenceChannel;
     return choice;
@@ -350,7 +336,7 @@ void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cyc
 
 void ShowSpectrumStarted(MeasurementView& view, SpectrumView& spectrum, measure::SpectrumTap& tap)
 {
-    spectrum.SetChannels(TickedChannels(view));
+    spectrum.SetChannels(TickedChannels(view.ChannelFrames()));
     spectrum.ShowSpectrumStarted();
     tap.SetRequest(spectrum.Request());
 }

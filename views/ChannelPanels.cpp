@@ -33,9 +33,9 @@ std::array<bool, ChannelCount> ChannelBoxes(const TChannelFrames& frames, std::s
 {
     std::array<bool, ChannelCount> boxes{};
     count = 0;
-    for (const TKsn48AdcChannelFrame* frame : frames) {
-        if (frame != nullptr)
-            boxes[count++] = frame->ChannelNumberLMDCheckBox->isChecked();
+    for (std::size_t c = 0; c < frames.size(); ++c) {
+        if (frames[c] != nullptr)
+            boxes[count++] = ChannelTicked(frames, c);
     }
     return boxes;
 }
@@ -48,6 +48,21 @@ ChannelGroup::CheckState CommonState(const TChannelFrames& frames)
 }
 
 }  // namespace
+
+bool ChannelTicked(const TChannelFrames& frames, std::size_t channel)
+{
+    return channel < frames.size() && frames[channel] != nullptr &&
+           frames[channel]->ChannelNumberLMDCheckBox->isChecked();
+}
+
+TChannelTicks TickedChannels(const TChannelFrames& frames)
+{
+    TChannelTicks ticked{};
+    for (std::size_t c = 0; c < ticked.size(); ++c) {
+        ticked[c] = ChannelTicked(frames, c);
+    }
+    return ticked;
+}
 
 TCommonChannelState GetCommonChannelState(const TChannelFrames& frames)
 {

@@ -46,6 +46,13 @@ struct TChannelHandlerResult {
     std::optional<TViewMessage> Message;
 };
 
+// Which channels the operator has ticked, by channel number: the one reading
+// of the panels' channel boxes. A missing panel (or channel number) is not
+// ticked.
+using TChannelTicks = std::array<bool, ChannelCount>;
+bool ChannelTicked(const TChannelFrames& frames, std::size_t channel);
+TChannelTicks TickedChannels(const TChannelFrames& frames);
+
 TCommonChannelState GetCommonChannelState(const TChannelFrames& frames);
 
 // The all-channels box's state in the settings' terms, and back.

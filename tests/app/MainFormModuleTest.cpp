@@ -6,6 +6,7 @@
 #include "CrateServer.h"
 #include "MessageBox.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
@@ -21,6 +22,8 @@
 #include <vector>
 
 namespace {
+
+using ksn::test::Find;
 
 using ksn::test::CrateServer;
 
@@ -92,8 +95,10 @@ protected:
             if (got < 0) {
                 break;
             }
-            Synchronize(
-                [this] { form_.ModuleSerialNumberLMDLabel->setText(QString::number(++frames_)); });
+            Synchronize([this] {
+                Find<QLabel>(form_, "ModuleSerialNumberLMDLabel")
+                    ->setText(QString::number(++frames_));
+            });
         }
         while (!Terminated()) {
             Sleep(50);

@@ -8,6 +8,7 @@
 #include "Led.h"
 #include "TriStateCheckBox.h"
 #include "ValueEdit.h"
+#include "WindowControls.h"
 
 #include "MessageBox.h"
 #include "ScreenMetrics.h"
@@ -17,6 +18,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
+#include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -24,7 +27,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QFileInfo>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +42,8 @@
 #include <vector>
 
 namespace {
+
+using ksn::test::Find;
 
 // What the test threads and the fake module library saw.
 struct Probe {
@@ -90,7 +95,8 @@ protected:
                 ++probe->stepsOnDeadWindow;
                 return;
             }
-            form_.ModuleSerialNumberLMDLabel->setText(QString::number(++probe->stepsRun));
+            Find<QLabel>(form_, "ModuleSerialNumberLMDLabel")
+                ->setText(QString::number(++probe->stepsRun));
         });
     }
 
@@ -147,7 +153,7 @@ protected:
     void Execute() override
     {
         form_.MainThreadRunning = true;
-        if (form_.MainLMDPageControl->currentIndex() == 0) {
+        if (Find<QTabWidget>(form_, "MainLMDPageControl")->currentIndex() == 0) {
             form_.MeasurementIdle = false;
         }
         while (!Terminated()) {
@@ -268,12 +274,14 @@ TEST_F(MainFormTest, ConstructionLeavesTheStartState)
     EXPECT_EQ(form->ModuleState.load(), 0);
     EXPECT_EQ(form->CrateOk.load(), 0);
     ASSERT_EQ(form->PageList.size(), 1u);
-    EXPECT_EQ(form->PageList[0], form->MultimeterLMDTabSheet);
-    EXPECT_EQ(form->MainLMDPageControl->currentIndex(), 0);
+    EXPECT_EQ(form->PageList[0], Find<QWidget>(*form, "MultimeterLMDTabSheet"));
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->currentIndex(), 0);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("KSN48"));
     EXPECT_EQ(form->DefaultCaption, QStringLiteral("KSN48_vevu - ?.?.?"));
-    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
-    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("??.??.??.??"));
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(),
+              QStringLiteral("????????"));
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->text(),
+              QStringLiteral("??.??.??.??"));
     EXPECT_TRUE(initRequests.empty()) << "no detection before the window is shown";
 }
 
@@ -305,23 +313,29 @@ TEST_F(MainFormTest, LayoutRegionsExistWithTheirNamesAndTexts)
                              "EquipmentLMDSimplePanel"}) {
         EXPECT_NE(form->findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
     }
-    EXPECT_EQ(form->FindDeviceLMDButton->text(), QStringLiteral("Обнаружить"));
-    EXPECT_EQ(form->KsnCratesLabLMDLabel->text(), QStringLiteral("Крейт"));
-    EXPECT_EQ(form->ModulesLabLMDLabel->text(), QStringLiteral("Модуль"));
-    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isCheckable());
-    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), QStringLiteral("С   Т   А   Р   Т"));
-    EXPECT_EQ(form->SaveIniSettingLMDGroupBox->title(), QStringLiteral("Настройки"));
-    EXPECT_EQ(form->AutoSaveSettingsLMDCheckBox->text(), QStringLiteral("    Авто Сохранение"));
-    EXPECT_EQ(form->SaveSettingsButton->text(), QStringLiteral("Сохранить"));
-    EXPECT_EQ(form->MainLMDPageControl->tabText(0), QStringLiteral("Мультиметр"));
-    EXPECT_EQ(form->MainLMDPageControl->tabText(1), QStringLiteral("Коэффициенты"));
-    EXPECT_EQ(form->MainLMDPageControl->tabText(2), QStringLiteral("Поверка"));
-    EXPECT_TRUE(form->MainLMDPageControl->isTabVisible(0));
-    EXPECT_FALSE(form->MainLMDPageControl->isTabVisible(1));
-    EXPECT_FALSE(form->MainLMDPageControl->isTabVisible(2));
-    EXPECT_TRUE(form->EquipmentLMDSimplePanel->isHidden());
-    EXPECT_GE(form->AdcIndividualParsLMDSimplePanel->minimumWidth(), 988);
-    EXPECT_GE(form->AdcIndividualParsLMDSimplePanel->minimumHeight(), 554);
+    EXPECT_EQ(Find<QPushButton>(*form, "FindDeviceLMDButton")->text(),
+              QStringLiteral("Обнаружить"));
+    EXPECT_EQ(Find<QLabel>(*form, "KsnCratesLabLMDLabel")->text(), QStringLiteral("Крейт"));
+    EXPECT_EQ(Find<QLabel>(*form, "ModulesLabLMDLabel")->text(), QStringLiteral("Модуль"));
+    EXPECT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isCheckable());
+    EXPECT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+              QStringLiteral("С   Т   А   Р   Т"));
+    EXPECT_EQ(Find<QGroupBox>(*form, "SaveIniSettingLMDGroupBox")->title(),
+              QStringLiteral("Настройки"));
+    EXPECT_EQ(Find<QCheckBox>(*form, "AutoSaveSettingsLMDCheckBox")->text(),
+              QStringLiteral("    Авто Сохранение"));
+    EXPECT_EQ(Find<QPushButton>(*form, "SaveSettingsButton")->text(), QStringLiteral("Сохранить"));
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->tabText(0),
+              QStringLiteral("Мультиметр"));
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->tabText(1),
+              QStringLiteral("Коэффициенты"));
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->tabText(2), QStringLiteral("Поверка"));
+    EXPECT_TRUE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(0));
+    EXPECT_FALSE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(1));
+    EXPECT_FALSE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(2));
+    EXPECT_TRUE(Find<QFrame>(*form, "EquipmentLMDSimplePanel")->isHidden());
+    EXPECT_GE(Find<QWidget>(*form, "AdcIndividualParsLMDSimplePanel")->minimumWidth(), 988);
+    EXPECT_GE(Find<QWidget>(*form, "AdcIndividualParsLMDSimplePanel")->minimumHeight(), 554);
 }
 
 TEST_F(MainFormTest, EightChannelPanelsStackedAndIdle)
@@ -332,7 +346,7 @@ TEST_F(MainFormTest, EightChannelPanelsStackedAndIdle)
         TKsn48AdcChannelFrame* frame = form->ChannelFrames[i];
         ASSERT_NE(frame, nullptr) << i;
         EXPECT_EQ(frame->objectName(), QStringLiteral("Ksn48AdcChannel%1Frame").arg(i));
-        EXPECT_EQ(frame->parentWidget(), form->AdcIndividualParsLMDSimplePanel);
+        EXPECT_EQ(frame->parentWidget(), Find<QWidget>(*form, "AdcIndividualParsLMDSimplePanel"));
         EXPECT_EQ(frame->ChannelIndex(), i);
         EXPECT_FALSE(frame->isHidden());
         EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isEnabled()) << "idle until a module is open";
@@ -345,16 +359,18 @@ TEST_F(MainFormTest, EightChannelPanelsStackedAndIdle)
         EXPECT_GT(frame->y(), previousTop);
         previousTop = frame->y();
         EXPECT_LE(frame->geometry().bottom(),
-                  form->AdcIndividualParsLMDSimplePanel->minimumHeight());
+                  Find<QWidget>(*form, "AdcIndividualParsLMDSimplePanel")->minimumHeight());
     }
-    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), -1);
-    EXPECT_EQ(form->AdcRateComboBox->count(), 8);
-    EXPECT_EQ(form->AdcRateComboBox->maxVisibleItems(), 8);
-    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::Unchecked);
-    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля -> ???"));
-    EXPECT_FALSE(form->KsnCrateStatusLed->isHidden());
-    EXPECT_TRUE(form->GeneratorStatusLed->isHidden());
-    EXPECT_TRUE(form->VoltmeterStatusLed->isHidden());
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->currentIndex(), -1);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->count(), 8);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->maxVisibleItems(), 8);
+    EXPECT_EQ(Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->checkState(),
+              Qt::Unchecked);
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->toolTip(),
+              QStringLiteral("Статус модуля -> ???"));
+    EXPECT_FALSE(Find<TLed>(*form, "KsnCrateStatusLed")->isHidden());
+    EXPECT_TRUE(Find<TLed>(*form, "GeneratorStatusLed")->isHidden());
+    EXPECT_TRUE(Find<TLed>(*form, "VoltmeterStatusLed")->isHidden());
 }
 
 TEST_F(MainFormTest, ActivationSwitchesHoverSelectionOfThePanels)
@@ -384,7 +400,8 @@ TEST_F(MainFormTest, AChannelSwitchStopsTheMeasurementAReferenceClickDoesNot)
     form->ChannelFrames[2]->ChannelNumberLMDCheckBox->setChecked(true);
     EXPECT_EQ(form->Worker(), nullptr);
     EXPECT_TRUE(form->ChannelFrames[2]->Value1LMDEdit->isEnabled());
-    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::PartiallyChecked);
+    EXPECT_EQ(Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->checkState(),
+              Qt::PartiallyChecked);
     EXPECT_FALSE(form->Busy);
     EXPECT_TRUE(dialogs.Shown().empty());
 }
@@ -536,6 +553,41 @@ TEST_F(MainFormTest, AWorkerStoppedFromInsideItsOwnStepCanBeFollowedByANewOne)
     EXPECT_EQ(probeData.liveThreads.load(), 0);
 }
 
+// The window's own objects follow its threads: the run from idle through
+// running back to idle, a stop from inside the worker's step through ending,
+// the close into closing.
+TEST_F(MainFormTest, TheRunAndTheShutdownFollowTheThreads)
+{
+    using Run = TMeasurementRun::State;
+    bool stopInStep = false;
+    workerStep = [&stopInStep](TMainForm& f) {
+        if (stopInStep && f.MainRequestDone) {
+            stopInStep = false;
+            f.StopThread();
+        }
+    };
+    MakeForm();
+    EXPECT_EQ(form->RunState(), Run::Idle);
+    form->StartThread();
+    EXPECT_EQ(form->RunState(), Run::Running);
+    form->StopThread();
+    EXPECT_EQ(form->RunState(), Run::Idle);
+
+    stopInStep = true;
+    form->StartThread();
+    WaitLoop([this] { return form->RunState() == Run::Ending; });
+    EXPECT_NE(form->Worker(), nullptr) << "the ended worker waits for the next start or stop";
+    form->StartThread();
+    EXPECT_EQ(form->RunState(), Run::Running);
+
+    EXPECT_EQ(form->ShutdownState(), TShutdownSequence::State::Open);
+    form->close();
+    EXPECT_EQ(form->ShutdownState(), TShutdownSequence::State::Closing);
+    EXPECT_EQ(form->RunState(), Run::Idle);
+    EXPECT_EQ(form->DetectionRequestState(), TDetectionRequest::State::Idle);
+    EXPECT_EQ(probeData.liveThreads.load(), 0);
+}
+
 TEST_F(MainFormTest, AWorkerThatCannotBeMadeIsReportedAndClosesTheWindow)
 {
     workerFactory = [](TMainForm&) { return std::unique_ptr<TThread>(); };
@@ -558,8 +610,8 @@ TEST_F(MainFormTest, AStartOnAPageWithoutProcessingIsRefused)
 {
     MakeForm();
     form->ModuleState = 2;
-    form->MainLMDPageControl->setCurrentIndex(2);
-    ASSERT_EQ(form->MainLMDPageControl->currentIndex(), 2);
+    Find<QTabWidget>(*form, "MainLMDPageControl")->setCurrentIndex(2);
+    ASSERT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->currentIndex(), 2);
     form->StartThread();
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Неизвестный номер страницы приложения!"));
@@ -573,10 +625,10 @@ TEST_F(MainFormTest, APageChangeWithoutAnOpenModuleIsCancelled)
 {
     MakeForm();
     form->ModuleState = 1;
-    form->MainLMDPageControl->setEnabled(false);
-    form->MainLMDPageControl->setCurrentIndex(1);
-    EXPECT_EQ(form->MainLMDPageControl->currentIndex(), 0);
-    EXPECT_TRUE(form->MainLMDPageControl->isEnabled());
+    Find<QTabWidget>(*form, "MainLMDPageControl")->setEnabled(false);
+    Find<QTabWidget>(*form, "MainLMDPageControl")->setCurrentIndex(1);
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->currentIndex(), 0);
+    EXPECT_TRUE(Find<QTabWidget>(*form, "MainLMDPageControl")->isEnabled());
     EXPECT_FALSE(form->Busy);
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].text,
@@ -591,12 +643,12 @@ TEST_F(MainFormTest, ReturningToTheFirstPageStopsTheMeasurementAndShowsTheStartP
     form->ModuleState = 2;
     form->StartThread();
     ASSERT_NE(form->Worker(), nullptr);
-    form->MainLMDPageControl->setCurrentIndex(1);
+    Find<QTabWidget>(*form, "MainLMDPageControl")->setCurrentIndex(1);
     EXPECT_NE(form->Worker(), nullptr) << "other pages stop nothing";
-    form->StartMultimeterLMDSimplePanel->hide();
-    form->MainLMDPageControl->setCurrentIndex(0);
+    Find<QFrame>(*form, "StartMultimeterLMDSimplePanel")->hide();
+    Find<QTabWidget>(*form, "MainLMDPageControl")->setCurrentIndex(0);
     EXPECT_EQ(form->Worker(), nullptr);
-    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
+    EXPECT_FALSE(Find<QFrame>(*form, "StartMultimeterLMDSimplePanel")->isHidden());
     EXPECT_TRUE(dialogs.Shown().empty());
 }
 
@@ -733,8 +785,8 @@ TEST_F(MainFormTest, ClosingSavesTheSettingsOnlyWithAutomaticSave)
 
     MakeForm();
     probeData.moduleOpen = true;
-    form->AutoSaveSettingsLMDCheckBox->setChecked(true);
-    EXPECT_FALSE(form->SaveSettingsButton->isEnabled())
+    Find<QCheckBox>(*form, "AutoSaveSettingsLMDCheckBox")->setChecked(true);
+    EXPECT_FALSE(Find<QPushButton>(*form, "SaveSettingsButton")->isEnabled())
         << "the button is off while saving is automatic";
     form->StartThread();
     form->close();
@@ -747,7 +799,7 @@ TEST_F(MainFormTest, ARefusedSaveAtCloseIsReportedAndTheShutdownGoesOn)
 {
     settingsDirectory = temporary.path() + QStringLiteral("/missing/folder");
     MakeForm();
-    form->AutoSaveSettingsLMDCheckBox->setChecked(true);
+    Find<QCheckBox>(*form, "AutoSaveSettingsLMDCheckBox")->setChecked(true);
     form->StartThread();
     form->close();
     ASSERT_EQ(dialogs.Shown().size(), 1u);

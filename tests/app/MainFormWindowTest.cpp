@@ -14,14 +14,17 @@
 #include "TriStateCheckBox.h"
 #include "ValueEdit.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
 #include "WindowServices.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -30,8 +33,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
-#include <QHelpEvent>
 #include <QWheelEvent>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +48,8 @@
 #include <vector>
 
 namespace {
+
+using ksn::test::Find;
 
 using namespace std::chrono_literals;
 
@@ -110,15 +115,15 @@ protected:
     // controls enabled.
     void EnableControls()
     {
-        form->AdcGroupParsLMDGroupBox->setEnabled(true);
+        Find<TAdcGroupParsPanel>(*form, "AdcGroupParsLMDGroupBox")->setEnabled(true);
         EnableParameterControls(form->ChannelFrames, true);
     }
 
     void StartMeasurement()
     {
-        form->StartMultimeterLMDSpeedButton->click();
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
         ASSERT_NE(form->Worker(), nullptr);
-        ASSERT_TRUE(form->StartMultimeterLMDSpeedButton->isChecked());
+        ASSERT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked());
     }
 
     QString SettingsPath() const { return directory.filePath(QStringLiteral("Ksn48_Vevu.ini")); }
@@ -135,32 +140,33 @@ TEST_F(MainFormWindowTest, TheStartButtonStartsWhenPressedAndStopsWhenReleased)
     MakeForm();
     StartMeasurement();
     EXPECT_EQ(workersMade, 1);
-    form->StartMultimeterLMDSpeedButton->click();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     EXPECT_EQ(form->Worker(), nullptr);
-    EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isChecked());
+    EXPECT_FALSE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked());
     EXPECT_EQ(workersMade, 1);
 }
 
 TEST_F(MainFormWindowTest, TheDetectionBarKeepsItsPlaceWhenTheStartButtonSaysStop)
 {
     MakeForm();
-    const QRect crates = form->KsnCratesComboBox->geometry();
-    const QRect button = form->StartMultimeterLMDSpeedButton->geometry();
-    form->StartMultimeterLMDSpeedButton->setText(QStringLiteral("С   Т   О   П"));
+    const QRect crates = Find<QComboBox>(*form, "KsnCratesComboBox")->geometry();
+    const QRect button = Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->geometry();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")
+        ->setText(QStringLiteral("С   Т   О   П"));
     QApplication::sendPostedEvents();
     QApplication::processEvents();
-    EXPECT_EQ(form->KsnCratesComboBox->geometry(), crates);
-    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->geometry(), button);
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->geometry(), crates);
+    EXPECT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->geometry(), button);
 }
 
 TEST_F(MainFormWindowTest, APressWhileBusyDoesNothingAndLeavesTheButtonUp)
 {
     MakeForm();
     form->Busy = true;
-    form->StartMultimeterLMDSpeedButton->click();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     form->Busy = false;
     EXPECT_EQ(form->Worker(), nullptr);
-    EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isChecked());
+    EXPECT_FALSE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked());
 }
 
 struct ParameterChange {
@@ -192,24 +198,28 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ParameterChange{"rate",
                         [](TMainForm& f) {
-                            f.AdcRateComboBox->setCurrentIndex(2);
-                            emit f.AdcRateComboBox->activated(2);
-                            EXPECT_EQ(f.AdcRateComboBox->currentIndex(), 2);
+                            Find<QComboBox>(f, "AdcRateComboBox")->setCurrentIndex(2);
+                            emit Find<QComboBox>(f, "AdcRateComboBox")->activated(2);
+                            EXPECT_EQ(Find<QComboBox>(f, "AdcRateComboBox")->currentIndex(), 2);
                         }},
-        ParameterChange{"width",
-                        [](TMainForm& f) {
-                            QComboBox* list = f.AdcGroupParsLMDGroupBox->DataFormatLMDComboBox;
-                            list->setCurrentIndex(1);
-                            emit list->activated(1);
-                            EXPECT_EQ(list->currentIndex(), 1);
-                        }},
-        ParameterChange{"current",
-                        [](TMainForm& f) {
-                            QComboBox* list = f.AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox;
-                            list->setCurrentIndex(1);
-                            emit list->activated(1);
-                            EXPECT_EQ(list->currentIndex(), 1);
-                        }},
+        ParameterChange{
+            "width",
+            [](TMainForm& f) {
+                QComboBox* list =
+                    Find<TAdcGroupParsPanel>(f, "AdcGroupParsLMDGroupBox")->DataFormatLMDComboBox;
+                list->setCurrentIndex(1);
+                emit list->activated(1);
+                EXPECT_EQ(list->currentIndex(), 1);
+            }},
+        ParameterChange{
+            "current",
+            [](TMainForm& f) {
+                QComboBox* list =
+                    Find<TAdcGroupParsPanel>(f, "AdcGroupParsLMDGroupBox")->CurrentValueLMDComboBox;
+                list->setCurrentIndex(1);
+                emit list->activated(1);
+                EXPECT_EQ(list->currentIndex(), 1);
+            }},
         ParameterChange{"channel",
                         [](TMainForm& f) {
                             f.ChannelFrames[3]->ChannelNumberLMDCheckBox->click();
@@ -217,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
                         }},
         ParameterChange{"all channels",
                         [](TMainForm& f) {
-                            f.AllChannelsLMDCheckBox->click();
+                            Find<TTriStateCheckBox>(f, "AllChannelsLMDCheckBox")->click();
                             for (TKsn48AdcChannelFrame* frame : f.ChannelFrames) {
                                 EXPECT_TRUE(frame->ChannelNumberLMDCheckBox->isChecked());
                                 EXPECT_TRUE(frame->BasePhaseChannelLMDRadioButton->isEnabled());
@@ -238,11 +248,11 @@ QComboBox* ParameterList(TMainForm& form, int which)
 {
     switch (which) {
     case 0:
-        return form.AdcRateComboBox;
+        return Find<QComboBox>(form, "AdcRateComboBox");
     case 1:
-        return form.AdcGroupParsLMDGroupBox->DataFormatLMDComboBox;
+        return Find<TAdcGroupParsPanel>(form, "AdcGroupParsLMDGroupBox")->DataFormatLMDComboBox;
     default:
-        return form.AdcGroupParsLMDGroupBox->CurrentValueLMDComboBox;
+        return Find<TAdcGroupParsPanel>(form, "AdcGroupParsLMDGroupBox")->CurrentValueLMDComboBox;
     }
 }
 
@@ -262,7 +272,7 @@ TEST_F(MainFormWindowTest, PickingTheChosenItemAgainStopsNothingPickingAnotherSt
         EXPECT_EQ(form->Worker(), nullptr) << "another item";
         EXPECT_EQ(list->currentIndex(), 0);
         // The test's worker leaves the button down; a real run's end releases it.
-        form->StartMultimeterLMDSpeedButton->setChecked(false);
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->setChecked(false);
     }
 }
 
@@ -271,19 +281,20 @@ TEST_F(MainFormWindowTest, SettingsThatFillTheListsStopNothing)
     MakeForm();
     EnableControls();
     StartMeasurement();
-    form->AdcRateComboBox->setCurrentIndex(5);
-    form->AllChannelsLMDCheckBox->setCheckState(Qt::PartiallyChecked);
+    Find<QComboBox>(*form, "AdcRateComboBox")->setCurrentIndex(5);
+    Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->setCheckState(Qt::PartiallyChecked);
     EXPECT_NE(form->Worker(), nullptr);
-    form->StartMultimeterLMDSpeedButton->click();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
 }
 
 TEST_F(MainFormWindowTest, UntickingAllChannelsUnticksAndGreysEveryPanel)
 {
     MakeForm();
     EnableControls();
-    form->AllChannelsLMDCheckBox->click();
-    form->AllChannelsLMDCheckBox->click();
-    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::Unchecked);
+    Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->click();
+    Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->click();
+    EXPECT_EQ(Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->checkState(),
+              Qt::Unchecked);
     for (TKsn48AdcChannelFrame* frame : form->ChannelFrames) {
         EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isChecked());
         EXPECT_TRUE(frame->ChannelNumberLMDCheckBox->isEnabled());
@@ -295,19 +306,20 @@ TEST_F(MainFormWindowTest, DetectClearsTheRateAndEveryPanelAndRequestsAFullPass)
 {
     MakeForm();
     EnableControls();
-    form->AdcRateComboBox->setCurrentIndex(4);
-    form->AllChannelsLMDCheckBox->click();
+    Find<QComboBox>(*form, "AdcRateComboBox")->setCurrentIndex(4);
+    Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->click();
     for (TKsn48AdcChannelFrame* frame : form->ChannelFrames) {
         frame->Value1LMDEdit->setText(QStringLiteral("1.234"));
         frame->SetUpdateIndicator(TIndicatorState::IndicatorOk);
     }
     StartMeasurement();
 
-    form->FindDeviceLMDButton->click();
+    Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
 
     EXPECT_EQ(form->Worker(), nullptr);
-    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), -1);
-    EXPECT_EQ(form->AllChannelsLMDCheckBox->checkState(), Qt::Unchecked);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->currentIndex(), -1);
+    EXPECT_EQ(Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->checkState(),
+              Qt::Unchecked);
     for (TKsn48AdcChannelFrame* frame : form->ChannelFrames) {
         EXPECT_FALSE(frame->ChannelNumberLMDCheckBox->isChecked());
         EXPECT_NE(frame->Value1LMDEdit->text(), QStringLiteral("1.234"));
@@ -321,10 +333,13 @@ TEST_F(MainFormWindowTest, DetectClearsTheRateAndEveryPanelAndRequestsAFullPass)
 TEST_F(MainFormWindowTest, TheRateListShowsTheEightRatesWithTheirBlanks)
 {
     MakeForm();
-    ASSERT_EQ(form->AdcRateComboBox->count(), 8);
-    EXPECT_EQ(form->AdcRateComboBox->itemText(0), QStringLiteral("    610.352"));
-    EXPECT_EQ(form->AdcRateComboBox->itemText(5), QStringLiteral("    19531.0"));
-    EXPECT_EQ(form->AdcRateComboBox->itemText(7), QStringLiteral("    78125.0"));
+    ASSERT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->count(), 8);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->itemText(0),
+              QStringLiteral("    610.352"));
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->itemText(5),
+              QStringLiteral("    19531.0"));
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->itemText(7),
+              QStringLiteral("    78125.0"));
 }
 
 // --- tooltips ---
@@ -374,11 +389,12 @@ TEST_F(MainFormWindowTest, TheCrateLedHintStaysLongOnlyForCrateType21)
         QWidget* control;
         int ms;
     } cases[] = {
-        {1, form->KsnCrateStatusLed, 10000},
-        {0, form->KsnCrateStatusLed, 2000},
-        {1, form->ModuleStatusLed, 2000},
-        {DeviceInventory::NoCrate, form->KsnCrateStatusLed, 2000},
-        {2, form->KsnCrateStatusLed, 2000},  // beyond the list: left over from an earlier pass
+        {1, Find<TLed>(*form, "KsnCrateStatusLed"), 10000},
+        {0, Find<TLed>(*form, "KsnCrateStatusLed"), 2000},
+        {1, Find<TLed>(*form, "ModuleStatusLed"), 2000},
+        {DeviceInventory::NoCrate, Find<TLed>(*form, "KsnCrateStatusLed"), 2000},
+        {2, Find<TLed>(*form, "KsnCrateStatusLed"),
+         2000},  // beyond the list: left over from an earlier pass
     };
     for (const auto& c : cases) {
         inventory.SelectedCrate = c.selected;
@@ -395,7 +411,7 @@ TEST_F(MainFormWindowTest, ATooltipAtTheWorkAreasCornerIsShownInsideIt)
     metrics.Work = {0, 0, 1880, 1000};
     const ScopedScreenMetrics scoped(metrics);
     MakeForm();
-    QWidget* led = form->ModuleStatusLed;
+    QWidget* led = Find<TLed>(*form, "ModuleStatusLed");
     QHelpEvent help(QEvent::ToolTip, QPoint(1, 1), QPoint(1915, 995));
     QApplication::sendEvent(led, &help);
     ASSERT_TRUE(QToolTip::isVisible());
@@ -446,7 +462,8 @@ protected:
 TEST_F(WheelTest, ScrollsTheChannelListOnlyOverItsBox)
 {
     MakeForm();
-    QScrollBar* bar = form->AdcIndividualParsLMDScrollBox->verticalScrollBar();
+    QScrollBar* bar =
+        Find<QScrollArea>(*form, "AdcIndividualParsLMDScrollBox")->verticalScrollBar();
     ASSERT_TRUE(bar->isVisible());
     ASSERT_GT(bar->maximum(), 0);
 
@@ -456,19 +473,20 @@ TEST_F(WheelTest, ScrollsTheChannelListOnlyOverItsBox)
     WheelDown(panel->Value1LMDEdit, panel->Value1LMDEdit->rect().center());
     // What the panel leaves unhandled reaches the box's visible area, which
     // would scroll by itself.
-    QWidget* viewport = form->AdcIndividualParsLMDScrollBox->viewport();
+    QWidget* viewport = Find<QScrollArea>(*form, "AdcIndividualParsLMDScrollBox")->viewport();
     WheelDown(viewport, panel->mapTo(viewport, panel->rect().center()));
     EXPECT_EQ(bar->value(), 0);
 
     // Over the box's ground left of the panels: one pixel down, focus in the box.
-    QWidget* ground = form->AdcIndividualParsLMDSimplePanel;
+    QWidget* ground = Find<QWidget>(*form, "AdcIndividualParsLMDSimplePanel");
     ASSERT_GT(form->ChannelFrames[0]->x(), 2);
     WheelDown(ground, QPoint(1, 10));
     EXPECT_EQ(bar->value(), 1);
-    EXPECT_TRUE(form->AdcIndividualParsLMDScrollBox->hasFocus());
+    EXPECT_TRUE(Find<QScrollArea>(*form, "AdcIndividualParsLMDScrollBox")->hasFocus());
 
     // Elsewhere in the window the list stays where it is.
-    WheelDown(form->FindDeviceLMDButton, form->FindDeviceLMDButton->rect().center());
+    WheelDown(Find<QPushButton>(*form, "FindDeviceLMDButton"),
+              Find<QPushButton>(*form, "FindDeviceLMDButton")->rect().center());
     EXPECT_EQ(bar->value(), 1);
 }
 
@@ -478,7 +496,8 @@ TEST_F(WheelTest, OnAHighScreenAllChannelPanelsAreInViewWithinTheWorkArea)
         metrics.Work = work;
         const ScopedScreenMetrics scopedWork(metrics);
         MakeForm();
-        const QScrollBar* bar = form->AdcIndividualParsLMDScrollBox->verticalScrollBar();
+        const QScrollBar* bar =
+            Find<QScrollArea>(*form, "AdcIndividualParsLMDScrollBox")->verticalScrollBar();
         EXPECT_LE(form->height(), work.height() - metrics.Caption - 2 * metrics.FrameHeight);
         EXPECT_LE(form->width(), work.width() - 2 * metrics.FrameWidth);
         // The list scrolls only where the screen is too low for it.
@@ -492,7 +511,7 @@ TEST_F(WheelTest, OnAHighScreenAllChannelPanelsAreInViewWithinTheWorkArea)
 TEST_F(MainFormWindowTest, SaveIsDisabledForHalfASecondAndWhileAutomaticSaveIsOn)
 {
     MakeForm();
-    QPushButton* save = form->SaveSettingsButton;
+    QPushButton* save = Find<QPushButton>(*form, "SaveSettingsButton");
     std::vector<bool> seenDuringSave;
     QTimer probe;
     QObject::connect(&probe, &QTimer::timeout,
@@ -508,11 +527,11 @@ TEST_F(MainFormWindowTest, SaveIsDisabledForHalfASecondAndWhileAutomaticSaveIsOn
     EXPECT_TRUE(save->isEnabled());
     EXPECT_TRUE(QFile::exists(SettingsPath()));
 
-    form->AutoSaveSettingsLMDCheckBox->click();
+    Find<QCheckBox>(*form, "AutoSaveSettingsLMDCheckBox")->click();
     EXPECT_FALSE(save->isEnabled());
     form->SaveCurrentSettingsClick();  // the menu's save keeps it disabled
     EXPECT_FALSE(save->isEnabled());
-    form->AutoSaveSettingsLMDCheckBox->click();
+    Find<QCheckBox>(*form, "AutoSaveSettingsLMDCheckBox")->click();
     EXPECT_TRUE(save->isEnabled());
 }
 
@@ -520,7 +539,7 @@ TEST_F(MainFormWindowTest, TheMenuHoldsItsItemsAndPopsUpUntilSwitchedOff)
 {
     MakeForm();
     QStringList texts;
-    for (QAction* action : form->PopupMenu->actions()) {
+    for (QAction* action : Find<QMenu>(*form, "PopupMenu")->actions()) {
         texts << (action->isSeparator()
                       ? QStringLiteral("-")
                       : action->text() + QLatin1Char(' ') + action->shortcut().toString());
@@ -534,14 +553,15 @@ TEST_F(MainFormWindowTest, TheMenuHoldsItsItemsAndPopsUpUntilSwitchedOff)
                            QStringLiteral("-"), QStringLiteral("Выход Ctrl+Q"),
                            QStringLiteral("-"), QStringLiteral("Точный метод (fit) "),
                            QStringLiteral("Неопределённость в подсказках ")}));
-    EXPECT_EQ(form->PopupMenu->defaultAction(), form->PopupMenu->actions().first());
+    EXPECT_EQ(Find<QMenu>(*form, "PopupMenu")->defaultAction(),
+              Find<QMenu>(*form, "PopupMenu")->actions().first());
 
     emit form->customContextMenuRequested(QPoint(100, 100));
-    EXPECT_TRUE(form->PopupMenu->isVisible());
-    form->PopupMenu->hide();
+    EXPECT_TRUE(Find<QMenu>(*form, "PopupMenu")->isVisible());
+    Find<QMenu>(*form, "PopupMenu")->hide();
     form->SetPopupMenuAutoPopup(false);
     emit form->customContextMenuRequested(QPoint(100, 100));
-    EXPECT_FALSE(form->PopupMenu->isVisible());
+    EXPECT_FALSE(Find<QMenu>(*form, "PopupMenu")->isVisible());
 }
 
 TEST_F(MainFormWindowTest, ShortcutsSaveAndExitWithThePopUpSwitchedOff)
@@ -574,10 +594,11 @@ TEST_F(MainFormWindowTest, DefaultSettingsCommandWritesTheFile)
 TEST_F(MainFormWindowTest, TheRecordingItemIsCheckableAndLeavesCtrlRToTheFirstItem)
 {
     MakeForm();
-    ASSERT_NE(form->RecordResultsItem, nullptr);
-    EXPECT_TRUE(form->RecordResultsItem->isCheckable());
-    EXPECT_FALSE(form->RecordResultsItem->isChecked());
-    EXPECT_EQ(form->PopupMenu->actions().first()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    ASSERT_NE(Find<QAction>(*form, "RecordResults"), nullptr);
+    EXPECT_TRUE(Find<QAction>(*form, "RecordResults")->isCheckable());
+    EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
+    EXPECT_EQ(Find<QMenu>(*form, "PopupMenu")->actions().first()->shortcut(),
+              QKeySequence(Qt::CTRL | Qt::Key_R));
 }
 
 TEST_F(MainFormWindowTest, TheRecordingShortcutWorksWithThePopUpSwitchedOff)
@@ -594,7 +615,7 @@ TEST_F(MainFormWindowTest, TheRecordingShortcutWorksWithThePopUpSwitchedOff)
         ASSERT_EQ(answers.Requests().size(), 1u);
         EXPECT_EQ(answers.Requests()[0].caption, QStringLiteral("Запись результатов в файл"));
         EXPECT_FALSE(form->RecordingResults());
-        EXPECT_FALSE(form->RecordResultsItem->isChecked());
+        EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
     }
     {
         FileDialogAnswerer answers({path});
@@ -602,13 +623,13 @@ TEST_F(MainFormWindowTest, TheRecordingShortcutWorksWithThePopUpSwitchedOff)
         QCoreApplication::processEvents();
         ASSERT_EQ(answers.Requests().size(), 1u);
         EXPECT_TRUE(form->RecordingResults());
-        EXPECT_TRUE(form->RecordResultsItem->isChecked());
+        EXPECT_TRUE(Find<QAction>(*form, "RecordResults")->isChecked());
         // Chosen again: the recording ends; the file it made without a row goes.
         QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
         QCoreApplication::processEvents();
         EXPECT_EQ(answers.Requests().size(), 1u);
         EXPECT_FALSE(form->RecordingResults());
-        EXPECT_FALSE(form->RecordResultsItem->isChecked());
+        EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
         EXPECT_FALSE(QFile::exists(path));
     }
     EXPECT_TRUE(dialogs.Shown().empty());
@@ -665,7 +686,7 @@ TEST_F(MainFormWindowTest, AFileThatCannotBeContinuedIsRefusedByName)
                                       : QByteArray();
         dialogs.Clear();
         FileDialogAnswerer answers({c.path});
-        form->RecordResultsItem->trigger();
+        Find<QAction>(*form, "RecordResults")->trigger();
         QCoreApplication::processEvents();  // the item's handler runs queued
         const auto deadline = std::chrono::steady_clock::now() + 5s;
         WaitLoop([&] {
@@ -679,7 +700,7 @@ TEST_F(MainFormWindowTest, AFileThatCannotBeContinuedIsRefusedByName)
         EXPECT_TRUE(dialogs.Shown()[0].text.contains(c.said))
             << dialogs.Shown()[0].text.toStdString();
         EXPECT_FALSE(form->RecordingResults());
-        EXPECT_FALSE(form->RecordResultsItem->isChecked());
+        EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
         if (!before.isEmpty()) {
             QFile f(c.path);
             f.open(QIODevice::ReadOnly);

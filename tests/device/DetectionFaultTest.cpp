@@ -7,7 +7,11 @@
 #include "CrateProxy.h"
 #include "DetectionTexts.h"
 #include "FreezeProbe.h"
+#include "Led.h"
+#include "WindowControls.h"
 
+#include <QComboBox>
+#include <QLabel>
 #include <QTimer>
 
 #include <atomic>
@@ -15,6 +19,8 @@
 #include <iostream>
 
 namespace {
+
+using ksn::test::Find;
 
 using namespace detection_test;
 using ksn::test::CaseName;
@@ -98,12 +104,14 @@ TEST_P(Fault, IsNamedWhileTheWindowStaysResponsive)
     EXPECT_EQ(shown[0].caption, QStringLiteral("Сообщение TInitAndConfigThread::Execute()!!!"));
     EXPECT_EQ(shown[0].text, QString::fromUtf8(c.message));
     EXPECT_EQ(form->ModuleState.load(), c.moduleState);
-    EXPECT_EQ(Items(form->KsnCratesComboBox), c.crates);
-    EXPECT_EQ(Items(form->ModulesComboBox), c.modules);
-    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QString::fromLatin1(c.serial));
-    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), c.moduleState == 2 ? Green : Red);
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "KsnCratesComboBox")), c.crates);
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "ModulesComboBox")), c.modules);
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(),
+              QString::fromLatin1(c.serial));
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->ShownColor(), c.moduleState == 2 ? Green : Red);
     EXPECT_EQ(form->CrateOk.load(), c.crates.isEmpty() ? 0 : 1);
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), c.crates.isEmpty() ? Red : Green);
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(),
+              c.crates.isEmpty() ? Red : Green);
     ExpectWindowReleased();
 }
 
@@ -254,7 +262,7 @@ TEST_F(DetectionFaults, AFailureThatWasSilentLeavesTheSettingsApplied)
 
     ASSERT_EQ(ThreadDialogs().size(), 1U);
     // The default settings file was created and read: rate index 7.
-    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), 7);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->currentIndex(), 7);
     EXPECT_EQ(form->windowTitle(), ProgramCaption);
 }
 
@@ -313,7 +321,7 @@ TEST_F(DetectionFaults, ACloseWhileAModuleChangeWaitsForAStoppedServerSaysNothin
                              server->Suspend();
                              stopped = true;
                          });
-    form->ModulesComboBox->setCurrentIndex(1);
+    Find<QComboBox>(*form, "ModulesComboBox")->setCurrentIndex(1);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (!stopped && std::chrono::steady_clock::now() < deadline) {
         WaitLoopStep();

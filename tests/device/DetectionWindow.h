@@ -15,16 +15,19 @@
 #include "SettingsNames.h"
 #include "TriStateCheckBox.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +39,7 @@
 namespace detection_test {
 
 using ksn::test::CrateServer;
+using ksn::test::Find;
 using namespace std::chrono_literals;
 
 inline const QString ProgramCaption = QStringLiteral("KSN48_vevu - " KSN_PROGRAM_VERSION_TEXT);
@@ -113,11 +117,7 @@ protected:
         file.UpdateFile();
     }
 
-    bool PassOver() const
-    {
-        return form->InitRequestDone && form->DetectionThread() == nullptr &&
-               !form->InitThreadRunning;
-    }
+    bool PassOver() const { return form->DetectionOver(); }
 
     // Serves the window until the requested pass has ended.
     void WaitForPass()
@@ -141,13 +141,13 @@ protected:
 
     void PickCrate(int index)
     {
-        form->KsnCratesComboBox->setCurrentIndex(index);
+        Find<QComboBox>(*form, "KsnCratesComboBox")->setCurrentIndex(index);
         WaitForPass();
     }
 
     void PickModule(int index)
     {
-        form->ModulesComboBox->setCurrentIndex(index);
+        Find<QComboBox>(*form, "ModulesComboBox")->setCurrentIndex(index);
         WaitForPass();
     }
 
@@ -166,20 +166,21 @@ protected:
     {
         EXPECT_EQ(form->ModuleState.load(), 2);
         EXPECT_EQ(KSN48_IsOpened(&form->Ksn48Handle), 0);
-        EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), serial);
-        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), firmware);
-        EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Green);
-        EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля 'KSN48' -> OK"));
+        EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(), serial);
+        EXPECT_EQ(Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->text(), firmware);
+        EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->ShownColor(), Green);
+        EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->toolTip(),
+                  QStringLiteral("Статус модуля 'KSN48' -> OK"));
         EXPECT_EQ(form->windowTitle(), ProgramCaption);
-        EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
-        EXPECT_TRUE(form->StartMultimeterLMDSimplePanel->isVisible());
+        EXPECT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isEnabled());
+        EXPECT_TRUE(Find<QFrame>(*form, "StartMultimeterLMDSimplePanel")->isVisible());
         // Enabled as the operator sees it: no disabled control around it.
-        EXPECT_TRUE(form->MainLMDPageControl->tabBar()->isEnabled());
-        EXPECT_TRUE(form->AdcRateComboBox->isEnabled());
-        EXPECT_TRUE(form->AllChannelsLMDCheckBox->isEnabled());
-        EXPECT_TRUE(form->AdcIndividualParsLMDSimplePanel->isEnabled());
-        EXPECT_TRUE(form->ModulesComboBox->isEnabled());
-        EXPECT_TRUE(form->SaveSettingsButton->isEnabled());
+        EXPECT_TRUE(Find<QTabWidget>(*form, "MainLMDPageControl")->tabBar()->isEnabled());
+        EXPECT_TRUE(Find<QComboBox>(*form, "AdcRateComboBox")->isEnabled());
+        EXPECT_TRUE(Find<TTriStateCheckBox>(*form, "AllChannelsLMDCheckBox")->isEnabled());
+        EXPECT_TRUE(Find<QWidget>(*form, "AdcIndividualParsLMDSimplePanel")->isEnabled());
+        EXPECT_TRUE(Find<QComboBox>(*form, "ModulesComboBox")->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>(*form, "SaveSettingsButton")->isEnabled());
     }
 
     // The window after a pass that left no module open.
@@ -187,19 +188,21 @@ protected:
     {
         EXPECT_NE(form->ModuleState.load(), 2);
         EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
-        EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
-        EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("????????"));
-        EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isEnabled());
-        EXPECT_FALSE(form->AdcRateComboBox->isEnabled());
-        EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
-        EXPECT_TRUE(form->KsnCratesComboBox->isEnabled());
+        EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(),
+                  QStringLiteral("????????"));
+        EXPECT_EQ(Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->text(),
+                  QStringLiteral("????????"));
+        EXPECT_FALSE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isEnabled());
+        EXPECT_FALSE(Find<QComboBox>(*form, "AdcRateComboBox")->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>(*form, "FindDeviceLMDButton")->isEnabled());
+        EXPECT_TRUE(Find<QComboBox>(*form, "KsnCratesComboBox")->isEnabled());
     }
 
     void ExpectWindowReleased()
     {
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        EXPECT_TRUE(form->FindDeviceLMDButton->isEnabled());
-        EXPECT_TRUE(form->MainLMDPageControl->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>(*form, "FindDeviceLMDButton")->isEnabled());
+        EXPECT_TRUE(Find<QTabWidget>(*form, "MainLMDPageControl")->isEnabled());
         EXPECT_TRUE(static_cast<bool>(ApplicationHooks::ShortCut()));
     }
 

@@ -16,6 +16,7 @@
 #include "MessageBox.h"
 #include "SettingsNames.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
 #include "ksn48api.h"
 #include "ksnapi.h"
 
@@ -42,6 +43,8 @@
 
 namespace {
 
+using ksn::test::Find;
+
 using namespace detection_test;
 using ksn::test::CaseName;
 
@@ -56,14 +59,17 @@ TEST_F(Detection, DefaultPopulationListsBothCratesAndOpensTheFirstModule)
     RecordProperty("pass_ms", static_cast<int>(took.count()));
 
     EXPECT_TRUE(dialogs.Shown().empty());
-    EXPECT_EQ(Items(form->KsnCratesComboBox), (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
-    EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
-    EXPECT_EQ(form->KsnCratesComboBox->currentIndex(), 0);
-    EXPECT_EQ(form->ModulesComboBox->currentIndex(), 0);
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "KsnCratesComboBox")),
+              (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "ModulesComboBox")),
+              (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->currentIndex(), 0);
+    EXPECT_EQ(Find<QComboBox>(*form, "ModulesComboBox")->currentIndex(), 0);
     ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
     EXPECT_EQ(form->CrateOk.load(), 1);
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
-    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус 'KSN-P5' крейта -> OK"));
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(), Green);
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->toolTip(),
+              QStringLiteral("Статус 'KSN-P5' крейта -> OK"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), ProgramCaption);
     EXPECT_EQ(form->DeviceInventory.CrateCount, 2);
     EXPECT_EQ(form->DeviceInventory.ModuleCrateCount, 2);
@@ -82,19 +88,20 @@ TEST_F(Detection, AnotherCrateReopensWithTheSlowCrateWarning)
 
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(form->DeviceInventory.SelectedCrate, 1);
-    EXPECT_EQ(Items(form->ModulesComboBox), QStringList{"Слот 1: KSN48"});
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "ModulesComboBox")), QStringList{"Слот 1: KSN48"});
     ExpectModuleShown(QStringLiteral("4812001"), QStringLiteral("10"));
     EXPECT_EQ(form->CrateOk.load(), 1);
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Orange);
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(), Orange);
     EXPECT_EQ(
-        form->KsnCrateStatusLed->toolTip(),
+        Find<TLed>(*form, "KsnCrateStatusLed")->toolTip(),
         QStringLiteral(
             "Статус 'KSN-P1' крейта -> OK\n"
             "Для крейта 'KSN-P1' максимальная скорость передачи данных составляет 800 Кбайт/с.\n"
             "Поэтому для модуля 'KSN48', например, при 4-х канальном сборе 20-ти битных данных\n"
             "частота АЦП не должна превышать 50.0 кГц!!!"));
     // The crate list itself is not rebuilt.
-    EXPECT_EQ(Items(form->KsnCratesComboBox), (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "KsnCratesComboBox")),
+              (QStringList{"1: KSN5-0042", "2: KSN1-0107"}));
 }
 
 TEST_F(Detection, AnotherModuleLeavesTheCrateAlone)
@@ -103,7 +110,7 @@ TEST_F(Detection, AnotherModuleLeavesTheCrateAlone)
     CreateForm();
     FirstStart();
     form->CrateOk = 7;
-    form->KsnCrateStatusLed->setToolTip(QStringLiteral("untouched"));
+    Find<TLed>(*form, "KsnCrateStatusLed")->setToolTip(QStringLiteral("untouched"));
 
     PickModule(1);
 
@@ -111,9 +118,10 @@ TEST_F(Detection, AnotherModuleLeavesTheCrateAlone)
     EXPECT_EQ(form->DeviceInventory.SelectedModule[0], 1);
     ExpectModuleShown(QStringLiteral("4811002"), QStringLiteral("8"));
     EXPECT_EQ(form->CrateOk.load(), 7);
-    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("untouched"));
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
-    EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->toolTip(), QStringLiteral("untouched"));
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(), Green);
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "ModulesComboBox")),
+              (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
 }
 
 TEST_F(Detection, PickingWhatIsAlreadyOpenRequestsNothing)
@@ -122,8 +130,8 @@ TEST_F(Detection, PickingWhatIsAlreadyOpenRequestsNothing)
     CreateForm();
     FirstStart();
 
-    form->KsnCratesComboBoxChange(form->KsnCratesComboBox);
-    form->ModulesComboBoxChange(form->ModulesComboBox);
+    form->KsnCratesComboBoxChange(Find<QComboBox>(*form, "KsnCratesComboBox"));
+    form->ModulesComboBoxChange(Find<QComboBox>(*form, "ModulesComboBox"));
 
     EXPECT_TRUE(form->InitRequestDone);
     EXPECT_EQ(form->DetectionThread(), nullptr);
@@ -179,10 +187,11 @@ TEST_P(SavedChoice, SelectsAndOpens)
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(form->DeviceInventory.SelectedCrate, c.crate);
     EXPECT_EQ(form->DeviceInventory.SelectedModule[static_cast<std::size_t>(c.crate)], c.module);
-    EXPECT_EQ(form->KsnCratesComboBox->currentIndex(), c.crate);
-    EXPECT_EQ(form->ModulesComboBox->currentIndex(), c.module);
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->currentIndex(), c.crate);
+    EXPECT_EQ(Find<QComboBox>(*form, "ModulesComboBox")->currentIndex(), c.module);
     EXPECT_EQ(form->ModuleState.load(), 2);
-    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QString::fromLatin1(c.moduleSerial));
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(),
+              QString::fromLatin1(c.moduleSerial));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -211,7 +220,7 @@ TEST_F(Detection, FirstStartRestoresTheWindowPositionLaterPassesDoNot)
     EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(70, 40));
 
     form->move(200, 150);
-    form->FindDeviceLMDButton->click();
+    Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
     WaitForPass();
     EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(200, 150));
     EXPECT_EQ(form->ModuleState.load(), 2);
@@ -226,7 +235,7 @@ TEST_F(Detection, ASettingsFileThatCannotBeMadeEndsThePass)
     const auto shown = ThreadDialogs();
     ASSERT_EQ(shown.size(), 1U);
     EXPECT_EQ(shown[0].text, QStringLiteral("Не могу создать файл настроек!"));
-    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 0);
     EXPECT_EQ(form->ModuleState.load(), 0);
     EXPECT_NE(KSN48_IsOpened(&form->Ksn48Handle), 0);
     ExpectWindowReleased();
@@ -296,7 +305,7 @@ TEST_P(UnusableSettings, PassWarnsOnceAndGoesOnWithTheDefaults)
                   ".\nПрограмма работает со штатными настройками, сохранить настройки в этот "
                   "файл не получится.");
     ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
-    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), 7);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->currentIndex(), 7);
     for (std::size_t channel = 0; channel < form->ChannelFrames.size(); ++channel) {
         EXPECT_EQ(form->ChannelFrames[channel]->ChannelNumberLMDCheckBox->isChecked(), channel < 6)
             << channel;
@@ -305,16 +314,16 @@ TEST_P(UnusableSettings, PassWarnsOnceAndGoesOnWithTheDefaults)
     EXPECT_EQ(Snapshot(path), before);
 
     dialogs.Clear();
-    form->SaveSettingsButton->click();
+    Find<QPushButton>(*form, "SaveSettingsButton")->click();
     ASSERT_EQ(dialogs.Shown().size(), 1U);
     EXPECT_EQ(dialogs.Shown()[0].kind, DialogKind::Exception);
     EXPECT_EQ(dialogs.Shown()[0].text.toStdString(),
               "Не могу записать файл '" + path +
                   "': " + (c.saveReason.empty() ? reason : c.saveReason));
-    EXPECT_TRUE(form->SaveSettingsButton->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(*form, "SaveSettingsButton")->isEnabled());
 
     dialogs.Clear();
-    form->FindDeviceLMDButton->click();
+    Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
     WaitForPass();
     EXPECT_TRUE(dialogs.Shown().empty());
     ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
@@ -373,8 +382,8 @@ TEST_F(Detection, ASettingsLinkToNoFileYetGetsItsFile)
     EXPECT_EQ(
         IniFile(target).ReadInteger(SettingsNames::ModuleSection, SettingsNames::AdcRateKey, -1),
         7);
-    form->AdcRateComboBox->setCurrentIndex(3);
-    form->SaveSettingsButton->click();
+    Find<QComboBox>(*form, "AdcRateComboBox")->setCurrentIndex(3);
+    Find<QPushButton>(*form, "SaveSettingsButton")->click();
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(
         IniFile(target).ReadInteger(SettingsNames::ModuleSection, SettingsNames::AdcRateKey, -1),
@@ -399,13 +408,15 @@ TEST_F(Detection, NoCrateServerSaysSoOnceAndShowsBothAsBad)
     EXPECT_EQ(dialogs.Shown()[0].text, QStringLiteral("Не могу найти ни одного KSN крейта!"));
     EXPECT_EQ(dialogs.Shown()[0].buttons, QStringList{"Принято"});
     EXPECT_TRUE(shortcutDetached);
-    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
-    EXPECT_EQ(form->ModulesComboBox->count(), 0);
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 0);
+    EXPECT_EQ(Find<QComboBox>(*form, "ModulesComboBox")->count(), 0);
     EXPECT_EQ(form->CrateOk.load(), 0);
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Red);
-    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус KSN крейта -> BAD"));
-    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Red);
-    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля '\?\?\?' -> BAD"));
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(), Red);
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->toolTip(),
+              QStringLiteral("Статус KSN крейта -> BAD"));
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->ShownColor(), Red);
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->toolTip(),
+              QStringLiteral("Статус модуля '\?\?\?' -> BAD"));
     ExpectNoModule();
     ExpectWindowReleased();
 }
@@ -424,9 +435,10 @@ TEST_F(Detection, CratesWithoutKsn48ModulesAreNotListed)
         shown[0].text,
         QStringLiteral("Не могу найти ни одного KSN крейта, где бы был установлен модуль KSN48!"));
     EXPECT_EQ(form->DeviceInventory.CrateCount, 2);
-    EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
-    EXPECT_EQ(form->ModulesComboBox->count(), 0);
-    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус KSN крейта -> BAD"));
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 0);
+    EXPECT_EQ(Find<QComboBox>(*form, "ModulesComboBox")->count(), 0);
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->toolTip(),
+              QStringLiteral("Статус KSN крейта -> BAD"));
     ExpectNoModule();
 }
 
@@ -437,8 +449,8 @@ TEST_F(Detection, AModuleThatRefusesAfterTheSearchShowsTheCrateGoodAndTheModuleB
     // The scan has opened every module; the list being filled is the moment
     // after it.
     bool refused = false;
-    QObject::connect(form->KsnCratesComboBox, &QComboBox::currentIndexChanged, form.get(),
-                     [&](int index) {
+    QObject::connect(Find<QComboBox>(*form, "KsnCratesComboBox"), &QComboBox::currentIndexChanged,
+                     form.get(), [&](int index) {
                          if (index >= 0 && !refused) {
                              refused = true;
                              EXPECT_EQ(server->Ctl({"refuse", "KSN5-0042", "3", "on"}), 0);
@@ -453,12 +465,15 @@ TEST_F(Detection, AModuleThatRefusesAfterTheSearchShowsTheCrateGoodAndTheModuleB
     ASSERT_EQ(shown.size(), 1U);
     EXPECT_EQ(shown[0].text, QStringLiteral("Не могу открыть выбранный модуль KSN48 в слоте 3 KSN "
                                             "крейта 'KSN5-0042': модуль отказался открыться!"));
-    EXPECT_EQ(Items(form->ModulesComboBox), (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
+    EXPECT_EQ(Items(Find<QComboBox>(*form, "ModulesComboBox")),
+              (QStringList{"Слот 3: KSN48", "Слот 5: KSN48"}));
     EXPECT_EQ(form->CrateOk.load(), 1);
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), Green);
-    EXPECT_EQ(form->KsnCrateStatusLed->toolTip(), QStringLiteral("Статус '\?\?\?' крейта -> OK"));
-    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Red);
-    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля '\?\?\?' -> BAD"));
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(), Green);
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->toolTip(),
+              QStringLiteral("Статус '\?\?\?' крейта -> OK"));
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->ShownColor(), Red);
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->toolTip(),
+              QStringLiteral("Статус модуля '\?\?\?' -> BAD"));
     ExpectNoModule();
 }
 
@@ -501,10 +516,10 @@ TEST_P(RefusedRequest, ReportsAndLeavesTheModuleClosed)
     // Once the module opens again, picking it again retries.
     ASSERT_EQ(server->Ctl({"refuse", c.crate, c.slot, "off"}), 0);
     if (c.pickCrate) {
-        form->ModulesComboBox->setCurrentIndex(-1);  // as after the refill
-        form->ModulesComboBox->setCurrentIndex(0);
+        Find<QComboBox>(*form, "ModulesComboBox")->setCurrentIndex(-1);  // as after the refill
+        Find<QComboBox>(*form, "ModulesComboBox")->setCurrentIndex(0);
     } else {
-        form->ModulesComboBoxChange(form->ModulesComboBox);
+        form->ModulesComboBoxChange(Find<QComboBox>(*form, "ModulesComboBox"));
     }
     WaitForPass();
     EXPECT_EQ(form->ModuleState.load(), 2);
@@ -535,7 +550,7 @@ TEST_F(Detection, PickingTheSameModuleAgainRetriesOnlyAFailedOpen)
     StartServer();
     CreateForm();
     FirstStart();
-    ksn::test::PickListItem(*form->ModulesComboBox, 0);
+    ksn::test::PickListItem(*Find<QComboBox>(*form, "ModulesComboBox"), 0);
     for (int i = 0; i < 3; ++i) {
         WaitLoopStep();  // a request would have been posted by now
     }
@@ -545,10 +560,10 @@ TEST_F(Detection, PickingTheSameModuleAgainRetriesOnlyAFailedOpen)
     ASSERT_EQ(server->Ctl({"refuse", "KSN5-0042", "5", "on"}), 0);
     PickModule(1);
     ASSERT_EQ(form->ModuleState.load(), 0);
-    ASSERT_EQ(form->ModulesComboBox->currentIndex(), 1);
+    ASSERT_EQ(Find<QComboBox>(*form, "ModulesComboBox")->currentIndex(), 1);
     dialogs.Clear();
     ASSERT_EQ(server->Ctl({"refuse", "KSN5-0042", "5", "off"}), 0);
-    ksn::test::PickListItem(*form->ModulesComboBox, 1);
+    ksn::test::PickListItem(*Find<QComboBox>(*form, "ModulesComboBox"), 1);
     WaitForPass();
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(form->ModuleState.load(), 2);
@@ -577,8 +592,8 @@ TEST_P(ModuleLook, ShowsCrateAndFirmware)
     FirstStart();
 
     EXPECT_EQ(form->ModuleState.load(), 2);
-    EXPECT_EQ(form->KsnCrateStatusLed->ShownColor(), c.crateColor);
-    QLabel* label = form->ModuleFirmwareVersionLMDLabel;
+    EXPECT_EQ(Find<TLed>(*form, "KsnCrateStatusLed")->ShownColor(), c.crateColor);
+    QLabel* label = Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel");
     EXPECT_EQ(label->text(), QString::number(c.firmware));
     EXPECT_EQ(label->palette().color(QPalette::Window),
               c.firmwareBackground.isValid() ? c.firmwareBackground : face);
@@ -586,7 +601,7 @@ TEST_P(ModuleLook, ShowsCrateAndFirmware)
     EXPECT_EQ(label->toolTip(), c.warnsFirmware ? DetectionTexts::FirmwareTooOld
                                                 : QStringLiteral("Версия микропрограммы модуля"));
     // Still usable with old firmware.
-    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isEnabled());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -603,15 +618,17 @@ TEST_F(Detection, FirmwareWarningGoesWithTheOldModule)
     CreateForm();
     SaveTarget("KSN5-0042", 5);  // firmware 8
     FirstStart();
-    ASSERT_EQ(form->ModuleFirmwareVersionLMDLabel->toolTip(), DetectionTexts::FirmwareTooOld);
+    ASSERT_EQ(Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->toolTip(),
+              DetectionTexts::FirmwareTooOld);
 
     PickModule(0);  // firmware 12
 
-    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->text(), QStringLiteral("12"));
-    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->toolTip(),
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->text(), QStringLiteral("12"));
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->toolTip(),
               QStringLiteral("Версия микропрограммы модуля"));
-    EXPECT_EQ(form->ModuleFirmwareVersionLMDLabel->palette().color(QPalette::WindowText),
-              QColor(Qt::black));
+    EXPECT_EQ(
+        Find<QLabel>(*form, "ModuleFirmwareVersionLMDLabel")->palette().color(QPalette::WindowText),
+        QColor(Qt::black));
 }
 
 // --- file versions ---
@@ -665,10 +682,10 @@ TEST_P(LibraryVersion, IsCheckedBeforeTheSearch)
     }
     if (c.detects) {
         EXPECT_EQ(form->ModuleState.load(), 2);
-        EXPECT_EQ(form->KsnCratesComboBox->count(), 2);
+        EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 2);
     } else {
         // The pass ends before the search: nothing listed, nothing opened.
-        EXPECT_EQ(form->KsnCratesComboBox->count(), 0);
+        EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 0);
         EXPECT_EQ(form->ModuleState.load(), 0);
         EXPECT_EQ(form->windowTitle(), PassCaption);
         ExpectNoModule();
@@ -779,15 +796,15 @@ TEST_F(Detection, FindAgainAfterTheServerCameBack)
     server->Stop();
     CreateForm();
     FirstStart();
-    ASSERT_EQ(form->KsnCratesComboBox->count(), 0);
+    ASSERT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 0);
 
     server->Restart();
     dialogs.Clear();
-    form->FindDeviceLMDButton->click();
+    Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
     WaitForPass();
 
     EXPECT_TRUE(dialogs.Shown().empty());
-    EXPECT_EQ(form->KsnCratesComboBox->count(), 2);
+    EXPECT_EQ(Find<QComboBox>(*form, "KsnCratesComboBox")->count(), 2);
     ExpectModuleShown(QStringLiteral("4811001"), QStringLiteral("12"));
 }
 

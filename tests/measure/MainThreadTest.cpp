@@ -3,6 +3,7 @@
 // crate server of the test's own, a new settings file, the start button
 // pressed and the values read from the panels.
 #include "MainThread.h"
+#include "ProgramThreads.h"
 
 #include "AdcGroupParsPanel.h"
 #include "CaptionAboveCheckBox.h"
@@ -31,12 +32,15 @@
 #include "ValueEdit.h"
 #include "ViewTexts.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
+#include "WindowWait.h"
 #include "ksn48api.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -62,24 +66,16 @@
 
 namespace {
 
+using ksn::test::Find;
+using ksn::test::WaitUntil;
+
 using ksn::test::CrateServer;
 using Clock = std::chrono::steady_clock;
 
 const QColor Red(255, 0, 0);
 
-// Serves the window until done() holds; false after the time allowed.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(15))
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        WaitLoopStep();
-    }
-    return true;
-}
+// How long a wait of these tests may take.
+constexpr std::chrono::milliseconds WaitLimit = std::chrono::seconds(15);
 
 class MeasurementWindow : public ::testing::Test {
 protected:
@@ -99,17 +95,12 @@ protected:
         if (proxied) {
             proxy = std::make_unique<ksn::test::CrateProxy>(server->Port());
         }
-        MainFormSetup setup;
-        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
-        };
+        MainFormSetup setup = ProgramThreads(settingsDir.path());
+        // The worker's module calls may go through the test's stand-ins.
         setup.MainThread = [this](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
             return std::make_unique<TMainThread>(
                 false, page, std::make_unique<TMainFormMeasurementView>(f), workerApi);
         };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
         form = std::make_unique<TMainForm>(setup);
         // The first show runs the start-up detection with a new settings file.
         form->show();
@@ -118,24 +109,21 @@ protected:
 
     void WaitForDetection()
     {
-        ASSERT_TRUE(WaitUntil([this] {
-            return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                   !form->InitThreadRunning;
-        }));
+        ASSERT_TRUE(WaitUntil([this] { return form->DetectionOver(); }, WaitLimit));
         ASSERT_EQ(form->ModuleState.load(), 2) << "no module open after the detection";
     }
 
     // The operator picks another crate in the list: its module is opened.
     void PickCrate(int index)
     {
-        form->KsnCratesComboBox->setCurrentIndex(index);
+        Find<QComboBox>(*form, "KsnCratesComboBox")->setCurrentIndex(index);
         WaitForDetection();
     }
 
     // "Обнаружить".
     void FindDevices()
     {
-        form->FindDeviceLMDButton->click();
+        Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
         WaitForDetection();
     }
 
@@ -147,8 +135,9 @@ protected:
             form->ChannelFrames[c]->ChannelNumberLMDCheckBox->setChecked((mask >> c & 1u) != 0);
         }
         form->Busy = true;
-        form->AdcRateComboBox->setCurrentIndex(rateIndex);
-        form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->setCurrentIndex(dataFormat);
+        Find<QComboBox>(*form, "AdcRateComboBox")->setCurrentIndex(rateIndex);
+        Find<TAdcGroupParsPanel>(*form, "AdcGroupParsLMDGroupBox")
+            ->DataFormatLMDComboBox->setCurrentIndex(dataFormat);
         form->Busy = false;
     }
 
@@ -174,15 +163,27 @@ protected:
 
     void PressStart()
     {
-        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
-        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+                  ViewText::StartCaption);
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
+    }
+
+    // A run loses its server, which stays away; then START is pressed again.
+    void PressStartWhileTheServerIsGone()
+    {
+        StartAndWaitFrames(1);
+        server->Kill();
+        ASSERT_TRUE(WaitUntil(
+            [&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; }, WaitLimit));
+        dialogs.Clear();
+        PressStart();
     }
 
     // "С   Т   О   П": the button is released.
     void PressStop()
     {
-        ASSERT_TRUE(form->StartMultimeterLMDSpeedButton->isChecked());
-        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked());
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     }
 
     // Presses start and waits for the given number of frames on the panels.
@@ -190,12 +191,13 @@ protected:
     {
         PressStart();
         ASSERT_NE(Worker(), nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= frames || form->MeasurementIdle; }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return FramesShown() >= frames || form->MeasurementIdle; }, WaitLimit));
     }
 
     void ExpectStoppedAndUsable() const
     {
-        const QPushButton& button = *form->StartMultimeterLMDSpeedButton;
+        const QPushButton& button = *Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton");
         EXPECT_EQ(button.text(), ViewText::StartCaption);
         EXPECT_FALSE(button.isChecked());
         EXPECT_TRUE(form->MeasurementIdle);
@@ -217,11 +219,14 @@ TEST_F(MeasurementWindow, DefaultModuleShowsItsValuesFrameAfterFrame)
     for (std::size_t c = 0; c < 8; ++c) {
         EXPECT_EQ(Panel(c).ChannelNumberLMDCheckBox->isChecked(), c < 6) << c;
     }
-    EXPECT_EQ(form->AdcRateComboBox->currentIndex(), 7);
-    EXPECT_EQ(form->AdcGroupParsLMDGroupBox->DataFormatLMDComboBox->currentIndex(), 0);
+    EXPECT_EQ(Find<QComboBox>(*form, "AdcRateComboBox")->currentIndex(), 7);
+    EXPECT_EQ(Find<TAdcGroupParsPanel>(*form, "AdcGroupParsLMDGroupBox")
+                  ->DataFormatLMDComboBox->currentIndex(),
+              0);
     StartAndWaitFrames(2);
     ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
-    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StopCaption);
+    EXPECT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+              ViewText::StopCaption);
     EXPECT_EQ(Voltage(0), "707.11");
     EXPECT_EQ(Frequency(0), "1.00000");
     EXPECT_EQ(Phase(0), "0.000");
@@ -290,7 +295,7 @@ TEST_F(MeasurementWindow, TheReferenceMovedWhileRunningTakesEffectAtTheNextFrame
     TCaptionAboveRadioButton* radio = Panel(1).BasePhaseChannelLMDRadioButton;
     radio->click();
     const std::uint64_t seen = FramesShown();
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 2; }, WaitLimit));
     EXPECT_EQ(form->Settings->Record.ReferenceChannel, 1);
     EXPECT_EQ(Phase(0), "-30.000");
     EXPECT_EQ(Phase(1), "0.000");
@@ -302,7 +307,7 @@ TEST_F(MeasurementWindow, DataRateRefusalsShowTheThreadDialog)
     PickCrate(1);  // "KSN1-0107", type 21
     Choose(0b00000111, 7, 0);
     PressStart();
-    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }, WaitLimit));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     const ShownDialog& shown = dialogs.Shown()[0];
     EXPECT_EQ(shown.kind, DialogKind::ThreadDialog);
@@ -317,7 +322,7 @@ TEST_F(MeasurementWindow, DataRateRefusalsShowTheThreadDialog)
     PickCrate(0);  // "KSN5-0042", type 40
     Choose(0xFF, 7, 0);
     PressStart();
-    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }, WaitLimit));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_NE(dialogs.Shown()[0].text.toStdString().find("KSN-P5"), std::string::npos);
 }
@@ -433,7 +438,7 @@ TEST_F(MeasurementWindow, AnOpenReferenceDashesEveryPhaseUntilItReadsAgain)
     StartAndWaitFrames(1);
     EXPECT_EQ(Phase(1), "30.000");
     Control({"status", "1", "open"});
-    ASSERT_TRUE(WaitUntil([&] { return Voltage(0) == "ОБРЫВ!!!"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Voltage(0) == "ОБРЫВ!!!"; }, WaitLimit));
     for (std::size_t c = 1; c < 6; ++c) {
         SCOPED_TRACE("channel " + std::to_string(c + 1));
         EXPECT_EQ(Phase(c), "--------");
@@ -446,9 +451,9 @@ TEST_F(MeasurementWindow, AnOpenReferenceDashesEveryPhaseUntilItReadsAgain)
     EXPECT_EQ(Voltage(1), "353.55");
 
     Control({"status", "1", "ok"});
-    ASSERT_TRUE(WaitUntil([&] { return Phase(1) == "30.000"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Phase(1) == "30.000"; }, WaitLimit));
     const std::uint64_t seen = FramesShown();
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 1; }, WaitLimit));
     EXPECT_EQ(Voltage(0), "707.11");
     EXPECT_EQ(Phase(2), "-90.000");
     EXPECT_EQ(Phase(4), "120.000");
@@ -497,7 +502,7 @@ TEST_F(MeasurementWindow, NoRateChosenIsSaidPlainlyAfterTheChannelChecks)
         Choose(c.channels, -1, 0);
         dialogs.Clear();
         PressStart();
-        ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+        ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }, WaitLimit));
         ASSERT_EQ(dialogs.Shown().size(), 1u);
         EXPECT_EQ(dialogs.Shown()[0].text.toStdString(), c.message);
         EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
@@ -533,11 +538,13 @@ TEST_P(MeasurementStop, EndsTheRunAndLeavesTheModuleUsable)
 }
 
 const StopCase stopCases[] = {
-    {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }},
+    {"StopButton",
+     [](TMainForm& f) { Find<QPushButton>(f, "StartMultimeterLMDSpeedButton")->click(); }},
     {"RateChanged",
      [](TMainForm& f) {
-         ksn::test::PickListItem(*f.AdcRateComboBox,
-                                 f.AdcRateComboBox->currentIndex() == 6 ? 5 : 6);
+         ksn::test::PickListItem(*Find<QComboBox>(f, "AdcRateComboBox"),
+                                 Find<QComboBox>(f, "AdcRateComboBox")->currentIndex() == 6 ? 5
+                                                                                            : 6);
      }},
     {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }},
     {"ChannelBoxChanged",
@@ -566,15 +573,17 @@ TEST_P(ModuleLost, ShowsTheModuleBadAndTheNextStartReopensIt)
     } else {
         Control({"drop"});
     }
-    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }, WaitLimit));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
     ExpectStoppedAndUsable();
-    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0; }));
-    EXPECT_EQ(form->ModuleStatusLed->ShownColor(), Red);
-    EXPECT_EQ(form->ModuleStatusLed->toolTip(), QStringLiteral("Статус модуля 'KSN48' -> BAD"));
-    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("????????"));
-    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
+    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0; }, WaitLimit));
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->ShownColor(), Red);
+    EXPECT_EQ(Find<TLed>(*form, "ModuleStatusLed")->toolTip(),
+              QStringLiteral("Статус модуля 'KSN48' -> BAD"));
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(),
+              QStringLiteral("????????"));
+    EXPECT_FALSE(Find<QFrame>(*form, "StartMultimeterLMDSimplePanel")->isHidden());
 
     dialogs.Clear();
     if (GetParam().killServer) {
@@ -585,7 +594,7 @@ TEST_P(ModuleLost, ShowsTheModuleBadAndTheNextStartReopensIt)
         << (dialogs.Shown().empty() ? "" : dialogs.Shown()[0].text.toStdString());
     EXPECT_TRUE(dialogs.Shown().empty());
     EXPECT_EQ(form->ModuleState.load(), 2);
-    EXPECT_EQ(form->ModuleSerialNumberLMDLabel->text(), QStringLiteral("4811001"));
+    EXPECT_EQ(Find<QLabel>(*form, "ModuleSerialNumberLMDLabel")->text(), QStringLiteral("4811001"));
     EXPECT_EQ(Voltage(0), "707.11");
     PressStop();
 }
@@ -599,14 +608,10 @@ INSTANTIATE_TEST_SUITE_P(Table, ModuleLost,
 // be opened, and the button comes up again.
 TEST_F(MeasurementWindow, AStartWhileTheModuleCannotBeReopenedReleasesTheButton)
 {
-    StartAndWaitFrames(1);
-    server->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; }));
-    dialogs.Clear();
-    PressStart();
+    ASSERT_NO_FATAL_FAILURE(PressStartWhileTheServerIsGone());
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return !form->StartMultimeterLMDSpeedButton->isChecked() &&
+            return !Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked() &&
                    form->DetectionThread() == nullptr;
         },
         std::chrono::seconds(15)));
@@ -621,7 +626,7 @@ TEST_F(MeasurementWindow, AKilledServerGivesOneMessageAndANewDetectionMeasuresAg
 {
     StartAndWaitFrames(1);
     server->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form->MeasurementIdle.load(); }, WaitLimit));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
     ExpectStoppedAndUsable();
@@ -646,7 +651,7 @@ TEST_F(MeasurementWindow, AMissingProcessingFunctionIsReportedAndTheThreadIdlesU
     };
     form = std::make_unique<TMainForm>(setup);
     form->StartThread();
-    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }, WaitLimit));
     EXPECT_EQ(dialogs.Shown()[0].text, MeasureText::NoProcessingFunction);
     EXPECT_EQ(dialogs.Shown()[0].caption, MeasureText::ThreadMessageCaption);
     // Finished with its work, the thread waits for the window.
@@ -710,7 +715,8 @@ TEST_P(WorkerAllocations, FramesAfterTheSecondAllocateNothingOnTheWorker)
     ASSERT_NE(receivingThread.load(), std::thread::id{});
     counting::BeginOnThread(receivingThread);
     const std::uint64_t from = FramesShown();
-    const bool ran = WaitUntil([&] { return FramesShown() >= from + 5 || form->MeasurementIdle; });
+    const bool ran =
+        WaitUntil([&] { return FramesShown() >= from + 5 || form->MeasurementIdle; }, WaitLimit);
     const long allocations = counting::End();
     ASSERT_TRUE(ran);
     ASSERT_GE(FramesShown(), from + 5) << "the run ended early";
@@ -811,7 +817,8 @@ TEST_P(StopDuringAStalledReceive, ReturnsAtOnceWithoutAMessage)
 }
 
 const StalledStopCase stalledStopCases[] = {
-    {"StopButton", [](TMainForm& f) { f.StartMultimeterLMDSpeedButton->click(); }, false},
+    {"StopButton",
+     [](TMainForm& f) { Find<QPushButton>(f, "StartMultimeterLMDSpeedButton")->click(); }, false},
     {"Escape", [](TMainForm& f) { f.ApplicationShortCut(Qt::Key_Escape); }, false},
     {"Close", [](TMainForm& f) { f.close(); }, true},
 };
@@ -908,15 +915,15 @@ TEST_F(ResultsOfTheWindow, ARecordingTakesEveryFrameWithTheValuesThePanelsShow)
     ASSERT_FALSE(settingsBefore.empty());
     StartAndWaitFrames(1);
     FileDialogAnswerer answers({ResultsFile()});
-    form->RecordResultsItem->trigger();
+    Find<QAction>(*form, "RecordResults")->trigger();
     QCoreApplication::processEvents();  // the item's handler runs queued
-    ASSERT_TRUE(form->RecordResultsItem->isChecked());
-    ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= 3; }));
+    ASSERT_TRUE(Find<QAction>(*form, "RecordResults")->isChecked());
+    ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= 3; }, WaitLimit));
     // In the same turn of the window's thread: the recording ends with the
     // frame the panels show.
     form->RecordResultsClick();
     const std::vector<std::string> panels = PanelTexts();
-    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
     ASSERT_NE(form->Worker(), nullptr) << "the measurement goes on";
 
     const auto rows = CsvRows(ReadFile(ResultsFile()));
@@ -943,13 +950,13 @@ TEST_F(ResultsOfTheWindow, ARecordingTakesEveryFrameWithTheValuesThePanelsShow)
     // Chosen again: appended to, without a second header.
     const std::size_t before = rows.size();
     FileDialogAnswerer again({ResultsFile()});
-    form->RecordResultsItem->trigger();
+    Find<QAction>(*form, "RecordResults")->trigger();
     QCoreApplication::processEvents();  // the item's handler runs queued
-    ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= before + 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return RowsInFile() >= before + 1; }, WaitLimit));
     PressStop();
     // The measurement's end ends the recording.
     EXPECT_FALSE(form->RecordingResults());
-    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
     const auto all = CsvRows(ReadFile(ResultsFile()));
     EXPECT_EQ(all[before][1], "1");
     EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const auto& r) { return r[0] == "time"; }),
@@ -967,9 +974,9 @@ TEST_F(ResultsOfTheWindow, AWriteFailureEndsTheRecordingWithAMessageAndTheMeasur
     limited.rlim_cur = 1200;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     FileDialogAnswerer answers({ResultsFile()});
-    form->RecordResultsItem->trigger();
+    Find<QAction>(*form, "RecordResults")->trigger();
     QCoreApplication::processEvents();  // the item's handler runs queued
-    const bool said = WaitUntil([&] { return !dialogs.Shown().empty(); });
+    const bool said = WaitUntil([&] { return !dialogs.Shown().empty(); }, WaitLimit);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_TRUE(said);
@@ -979,13 +986,13 @@ TEST_F(ResultsOfTheWindow, AWriteFailureEndsTheRecordingWithAMessageAndTheMeasur
         dialogs.Shown()[0].text.contains(QLatin1Char('\'') + ResultsFile() + QLatin1Char('\'')))
         << dialogs.Shown()[0].text.toStdString();
     EXPECT_FALSE(form->RecordingResults());
-    EXPECT_FALSE(form->RecordResultsItem->isChecked());
+    EXPECT_FALSE(Find<QAction>(*form, "RecordResults")->isChecked());
     // Whole rows only, and the measurement goes on.
     const std::string bytes = ReadFile(ResultsFile());
     ASSERT_FALSE(bytes.empty());
     EXPECT_EQ(bytes.back(), '\n');
     const std::uint64_t shown = FramesShown();
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= shown + 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= shown + 2; }, WaitLimit));
     EXPECT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(ReadFile(ResultsFile()), bytes);
 }
@@ -999,12 +1006,12 @@ TEST_F(ResultsOfTheWindow, TheFeedPublishesEveryFrameOfTheBenchFromItsSettingsSe
     // Read with the settings, at the end of a detection pass: the bench is
     // online before it measures.
     FindDevices();
-    ASSERT_TRUE(WaitUntil([&] { return form->FeedPublisher() != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return form->FeedPublisher() != nullptr; }, WaitLimit));
     ASSERT_TRUE(subscriber.WaitFor(
         [&](const auto& m) { return ksn::test::MqttSubscriber::CountOn(m, base + "/status") >= 1; },
         std::chrono::seconds(10)));
     StartAndWaitFrames(3);
-    ASSERT_TRUE(WaitUntil([&] { return subscriber.On(base + "/frame").size() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.On(base + "/frame").size() >= 3; }, WaitLimit));
     PressStop();
     ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     const auto frames = subscriber.On(base + "/frame");
@@ -1028,7 +1035,7 @@ TEST_F(ResultsOfTheWindow, ABrokenFeedValueIsSaidOnceAndLeavesPublishingOff)
 {
     AppendToSettings("[MQTT]\r\nEnabled=1\r\nBroker=127.0.0.1:0\r\n");
     FindDevices();
-    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }, WaitLimit));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка настроек MQTT!"));
     EXPECT_TRUE(dialogs.Shown()[0].text.contains(QStringLiteral("\"Broker\"")))
@@ -1097,7 +1104,7 @@ protected:
             }
             timer.stop();
             const auto from = Clock::now();
-            form->StartMultimeterLMDSpeedButton->click();
+            Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
             took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from);
         });
         timer.start(100);
@@ -1108,8 +1115,10 @@ protected:
     // The run is over: the button is up and shows the start caption.
     bool RunOver() const
     {
-        return form->MeasurementIdle && !form->StartMultimeterLMDSpeedButton->isChecked() &&
-               form->StartMultimeterLMDSpeedButton->text() == ViewText::StartCaption;
+        return form->MeasurementIdle &&
+               !Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked() &&
+               Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text() ==
+                   ViewText::StartCaption;
     }
 
     // Once the server runs again, the next start measures.
@@ -1123,7 +1132,7 @@ protected:
         EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
         EXPECT_EQ(Voltage(0), "707.11");
         PressStop();
-        EXPECT_TRUE(WaitUntil([&] { return RunOver(); }));
+        EXPECT_TRUE(WaitUntil([&] { return RunOver(); }, WaitLimit));
     }
 
     std::atomic<bool> frozen{false};
@@ -1197,16 +1206,14 @@ TEST_F(FrozenServer, ADetectionAskedForDuringTheConfigurationWaitsForTheWorker)
         }
         if (frozen && !clicked && ++ticks >= 3) {
             clicked = true;
-            form->FindDeviceLMDButton->click();
+            Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
             server->Resume();
         }
     });
     timer.start(10);
-    ASSERT_TRUE(WaitUntil([&] { return clicked; }));
-    ASSERT_TRUE(WaitUntil([&] {
-        return form->InitRequestDone && form->DetectionThread() == nullptr &&
-               !form->InitThreadRunning && form->ModuleState.load() == 2;
-    }));
+    ASSERT_TRUE(WaitUntil([&] { return clicked; }, WaitLimit));
+    ASSERT_TRUE(WaitUntil([&] { return form->DetectionOver() && form->ModuleState.load() == 2; },
+                          WaitLimit));
     timer.stop();
     EXPECT_FALSE(overlapped) << "the pass ran while the worker was still there";
     EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
@@ -1255,19 +1262,22 @@ TEST_F(MeasurementWindow, RapidStartPressesKeepTheWindowGoing)
     QObject::connect(&timer, &QTimer::timeout, [&] {
         if (presses < 20) {
             ++presses;
-            form->StartMultimeterLMDSpeedButton->click();
+            Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
         }
     });
     timer.start(30);
-    ASSERT_TRUE(WaitUntil([&] { return presses >= 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return presses >= 20; }, WaitLimit));
     timer.stop();
     WaitUntil([] { return false; }, std::chrono::milliseconds(300));
-    if (form->StartMultimeterLMDSpeedButton->isChecked()) {
+    if (Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked()) {
         PressStop();
     }
-    ASSERT_TRUE(WaitUntil([&] {
-        return form->MeasurementIdle && !form->StartMultimeterLMDSpeedButton->isChecked();
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return form->MeasurementIdle &&
+                   !Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked();
+        },
+        WaitLimit));
     ExpectResponsive(probe, "during 20 start presses 30 ms apart");
     EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     ExpectStoppedAndUsable();
@@ -1289,30 +1299,28 @@ class StartWhileTheServerIsGone : public MeasurementWindow,
 
 TEST_P(StartWhileTheServerIsGone, LeavesTheStartButtonForWhenItIsBack)
 {
-    StartAndWaitFrames(1);
-    server->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return form->ModuleState.load() == 0 && form->MeasurementIdle; }));
-    dialogs.Clear();
-    PressStart();
+    ASSERT_NO_FATAL_FAILURE(PressStartWhileTheServerIsGone());
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return !form->StartMultimeterLMDSpeedButton->isChecked() &&
+            return !Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked() &&
                    form->DetectionThread() == nullptr && !form->InitThreadRunning;
         },
         std::chrono::seconds(15)));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].text,
               QStringLiteral("Не могу проинициализировать модуль в указанном слоте!"));
-    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
-    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabled());
-    EXPECT_TRUE(form->StartMultimeterLMDSpeedButton->isEnabledTo(form.get()));
-    EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
+    EXPECT_FALSE(Find<QFrame>(*form, "StartMultimeterLMDSimplePanel")->isHidden());
+    EXPECT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isEnabledTo(form.get()));
+    EXPECT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+              ViewText::StartCaption);
 
     dialogs.Clear();
     server->Restart();
     if (GetParam().repick) {
-        ASSERT_TRUE(form->ModulesComboBox->isEnabledTo(form.get()));
-        ksn::test::PickListItem(*form->ModulesComboBox, form->ModulesComboBox->currentIndex());
+        ASSERT_TRUE(Find<QComboBox>(*form, "ModulesComboBox")->isEnabledTo(form.get()));
+        ksn::test::PickListItem(*Find<QComboBox>(*form, "ModulesComboBox"),
+                                Find<QComboBox>(*form, "ModulesComboBox")->currentIndex());
         WaitForDetection();
     }
     PressStart();

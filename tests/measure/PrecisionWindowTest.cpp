@@ -10,6 +10,7 @@
 #include "IniFile.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
+#include "ProgramThreads.h"
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "MeasureTexts.h"
@@ -19,6 +20,8 @@
 #include "ValueEdit.h"
 #include "ViewTexts.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
+#include "WindowWait.h"
 #include "ksn48api.h"
 
 #include <QAction>
@@ -40,21 +43,13 @@
 
 namespace {
 
-using ksn::test::CrateServer;
-using Clock = std::chrono::steady_clock;
+using ksn::test::Find;
+using ksn::test::WaitUntil;
 
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(15))
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        WaitLoopStep();
-    }
-    return true;
-}
+using ksn::test::CrateServer;
+
+// How long a wait of these tests may take.
+constexpr std::chrono::milliseconds WaitLimit = std::chrono::seconds(15);
 
 std::string ReadFile(const QString& path)
 {
@@ -83,17 +78,7 @@ protected:
     void SetUp() override
     {
         server = std::make_unique<CrateServer>(std::string{}, true);
-        MainFormSetup setup;
-        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
-        };
-        setup.MainThread = [](TMainForm& f, std::uint16_t page) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, page,
-                                                 std::make_unique<TMainFormMeasurementView>(f));
-        };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
+        MainFormSetup setup = ProgramThreads(settingsDir.path());
         form = std::make_unique<TMainForm>(setup);
         form->show();
         WaitForDetection();
@@ -111,10 +96,7 @@ protected:
 
     void WaitForDetection()
     {
-        ASSERT_TRUE(WaitUntil([this] {
-            return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                   !form->InitThreadRunning;
-        }));
+        ASSERT_TRUE(WaitUntil([this] { return form->DetectionOver(); }, WaitLimit));
         ASSERT_EQ(form->ModuleState.load(), 2);
     }
     void Control(std::vector<std::string> args) const
@@ -141,16 +123,18 @@ protected:
     }
     void StartAndWaitFrames(std::uint64_t frames)
     {
-        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
-        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+                  ViewText::StartCaption);
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
         ASSERT_NE(Worker(), nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= frames || form->MeasurementIdle; }));
+        ASSERT_TRUE(
+            WaitUntil([&] { return FramesShown() >= frames || form->MeasurementIdle; }, WaitLimit));
         ASSERT_FALSE(form->MeasurementIdle);
     }
     void PressStop()
     {
-        ASSERT_TRUE(form->StartMultimeterLMDSpeedButton->isChecked());
-        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_TRUE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked());
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
         ASSERT_TRUE(form->MeasurementIdle);
     }
     // Hints of channel c's voltage, frequency and phase fields.
@@ -190,7 +174,7 @@ TEST_P(UncertaintyHints, FollowTheSectionAndNeverReplaceAMark)
     AppendToSettings(c.section);
     StartAndWaitFrames(2);
     EXPECT_EQ(RunSineFit(), c.fit);
-    EXPECT_EQ(form->PrecisionMethodItem->isChecked(), c.fit);
+    EXPECT_EQ(Find<QAction>(*form, "PrecisionMethod")->isChecked(), c.fit);
     const std::vector<QString> noisy = Hints(1);
     const std::vector<QString> overRange = Hints(2);
     const std::string voltage = form->ChannelFrames[1]->Value1LMDEdit->text().toStdString();
@@ -241,9 +225,9 @@ TEST_P(BadPrecisionValue, IsSaidOnceNamingTheKeyAndTheSpecifiedMethodStays)
 {
     const BadValueCase& c = GetParam();
     AppendToSettings(c.section);
-    form->FindDeviceLMDButton->click();
+    Find<QPushButton>(*form, "FindDeviceLMDButton")->click();
     WaitForDetection();
-    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !dialogs.Shown().empty(); }, WaitLimit));
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].caption, QStringLiteral("Ошибка настроек точности!"));
     const QString text = dialogs.Shown()[0].text;
@@ -258,7 +242,7 @@ TEST_P(BadPrecisionValue, IsSaidOnceNamingTheKeyAndTheSpecifiedMethodStays)
         PressStop();
     }
     EXPECT_EQ(dialogs.Shown().size(), 1u);
-    EXPECT_FALSE(form->PrecisionMethodItem->isChecked());
+    EXPECT_FALSE(Find<QAction>(*form, "PrecisionMethod")->isChecked());
 }
 
 const BadValueCase badValueCases[] = {
@@ -272,17 +256,17 @@ INSTANTIATE_TEST_SUITE_P(Table, BadPrecisionValue, ::testing::ValuesIn(badValueC
 
 TEST_F(PrecisionWindow, TheMenuTickIsWrittenAtOnceAndTakesTheNextRun)
 {
-    ASSERT_NE(form->PrecisionMethodItem, nullptr);
-    ASSERT_NE(form->UncertaintyItem, nullptr);
-    EXPECT_TRUE(form->PrecisionMethodItem->isCheckable());
-    EXPECT_FALSE(form->PrecisionMethodItem->isChecked());
-    EXPECT_TRUE(form->PrecisionMethodItem->shortcut().isEmpty());
+    ASSERT_NE(Find<QAction>(*form, "PrecisionMethod"), nullptr);
+    ASSERT_NE(Find<QAction>(*form, "UncertaintyHints"), nullptr);
+    EXPECT_TRUE(Find<QAction>(*form, "PrecisionMethod")->isCheckable());
+    EXPECT_FALSE(Find<QAction>(*form, "PrecisionMethod")->isChecked());
+    EXPECT_TRUE(Find<QAction>(*form, "PrecisionMethod")->shortcut().isEmpty());
     const std::string before = ReadFile(SettingsFile());
     ASSERT_FALSE(before.empty());
 
     StartAndWaitFrames(1);
-    form->PrecisionMethodItem->trigger();
-    EXPECT_TRUE(form->PrecisionMethodItem->isChecked());
+    Find<QAction>(*form, "PrecisionMethod")->trigger();
+    EXPECT_TRUE(Find<QAction>(*form, "PrecisionMethod")->isChecked());
     // Written at once: our section alone, the rest of the file as it was.
     EXPECT_TRUE(Section().SineFit);
     EXPECT_FALSE(Section().Uncertainty);
@@ -290,7 +274,7 @@ TEST_F(PrecisionWindow, TheMenuTickIsWrittenAtOnceAndTakesTheNextRun)
     EXPECT_EQ(after.substr(0, before.size()), before);
     // The run under way keeps its method; the next one takes the fit.
     const std::uint64_t seen = FramesShown();
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= seen + 1; }, WaitLimit));
     EXPECT_FALSE(RunSineFit());
     EXPECT_TRUE(Hints(1)[0].isEmpty());
     PressStop();
@@ -305,8 +289,8 @@ TEST_F(PrecisionWindow, TheMenuTickIsWrittenAtOnceAndTakesTheNextRun)
     EXPECT_TRUE(Section().SineFit);
 
     // The uncertainty item alone, with the method unticked.
-    form->PrecisionMethodItem->trigger();
-    form->UncertaintyItem->trigger();
+    Find<QAction>(*form, "PrecisionMethod")->trigger();
+    Find<QAction>(*form, "UncertaintyHints")->trigger();
     EXPECT_FALSE(Section().SineFit);
     EXPECT_TRUE(Section().Uncertainty);
     EXPECT_TRUE(Section().BadKey.empty());
@@ -314,9 +298,9 @@ TEST_F(PrecisionWindow, TheMenuTickIsWrittenAtOnceAndTakesTheNextRun)
     EXPECT_FALSE(RunSineFit());
     EXPECT_TRUE(VoltageU.match(Hints(1)[0]).hasMatch()) << Hints(1)[0].toStdString();
     // Unticked while running: the hints go with the next frame.
-    form->UncertaintyItem->trigger();
+    Find<QAction>(*form, "UncertaintyHints")->trigger();
     const std::uint64_t shown = FramesShown();
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= shown + 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown() >= shown + 2; }, WaitLimit));
     EXPECT_TRUE(Hints(1)[0].isEmpty()) << Hints(1)[0].toStdString();
     PressStop();
     EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
@@ -327,13 +311,15 @@ TEST_F(PrecisionWindow, ARecordingWithTheFitCarriesTheUncertaintyColumns)
     AppendToSettings("[Precision]\r\nMethod=fit\r\n");
     StartAndWaitFrames(1);
     FileDialogAnswerer answers({ResultsFile()});
-    form->RecordResultsItem->trigger();
+    Find<QAction>(*form, "RecordResults")->trigger();
     QCoreApplication::processEvents();  // the item's handler runs queued
-    ASSERT_TRUE(form->RecordResultsItem->isChecked());
-    ASSERT_TRUE(WaitUntil([&] {
-        const std::string bytes = ReadFile(ResultsFile());
-        return std::count(bytes.begin(), bytes.end(), '\n') >= 3;
-    }));
+    ASSERT_TRUE(Find<QAction>(*form, "RecordResults")->isChecked());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string bytes = ReadFile(ResultsFile());
+            return std::count(bytes.begin(), bytes.end(), '\n') >= 3;
+        },
+        WaitLimit));
     PressStop();
     EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     std::istringstream lines(ReadFile(ResultsFile()));
@@ -372,7 +358,7 @@ TEST_F(PrecisionWindow, TheFeedOfAFitRunNamesTheMethodAndCarriesTheUncertainties
     AppendToSettings("[MQTT]\r\nEnabled=1\r\nBroker=" + broker.Address() +
                      "\r\nQoS=1\r\n[Precision]\r\nMethod=fit\r\n");
     StartAndWaitFrames(2);
-    ASSERT_TRUE(WaitUntil([&] { return subscriber.On(base + "/frame").size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return subscriber.On(base + "/frame").size() >= 2; }, WaitLimit));
     PressStop();
     EXPECT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     const nlohmann::json run =

@@ -10,10 +10,13 @@
 #include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
+#include "ProgramThreads.h"
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "SpectrumPage.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
+#include "WindowWait.h"
 #include "ksn48api.h"
 
 #include <QApplication>
@@ -25,6 +28,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <chrono>
 #include <cstdio>
@@ -35,19 +39,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit)
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        WaitLoopStep();
-    }
-    return true;
-}
+using ksn::test::Find;
+using ksn::test::WaitUntil;
 
 int Fail(const char* what)
 {
@@ -85,25 +78,12 @@ int main(int argc, char** argv)
     }
 
     QTemporaryDir settings;
-    MainFormSetup setup;
-    setup.InitThread = [](TMainForm& form, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-        return std::make_unique<TInitAndConfigThread>(form, firstStart, mode);
-    };
-    setup.MainThread = [](TMainForm& form, std::uint16_t page) -> std::unique_ptr<TThread> {
-        return std::make_unique<TMainThread>(false, page,
-                                             std::make_unique<TMainFormMeasurementView>(form));
-    };
-    setup.ModuleIsOpened = &KSN48_IsOpened;
-    setup.ModuleClose = &KSN48_Close;
-    setup.SettingsDirectory = settings.path();
+    MainFormSetup setup = ProgramThreads(settings.path());
     setup.SpectrumPage = &MakeSpectrumPage;
     auto form = std::make_unique<TMainForm>(setup);
     form->show();
     if (!WaitUntil(
-            [&] {
-                return form->WindowState == WindowDetectionRequested && form->InitRequestDone &&
-                       form->DetectionThread() == nullptr && !form->InitThreadRunning;
-            },
+            [&] { return form->WindowState == WindowDetectionRequested && form->DetectionOver(); },
             std::chrono::seconds(20)) ||
         form->ModuleState != device::ModuleOpen) {
         return Fail("no module open after the detection");
@@ -111,10 +91,12 @@ int main(int argc, char** argv)
     for (std::size_t c = 0; c < form->ChannelFrames.size(); ++c) {
         form->ChannelFrames[c]->ChannelNumberLMDCheckBox->setChecked(c < 4);
     }
-    form->AdcRateComboBox->setCurrentIndex(rateIndex);
-    form->MainLMDPageControl->setCurrentWidget(form->SpectrumLMDTabSheet);
+    Find<QComboBox>(*form, "AdcRateComboBox")->setCurrentIndex(rateIndex);
+    Find<QTabWidget>(*form, "MainLMDPageControl")
+        ->setCurrentWidget(Find<QWidget>(*form, "SpectrumLMDTabSheet"));
     auto* page = dynamic_cast<TSpectrumPage*>(form->SpectrumPage);
-    if (page == nullptr || form->MainLMDPageControl->currentWidget() != form->SpectrumLMDTabSheet) {
+    if (page == nullptr || Find<QTabWidget>(*form, "MainLMDPageControl")->currentWidget() !=
+                               Find<QWidget>(*form, "SpectrumLMDTabSheet")) {
         return Fail("the page \"Спектр\" did not open");
     }
     const int item = page->ChannelLMDComboBox->findData(channel - 1);
@@ -124,7 +106,7 @@ int main(int argc, char** argv)
     page->ChannelLMDComboBox->setCurrentIndex(item);
     page->LogFrequencyLMDCheckBox->setChecked(logarithmic);
     page->MaxHoldLMDCheckBox->setChecked(maxHold);
-    form->StartMultimeterLMDSpeedButton->click();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     if (!WaitUntil([&] { return page->FramesDrawn() >= 4 || form->MeasurementIdle; },
                    std::chrono::seconds(60)) ||
         form->MeasurementIdle) {

@@ -9,6 +9,7 @@
 #include "InitAndConfigThread.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MainForm.h"
+#include "ProgramThreads.h"
 #include "MainFormMeasurementView.h"
 #include "MainThread.h"
 #include "MessageBox.h"
@@ -17,16 +18,20 @@
 #include "ValueEdit.h"
 #include "ViewTexts.h"
 #include "WaitLoop.h"
+#include "WindowControls.h"
+#include "WindowWait.h"
 #include "ksn48api.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QGraphicsSimpleTextItem>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -39,21 +44,13 @@
 
 namespace {
 
-using ksn::test::CrateServer;
-using Clock = std::chrono::steady_clock;
+using ksn::test::Find;
+using ksn::test::WaitUntil;
 
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    const auto end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        WaitLoopStep();
-    }
-    return true;
-}
+using ksn::test::CrateServer;
+
+// How long a wait of these tests may take.
+constexpr std::chrono::milliseconds WaitLimit = std::chrono::seconds(20);
 
 std::string DistortedConfig()
 {
@@ -68,26 +65,13 @@ protected:
     void SetUp() override
     {
         server = std::make_unique<CrateServer>(DistortedConfig(), true);
-        MainFormSetup setup;
-        setup.InitThread = [](TMainForm& f, bool firstStart, int mode) -> std::unique_ptr<TThread> {
-            return std::make_unique<TInitAndConfigThread>(f, firstStart, mode);
-        };
-        setup.MainThread = [](TMainForm& f, std::uint16_t number) -> std::unique_ptr<TThread> {
-            return std::make_unique<TMainThread>(false, number,
-                                                 std::make_unique<TMainFormMeasurementView>(f));
-        };
-        setup.ModuleIsOpened = &KSN48_IsOpened;
-        setup.ModuleClose = &KSN48_Close;
-        setup.SettingsDirectory = settingsDir.path();
+        MainFormSetup setup = ProgramThreads(settingsDir.path());
         setup.SpectrumPage = &MakeSpectrumPage;
         form = std::make_unique<TMainForm>(setup);
         page = dynamic_cast<TSpectrumPage*>(form->SpectrumPage);
         ASSERT_NE(page, nullptr);
         form->show();
-        ASSERT_TRUE(WaitUntil([this] {
-            return form->InitRequestDone && form->DetectionThread() == nullptr &&
-                   !form->InitThreadRunning;
-        }));
+        ASSERT_TRUE(WaitUntil([this] { return form->DetectionOver(); }, WaitLimit));
         ASSERT_EQ(form->ModuleState.load(), 2);
         // Channels 1 to 4 and the reference on channel 1.
         for (std::size_t c = 0; c < 8; ++c) {
@@ -105,8 +89,10 @@ protected:
 
     void ShowSpectrumPage()
     {
-        form->MainLMDPageControl->setCurrentWidget(form->SpectrumLMDTabSheet);
-        ASSERT_EQ(form->MainLMDPageControl->currentWidget(), form->SpectrumLMDTabSheet);
+        Find<QTabWidget>(*form, "MainLMDPageControl")
+            ->setCurrentWidget(Find<QWidget>(*form, "SpectrumLMDTabSheet"));
+        ASSERT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->currentWidget(),
+                  Find<QWidget>(*form, "SpectrumLMDTabSheet"));
     }
 
     void PickChannel(int channel)
@@ -120,16 +106,17 @@ protected:
     void StartAndWaitFrames(std::uint64_t frames)
     {
         const std::uint64_t before = page->FramesDrawn();
-        ASSERT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
-        form->StartMultimeterLMDSpeedButton->click();
+        ASSERT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+                  ViewText::StartCaption);
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
         ASSERT_NE(form->Worker(), nullptr);
         WaitFrames(before + frames);
     }
 
     void WaitFrames(std::uint64_t total)
     {
-        ASSERT_TRUE(
-            WaitUntil([&] { return page->FramesDrawn() >= total || form->MeasurementIdle; }));
+        ASSERT_TRUE(WaitUntil([&] { return page->FramesDrawn() >= total || form->MeasurementIdle; },
+                              WaitLimit));
         ASSERT_FALSE(form->MeasurementIdle) << "the run ended";
         ASSERT_TRUE(dialogs.Shown().empty()) << dialogs.Shown()[0].text.toStdString();
     }
@@ -138,8 +125,9 @@ protected:
     {
         EXPECT_EQ(form->Worker(), nullptr);
         EXPECT_TRUE(form->MeasurementIdle);
-        EXPECT_EQ(form->StartMultimeterLMDSpeedButton->text(), ViewText::StartCaption);
-        EXPECT_FALSE(form->StartMultimeterLMDSpeedButton->isChecked());
+        EXPECT_EQ(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->text(),
+                  ViewText::StartCaption);
+        EXPECT_FALSE(Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->isChecked());
         EXPECT_EQ(form->Ksn48Handle.AcquisitionRunning, 0);
     }
 
@@ -155,14 +143,16 @@ protected:
 TEST_F(SpectrumWindow, TheSpectrumPageStandsNextToTheMultimeter)
 {
     ASSERT_EQ(form->PageList.size(), 2u);
-    EXPECT_EQ(form->PageList[0], form->MultimeterLMDTabSheet);
-    EXPECT_EQ(form->PageList[1], form->SpectrumLMDTabSheet);
-    const int index = form->MainLMDPageControl->indexOf(form->SpectrumLMDTabSheet);
-    EXPECT_EQ(form->MainLMDPageControl->tabText(index), QStringLiteral("Спектр"));
-    EXPECT_TRUE(form->MainLMDPageControl->isTabVisible(0));
-    EXPECT_TRUE(form->MainLMDPageControl->isTabVisible(index));
-    EXPECT_FALSE(form->MainLMDPageControl->isTabVisible(1));
-    EXPECT_FALSE(form->MainLMDPageControl->isTabVisible(2));
+    EXPECT_EQ(form->PageList[0], Find<QWidget>(*form, "MultimeterLMDTabSheet"));
+    EXPECT_EQ(form->PageList[1], Find<QWidget>(*form, "SpectrumLMDTabSheet"));
+    const int index = Find<QTabWidget>(*form, "MainLMDPageControl")
+                          ->indexOf(Find<QWidget>(*form, "SpectrumLMDTabSheet"));
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->tabText(index),
+              QStringLiteral("Спектр"));
+    EXPECT_TRUE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(0));
+    EXPECT_TRUE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(index));
+    EXPECT_FALSE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(1));
+    EXPECT_FALSE(Find<QTabWidget>(*form, "MainLMDPageControl")->isTabVisible(2));
     // The page offers the ticked channels.
     ShowSpectrumPage();
     ASSERT_EQ(page->ChannelLMDComboBox->count(), 4);
@@ -211,7 +201,7 @@ TEST_F(SpectrumWindow, FollowsTheChosenChannelAxisAndMaximum)
     EXPECT_TRUE(page->SpectrumChart->Logarithmic());
     EXPECT_GT(page->SpectrumChart->MaxTrace()->count(), 0);
     EXPECT_TRUE(page->ResetMaxHoldLMDButton->isEnabled());
-    form->StartMultimeterLMDSpeedButton->click();
+    Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
     ExpectStopped();
 }
 
@@ -243,18 +233,20 @@ TEST_P(SpectrumPageChange, StopsTheMeasurementFirst)
     if (GetParam().StartOnSpectrum) {
         ShowSpectrumPage();
         StartAndWaitFrames(1);
-        form->MainLMDPageControl->setCurrentIndex(0);
+        Find<QTabWidget>(*form, "MainLMDPageControl")->setCurrentIndex(0);
     } else {
-        form->StartMultimeterLMDSpeedButton->click();
-        ASSERT_TRUE(WaitUntil([&] {
-            auto* worker = dynamic_cast<TMainThread*>(form->Worker());
-            return worker != nullptr && worker->Cycle().FramesShown() >= 1;
-        }));
+        Find<QPushButton>(*form, "StartMultimeterLMDSpeedButton")->click();
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                auto* worker = dynamic_cast<TMainThread*>(form->Worker());
+                return worker != nullptr && worker->Cycle().FramesShown() >= 1;
+            },
+            WaitLimit));
         ShowSpectrumPage();
     }
     ExpectStopped();
     EXPECT_TRUE(dialogs.Shown().empty());
-    EXPECT_FALSE(form->StartMultimeterLMDSimplePanel->isHidden());
+    EXPECT_FALSE(Find<QFrame>(*form, "StartMultimeterLMDSimplePanel")->isHidden());
 }
 
 INSTANTIATE_TEST_SUITE_P(Spectrum, SpectrumPageChange,
@@ -265,8 +257,9 @@ INSTANTIATE_TEST_SUITE_P(Spectrum, SpectrumPageChange,
 TEST_F(SpectrumWindow, WithoutAnOpenModuleThePageIsRefused)
 {
     form->ModuleState = 1;
-    form->MainLMDPageControl->setCurrentWidget(form->SpectrumLMDTabSheet);
-    EXPECT_EQ(form->MainLMDPageControl->currentIndex(), 0);
+    Find<QTabWidget>(*form, "MainLMDPageControl")
+        ->setCurrentWidget(Find<QWidget>(*form, "SpectrumLMDTabSheet"));
+    EXPECT_EQ(Find<QTabWidget>(*form, "MainLMDPageControl")->currentIndex(), 0);
     ASSERT_EQ(dialogs.Shown().size(), 1u);
     EXPECT_EQ(dialogs.Shown()[0].text,
               QStringLiteral("Нет открытого модуля! Поэтому данная опция не доступна!"));

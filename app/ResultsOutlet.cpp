@@ -1,6 +1,5 @@
-// Results that leave the window: the recording into a CSV file (context
-// menu) and the MQTT feed (its section of the settings file). Both take each
-// frame's record as the headless tool fills it.
+#include "ResultsOutlet.h"
+
 #include "MainForm.h"
 
 #include "BusyGuard.h"
@@ -15,6 +14,7 @@
 #include "ResultsPublisher.h"
 #include "ResultsRecorder.h"
 #include "RunDescription.h"
+#include "StateMove.h"
 #include "WindowTexts.h"
 
 #include <QAction>
@@ -104,63 +104,105 @@ void ReportRecordingFailure(QObject& context, const measure::ResultsRecorder::Re
 
 }  // namespace
 
+TResultsOutlet::TResultsOutlet(TMainForm& form) : form_(form) {}
+
+TResultsOutlet::~TResultsOutlet() = default;
+
+bool TResultsOutlet::Allowed(State from, State to) noexcept
+{
+    switch (from) {
+    case State::Waiting:
+        // An outage before the first frame could be sent (no module chosen).
+        return to == State::Waiting || to == State::RunBegun || to == State::OutageSaid;
+    case State::RunBegun:
+        return to == State::Waiting || to == State::OutageSaid;
+    case State::OutageSaid:
+        return to == State::Waiting;
+    }
+    return false;
+}
+
+const char* TResultsOutlet::Name(State state) noexcept
+{
+    switch (state) {
+    case State::Waiting:
+        return "waiting";
+    case State::RunBegun:
+        return "run begun";
+    case State::OutageSaid:
+        return "outage said";
+    }
+    return "?";
+}
+
+void TResultsOutlet::Enter(State to)
+{
+    if (!Allowed(state_, to)) {
+        ReportBadMove("results outlet", Name(state_), Name(to));
+    }
+    state_ = to;
+}
+
 // --- recording ---
 
-bool TMainForm::RecordingResults() const noexcept
+bool TResultsOutlet::RecordingResults() const noexcept
 {
     return recorder_ && recorder_->Recording();
 }
 
-void TMainForm::RecordResultsClick()
+void TResultsOutlet::RecordResultsClick()
 {
-    const auto busy = TBusyGuard::Enter(Busy);
+    const auto busy = TBusyGuard::Enter(form_.Busy);
     if (!busy.Entered()) {
-        RecordResultsItem->setChecked(RecordingResults());
+        form_.RecordResultsItem->setChecked(RecordingResults());
         return;
     }
     if (RecordingResults()) {
         EndRecording(true);
         return;
     }
-    RecordResultsItem->setChecked(false);
+    form_.RecordResultsItem->setChecked(false);
     FileDialogRequest request;
     request.caption = WindowTexts::RecordDialogCaption;
     request.directory = QDir::homePath();
     request.filter = WindowTexts::RecordDialogFilter;
-    const QString name = GetSaveFileName(this, request);
+    const QString name = GetSaveFileName(&form_, request);
     if (name.isEmpty()) {
         return;
     }
     // The columns: those of the run under way, else those ticked now (a run
     // that starts with others gets them if the file can take them).
-    const Channels channels =
-        worker_ && !MeasurementIdle ? RunChannels(Ksn48Handle) : TickedChannels();
+    const Channels channels = form_.run_.Worker() != nullptr && !form_.MeasurementIdle
+                                  ? RunChannels(form_.Ksn48Handle)
+                                  : TickedChannels(form_.ChannelFrames);
     if (!recorder_) {
         recorder_ = std::make_unique<measure::ResultsRecorder>();
     }
-    const bool uncertainties = worker_ && !MeasurementIdle ? runUncertainties_ : UncertaintiesChosen();
+    const bool uncertainties = form_.run_.Worker() != nullptr && !form_.MeasurementIdle
+                                   ? runUncertainties_
+                                   : UncertaintiesChosen();
     const measure::ResultsRecorder::Result started =
         recorder_->Start(name.toStdString(), channels, uncertainties);
     if (!started) {
-        ReportRecordingFailure(*this, started, name);
+        ReportRecordingFailure(form_, started, name);
         return;
     }
-    RecordResultsItem->setChecked(true);
+    form_.RecordResultsItem->setChecked(true);
 }
 
-void TMainForm::EndRecording(bool reportFailure)
+void TResultsOutlet::EndRecording(bool reportFailure)
 {
     if (!recorder_) {
         return;
     }
     const measure::ResultsRecorder::Result stopped = recorder_->Stop();
-    RecordResultsItem->setChecked(false);
+    form_.RecordResultsItem->setChecked(false);
     if (!stopped && reportFailure) {
-        ReportRecordingFailure(*this, stopped, Text(stopped.FileName));
+        ReportRecordingFailure(form_, stopped, Text(stopped.FileName));
     }
 }
 
-void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
+void TResultsOutlet::FrameShown(const measure::MeasurementCycle& cycle)
 {
     if (cycle.FramesShown() == 0) {
         // The run's columns hold for all its frames, whatever is ticked later.
@@ -175,24 +217,26 @@ void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
     frame.Frame = cycle.FramesShown() + 1;
     const Channels channels = RunChannels(cycle.Handle());
     if (RecordingResults()) {
-        const measure::ResultsRecorder::Result recorded = recorder_->Record(frame, channels, runUncertainties_);
+        const measure::ResultsRecorder::Result recorded =
+            recorder_->Record(frame, channels, runUncertainties_);
         if (!recorded) {
-            RecordResultsItem->setChecked(false);
-            ReportRecordingFailure(*this, recorded, Text(recorded.FileName));
+            form_.RecordResultsItem->setChecked(false);
+            ReportRecordingFailure(form_, recorded, Text(recorded.FileName));
         }
     }
     if (publisher_) {
-        if (!feedRunBegun_ && DeviceInventory.HasSelectedModule()) {
-            feedRunBegun_ = true;
-            const std::uint16_t crate = DeviceInventory.SelectedCrate;
-            const std::uint16_t module = DeviceInventory.SelectedModule[crate];
+        if (state_ == State::Waiting && form_.DeviceInventory.HasSelectedModule()) {
+            Enter(State::RunBegun);
+            const std::uint16_t crate = form_.DeviceInventory.SelectedCrate;
+            const std::uint16_t module = form_.DeviceInventory.SelectedModule[crate];
             try {
                 publisher_->BeginRun(
                     channels,
                     mqtt::ConfigJson(mqtt::DescribeRun(
-                        cycle, DeviceInventory.ModuleCrateSerials[crate].data(),
-                        std::string(device::CrateTypeName(DeviceInventory.ModuleCrateTypes[crate])),
-                        DeviceInventory.ModuleSlots[crate][module])),
+                        cycle, form_.DeviceInventory.ModuleCrateSerials[crate].data(),
+                        std::string(
+                            device::CrateTypeName(form_.DeviceInventory.ModuleCrateTypes[crate])),
+                        form_.DeviceInventory.ModuleSlots[crate][module])),
                     runUncertainties_);
             } catch (const std::exception& e) {
                 std::cerr << "ksn48_vevu: MQTT: " << e.what() << std::endl;
@@ -203,7 +247,7 @@ void TMainForm::ResultsFrameShown(const measure::MeasurementCycle& cycle)
     }
 }
 
-void TMainForm::ResultsMeasurementStopped()
+void TResultsOutlet::MeasurementStopped()
 {
     if (RecordingResults()) {
         EndRecording(true);
@@ -215,29 +259,29 @@ void TMainForm::ResultsMeasurementStopped()
 
 // --- the MQTT feed ---
 
-void TMainForm::ShowFeedReports()
+void TResultsOutlet::ShowFeedReports()
 {
     const auto reports = publisher_->TakeReports();
     for (const auto& report : reports) {
         std::cerr << "ksn48_vevu: " << report.Text << std::endl;
         // The operator hears of the first outage of a run; the rest goes to
         // standard error only.
-        if (!feedOutageShown_ && report.What != mqtt::ResultsPublisher::Report::Kind::Back) {
-            feedOutageShown_ = true;
+        if (state_ != State::OutageSaid &&
+            report.What != mqtt::ResultsPublisher::Report::Kind::Back) {
+            Enter(State::OutageSaid);
             const QString text = WindowTexts::FeedOutage.arg(Text(report.Text));
-            QTimer::singleShot(0, this, [text] {
+            QTimer::singleShot(0, &form_, [text] {
                 ShowMessageBox(text, WindowTexts::FeedOutageCaption, MessageIcon::Warning);
             });
         }
     }
 }
 
-void TMainForm::ReadFeedSettings()
+void TResultsOutlet::ReadFeedSettings()
 {
     // Our other section is read at the same moments: after a pass, at a start.
     ReadPrecisionSettings();
-    feedRunBegun_ = false;
-    feedOutageShown_ = false;
+    Enter(State::Waiting);
     const auto off = [this](const QString& problem) {
         publisher_.reset();
         publisherTarget_.reset();
@@ -249,14 +293,14 @@ void TMainForm::ReadFeedSettings()
             ShowMessageBox(problem, WindowTexts::FeedErrorCaption, MessageIcon::Error);
         }
     };
-    if (!Settings) {
+    if (!form_.Settings) {
         off({});
         return;
     }
-    const QString path = Text(Settings->SettingsPath());
+    const QString path = Text(form_.Settings->SettingsPath());
     MqttSection section;
     try {
-        section = ReadMqttSection(IniFile(Settings->SettingsPath()));
+        section = ReadMqttSection(IniFile(form_.Settings->SettingsPath()));
     } catch (const IniFileError&) {
         // The detection pass tells of a settings file it cannot read.
         off({});
@@ -287,14 +331,15 @@ void TMainForm::ReadFeedSettings()
         return;
     }
     // The bench: the open module's crate and slot.
-    if (ModuleState != device::ModuleOpen || !DeviceInventory.HasSelectedModule()) {
+    if (form_.ModuleState != device::ModuleOpen || !form_.DeviceInventory.HasSelectedModule()) {
         publisher_.reset();
         publisherTarget_.reset();
         return;
     }
-    const std::uint16_t crate = DeviceInventory.SelectedCrate;
-    const std::string serial = DeviceInventory.ModuleCrateSerials[crate].data();
-    const int slot = DeviceInventory.ModuleSlots[crate][DeviceInventory.SelectedModule[crate]];
+    const std::uint16_t crate = form_.DeviceInventory.SelectedCrate;
+    const std::string serial = form_.DeviceInventory.ModuleCrateSerials[crate].data();
+    const int slot =
+        form_.DeviceInventory.ModuleSlots[crate][form_.DeviceInventory.SelectedModule[crate]];
     FeedTarget target{options, serial, slot};
     feedProblemShown_.clear();
     if (publisher_ && publisherTarget_ == target) {
@@ -312,34 +357,35 @@ void TMainForm::ReadFeedSettings()
 
 // --- the section [Precision] ---
 
-bool TMainForm::UncertaintiesChosen() const noexcept
+bool TResultsOutlet::UncertaintiesChosen() const noexcept
 {
-    return Settings && (Settings->Record.SineFit || Settings->Record.UncertaintyHints);
+    return form_.Settings &&
+           (form_.Settings->Record.SineFit || form_.Settings->Record.UncertaintyHints);
 }
 
-void TMainForm::ReadPrecisionSettings()
+void TResultsOutlet::ReadPrecisionSettings()
 {
-    if (!Settings) {
+    if (!form_.Settings) {
         return;
     }
     PrecisionSection section;
     try {
-        section = ReadPrecisionSection(IniFile(Settings->SettingsPath()));
+        section = ReadPrecisionSection(IniFile(form_.Settings->SettingsPath()));
     } catch (const IniFileError&) {
         // The detection pass tells of a settings file it cannot read; the
         // choices stay as they are.
         return;
     }
-    Settings->Record.SineFit = section.SineFit;
-    Settings->Record.UncertaintyHints = section.Uncertainty;
-    PrecisionMethodItem->setChecked(section.SineFit);
-    UncertaintyItem->setChecked(section.Uncertainty);
+    form_.Settings->Record.SineFit = section.SineFit;
+    form_.Settings->Record.UncertaintyHints = section.Uncertainty;
+    form_.PrecisionMethodItem->setChecked(section.SineFit);
+    form_.UncertaintyItem->setChecked(section.Uncertainty);
     if (section.BadKey.empty()) {
         precisionProblemShown_.clear();
         return;
     }
     const QString problem = WindowTexts::PrecisionBadValue.arg(
-        Text(Settings->SettingsPath()), Text(section.BadKey), Text(section.Problem));
+        Text(form_.Settings->SettingsPath()), Text(section.BadKey), Text(section.Problem));
     if (problem != precisionProblemShown_) {
         // Once per problem, not at every start.
         precisionProblemShown_ = problem;
@@ -347,14 +393,15 @@ void TMainForm::ReadPrecisionSettings()
     }
 }
 
-void TMainForm::SavePrecisionSettings()
+void TResultsOutlet::SavePrecisionSettings()
 {
     // A menu tick is the operator's choice for good: the section is written
     // at once, our two keys alone.
-    const std::string path = Settings->SettingsPath();
+    const std::string path = form_.Settings->SettingsPath();
     try {
         IniFile file(path);
-        WritePrecisionSection(file, Settings->Record.SineFit, Settings->Record.UncertaintyHints);
+        WritePrecisionSection(file, form_.Settings->Record.SineFit,
+                              form_.Settings->Record.UncertaintyHints);
         file.UpdateFile();
         precisionProblemShown_.clear();
     } catch (const IniFileError& e) {
@@ -363,25 +410,25 @@ void TMainForm::SavePrecisionSettings()
     }
 }
 
-void TMainForm::PrecisionMethodClick()
+void TResultsOutlet::PrecisionMethodClick()
 {
-    if (!Settings) {
-        PrecisionMethodItem->setChecked(false);
+    if (!form_.Settings) {
+        form_.PrecisionMethodItem->setChecked(false);
         return;
     }
     // The run under way keeps its method; the next start takes this one.
-    Settings->Record.SineFit = PrecisionMethodItem->isChecked();
+    form_.Settings->Record.SineFit = form_.PrecisionMethodItem->isChecked();
     SavePrecisionSettings();
 }
 
-void TMainForm::UncertaintyClick()
+void TResultsOutlet::UncertaintyClick()
 {
-    if (!Settings) {
-        UncertaintyItem->setChecked(false);
+    if (!form_.Settings) {
+        form_.UncertaintyItem->setChecked(false);
         return;
     }
     // The hints follow from the next frame on; the recording's columns from
     // the next run.
-    Settings->Record.UncertaintyHints = UncertaintyItem->isChecked();
+    form_.Settings->Record.UncertaintyHints = form_.UncertaintyItem->isChecked();
     SavePrecisionSettings();
 }
