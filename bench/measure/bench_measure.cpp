@@ -7,6 +7,7 @@
 #include "AdcRates.h"
 #include "CrateServer.h"
 #include "MeasurementCycle.h"
+#include "QuietCycle.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,25 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int Repeats = 5;
 constexpr double LargestTime = 1e9;  // seconds: only the frame cap limits N
 
-// The cycle's steps run in place; nothing is shown.
-class BenchHost : public measure::MeasurementHost {
-public:
-    void Synchronize(const std::function<void()>& step) override { step(); }
-    void Pause(unsigned) override {}
-    void ShowMeasurementStarted(measure::MeasurementSettings&) override {}
-    measure::AdcChoice ReadAdcChoice() override { return {}; }
-    void ShowResults(measure::MeasurementCycle&) override {}
-    void ShowChannelLeds(const measure::MeasurementCycle&) override {}
-    void ShowMeasurementStopped() override {}
-    void ShowThreadMessage(std::string_view text) override
-    {
-        std::fprintf(stderr, "bench_measure: %.*s\n", static_cast<int>(text.size()), text.data());
-        shown = true;
-    }
-    std::atomic<bool> terminated{false};
-    std::atomic<bool> shown{false};
-};
-
 struct Case {
     std::uint32_t channels;
     int rateIndex;
@@ -52,22 +34,13 @@ struct Case {
 // Returns false when the frame could not be had or processed.
 bool RunCase(Ksn48Handle& handle, const Case& c)
 {
-    BenchHost host;
+    ksn::test::QuietHost host("bench_measure");
     measure::MeasurementCycle cycle(host, handle, host.terminated, host.shown);
     const device::AdcRateEntry& rate = *device::FindAdcRate(c.rateIndex);
-    for (std::uint32_t k = 0; k < 8; ++k) {
-        handle.Channel[k].ChannelEnabled = k < c.channels ? 1 : 0;
-        cycle.FramePosition[k] = k < c.channels ? static_cast<std::int16_t>(k) : std::int16_t{-1};
-    }
     handle.RateCode = rate.RateCode;
     handle.DataFormat = 0;
-    cycle.ActiveChannelCount = c.channels;
-    cycle.AdcRate = rate.Frequency;
-    cycle.Settings.CalcMethod = "fft";
-    cycle.Settings.AmplitudeType = "rms";
-    cycle.Settings.MaxAcquisitionTime = c.time;
-    cycle.PhaseCorrection = false;
-    cycle.SizeFrame();
+    cycle.Configure(ksn::test::FirstChannels(handle, c.channels, rate.Frequency, "fft", c.time),
+                    false);
     if (KSN48_SetADC(&handle) != 0 || !cycle.PrepareBuffers() ||
         !cycle.AcquireFrame(cycle.RcvBuffer(), cycle.WordsPerFrame())) {
         return false;
@@ -80,10 +53,10 @@ bool RunCase(Ksn48Handle& handle, const Case& c)
         }
         best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
     }
-    const double acquisition = cycle.SamplesPerChannel / rate.Frequency;
+    const double acquisition = cycle.Config().SamplesPerChannel / rate.Frequency;
     std::printf("measure channels=%u rate=%.4f time=%s N=%u processing_s=%.6f acquisition_s=%.3f "
                 "realtime_ratio=%.6f\n",
-                c.channels, rate.Frequency, c.label, cycle.SamplesPerChannel, best, acquisition,
+                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, best, acquisition,
                 best / acquisition);
     std::fflush(stdout);
     return true;

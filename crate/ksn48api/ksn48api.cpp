@@ -1,6 +1,7 @@
 // Module API client for one KSN48 module.
 
 #include "ksn48api.h"
+#include "ksnapi.h"
 
 #include <algorithm>
 #include <bit>
@@ -179,7 +180,7 @@ KSN48_API int KSN48_Init(Ksn48Handle* h)
 KSN48_API int KSN48_Open(Ksn48Handle* h, uint32_t address, uint16_t port, const char* crateSerial,
                          int slot)
 {
-    if (!h || !crateSerial || slot < 1 || slot > 16) {
+    if (!h || !crateSerial || slot < 1 || slot > KSN_SLOT_COUNT) {
         return KSN_ERR_INVALID_ARGUMENT;
     }
     const std::size_t len = strnlen(crateSerial, kSerialSize);
@@ -456,7 +457,7 @@ KSN48_API int KSN48_ClearCancel(Ksn48Handle* h)
 }
 
 KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
-                                uint32_t* size, uint32_t flags, int32_t status[8])
+                                uint32_t* size, uint32_t flags, int32_t status[KSN48_CHANNEL_COUNT])
 {
     constexpr uint32_t kKnownFlags = KSN48_FLAG_CONVERT | KSN48_FLAG_PHASE_CORRECTION;
     if (!h || !words || !samples || !size || !status || *size == 0 ||
