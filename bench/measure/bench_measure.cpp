@@ -19,8 +19,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int Repeats = 5;
 constexpr double LargestTime = 1e9;  // seconds: only the frame cap limits N
 
@@ -37,21 +35,13 @@ bool RunCase(Ksn48Handle& handle, const Case& c)
     ksn::test::QuietHost host("bench_measure");
     measure::MeasurementCycle cycle(host, handle, host.terminated, host.shown);
     const device::AdcRateEntry& rate = *device::FindAdcRate(c.rateIndex);
-    handle.RateCode = rate.RateCode;
-    handle.DataFormat = 0;
-    cycle.Configure(ksn::test::FirstChannels(handle, c.channels, rate.Frequency, "fft", c.time),
-                    false);
-    if (KSN48_SetADC(&handle) != 0 || !cycle.PrepareBuffers() ||
-        !cycle.AcquireFrame(cycle.RcvBuffer(), cycle.WordsPerFrame())) {
+    if (!ksn::test::ConfigureModule(cycle, handle, rate.RateCode, rate.Frequency, c.channels,
+                                    c.time)) {
         return false;
     }
-    double best = 1e300;
-    for (int r = 0; r < Repeats; ++r) {
-        const auto start = Clock::now();
-        if (!cycle.ProcessFrame()) {
-            return false;
-        }
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    const double best = ksn::test::BestFrameProcessing(cycle, Repeats);
+    if (best < 0.0) {
+        return false;
     }
     const double acquisition = cycle.Config().SamplesPerChannel / rate.Frequency;
     std::printf("measure channels=%u rate=%.4f time=%s N=%u processing_s=%.6f acquisition_s=%.3f "

@@ -85,22 +85,13 @@ bool RunCase(Ksn48Handle& handle, const Case& c, const std::string& path)
     ksn::test::QuietHost host("bench_results");
     measure::MeasurementCycle cycle(host, handle, host.terminated, host.shown);
     const device::AdcRateEntry& rate = *device::FindAdcRate(c.rateIndex);
-    handle.RateCode = rate.RateCode;
-    handle.DataFormat = 0;
-    cycle.Configure(ksn::test::FirstChannels(handle, c.channels, rate.Frequency, "fft", c.time),
-                    false);
-    if (KSN48_SetADC(&handle) != 0 || !cycle.PrepareBuffers() ||
-        !cycle.AcquireFrame(cycle.RcvBuffer(), cycle.WordsPerFrame())) {
+    if (!ksn::test::ConfigureModule(cycle, handle, rate.RateCode, rate.Frequency, c.channels,
+                                    c.time)) {
         return false;
     }
-    double processing = 1e300;
-    for (int r = 0; r < Repeats; ++r) {
-        const auto start = Clock::now();
-        if (!cycle.ProcessFrame()) {
-            return false;
-        }
-        processing =
-            std::min(processing, std::chrono::duration<double>(Clock::now() - start).count());
+    const double processing = ksn::test::BestFrameProcessing(cycle, Repeats);
+    if (processing < 0.0) {
+        return false;
     }
     measure::FrameResult frame;
     measure::FillFrameResult(cycle, frame);

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string_view>
@@ -65,6 +67,40 @@ inline measure::RunConfiguration FirstChannels(Ksn48Handle& handle, std::uint32_
     config.Settings.AmplitudeType = "rms";
     config.Settings.MaxAcquisitionTime = maxTime;
     return config;
+}
+
+// A "fft" run of the module's first `channels` channels as FirstChannels
+// gives it, 20-bit, the module's ADC set through its library at the rate of
+// rateCode (rate Hz); false when the module refuses.
+inline bool ConfigureModule(measure::MeasurementCycle& cycle, Ksn48Handle& handle,
+                            std::uint8_t rateCode, double rate, std::uint32_t channels,
+                            double maxTime)
+{
+    handle.RateCode = rateCode;
+    handle.DataFormat = 0;
+    cycle.Configure(FirstChannels(handle, channels, rate, "fft", maxTime), false);
+    return KSN48_SetADC(&handle) == 0;
+}
+
+// One frame received and then processed `repeats` times by the configured
+// cycle: the best processing time in seconds, or a negative one when the
+// frame could not be had or processed.
+inline double BestFrameProcessing(measure::MeasurementCycle& cycle, int repeats)
+{
+    if (!cycle.PrepareBuffers() || !cycle.AcquireFrame(cycle.RcvBuffer(), cycle.WordsPerFrame())) {
+        return -1.0;
+    }
+    double best = 1e300;
+    for (int r = 0; r < repeats; ++r) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!cycle.ProcessFrame()) {
+            return -1.0;
+        }
+        best = std::min(
+            best,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
 }
 
 // The frame the stand-in module hands over, interleaved as converted
