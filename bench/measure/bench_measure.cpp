@@ -46,8 +46,8 @@ bool RunCase(Ksn48Handle& handle, const Case& c)
     const double acquisition = cycle.Config().SamplesPerChannel / rate.Frequency;
     std::printf("measure channels=%u rate=%.4f time=%s N=%u processing_s=%.6f acquisition_s=%.3f "
                 "realtime_ratio=%.6f\n",
-                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, best, acquisition,
-                best / acquisition);
+                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, best,
+                acquisition, best / acquisition);
     std::fflush(stdout);
     return true;
 }

@@ -43,8 +43,8 @@ struct Run {
         : cycle(host, handle, host.terminated, host.shown, ksn::test::StandInModuleApi())
     {
         handle.DataFormat = 0;
-        cycle.Configure(
-            ksn::test::FirstChannels(handle, channels, rate, method, (n - 0.5) / rate), false);
+        cycle.Configure(ksn::test::FirstChannels(handle, channels, rate, method, (n - 0.5) / rate),
+                        false);
         ready = cycle.Config().SamplesPerChannel == n && cycle.PrepareBuffers();
     }
 
@@ -182,7 +182,9 @@ bool RunCase(const Case& c, int frames, std::mt19937_64& random, Totals& fftTota
             }
             const double ev = cycle.Readings().Voltage[1] - trueV;
             const double ef = cycle.Readings().Frequency[1] - frequency;
-            const double ep = measure::PhaseDifference(cycle.Readings().Phase[0], cycle.Readings().Phase[1]) - trueP;
+            const double ep =
+                measure::PhaseDifference(cycle.Readings().Phase[0], cycle.Readings().Phase[1]) -
+                trueP;
             const double uv = cycle.Readings().VoltageU[1];
             const double uf = cycle.Readings().FrequencyU[1];
             const double up = std::hypot(cycle.Readings().PhaseU[0], cycle.Readings().PhaseU[1]);
@@ -200,7 +202,8 @@ bool RunCase(const Case& c, int frames, std::mt19937_64& random, Totals& fftTota
                 // The phase of the "fft" estimate moved from the first sample
                 // to the centre with its own frequency: the centre's spread.
                 const double shift = 0.5 * (nd - 1) * 2 * Pi / c.rate * 180 / Pi;
-                const double centre = cycle.Readings().Phase[1] - cycle.Readings().Frequency[1] * shift;
+                const double centre =
+                    cycle.Readings().Phase[1] - cycle.Readings().Frequency[1] * shift;
                 const double truth = -Phases[1] * 180 / Pi - frequency * shift;
                 const double e = std::remainder(centre - truth, 360.0);
                 t.centrePhase += e * e;

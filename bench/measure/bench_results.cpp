@@ -105,8 +105,8 @@ bool RunCase(Ksn48Handle& handle, const Case& c, const std::string& path)
     const double acquisition = cycle.Config().SamplesPerChannel / rate.Frequency;
     std::printf("results channels=%u rate=%.4f time=%s N=%u processing_s=%.6f row_csv_s=%.9f "
                 "row_ndjson_s=%.9f row_display_s=%.9f frame_ratio=%.8f row_ratio=%.6f\n",
-                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, processing, csv,
-                ndjson, display, row / acquisition, row / processing);
+                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, processing,
+                csv, ndjson, display, row / acquisition, row / processing);
     std::fflush(stdout);
     return true;
 }

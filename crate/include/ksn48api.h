@@ -174,7 +174,8 @@ KSN48_API int KSN48_ClearCancel(Ksn48Handle* h);
    applied) or KSN_ERR_BAD_DATA (a word's channel tag, format or reserved
    bits do not match; *size is then 0). */
 KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
-                                uint32_t* size, uint32_t flags, int32_t status[KSN48_CHANNEL_COUNT]);
+                                uint32_t* size, uint32_t flags,
+                                int32_t status[KSN48_CHANNEL_COUNT]);
 
 #ifdef __cplusplus
 }

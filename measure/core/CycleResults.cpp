@@ -83,13 +83,15 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
         const std::size_t reference = readings.ReferenceChannel;
         if (uncertain && !marks.Phase.Dashed && readings.Uncertain[reference]) {
             // The reference's own phase is its difference's zero.
-            reading.PhaseU = c == reference ? 0.0 : std::hypot(readings.PhaseU[reference], readings.PhaseU[c]);
+            reading.PhaseU =
+                c == reference ? 0.0 : std::hypot(readings.PhaseU[reference], readings.PhaseU[c]);
         }
         if (!marks.Frequency.Dashed) {
             reading.Frequency = readings.Frequency[c];
         }
         if (!marks.Phase.Dashed) {
-            reading.Phase = PhaseDifference(readings.Phase[readings.ReferenceChannel], readings.Phase[c]);
+            reading.Phase =
+                PhaseDifference(readings.Phase[readings.ReferenceChannel], readings.Phase[c]);
         }
     }
 }

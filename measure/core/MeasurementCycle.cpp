@@ -90,8 +90,7 @@ MeasurementCycle::MeasurementCycle(MeasurementHost& host, Ksn48Handle& handle,
                                    const StopFlag& terminated,
                                    const std::atomic<bool>& messageShown, ModuleApi api)
     : host_(host), handle_(handle), terminated_(terminated), messageShown_(messageShown), api_(api)
-{
-}
+{}
 
 MeasurementCycle::~MeasurementCycle()
 {
@@ -189,14 +188,15 @@ bool MeasurementCycle::PrepareBuffers()
         return false;
     }
     const StopFlag* stop = &terminated_;
-    estimator_ =
-        std::make_unique<ChannelEstimator>(config_.Method, config_.Amplitude, config_.SamplesPerChannel, config_.AdcRate, stop);
+    estimator_ = std::make_unique<ChannelEstimator>(
+        config_.Method, config_.Amplitude, config_.SamplesPerChannel, config_.AdcRate, stop);
     // The one window of the run; both lanes read it.
     if (!estimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
     }
-    voltageSpreadFactor_ =
-        config_.Method == CalcMethod::Fft ? FftVoltageSpreadFactor(window_.get(), config_.SamplesPerChannel) : 1.0;
+    voltageSpreadFactor_ = config_.Method == CalcMethod::Fft
+                               ? FftVoltageSpreadFactor(window_.get(), config_.SamplesPerChannel)
+                               : 1.0;
     fullScaleLow_ = FullScaleLow(handle_.DataFormat);
     fullScaleHigh_ = FullScaleHigh(handle_.DataFormat);
     lanes_.SetFirstLane({estimator_.get(),
@@ -244,7 +244,8 @@ bool MeasurementCycle::Allocate()
     }
     // The channels' samples one after the other; a single channel is read in
     // place in Data.
-    const std::uint64_t perChannel = config_.ActiveChannelCount > 1 ? n * config_.ActiveChannelCount : 0;
+    const std::uint64_t perChannel =
+        config_.ActiveChannelCount > 1 ? n * config_.ActiveChannelCount : 0;
     if (!(dataPerChannel_ = TryAllocate<double>(perChannel + SpareElements))) {
         return fail(MeasurementText::NoDataPerChannel);
     }
@@ -386,14 +387,16 @@ void MeasurementCycle::SizeFrame()
     config_.MethodText = method.Text;
     config_.Settings.CalcMethod = method.Text;
     config_.Amplitude = AmplitudeTypeFromText(config_.Settings.AmplitudeType);
-    config_.ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * config_.AdcRate * config_.ActiveChannelCount);
+    config_.ReceiveBlockSize =
+        static_cast<std::uint32_t>(0.1 * config_.AdcRate * config_.ActiveChannelCount);
     if (config_.Method == CalcMethod::Fft) {
-        config_.SamplesPerChannel =
-            FftFrameLength(config_.Settings.MaxAcquisitionTime, config_.AdcRate, config_.ActiveChannelCount);
+        config_.SamplesPerChannel = FftFrameLength(config_.Settings.MaxAcquisitionTime,
+                                                   config_.AdcRate, config_.ActiveChannelCount);
     } else {
         const std::uint32_t wordsPerSample = handle_.DataFormat != 0 ? 2 : 1;
-        config_.SamplesPerChannel = SumFrameLength(config_.Settings.MaxAcquisitionTime, config_.AdcRate,
-                                           wordsPerSample * std::max(config_.ActiveChannelCount, 1u));
+        config_.SamplesPerChannel =
+            SumFrameLength(config_.Settings.MaxAcquisitionTime, config_.AdcRate,
+                           wordsPerSample * std::max(config_.ActiveChannelCount, 1u));
     }
     config_.FrameSampleCount = config_.SamplesPerChannel * config_.ActiveChannelCount;
     config_.ReceiveBlockSize =
@@ -492,9 +495,9 @@ bool MeasurementCycle::ConvertFrame(const std::uint32_t* source, double* destina
     if (inputs_.PhaseCorrection) {
         flags |= KSN48_FLAG_PHASE_CORRECTION;
     }
-    const int converted = Noted("KSN48_ProcessData",
-                                api_.ProcessData(&handle_, source, destination, &size, flags,
-                                                 frameStatus_.data()));
+    const int converted =
+        Noted("KSN48_ProcessData",
+              api_.ProcessData(&handle_, source, destination, &size, flags, frameStatus_.data()));
     // The module gives its statuses in frame order; every reader takes them
     // by physical channel.
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
@@ -610,7 +613,8 @@ double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
     if (config_.ActiveChannelCount == 1) {
         return data_.get();
     }
-    return dataPerChannel_.get() + static_cast<std::size_t>(config_.FramePosition[c]) * config_.SamplesPerChannel;
+    return dataPerChannel_.get() +
+           static_cast<std::size_t>(config_.FramePosition[c]) * config_.SamplesPerChannel;
 }
 
 bool MeasurementCycle::ReachesFullScale(const double* from, std::size_t stride,
@@ -689,8 +693,9 @@ void MeasurementCycle::Estimate(EstimationLane& lane, std::uint32_t index,
             readings_.InBand[c] = estimate.InBand;
             TakeSpectrum(lane, c, estimate.PeakCentre);
             TakeNoise(lane, c, estimate.PeakCentre);
-            peak_[c] = config_.Amplitude == AmplitudeType::Rms ? estimate.Voltage * std::numbers::sqrt2
-                                                       : estimate.Voltage;
+            peak_[c] = config_.Amplitude == AmplitudeType::Rms
+                           ? estimate.Voltage * std::numbers::sqrt2
+                           : estimate.Voltage;
             centre_[c] = estimate.PeakCentre;
             break;
         case EstimateOutcome::NoSignal:
@@ -746,7 +751,8 @@ void MeasurementCycle::RefineByFit() noexcept
     std::size_t openCount = 0;
     for (std::size_t v = 0; v < validCount_; ++v) {
         const std::size_t c = validChannels_[v];
-        if (readings_.ToneFound[c] && readings_.InBand[c] && !readings_.OverRange[c] && noise_[c].Valid && peak_[c] > 0.0) {
+        if (readings_.ToneFound[c] && readings_.InBand[c] && !readings_.OverRange[c] &&
+            noise_[c].Valid && peak_[c] > 0.0) {
             open[openCount++] = c;
         }
     }
@@ -813,14 +819,14 @@ void MeasurementCycle::RefineByFit() noexcept
             readings_.Voltage[c] = config_.Amplitude == AmplitudeType::Rms ? rms : fit.Amplitude;
             readings_.Frequency[c] = omega * config_.AdcRate / (2.0 * std::numbers::pi);
             // The estimate's convention: the negated phase, here at the centre.
-            readings_.Phase[c] = -std::remainder(fit.PhaseCentre, 2.0 * std::numbers::pi) * 180.0 /
-                       std::numbers::pi;
+            readings_.Phase[c] =
+                -std::remainder(fit.PhaseCentre, 2.0 * std::numbers::pi) * 180.0 / std::numbers::pi;
             peak_[c] = fit.Amplitude;
             omegaVariance_[c] = information > 0.0 ? 1.0 / information : 0.0;
             fitted_[c] = true;
             if (fit.ResidualMeanSquare > 0.0) {
-                readings_.FitSinadDb[c] = 10.0 * std::log10(0.5 * fit.Amplitude * fit.Amplitude /
-                                                  fit.ResidualMeanSquare);
+                readings_.FitSinadDb[c] =
+                    10.0 * std::log10(0.5 * fit.Amplitude * fit.Amplitude / fit.ResidualMeanSquare);
                 readings_.FitEnobBits[c] = EffectiveBits(std::sqrt(fit.ResidualMeanSquare));
             }
         }
@@ -835,7 +841,8 @@ void MeasurementCycle::TakeUncertainties() noexcept
     const double voltageScale = config_.Amplitude == AmplitudeType::Rms ? 1.0 : std::numbers::sqrt2;
     for (std::size_t v = 0; v < validCount_; ++v) {
         const std::size_t c = validChannels_[v];
-        if (!readings_.ToneFound[c] || !readings_.InBand[c] || readings_.OverRange[c] || !noise_[c].Valid || !(peak_[c] > 0.0)) {
+        if (!readings_.ToneFound[c] || !readings_.InBand[c] || readings_.OverRange[c] ||
+            !noise_[c].Valid || !(peak_[c] > 0.0)) {
             continue;
         }
         const ReadingSpread spread =

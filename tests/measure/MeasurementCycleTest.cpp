@@ -611,9 +611,13 @@ constexpr measure::ValueMark Dashed(Reason reason)
 
 const MarksCase marksCases[] = {
     {"AllGood", [](measure::RunConfiguration&, measure::FrameReadings&) {}, Shown, Shown, Shown},
-    {"OverRange", [](measure::RunConfiguration&, measure::FrameReadings& c) { c.OverRange[2] = true; },
+    {"OverRange",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.OverRange[2] = true; },
      Marked(Reason::OverRange), Shown, Shown},
-    {"NoTone", [](measure::RunConfiguration&, measure::FrameReadings& c) { c.ToneFound[2] = c.InBand[2] = false; },
+    {"NoTone",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) {
+         c.ToneFound[2] = c.InBand[2] = false;
+     },
      Marked(Reason::NoTone), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
     {"NoToneOverRange",
      [](measure::RunConfiguration&, measure::FrameReadings& c) {
@@ -635,17 +639,18 @@ const MarksCase marksCases[] = {
      Marked(Reason::AboveBand), Marked(Reason::AboveBand), Marked(Reason::AboveBand)},
     {"ReferenceOpen",
      [](measure::RunConfiguration&, measure::FrameReadings& c) { c.Status[0] = KSN48_STATUS_OPEN; },
-     Shown,
-     Shown, Dashed(Reason::ReferenceNoReading)},
-    {"ReferenceWithoutTone", [](measure::RunConfiguration&, measure::FrameReadings& c) { c.ToneFound[0] = false; },
      Shown, Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceWithoutTone",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.ToneFound[0] = false; }, Shown,
+     Shown, Dashed(Reason::ReferenceNoReading)},
     {"ReferenceOff",
      [](measure::RunConfiguration& config, measure::FrameReadings& c) {
          config.FramePosition = {-1, -1, 0, -1, -1, -1, -1, -1};
          c.Status = {-1, -1, KSN48_STATUS_VALID, -1, -1, -1, -1, -1};
      },
      Shown, Shown, Dashed(Reason::ReferenceNoReading)},
-    {"ReferenceOutOfBand", [](measure::RunConfiguration&, measure::FrameReadings& c) { c.InBand[0] = false; }, Shown,
+    {"ReferenceOutOfBand",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.InBand[0] = false; }, Shown,
      Shown, Marked(Reason::ReferenceOutOfBand)},
     {"BothOutOfBand",
      [](measure::RunConfiguration&, measure::FrameReadings& c) {

@@ -275,7 +275,9 @@ TEST_F(DaemonCycle, AnEightVoltSineIsClippedAtFullScaleAndMarkedOverRange)
         EXPECT_TRUE(cycle->Readings().InBand[2]);
         // A clipped sine keeps its frequency and phase; its voltage reads low.
         EXPECT_EQ(KiloHertz(cycle->Readings().Frequency[2]), "1.00000");
-        EXPECT_EQ(Degrees(measure::PhaseDifference(cycle->Readings().Phase[0], cycle->Readings().Phase[2])), "-90.000");
+        EXPECT_EQ(Degrees(measure::PhaseDifference(cycle->Readings().Phase[0],
+                                                   cycle->Readings().Phase[2])),
+                  "-90.000");
         EXPECT_LT(cycle->Readings().Voltage[2], 8.0 / std::sqrt(2.0));
         EXPECT_GT(cycle->Readings().Voltage[2], 5.0 / std::sqrt(2.0));
     }

@@ -27,8 +27,8 @@ struct MethodRun {
     MethodRun(const char* method, std::uint32_t channels, std::uint32_t n)
         : cycle(host, handle, host.terminated, host.shown, ksn::test::StandInModuleApi())
     {
-        cycle.Configure(
-            ksn::test::FirstChannels(handle, channels, Rate, method, (n - 0.5) / Rate), false);
+        cycle.Configure(ksn::test::FirstChannels(handle, channels, Rate, method, (n - 0.5) / Rate),
+                        false);
         // "sum" takes N = time x rate truncated, one sample short here.
         ready = (cycle.Config().SamplesPerChannel == n ||
                  cycle.Config().Method == measure::CalcMethod::Sum) &&
@@ -58,8 +58,9 @@ void MakeFrame(std::uint32_t n, const std::vector<Tone>& tones, const std::vecto
     for (std::uint32_t i = 0; i < n; ++i) {
         for (std::size_t j = 0; j < channels; ++j) {
             const Tone& t = tones[j];
-            ksn::test::StandInFrame()[i * channels + j] = t.amplitude * std::cos(2 * Pi * t.bin * i / n + t.phase) +
-                                        (sigma[j] > 0 ? sigma[j] * gauss(random) : 0.0);
+            ksn::test::StandInFrame()[i * channels + j] =
+                t.amplitude * std::cos(2 * Pi * t.bin * i / n + t.phase) +
+                (sigma[j] > 0 ? sigma[j] * gauss(random) : 0.0);
         }
     }
 }
@@ -89,10 +90,13 @@ TEST(SineFitMethod, SharesTheFrequencyOfOneToneOnly)
     for (std::size_t c = 0; c < 3; ++c) {
         const double f = tones[c].bin * MethodRun::Rate / n;
         EXPECT_NEAR(run.cycle.Readings().Frequency[c], f, 1e-10 * f) << c;
-        EXPECT_NEAR(run.cycle.Readings().Voltage[c], tones[c].amplitude / std::numbers::sqrt2, 1e-11) << c;
+        EXPECT_NEAR(run.cycle.Readings().Voltage[c], tones[c].amplitude / std::numbers::sqrt2,
+                    1e-11)
+            << c;
     }
     // The phases, taken at the frame's centre, differ as the tones do.
-    const double shown = measure::PhaseDifference(run.cycle.Readings().Phase[0], run.cycle.Readings().Phase[1]);
+    const double shown =
+        measure::PhaseDifference(run.cycle.Readings().Phase[0], run.cycle.Readings().Phase[1]);
     EXPECT_NEAR(shown, (1.5 - 0.5) * 180.0 / Pi, 1e-8);
 }
 
@@ -175,10 +179,19 @@ TEST_P(Coverage, TwoUncertaintiesHoldNinetyFivePercent)
         MakeFrame(n, tones, sigma, random);
         ASSERT_TRUE(run.cycle.ProcessFrame());
         ASSERT_TRUE(run.cycle.Readings().Uncertain[0] && run.cycle.Readings().Uncertain[1]);
-        const double uP = std::hypot(run.cycle.Readings().PhaseU[0], run.cycle.Readings().PhaseU[1]);
-        inV += std::fabs(run.cycle.Readings().Voltage[1] - trueV) <= 2 * run.cycle.Readings().VoltageU[1] ? 1 : 0;
-        inF += std::fabs(run.cycle.Readings().Frequency[1] - trueF) <= 2 * run.cycle.Readings().FrequencyU[1] ? 1 : 0;
-        const double dP = measure::PhaseDifference(run.cycle.Readings().Phase[0], run.cycle.Readings().Phase[1]) - trueP;
+        const double uP =
+            std::hypot(run.cycle.Readings().PhaseU[0], run.cycle.Readings().PhaseU[1]);
+        inV += std::fabs(run.cycle.Readings().Voltage[1] - trueV) <=
+                       2 * run.cycle.Readings().VoltageU[1]
+                   ? 1
+                   : 0;
+        inF += std::fabs(run.cycle.Readings().Frequency[1] - trueF) <=
+                       2 * run.cycle.Readings().FrequencyU[1]
+                   ? 1
+                   : 0;
+        const double dP =
+            measure::PhaseDifference(run.cycle.Readings().Phase[0], run.cycle.Readings().Phase[1]) -
+            trueP;
         inP += std::fabs(dP) <= 2 * uP ? 1 : 0;
     }
     const double tolerance = 3.5 * std::sqrt(0.95 * 0.05 / Frames);

@@ -52,8 +52,7 @@ private:
 // "rms", frames of up to maxTime seconds, the reference channel 1; the
 // channels are enabled in handle as well.
 inline measure::RunConfiguration FirstChannels(Ksn48Handle& handle, std::uint32_t channels,
-                                               double rate, std::string_view method,
-                                               double maxTime)
+                                               double rate, std::string_view method, double maxTime)
 {
     measure::RunConfiguration config;
     for (std::uint32_t k = 0; k < measure::MeasurementChannelCount; ++k) {
@@ -97,8 +96,7 @@ inline double BestFrameProcessing(measure::MeasurementCycle& cycle, int repeats)
             return -1.0;
         }
         best = std::min(
-            best,
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
 }
