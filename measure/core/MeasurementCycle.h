@@ -145,7 +145,6 @@ public:
     // every channel with a reading come after its estimate, from the same
     // spectrum (Figures).
     void ComputeFigures(bool on) noexcept { figuresWanted_ = on; }
-    bool FiguresComputed() const noexcept { return figuresWanted_; }
     // Set before the run, or null: the plot of one channel's spectrum, which
     // the cycle sizes with its buffers and fills after that channel's
     // estimate; it must outlive the cycle (the cycle frees its buffers). Its request may change
