@@ -206,7 +206,7 @@ void TResultsOutlet::FrameShown(const measure::MeasurementCycle& cycle)
 {
     if (cycle.FramesShown() == 0) {
         // The run's columns hold for all its frames, whatever is ticked later.
-        runUncertainties_ = cycle.SineFit || UncertaintiesChosen();
+        runUncertainties_ = cycle.Config().SineFit || UncertaintiesChosen();
     }
     if (!RecordingResults() && !publisher_) {
         return;

@@ -98,9 +98,7 @@ void TMainThread::InitMainThread()
         const Ksn48Handle& handle = view_->ModuleHandle();
         ModuleName.assign(handle.ModuleName, strnlen(handle.ModuleName, sizeof handle.ModuleName));
     });
-    cycle_.CrateTypeCode = CrateTypeCode;
-    cycle_.CrateTypeName = CrateTypeName;
-    cycle_.ModuleName = ModuleName;
+    cycle_.SetModuleNames({CrateTypeCode, CrateTypeName, ModuleName});
 }
 
 void TMainThread::RunMultimeter(TMainThread& thread)
@@ -164,7 +162,12 @@ measure::AdcChoice TMainThread::ReadAdcChoice()
     return ::ReadAdcChoice(*view_);
 }
 
-void TMainThread::ShowResults(measure::MeasurementCycle& cycle)
+void TMainThread::ReadFrameInputs(measure::FrameInputs& inputs)
+{
+    ::ReadFrameInputs(*view_, inputs);
+}
+
+void TMainThread::ShowResults(const measure::MeasurementCycle& cycle)
 {
     if (spectrum_ != nullptr) {
         ::ShowSpectrumResults(*view_, *spectrum_, cycle);

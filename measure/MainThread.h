@@ -57,7 +57,8 @@ public:
     int ModuleCall(const std::function<int()>& call) override;
     void ShowMeasurementStarted(measure::MeasurementSettings& settings) override;
     measure::AdcChoice ReadAdcChoice() override;
-    void ShowResults(measure::MeasurementCycle& cycle) override;
+    void ReadFrameInputs(measure::FrameInputs& inputs) override;
+    void ShowResults(const measure::MeasurementCycle& cycle) override;
     void ShowChannelLeds(const measure::MeasurementCycle& cycle) override;
     void ShowMeasurementStopped() override;
     void ShowThreadMessage(std::string_view text) override;

@@ -4,9 +4,9 @@
 #include "CaptionAboveCheckBox.h"
 #include "Ksn48AdcChannelFrame.h"
 #include "MeasureTexts.h"
-#include "NumberText.h"
 #include "ReadingMarks.h"
-#include "ResultsFormat.h"
+#include "CycleResults.h"
+#include "ReadingText.h"
 #include "SettingsRecord.h"
 #include "StartButton.h"
 #include "ValueEdit.h"
@@ -21,19 +21,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <string>
 #include <utility>
 
 namespace {
-
-constexpr double MilliPerUnit = 1000.0;
-constexpr double KiloPerUnit = 0.001;
-
-QString Format(const std::string& pattern, double value)
-{
-    return QString::fromStdString(NumberText::FormatFloat(pattern, value));
-}
 
 void SetLabel(QLabel* label, bool enabled, const QString* text = nullptr)
 {
@@ -123,11 +114,11 @@ void ShowVoltageTitle(TKsn48AdcChannelFrame& panel)
     SetLabel(panel.Value1LabUnitLMDLabel, true, &ViewText::VoltageUnit);
 }
 
-// The three values of a channel with a valid status, in the settings'
-// formats, with their marks; frequency and phase only with "fft" and when not
-// dashed.
-// Each value's uncertainty is rounded like the value and given only for a
-// value without a mark, where the cycle has one.
+// The three values of a channel with a valid status as the log's record has
+// them (FillFrameResult), shown by the one formatter, with their marks;
+// frequency and phase only with "fft" and when not dashed. Each value's
+// uncertainty, where the record has one, is rounded like the value; none
+// for a value that has none.
 struct ReadingTexts {
     measure::ReadingMarks Marks;
     QString Voltage;
@@ -139,60 +130,48 @@ struct ReadingTexts {
 };
 
 ReadingTexts FormatReading(const SettingsRecord& settings, const measure::MeasurementCycle& cycle,
-                           std::size_t c)
+                           const measure::ChannelReading& reading, std::size_t c)
 {
     ReadingTexts texts;
-    texts.Marks = measure::MarkReading(cycle, c, cycle.ReferenceChannel);
-    texts.Voltage = Format(settings.AcFormat[0], cycle.Voltage[c] * MilliPerUnit);
-    if (cycle.Method != measure::CalcMethod::Fft) {
-        return texts;
-    }
-    const std::size_t reference = cycle.ReferenceChannel;
-    const bool uncertain = cycle.Uncertain[c] && std::isfinite(cycle.VoltageU[c]) &&
-                           std::isfinite(cycle.FrequencyU[c]) && std::isfinite(cycle.PhaseU[c]);
-    const auto vouched = [&](const measure::ValueMark& mark) {
-        return uncertain && mark.Reason == measure::MarkReason::None && !mark.Dashed;
+    texts.Marks = measure::MarkReading(cycle, c);
+    const measure::ReadingFormats formats{settings.AcFormat[0], settings.FrFormat[0],
+                                          settings.PhFormat[0]};
+    const auto show = [&](measure::ShownValue value) {
+        return QString::fromStdString(measure::ShowReading(formats, reading, value));
     };
-    if (vouched(texts.Marks.Voltage)) {
-        texts.VoltageU = Format(settings.AcFormat[0], cycle.VoltageU[c] * MilliPerUnit);
+    texts.Voltage = show(measure::ShownValue::Voltage);
+    if (reading.VoltageU) {
+        texts.VoltageU = show(measure::ShownValue::VoltageU);
     }
-    if (!texts.Marks.Frequency.Dashed) {
-        const double kHz = cycle.Frequency[c] * KiloPerUnit;
-        const std::string frequencyFormat(measure::FrequencyFormat(
-            kHz, settings.FrFormat[0], cycle.FrFormatAbove100, cycle.FrFormatAbove1000));
-        texts.Frequency = Format(frequencyFormat, kHz);
-        if (vouched(texts.Marks.Frequency)) {
-            texts.FrequencyU = Format(frequencyFormat, cycle.FrequencyU[c] * KiloPerUnit);
+    if (reading.Frequency) {
+        texts.Frequency = show(measure::ShownValue::Frequency);
+        if (reading.FrequencyU) {
+            texts.FrequencyU = show(measure::ShownValue::FrequencyU);
         }
     }
-    if (!texts.Marks.Phase.Dashed) {
-        const double phase =
-            measure::PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
-        texts.Phase = Format(settings.PhFormat[0], phase);
-        if (vouched(texts.Marks.Phase) && reference < cycle.Uncertain.size() &&
-            cycle.Uncertain[reference] && std::isfinite(cycle.PhaseU[reference])) {
-            // The reference's own phase is its difference's zero.
-            const double u =
-                c == reference ? 0.0 : std::hypot(cycle.PhaseU[reference], cycle.PhaseU[c]);
-            texts.PhaseU = Format(settings.PhFormat[0], u);
+    if (reading.Phase) {
+        texts.Phase = show(measure::ShownValue::Phase);
+        if (reading.PhaseU) {
+            texts.PhaseU = show(measure::ShownValue::PhaseU);
         }
     }
     return texts;
 }
 
 void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settings,
-                      const measure::MeasurementCycle& cycle, std::size_t c)
+                      const measure::MeasurementCycle& cycle,
+                      const measure::ChannelReading& reading, std::size_t c)
 {
-    const ReadingTexts texts = FormatReading(settings, cycle, c);
+    const ReadingTexts texts = FormatReading(settings, cycle, reading, c);
     const measure::ReadingMarks& marks = texts.Marks;
     // The hints carry the uncertainty only when the window's own section
     // asks for it: a run of the precision method, or the uncertainty key.
-    const bool hints = cycle.SineFit || settings.UncertaintyHints;
+    const bool hints = cycle.Config().SineFit || settings.UncertaintyHints;
     const QString none;
     ShowNumber({panel.Value1LMDEdit, panel.Value1LabLMDLabel, panel.Value1LabUnitLMDLabel,
                 ViewText::VoltageTitle, ViewText::VoltageUnit},
                texts.Voltage, marks.Voltage, hints ? texts.VoltageU : none);
-    if (cycle.Method != measure::CalcMethod::Fft) {
+    if (cycle.Config().Method != measure::CalcMethod::Fft) {
         DashFrequencyAndPhase(panel);
         return;
     }
@@ -207,18 +186,6 @@ void ShowValidChannel(TKsn48AdcChannelFrame& panel, const SettingsRecord& settin
     } else {
         ShowNumber(Phase(panel), texts.Phase, marks.Phase, hints ? texts.PhaseU : none);
     }
-}
-
-// The reference channel and the phase correction box, taken into the cycle
-// before each frame's display.
-void TakeReference(const MeasurementView& view, measure::MeasurementCycle& cycle)
-{
-    const SettingsRecord& settings = view.Settings();
-    cycle.ReferenceChannel = settings.ReferenceChannel < measure::MeasurementChannelCount
-                                 ? settings.ReferenceChannel
-                                 : cycle.ReferenceChannel;
-    cycle.PhaseCorrection =
-        view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
 }
 
 void ShowDisabledChannel(TKsn48AdcChannelFrame& panel)
@@ -283,10 +250,21 @@ measure::AdcChoice ReadAdcChoice(const MeasurementView& view)
     return choice;
 }
 
-void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
+void ReadFrameInputs(const MeasurementView& view, measure::FrameInputs& inputs)
 {
     const SettingsRecord& settings = view.Settings();
-    TakeReference(view, cycle);
+    if (settings.ReferenceChannel < measure::MeasurementChannelCount) {
+        inputs.ReferenceChannel = settings.ReferenceChannel;
+    }
+    inputs.PhaseCorrection =
+        view.AcquisitionControls().PhaseCorrectionFilterMultimeterLMDCheckBox->isChecked();
+}
+
+void ShowResults(MeasurementView& view, const measure::MeasurementCycle& cycle)
+{
+    const SettingsRecord& settings = view.Settings();
+    measure::FrameResult frame;
+    measure::FillFrameResult(cycle, frame);
     const TChannelFrames& panels = view.ChannelFrames();
     for (TKsn48AdcChannelFrame* panel : panels) {
         if (panel != nullptr) {
@@ -299,10 +277,10 @@ void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
             continue;
         }
         const std::int32_t status = cycle.StatusOf(c);
-        if (cycle.Handle().Channel[c].ChannelEnabled == 0) {
+        if (!cycle.Config().Enabled(c)) {
             ShowDisabledChannel(*panel);
         } else if (status == KSN48_STATUS_VALID) {
-            ShowValidChannel(*panel, settings, cycle, c);
+            ShowValidChannel(*panel, settings, cycle, frame.Channels[c], c);
         } else if (status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN) {
             ValueField::ShowCircuitMark(*panel->Value1LMDEdit, status == KSN48_STATUS_SHORT
                                                                    ? MeasureText::ShortCircuitMark
@@ -316,8 +294,9 @@ void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle)
 
 void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cycle)
 {
-    std::size_t i = 0;
-    for (TKsn48AdcChannelFrame* panel : view.ChannelFrames()) {
+    const TChannelFrames& panels = view.ChannelFrames();
+    for (std::size_t c = 0; c < panels.size(); ++c) {
+        TKsn48AdcChannelFrame* panel = panels[c];
         if (panel == nullptr) {
             continue;
         }
@@ -325,9 +304,7 @@ void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cyc
             panel->SetUpdateIndicator(TIndicatorState::IndicatorOff);
             continue;
         }
-        const std::int32_t status =
-            i < cycle.ChannelStatus.size() ? cycle.ChannelStatus[i] : KSN48_STATUS_VALID;
-        ++i;
+        const std::int32_t status = cycle.StatusOf(c);
         panel->SetUpdateIndicator(status == KSN48_STATUS_SHORT || status == KSN48_STATUS_OPEN
                                       ? TIndicatorState::IndicatorFault
                                       : TIndicatorState::IndicatorOk);
@@ -342,12 +319,13 @@ void ShowSpectrumStarted(MeasurementView& view, SpectrumView& spectrum, measure:
 }
 
 void ShowSpectrumResults(MeasurementView& view, SpectrumView& spectrum,
-                         measure::MeasurementCycle& cycle)
+                         const measure::MeasurementCycle& cycle)
 {
-    TakeReference(view, cycle);
     measure::SpectrumTap* tap = cycle.Spectrum();
+    const measure::RunConfiguration& config = cycle.Config();
+    const measure::FrameReadings& readings = cycle.Readings();
     SpectrumReading reading;
-    reading.Spectral = cycle.Method == measure::CalcMethod::Fft;
+    reading.Spectral = config.Method == measure::CalcMethod::Fft;
     if (tap != nullptr) {
         reading.Channel = tap->Request().Channel;
     }
@@ -355,7 +333,9 @@ void ShowSpectrumResults(MeasurementView& view, SpectrumView& spectrum,
     if (reading.Channel >= 0 && c < measure::MeasurementChannelCount) {
         reading.Status = cycle.StatusOf(c);
         if (reading.Status == KSN48_STATUS_VALID) {
-            ReadingTexts texts = FormatReading(view.Settings(), cycle, c);
+            measure::FrameResult frame;
+            measure::FillFrameResult(cycle, frame);
+            ReadingTexts texts = FormatReading(view.Settings(), cycle, frame.Channels[c], c);
             reading.Marks = texts.Marks;
             reading.Voltage = std::move(texts.Voltage);
             reading.Frequency = std::move(texts.Frequency);
@@ -363,13 +343,13 @@ void ShowSpectrumResults(MeasurementView& view, SpectrumView& spectrum,
             reading.VoltageU = std::move(texts.VoltageU);
             reading.FrequencyU = std::move(texts.FrequencyU);
             reading.PhaseU = std::move(texts.PhaseU);
-            reading.SineFit = cycle.SineFit;
-            reading.FitSinadDb = cycle.FitSinadDb[c];
-            reading.FitEnobBits = cycle.FitEnobBits[c];
-            reading.ToneFound = cycle.ToneFound[c];
-            reading.InBand = cycle.InBand[c];
-            reading.VoltageVolts = cycle.Voltage[c];
-            reading.FrequencyHz = cycle.Frequency[c];
+            reading.SineFit = config.SineFit;
+            reading.FitSinadDb = readings.FitSinadDb[c];
+            reading.FitEnobBits = readings.FitEnobBits[c];
+            reading.ToneFound = readings.ToneFound[c];
+            reading.InBand = readings.InBand[c];
+            reading.VoltageVolts = readings.Voltage[c];
+            reading.FrequencyHz = readings.Frequency[c];
         }
     }
     static const measure::SpectrumFrame none;

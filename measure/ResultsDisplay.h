@@ -17,9 +17,12 @@ void ShowMeasurementStarted(MeasurementView& view, measure::MeasurementSettings&
 // The ticked channels, the rate index and the settings' reference channel.
 measure::AdcChoice ReadAdcChoice(const MeasurementView& view);
 
-// Values, titles, units and colours of every panel; all lamps blank. Takes
-// the current reference channel and the phase correction box into the cycle.
-void ShowResults(MeasurementView& view, measure::MeasurementCycle& cycle);
+// The frame's inputs from the window: the settings' reference channel and
+// the phase correction box.
+void ReadFrameInputs(const MeasurementView& view, measure::FrameInputs& inputs);
+
+// Values, titles, units and colours of every panel; all lamps blank.
+void ShowResults(MeasurementView& view, const measure::MeasurementCycle& cycle);
 
 // Each ticked panel's lamp: red for a short or open channel, else green.
 void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cycle);
@@ -29,10 +32,9 @@ void ShowChannelLeds(MeasurementView& view, const measure::MeasurementCycle& cyc
 void ShowSpectrumStarted(MeasurementView& view, SpectrumView& spectrum, measure::SpectrumTap& tap);
 
 // The spectrum run's frame: the plotted channel's reading (as its panel would
-// show it) and plot to the page; the current reference channel into the
-// cycle as ShowResults does, and the page's request for the next frame.
+// show it) and plot to the page, and the page's request for the next frame.
 void ShowSpectrumResults(MeasurementView& view, SpectrumView& spectrum,
-                         measure::MeasurementCycle& cycle);
+                         const measure::MeasurementCycle& cycle);
 
 // Start button back to "С   Т   А   Р   Т" in green and released; the window idle.
 void ShowMeasurementStopped(MeasurementView& view);

@@ -24,21 +24,20 @@ RunDescription DescribeRun(const measure::MeasurementCycle& cycle, std::string c
     const Ksn48Handle& handle = cycle.Handle();
     run.ModuleSerial = device::FixedText(handle.ModuleSerial);
     run.Firmware = handle.FirmwareVersion;
-    run.RateHz = cycle.AdcRate;
-    run.Bits = cycle.Settings.DataFormat == 1 ? 24 : 20;
-    run.CurrentmA = cycle.Settings.CurrentSource == 1 ? HighCurrentmA : LowCurrentmA;
+    const measure::RunConfiguration& config = cycle.Config();
+    run.RateHz = config.AdcRate;
+    run.Bits = config.Settings.DataFormat == 1 ? 24 : 20;
+    run.CurrentmA = config.Settings.CurrentSource == 1 ? HighCurrentmA : LowCurrentmA;
     for (std::size_t c = 0; c < measure::MeasurementChannelCount; ++c) {
         if (handle.Channel[c].ChannelEnabled != 0) {
             run.Channels.push_back(static_cast<int>(c) + 1);
         }
     }
-    run.Reference = cycle.ReferenceChannel + 1;
-    run.Method = cycle.SineFit                               ? measure::CalcMethodFitText
-                 : cycle.Method == measure::CalcMethod::Fft ? measure::CalcMethodFftText
-                                                            : measure::CalcMethodSumText;
-    run.Amplitude = cycle.Amplitude == measure::AmplitudeType::Rms ? "rms" : "amp";
-    run.MaxTimeSeconds = cycle.Settings.MaxAcquisitionTime;
-    run.SamplesPerChannel = cycle.SamplesPerChannel;
+    run.Reference = cycle.Readings().ReferenceChannel + 1;
+    run.Method = config.MethodText;
+    run.Amplitude = config.Amplitude == measure::AmplitudeType::Rms ? "rms" : "amp";
+    run.MaxTimeSeconds = config.Settings.MaxAcquisitionTime;
+    run.SamplesPerChannel = config.SamplesPerChannel;
     return run;
 }
 

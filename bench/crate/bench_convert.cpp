@@ -60,7 +60,7 @@ void Convert(benchmark::State& state)
         }
     }
     std::vector<double> volts(samples);
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     for (auto _ : state) {
         uint32_t size = static_cast<uint32_t>(words.size());
         if (KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status) !=

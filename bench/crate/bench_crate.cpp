@@ -49,7 +49,7 @@ int main()
     }
     std::vector<uint32_t> words(kFrameWords);
     std::vector<double> volts(kFrameWords / 2);
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     const auto frames = static_cast<int>(kStreamSeconds);
     uint64_t total = 0;
     const auto start = std::chrono::steady_clock::now();

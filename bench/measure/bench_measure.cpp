@@ -7,6 +7,7 @@
 #include "AdcRates.h"
 #include "CrateServer.h"
 #include "MeasurementCycle.h"
+#include "QuietCycle.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,29 +19,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int Repeats = 5;
 constexpr double LargestTime = 1e9;  // seconds: only the frame cap limits N
-
-// The cycle's steps run in place; nothing is shown.
-class BenchHost : public measure::MeasurementHost {
-public:
-    void Synchronize(const std::function<void()>& step) override { step(); }
-    void Pause(unsigned) override {}
-    void ShowMeasurementStarted(measure::MeasurementSettings&) override {}
-    measure::AdcChoice ReadAdcChoice() override { return {}; }
-    void ShowResults(measure::MeasurementCycle&) override {}
-    void ShowChannelLeds(const measure::MeasurementCycle&) override {}
-    void ShowMeasurementStopped() override {}
-    void ShowThreadMessage(std::string_view text) override
-    {
-        std::fprintf(stderr, "bench_measure: %.*s\n", static_cast<int>(text.size()), text.data());
-        shown = true;
-    }
-    std::atomic<bool> terminated{false};
-    std::atomic<bool> shown{false};
-};
 
 struct Case {
     std::uint32_t channels;
@@ -52,39 +32,22 @@ struct Case {
 // Returns false when the frame could not be had or processed.
 bool RunCase(Ksn48Handle& handle, const Case& c)
 {
-    BenchHost host;
+    ksn::test::QuietHost host("bench_measure");
     measure::MeasurementCycle cycle(host, handle, host.terminated, host.shown);
     const device::AdcRateEntry& rate = *device::FindAdcRate(c.rateIndex);
-    for (std::uint32_t k = 0; k < 8; ++k) {
-        handle.Channel[k].ChannelEnabled = k < c.channels ? 1 : 0;
-        cycle.FramePosition[k] = k < c.channels ? static_cast<std::int16_t>(k) : std::int16_t{-1};
-    }
-    handle.RateCode = rate.RateCode;
-    handle.DataFormat = 0;
-    cycle.ActiveChannelCount = c.channels;
-    cycle.AdcRate = rate.Frequency;
-    cycle.Settings.CalcMethod = "fft";
-    cycle.Settings.AmplitudeType = "rms";
-    cycle.Settings.MaxAcquisitionTime = c.time;
-    cycle.PhaseCorrection = false;
-    cycle.SizeFrame();
-    if (KSN48_SetADC(&handle) != 0 || !cycle.PrepareBuffers() ||
-        !cycle.AcquireFrame(cycle.RcvBuffer(), cycle.WordsPerFrame())) {
+    if (!ksn::test::ConfigureModule(cycle, handle, rate.RateCode, rate.Frequency, c.channels,
+                                    c.time)) {
         return false;
     }
-    double best = 1e300;
-    for (int r = 0; r < Repeats; ++r) {
-        const auto start = Clock::now();
-        if (!cycle.ProcessFrame()) {
-            return false;
-        }
-        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+    const double best = ksn::test::BestFrameProcessing(cycle, Repeats);
+    if (best < 0.0) {
+        return false;
     }
-    const double acquisition = cycle.SamplesPerChannel / rate.Frequency;
+    const double acquisition = cycle.Config().SamplesPerChannel / rate.Frequency;
     std::printf("measure channels=%u rate=%.4f time=%s N=%u processing_s=%.6f acquisition_s=%.3f "
                 "realtime_ratio=%.6f\n",
-                c.channels, rate.Frequency, c.label, cycle.SamplesPerChannel, best, acquisition,
-                best / acquisition);
+                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, best,
+                acquisition, best / acquisition);
     std::fflush(stdout);
     return true;
 }

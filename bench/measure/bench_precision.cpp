@@ -15,6 +15,7 @@
 // CRB, coverage 95 +- 2.5 %, cost <= 1 %.
 
 #include "MeasurementCycle.h"
+#include "QuietCycle.h"
 #include "ResultsFormat.h"
 
 #include <algorithm>
@@ -36,74 +37,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr double Pi = std::numbers::pi;
 
-// The frame the stand-in module hands over, interleaved by channel.
-std::vector<double> g_frame;
-
-int FakeSetAdc(Ksn48Handle*)
-{
-    return 0;
-}
-
-int FakeProcessData(Ksn48Handle*, const std::uint32_t*, double* destination, std::uint32_t* size,
-                    std::uint32_t, std::int32_t status[8])
-{
-    std::copy(g_frame.begin(), g_frame.end(), destination);
-    *size = static_cast<std::uint32_t>(g_frame.size());
-    for (int c = 0; c < 8; ++c) {
-        status[c] = KSN48_STATUS_VALID;
-    }
-    return 0;
-}
-
-class BenchHost : public measure::MeasurementHost {
-public:
-    void Synchronize(const std::function<void()>& step) override { step(); }
-    void Pause(unsigned) override {}
-    void ShowMeasurementStarted(measure::MeasurementSettings&) override {}
-    measure::AdcChoice ReadAdcChoice() override { return {}; }
-    void ShowResults(measure::MeasurementCycle&) override {}
-    void ShowChannelLeds(const measure::MeasurementCycle&) override {}
-    void ShowMeasurementStopped() override {}
-    void ShowThreadMessage(std::string_view text) override
-    {
-        std::fprintf(stderr, "bench_precision: %.*s\n", static_cast<int>(text.size()),
-                     text.data());
-        shown = true;
-    }
-    std::atomic<bool> terminated{false};
-    std::atomic<bool> shown{false};
-};
-
 // A cycle of one method, sized for the case, fed by the stand-in module.
 struct Run {
     Run(const char* method, std::uint32_t channels, std::uint32_t n, double rate)
-        : cycle(host, handle, host.terminated, host.shown, Api())
+        : cycle(host, handle, host.terminated, host.shown, ksn::test::StandInModuleApi())
     {
-        for (std::uint32_t k = 0; k < 8; ++k) {
-            handle.Channel[k].ChannelEnabled = k < channels ? 1 : 0;
-            cycle.FramePosition[k] = k < channels ? static_cast<std::int16_t>(k) : std::int16_t{-1};
-        }
         handle.DataFormat = 0;
-        cycle.ActiveChannelCount = channels;
-        cycle.AdcRate = rate;
-        cycle.ReferenceChannel = 0;
-        cycle.Settings.CalcMethod = method;
-        cycle.Settings.AmplitudeType = "rms";
-        cycle.Settings.MaxAcquisitionTime = (n - 0.5) / rate;
-        cycle.PhaseCorrection = false;
-        cycle.SizeFrame();
-        ready = cycle.SamplesPerChannel == n && cycle.PrepareBuffers();
+        cycle.Configure(ksn::test::FirstChannels(handle, channels, rate, method, (n - 0.5) / rate),
+                        false);
+        ready = cycle.Config().SamplesPerChannel == n && cycle.PrepareBuffers();
     }
 
-    static measure::ModuleApi Api()
-    {
-        measure::ModuleApi api;
-        api.SetADC = &FakeSetAdc;
-        api.ProcessData = &FakeProcessData;
-        return api;
-    }
-
-    BenchHost host;
+    ksn::test::QuietHost host{"bench_precision"};
     Ksn48Handle handle{};
     measure::MeasurementCycle cycle;
     bool ready = false;
@@ -216,12 +161,12 @@ bool RunCase(const Case& c, int frames, std::mt19937_64& random, Totals& fftTota
             clean[2 * i + j] = Amplitudes[j] * std::cos(omega * i + Phases[j]);
         }
     }
-    g_frame.resize(clean.size());
+    ksn::test::StandInFrame().resize(clean.size());
     Tally tallies[2];
     std::normal_distribution<double> gauss(0.0, 1.0);
     for (int f = 0; f < frames; ++f) {
         for (std::size_t i = 0; i < clean.size(); ++i) {
-            g_frame[i] = clean[i] + sigma[i % 2] * gauss(random);
+            ksn::test::StandInFrame()[i] = clean[i] + sigma[i % 2] * gauss(random);
         }
         for (int m = 0; m < 2; ++m) {
             measure::MeasurementCycle& cycle = m == 0 ? fft.cycle : fit.cycle;
@@ -231,16 +176,18 @@ bool RunCase(const Case& c, int frames, std::mt19937_64& random, Totals& fftTota
             }
             Tally& t = tallies[m];
             t.seconds += std::chrono::duration<double>(Clock::now() - start).count();
-            if (!cycle.Uncertain[0] || !cycle.Uncertain[1]) {
+            if (!cycle.Readings().Uncertain[0] || !cycle.Readings().Uncertain[1]) {
                 std::fprintf(stderr, "bench_precision: a frame without uncertainty\n");
                 return false;
             }
-            const double ev = cycle.Voltage[1] - trueV;
-            const double ef = cycle.Frequency[1] - frequency;
-            const double ep = measure::PhaseDifference(cycle.Phase[0], cycle.Phase[1]) - trueP;
-            const double uv = cycle.VoltageU[1];
-            const double uf = cycle.FrequencyU[1];
-            const double up = std::hypot(cycle.PhaseU[0], cycle.PhaseU[1]);
+            const double ev = cycle.Readings().Voltage[1] - trueV;
+            const double ef = cycle.Readings().Frequency[1] - frequency;
+            const double ep =
+                measure::PhaseDifference(cycle.Readings().Phase[0], cycle.Readings().Phase[1]) -
+                trueP;
+            const double uv = cycle.Readings().VoltageU[1];
+            const double uf = cycle.Readings().FrequencyU[1];
+            const double up = std::hypot(cycle.Readings().PhaseU[0], cycle.Readings().PhaseU[1]);
             t.sumV += ev * ev;
             t.sumF += ef * ef;
             t.sumP += ep * ep;
@@ -255,7 +202,8 @@ bool RunCase(const Case& c, int frames, std::mt19937_64& random, Totals& fftTota
                 // The phase of the "fft" estimate moved from the first sample
                 // to the centre with its own frequency: the centre's spread.
                 const double shift = 0.5 * (nd - 1) * 2 * Pi / c.rate * 180 / Pi;
-                const double centre = cycle.Phase[1] - cycle.Frequency[1] * shift;
+                const double centre =
+                    cycle.Readings().Phase[1] - cycle.Readings().Frequency[1] * shift;
                 const double truth = -Phases[1] * 180 / Pi - frequency * shift;
                 const double e = std::remainder(centre - truth, 360.0);
                 t.centrePhase += e * e;
@@ -292,12 +240,12 @@ Cost CostRatio(const char* method, std::uint32_t channels, std::uint32_t n, doub
     }
     std::mt19937_64 random(99);
     std::normal_distribution<double> gauss(0.0, 1e-4);
-    g_frame.resize(static_cast<std::size_t>(channels) * n);
+    ksn::test::StandInFrame().resize(static_cast<std::size_t>(channels) * n);
     for (std::uint32_t i = 0; i < n; ++i) {
         for (std::uint32_t j = 0; j < channels; ++j) {
             // Two tones among the channels, so the fit makes two groups.
             const double bin = j % 2 == 0 ? 1000.3 : 2345.7;
-            g_frame[i * channels + j] =
+            ksn::test::StandInFrame()[i * channels + j] =
                 (1.0 - 0.1 * j) * std::cos(2 * Pi * bin * i / n + 0.2 * j) + gauss(random);
         }
     }

@@ -14,6 +14,7 @@
 #include "CrateServer.h"
 #include "CycleResults.h"
 #include "MeasurementCycle.h"
+#include "QuietCycle.h"
 #include "MeasurementTexts.h"
 #include "ResultsWriter.h"
 
@@ -36,25 +37,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int Repeats = 5;
 constexpr int Rows = 2000;           // rows per timing
 constexpr double LargestTime = 1e9;  // seconds: only the frame cap limits N
-
-// The cycle's steps run in place; nothing is shown.
-class BenchHost : public measure::MeasurementHost {
-public:
-    void Synchronize(const std::function<void()>& step) override { step(); }
-    void Pause(unsigned) override {}
-    void ShowMeasurementStarted(measure::MeasurementSettings&) override {}
-    measure::AdcChoice ReadAdcChoice() override { return {}; }
-    void ShowResults(measure::MeasurementCycle&) override {}
-    void ShowChannelLeds(const measure::MeasurementCycle&) override {}
-    void ShowMeasurementStopped() override {}
-    void ShowThreadMessage(std::string_view text) override
-    {
-        std::fprintf(stderr, "bench_results: %.*s\n", static_cast<int>(text.size()), text.data());
-        shown = true;
-    }
-    std::atomic<bool> terminated{false};
-    std::atomic<bool> shown{false};
-};
 
 struct Case {
     std::uint32_t channels;
@@ -100,34 +82,16 @@ double RowSeconds(const measure::FrameResult& frame, std::uint32_t channels,
 // Returns false when the frame could not be had or processed.
 bool RunCase(Ksn48Handle& handle, const Case& c, const std::string& path)
 {
-    BenchHost host;
+    ksn::test::QuietHost host("bench_results");
     measure::MeasurementCycle cycle(host, handle, host.terminated, host.shown);
     const device::AdcRateEntry& rate = *device::FindAdcRate(c.rateIndex);
-    for (std::uint32_t k = 0; k < 8; ++k) {
-        handle.Channel[k].ChannelEnabled = k < c.channels ? 1 : 0;
-        cycle.FramePosition[k] = k < c.channels ? static_cast<std::int16_t>(k) : std::int16_t{-1};
-    }
-    handle.RateCode = rate.RateCode;
-    handle.DataFormat = 0;
-    cycle.ActiveChannelCount = c.channels;
-    cycle.AdcRate = rate.Frequency;
-    cycle.Settings.CalcMethod = "fft";
-    cycle.Settings.AmplitudeType = "rms";
-    cycle.Settings.MaxAcquisitionTime = c.time;
-    cycle.PhaseCorrection = false;
-    cycle.SizeFrame();
-    if (KSN48_SetADC(&handle) != 0 || !cycle.PrepareBuffers() ||
-        !cycle.AcquireFrame(cycle.RcvBuffer(), cycle.WordsPerFrame())) {
+    if (!ksn::test::ConfigureModule(cycle, handle, rate.RateCode, rate.Frequency, c.channels,
+                                    c.time)) {
         return false;
     }
-    double processing = 1e300;
-    for (int r = 0; r < Repeats; ++r) {
-        const auto start = Clock::now();
-        if (!cycle.ProcessFrame()) {
-            return false;
-        }
-        processing =
-            std::min(processing, std::chrono::duration<double>(Clock::now() - start).count());
+    const double processing = ksn::test::BestFrameProcessing(cycle, Repeats);
+    if (processing < 0.0) {
+        return false;
     }
     measure::FrameResult frame;
     measure::FillFrameResult(cycle, frame);
@@ -138,11 +102,11 @@ bool RunCase(Ksn48Handle& handle, const Case& c, const std::string& path)
         RowSeconds(frame, c.channels, measure::ResultsSyntax::Ndjson, false, path);
     const double display = RowSeconds(frame, c.channels, measure::ResultsSyntax::Csv, true, path);
     const double row = std::max({csv, ndjson, display});
-    const double acquisition = cycle.SamplesPerChannel / rate.Frequency;
+    const double acquisition = cycle.Config().SamplesPerChannel / rate.Frequency;
     std::printf("results channels=%u rate=%.4f time=%s N=%u processing_s=%.6f row_csv_s=%.9f "
                 "row_ndjson_s=%.9f row_display_s=%.9f frame_ratio=%.8f row_ratio=%.6f\n",
-                c.channels, rate.Frequency, c.label, cycle.SamplesPerChannel, processing, csv,
-                ndjson, display, row / acquisition, row / processing);
+                c.channels, rate.Frequency, c.label, cycle.Config().SamplesPerChannel, processing,
+                csv, ndjson, display, row / acquisition, row / processing);
     std::fflush(stdout);
     return true;
 }

@@ -48,7 +48,7 @@ typedef struct Ksn48Handle {
     uint32_t NextRequestId;        /* 32 */
     uint32_t OpenFlags;            /* 36 */
     int32_t CancelEvent;           /* 40: raised by KSN48_CancelRecv */
-    Ksn48ChannelRecord Channel[8]; /* 44 + 48 * ch */
+    Ksn48ChannelRecord Channel[KSN48_CHANNEL_COUNT]; /* 44 + 48 * ch */
     uint8_t RateCode;              /* 428: rate = 78125 / 2^code Hz, code 0..7 */
     uint8_t DataFormat;            /* 429: 0 = 20-bit (1 word/sample), 1 = 24-bit (2 words) */
     uint8_t CurrentSource;         /* 430: 0 = 2.86 mA, 1 = 10 mA */
@@ -174,7 +174,8 @@ KSN48_API int KSN48_ClearCancel(Ksn48Handle* h);
    applied) or KSN_ERR_BAD_DATA (a word's channel tag, format or reserved
    bits do not match; *size is then 0). */
 KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
-                                uint32_t* size, uint32_t flags, int32_t status[8]);
+                                uint32_t* size, uint32_t flags,
+                                int32_t status[KSN48_CHANNEL_COUNT]);
 
 #ifdef __cplusplus
 }

@@ -444,7 +444,7 @@ KSN48_API int KSN48_ClearCancel(Ksn48Handle* h)
 }
 
 KSN48_API int KSN48_ProcessData(Ksn48Handle* h, const uint32_t* words, double* samples,
-                                uint32_t* size, uint32_t flags, int32_t status[8])
+                                uint32_t* size, uint32_t flags, int32_t status[KSN48_CHANNEL_COUNT])
 {
     constexpr uint32_t kKnownFlags = KSN48_FLAG_CONVERT | KSN48_FLAG_PHASE_CORRECTION;
     if (!h || !words || !samples || !size || !status || *size == 0 ||

@@ -9,14 +9,26 @@
 
 namespace measure {
 
+const RunMethod& RunMethodFromText(std::string_view text) noexcept
+{
+    for (const RunMethod& method : RunMethods) {
+        if (method.Text == text) {
+            return method;
+        }
+    }
+    return RunMethods[0];
+}
+
 CalcMethod CalcMethodFromText(std::string_view text) noexcept
 {
-    return text == CalcMethodFftText ? CalcMethod::Fft : CalcMethod::Sum;
+    // The shared key's own two values; "fit" is the window's and the tool's.
+    const RunMethod& method = RunMethodFromText(text);
+    return method.SineFit ? CalcMethod::Sum : method.Estimate;
 }
 
 bool IsSineFitText(std::string_view text) noexcept
 {
-    return text == CalcMethodFitText;
+    return RunMethodFromText(text).SineFit;
 }
 
 AmplitudeType AmplitudeTypeFromText(std::string_view text) noexcept

@@ -4,6 +4,7 @@
 #include "WindowFunctions.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -19,9 +20,6 @@ inline constexpr std::string_view CalcMethodFftText = "fft";
 inline constexpr std::string_view CalcMethodFitText = "fit";
 inline constexpr std::string_view AmplitudeTypeRmsText = "rms";
 inline constexpr std::string_view AmplitudeTypeAmpText = "amp";
-// Every method a run can be given, for front ends that offer a choice.
-inline constexpr std::array<std::string_view, 3> CalcMethodTexts = {
-    CalcMethodSumText, CalcMethodFftText, CalcMethodFitText};
 inline constexpr std::array<std::string_view, 2> AmplitudeTypeTexts = {AmplitudeTypeRmsText,
                                                                        AmplitudeTypeAmpText};
 
@@ -31,6 +29,31 @@ inline constexpr std::string_view NoSignalMessage =
 
 enum class CalcMethod { Sum, Fft };
 enum class AmplitudeType { Rms, Amp };
+
+// A method a run can be given: its text, the estimate it runs and whether
+// the sine fit then refines every channel's estimate.
+struct RunMethod {
+    std::string_view Text;
+    CalcMethod Estimate;
+    bool SineFit;
+};
+// Every method, the first the one an unknown text runs as. A new method is a
+// row here (and its step in the cycle).
+inline constexpr std::array<RunMethod, 3> RunMethods = {{
+    {CalcMethodSumText, CalcMethod::Sum, false},
+    {CalcMethodFftText, CalcMethod::Fft, false},
+    {CalcMethodFitText, CalcMethod::Fft, true},
+}};
+// Every method's text, for front ends that offer a choice.
+inline constexpr std::array<std::string_view, RunMethods.size()> CalcMethodTexts = [] {
+    std::array<std::string_view, RunMethods.size()> texts{};
+    for (std::size_t i = 0; i < RunMethods.size(); ++i) {
+        texts[i] = RunMethods[i].Text;
+    }
+    return texts;
+}();
+// The method text names; any other text runs as "sum".
+const RunMethod& RunMethodFromText(std::string_view text) noexcept;
 
 // "fft" selects the spectral method; any other text runs as "sum".
 CalcMethod CalcMethodFromText(std::string_view text) noexcept;

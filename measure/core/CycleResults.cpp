@@ -30,33 +30,26 @@ ReadingStatus StatusOf(std::int32_t moduleStatus) noexcept
 
 void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcept
 {
-    // The module's status words come in frame order, one per enabled channel.
-    std::array<bool, MeasurementChannelCount> enabled{};
-    std::array<ReadingStatus, MeasurementChannelCount> status{};
-    std::size_t j = 0;
-    for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
-        enabled[c] = cycle.Handle().Channel[c].ChannelEnabled != 0;
-        status[c] = enabled[c] ? StatusOf(cycle.ChannelStatus[j++]) : ReadingStatus::NoSignal;
-    }
-
+    const RunConfiguration& config = cycle.Config();
+    const FrameReadings& readings = cycle.Readings();
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
         ChannelReading& reading = result.Channels[c];
         reading = ChannelReading{};
-        reading.Status = status[c];
-        if (!enabled[c] || status[c] != ReadingStatus::Ok) {
+        reading.Status = StatusOf(readings.Status[c]);
+        if (!config.Enabled(c) || reading.Status != ReadingStatus::Ok) {
             continue;
         }
         // The window's rule of what is shown: a dashed field has no value.
-        const ReadingMarks marks = MarkReading(cycle, c, cycle.ReferenceChannel);
-        if (cycle.OverRange[c]) {
+        const ReadingMarks marks = MarkReading(config, readings, c);
+        if (readings.OverRange[c]) {
             reading.Status = ReadingStatus::OverRange;
-        } else if (!cycle.ToneFound[c]) {
+        } else if (!readings.ToneFound[c]) {
             reading.Status = ReadingStatus::NoTone;
         }
-        reading.InBand = cycle.InBand[c];
-        reading.Voltage = cycle.Voltage[c];
-        if (cycle.Method == CalcMethod::Fft && cycle.ToneFound[c]) {
-            const SpectrumFigures& figures = cycle.Figures[c];
+        reading.InBand = readings.InBand[c];
+        reading.Voltage = readings.Voltage[c];
+        if (config.Method == CalcMethod::Fft && readings.ToneFound[c]) {
+            const SpectrumFigures& figures = readings.Figures[c];
             if (figures.Valid) {
                 reading.ThdPercent = figures.ThdPercent;
                 reading.ThdNPercent = figures.ThdNPercent;
@@ -69,34 +62,36 @@ void FillFrameResult(const MeasurementCycle& cycle, FrameResult& result) noexcep
                 reading.SinadDb = finite(figures.SinadDb);
                 reading.EnobBits = finite(figures.EnobBits);
                 reading.SfdrDbc = finite(figures.SfdrDbc);
-                if (reading.SfdrDbc && cycle.SamplesPerChannel > 0) {
-                    reading.SfdrHz = figures.SpurCentre * cycle.AdcRate / cycle.SamplesPerChannel;
+                if (reading.SfdrDbc && config.SamplesPerChannel > 0) {
+                    reading.SfdrHz = figures.SpurCentre * config.AdcRate / config.SamplesPerChannel;
                 }
             }
-            if (std::isfinite(cycle.FitSinadDb[c])) {
-                reading.FitSinadDb = cycle.FitSinadDb[c];
+            if (std::isfinite(readings.FitSinadDb[c])) {
+                reading.FitSinadDb = readings.FitSinadDb[c];
             }
-            if (std::isfinite(cycle.FitEnobBits[c])) {
-                reading.FitEnobBits = cycle.FitEnobBits[c];
+            if (std::isfinite(readings.FitEnobBits[c])) {
+                reading.FitEnobBits = readings.FitEnobBits[c];
             }
         }
-        const bool uncertain = cycle.Uncertain[c] && reading.Status == ReadingStatus::Ok;
+        const bool uncertain = readings.Uncertain[c] && reading.Status == ReadingStatus::Ok;
         if (uncertain) {
-            reading.VoltageU = cycle.VoltageU[c];
+            reading.VoltageU = readings.VoltageU[c];
         }
         if (uncertain && !marks.Frequency.Dashed) {
-            reading.FrequencyU = cycle.FrequencyU[c];
+            reading.FrequencyU = readings.FrequencyU[c];
         }
-        const std::size_t reference = cycle.ReferenceChannel;
-        if (uncertain && !marks.Phase.Dashed && cycle.Uncertain[reference]) {
+        const std::size_t reference = readings.ReferenceChannel;
+        if (uncertain && !marks.Phase.Dashed && readings.Uncertain[reference]) {
             // The reference's own phase is its difference's zero.
-            reading.PhaseU = c == reference ? 0.0 : std::hypot(cycle.PhaseU[reference], cycle.PhaseU[c]);
+            reading.PhaseU =
+                c == reference ? 0.0 : std::hypot(readings.PhaseU[reference], readings.PhaseU[c]);
         }
         if (!marks.Frequency.Dashed) {
-            reading.Frequency = cycle.Frequency[c];
+            reading.Frequency = readings.Frequency[c];
         }
         if (!marks.Phase.Dashed) {
-            reading.Phase = PhaseDifference(cycle.Phase[cycle.ReferenceChannel], cycle.Phase[c]);
+            reading.Phase =
+                PhaseDifference(readings.Phase[readings.ReferenceChannel], readings.Phase[c]);
         }
     }
 }

@@ -90,9 +90,7 @@ MeasurementCycle::MeasurementCycle(MeasurementHost& host, Ksn48Handle& handle,
                                    const StopFlag& terminated,
                                    const std::atomic<bool>& messageShown, ModuleApi api)
     : host_(host), handle_(handle), terminated_(terminated), messageShown_(messageShown), api_(api)
-{
-    FramePosition.fill(-1);
-}
+{}
 
 MeasurementCycle::~MeasurementCycle()
 {
@@ -190,22 +188,21 @@ bool MeasurementCycle::PrepareBuffers()
         return false;
     }
     const StopFlag* stop = &terminated_;
-    estimator_ =
-        std::make_unique<ChannelEstimator>(Method, Amplitude, SamplesPerChannel, AdcRate, stop);
+    estimator_ = std::make_unique<ChannelEstimator>(
+        config_.Method, config_.Amplitude, config_.SamplesPerChannel, config_.AdcRate, stop);
     // The one window of the run; both lanes read it.
     if (!estimator_->BuildWindow(window_.get()) || ShouldStop()) {
         return false;
     }
-    WindowSum = estimator_->WindowSum();
-    WindowMeanSquare = estimator_->WindowMeanSquare();
-    voltageSpreadFactor_ =
-        Method == CalcMethod::Fft ? FftVoltageSpreadFactor(window_.get(), SamplesPerChannel) : 1.0;
+    voltageSpreadFactor_ = config_.Method == CalcMethod::Fft
+                               ? FftVoltageSpreadFactor(window_.get(), config_.SamplesPerChannel)
+                               : 1.0;
     fullScaleLow_ = FullScaleLow(handle_.DataFormat);
     fullScaleHigh_ = FullScaleHigh(handle_.DataFormat);
     lanes_.SetFirstLane({estimator_.get(),
                          {nullptr, window_.get(), fftAdcDataPerChannel_.get(),
                           amplitudeSpectr_.get(), phaseSpectr_.get()}});
-    if (ActiveChannelCount < 2) {
+    if (config_.ActiveChannelCount < 2) {
         return true;
     }
     switch (lanes_.StartSecondLane(stop)) {
@@ -226,28 +223,29 @@ bool MeasurementCycle::PrepareBuffers()
 
 std::uint32_t MeasurementCycle::WordsPerFrame() const noexcept
 {
-    return (handle_.DataFormat != 0 ? 2u : 1u) * FrameSampleCount;
+    return (handle_.DataFormat != 0 ? 2u : 1u) * config_.FrameSampleCount;
 }
 
 bool MeasurementCycle::Allocate()
 {
-    const std::uint64_t n = SamplesPerChannel;
+    const std::uint64_t n = config_.SamplesPerChannel;
     const auto fail = [this](std::string_view text) {
         Show(text);
         return false;
     };
-    if (n == 0 || FrameSampleCount == 0) {
+    if (n == 0 || config_.FrameSampleCount == 0) {
         return fail(MeasurementText::NoRcvBuffer);
     }
     if (!(rcvBuffer_ = TryAllocate<std::uint32_t>(WordsPerFrame()))) {
         return fail(MeasurementText::NoRcvBuffer);
     }
-    if (!(data_ = TryAllocate<double>(FrameSampleCount))) {
+    if (!(data_ = TryAllocate<double>(config_.FrameSampleCount))) {
         return fail(MeasurementText::NoData);
     }
     // The channels' samples one after the other; a single channel is read in
     // place in Data.
-    const std::uint64_t perChannel = ActiveChannelCount > 1 ? n * ActiveChannelCount : 0;
+    const std::uint64_t perChannel =
+        config_.ActiveChannelCount > 1 ? n * config_.ActiveChannelCount : 0;
     if (!(dataPerChannel_ = TryAllocate<double>(perChannel + SpareElements))) {
         return fail(MeasurementText::NoDataPerChannel);
     }
@@ -255,8 +253,7 @@ bool MeasurementCycle::Allocate()
         return fail(MeasurementText::NoWindow);
     }
     std::fill_n(window_.get(), n, 0.0);
-    WindowType = MeasurementWindowType;
-    if (Method == CalcMethod::Fft) {
+    if (config_.Method == CalcMethod::Fft) {
         if (!(fftAdcDataPerChannel_ = TryAllocate<double>(n + SpareElements))) {
             return fail(MeasurementText::NoFftData);
         }
@@ -269,7 +266,7 @@ bool MeasurementCycle::Allocate()
         // Nothing writes the last bin; the phase step may read it.
         amplitudeSpectr_[n / 2] = 0.0;
         phaseSpectr_[n / 2] = 0.0;
-        if (spectrumTap_ != nullptr && !spectrumTap_->Allocate(SamplesPerChannel)) {
+        if (spectrumTap_ != nullptr && !spectrumTap_->Allocate(config_.SamplesPerChannel)) {
             return fail(MeasurementText::NoSpectrumPlot);
         }
     }
@@ -301,8 +298,8 @@ bool MeasurementCycle::BuffersFreed() const noexcept
 
 void MeasurementCycle::ShowMeasurementStarted()
 {
-    host_.ShowMeasurementStarted(Settings);
-    PhaseCorrection = true;
+    host_.ShowMeasurementStarted(config_.Settings);
+    inputs_.PhaseCorrection = true;
 }
 
 void MeasurementCycle::ShowMeasurementStopped()
@@ -324,20 +321,20 @@ void MeasurementCycle::ConfigureAdc()
         }
     }
     const AdcChoice choice = host_.ReadAdcChoice();
-    FramePosition.fill(-1);
-    ActiveChannelCount = 0;
+    config_.FramePosition.fill(-1);
+    config_.ActiveChannelCount = 0;
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
         if (choice.ChannelTicked[c]) {
             handle_.Channel[c].ChannelEnabled = 1;
-            FramePosition[c] = static_cast<std::int16_t>(ActiveChannelCount++);
+            config_.FramePosition[c] = static_cast<std::int16_t>(config_.ActiveChannelCount++);
         } else {
             handle_.Channel[c].ChannelEnabled = 0;
         }
     }
-    handle_.DataFormat = Settings.DataFormat;
-    handle_.CurrentSource = Settings.CurrentSource;
+    handle_.DataFormat = config_.Settings.DataFormat;
+    handle_.CurrentSource = config_.Settings.CurrentSource;
 
-    if (ActiveChannelCount == 0) {
+    if (config_.ActiveChannelCount == 0) {
         host_.ShowThreadMessage(MeasurementText::NoActiveChannel);
         return;
     }
@@ -346,7 +343,9 @@ void MeasurementCycle::ConfigureAdc()
         host_.ShowThreadMessage(MeasurementText::ReferenceNotActive);
         return;
     }
-    ReferenceChannel = choice.ReferenceChannel;
+    config_.ReferenceChannel = choice.ReferenceChannel;
+    inputs_.ReferenceChannel = choice.ReferenceChannel;
+    readings_.ReferenceChannel = choice.ReferenceChannel;
     const device::AdcRateEntry* rate = device::FindAdcRate(choice.RateIndex);
     if (rate == nullptr) {
         // Nothing chosen in the rate list: say so rather than try the module.
@@ -354,10 +353,11 @@ void MeasurementCycle::ConfigureAdc()
         return;
     }
     handle_.RateCode = rate->RateCode;
-    AdcRate = rate->Frequency;
+    config_.AdcRate = rate->Frequency;
 
     const device::DataRateCheck check = device::CheckDataRate(
-        ActiveChannelCount, AdcRate, Settings.DataFormat, CrateTypeCode, CrateTypeName, ModuleName);
+        config_.ActiveChannelCount, config_.AdcRate, config_.Settings.DataFormat,
+        config_.Module.CrateTypeCode, config_.Module.CrateTypeName, config_.Module.ModuleName);
     if (!check.Passed) {
         host_.ShowThreadMessage(check.Message);
         return;
@@ -381,23 +381,37 @@ void MeasurementCycle::ConfigureAdc()
 void MeasurementCycle::SizeFrame()
 {
     // The one place the settings' texts are read.
-    SineFit = IsSineFitText(Settings.CalcMethod);
-    Method = SineFit ? CalcMethod::Fft : CalcMethodFromText(Settings.CalcMethod);
-    Amplitude = AmplitudeTypeFromText(Settings.AmplitudeType);
-    ReceiveBlockSize = static_cast<std::uint32_t>(0.1 * AdcRate * ActiveChannelCount);
-    if (Method == CalcMethod::Fft) {
-        SamplesPerChannel =
-            FftFrameLength(Settings.MaxAcquisitionTime, AdcRate, ActiveChannelCount);
+    const RunMethod& method = RunMethodFromText(config_.Settings.CalcMethod);
+    config_.Method = method.Estimate;
+    config_.SineFit = method.SineFit;
+    config_.MethodText = method.Text;
+    config_.Settings.CalcMethod = method.Text;
+    config_.Amplitude = AmplitudeTypeFromText(config_.Settings.AmplitudeType);
+    config_.ReceiveBlockSize =
+        static_cast<std::uint32_t>(0.1 * config_.AdcRate * config_.ActiveChannelCount);
+    if (config_.Method == CalcMethod::Fft) {
+        config_.SamplesPerChannel = FftFrameLength(config_.Settings.MaxAcquisitionTime,
+                                                   config_.AdcRate, config_.ActiveChannelCount);
     } else {
-        Settings.CalcMethod = CalcMethodSumText;
         const std::uint32_t wordsPerSample = handle_.DataFormat != 0 ? 2 : 1;
-        SamplesPerChannel = SumFrameLength(Settings.MaxAcquisitionTime, AdcRate,
-                                           wordsPerSample * std::max(ActiveChannelCount, 1u));
+        config_.SamplesPerChannel =
+            SumFrameLength(config_.Settings.MaxAcquisitionTime, config_.AdcRate,
+                           wordsPerSample * std::max(config_.ActiveChannelCount, 1u));
     }
-    FrameSampleCount = SamplesPerChannel * ActiveChannelCount;
-    ReceiveBlockSize = std::max<std::uint32_t>(1, std::min(ReceiveBlockSize, FrameSampleCount));
-    FrFormatAbove1000 = MeasurementText::FrequencyFormatAbove1000;
-    FrFormatAbove100 = MeasurementText::FrequencyFormatAbove100;
+    config_.FrameSampleCount = config_.SamplesPerChannel * config_.ActiveChannelCount;
+    config_.ReceiveBlockSize =
+        std::max<std::uint32_t>(1, std::min(config_.ReceiveBlockSize, config_.FrameSampleCount));
+}
+
+void MeasurementCycle::Configure(const RunConfiguration& config, bool phaseCorrection)
+{
+    ModuleNames names = std::move(config_.Module);
+    config_ = config;
+    config_.Module = std::move(names);
+    inputs_.PhaseCorrection = phaseCorrection;
+    inputs_.ReferenceChannel = config_.ReferenceChannel;
+    readings_.ReferenceChannel = config_.ReferenceChannel;
+    SizeFrame();
 }
 
 bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
@@ -410,7 +424,7 @@ bool MeasurementCycle::AcquireFrame(std::uint32_t* buffer, std::uint32_t total)
         loopError = true;
     } else {
         std::uint32_t received = 0;
-        std::uint32_t block = std::min(ReceiveBlockSize, total);
+        std::uint32_t block = std::min(config_.ReceiveBlockSize, total);
         std::uint32_t* position = buffer;
         for (;;) {
             // A stop requested while the module started may have had its
@@ -475,18 +489,37 @@ void MeasurementCycle::CancelReceive() noexcept
 bool MeasurementCycle::ConvertFrame(const std::uint32_t* source, double* destination,
                                     std::uint32_t words)
 {
-    ChannelStatus.fill(-1);
+    frameStatus_.fill(-1);
     std::uint32_t size = words;
     std::uint32_t flags = KSN48_FLAG_CONVERT;
-    if (PhaseCorrection) {
+    if (inputs_.PhaseCorrection) {
         flags |= KSN48_FLAG_PHASE_CORRECTION;
     }
-    if (Noted("KSN48_ProcessData", api_.ProcessData(&handle_, source, destination, &size, flags,
-                                                    ChannelStatus.data())) != 0) {
+    const int converted =
+        Noted("KSN48_ProcessData",
+              api_.ProcessData(&handle_, source, destination, &size, flags, frameStatus_.data()));
+    // The module gives its statuses in frame order; every reader takes them
+    // by physical channel.
+    for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
+        const std::int16_t position = config_.FramePosition[c];
+        readings_.Status[c] = position >= 0 ? frameStatus_[static_cast<std::size_t>(position)] : -1;
+    }
+    if (converted != 0) {
         return false;
     }
     const std::uint32_t expected = handle_.DataFormat != 0 ? words / 2 : words;
     return size == expected;
+}
+
+void MeasurementCycle::TakeFrameInputs()
+{
+    FrameInputs inputs = inputs_;
+    host_.ReadFrameInputs(inputs);
+    if (inputs.ReferenceChannel < MeasurementChannelCount) {
+        inputs_.ReferenceChannel = inputs.ReferenceChannel;
+    }
+    inputs_.PhaseCorrection = inputs.PhaseCorrection;
+    readings_.ReferenceChannel = inputs_.ReferenceChannel;
 }
 
 void MeasurementCycle::FrameLoop()
@@ -496,7 +529,10 @@ void MeasurementCycle::FrameLoop()
             break;
         }
         if (ProcessFrame() && !ShouldStop()) {
-            host_.Synchronize([this] { host_.ShowResults(*this); });
+            host_.Synchronize([this] {
+                TakeFrameInputs();
+                host_.ShowResults(*this);
+            });
             framesShown_.fetch_add(1, std::memory_order_relaxed);
             host_.Pause(PauseMs);
             host_.Synchronize([this] { host_.ShowChannelLeds(*this); });
@@ -513,21 +549,21 @@ bool MeasurementCycle::ProcessFrame()
     if (Terminated()) {
         return false;
     }
-    Voltage.fill(0.0);
-    Frequency.fill(0.0);
-    Phase.fill(0.0);
-    ToneFound.fill(false);
-    Uncertain.fill(false);
-    VoltageU.fill(0.0);
-    FrequencyU.fill(0.0);
-    PhaseU.fill(0.0);
-    FitSinadDb.fill(std::numeric_limits<double>::quiet_NaN());
-    FitEnobBits.fill(std::numeric_limits<double>::quiet_NaN());
+    readings_.Voltage.fill(0.0);
+    readings_.Frequency.fill(0.0);
+    readings_.Phase.fill(0.0);
+    readings_.ToneFound.fill(false);
+    readings_.Uncertain.fill(false);
+    readings_.VoltageU.fill(0.0);
+    readings_.FrequencyU.fill(0.0);
+    readings_.PhaseU.fill(0.0);
+    readings_.FitSinadDb.fill(std::numeric_limits<double>::quiet_NaN());
+    readings_.FitEnobBits.fill(std::numeric_limits<double>::quiet_NaN());
     fitted_.fill(false);
-    InBand.fill(false);
-    OverRange.fill(false);
+    readings_.InBand.fill(false);
+    readings_.OverRange.fill(false);
     if (figuresWanted_ || spectrumTap_ != nullptr) {
-        Figures.fill(SpectrumFigures{});
+        readings_.Figures.fill(SpectrumFigures{});
     }
     if (spectrumTap_ != nullptr) {
         spectrumTap_->BeginFrame();
@@ -542,13 +578,8 @@ bool MeasurementCycle::ProcessFrame()
 void MeasurementCycle::EstimateChannels()
 {
     validCount_ = 0;
-    std::size_t j = 0;
     for (std::size_t c = 0; c < MeasurementChannelCount; ++c) {
-        if (handle_.Channel[c].ChannelEnabled == 0) {
-            continue;
-        }
-        const std::int32_t status = ChannelStatus[j++];
-        if (status == KSN48_STATUS_VALID && FramePosition[c] >= 0) {
+        if (readings_.Status[c] == KSN48_STATUS_VALID) {
             validChannels_[validCount_++] = c;
         }
     }
@@ -559,10 +590,10 @@ void MeasurementCycle::EstimateChannels()
     lanes_.Run(validCount_ > 1);
     for (std::size_t v = 0; v < validCount_; ++v) {
         const std::size_t c = validChannels_[v];
-        OverRange[c] = clipped_[0][c] || clipped_[1][c];
+        readings_.OverRange[c] = clipped_[0][c] || clipped_[1][c];
     }
-    if (Method == CalcMethod::Fft && !noSignal_[0] && !noSignal_[1]) {
-        if (SineFit) {
+    if (config_.Method == CalcMethod::Fft && !noSignal_[0] && !noSignal_[1]) {
+        if (config_.SineFit) {
             RefineByFit();
         }
         TakeUncertainties();
@@ -574,15 +605,16 @@ void MeasurementCycle::EstimateChannels()
 
 bool MeasurementCycle::SplitWindows() const noexcept
 {
-    return ActiveChannelCount > 1 && Method == CalcMethod::Fft;
+    return config_.ActiveChannelCount > 1 && config_.Method == CalcMethod::Fft;
 }
 
 double* MeasurementCycle::ChannelSamples(std::size_t c) noexcept
 {
-    if (ActiveChannelCount == 1) {
+    if (config_.ActiveChannelCount == 1) {
         return data_.get();
     }
-    return dataPerChannel_.get() + static_cast<std::size_t>(FramePosition[c]) * SamplesPerChannel;
+    return dataPerChannel_.get() +
+           static_cast<std::size_t>(config_.FramePosition[c]) * config_.SamplesPerChannel;
 }
 
 bool MeasurementCycle::ReachesFullScale(const double* from, std::size_t stride,
@@ -599,10 +631,10 @@ bool MeasurementCycle::ReachesFullScale(const double* from, std::size_t stride,
 void MeasurementCycle::Split(std::uint32_t part, std::uint32_t parts) noexcept
 {
     std::array<bool, MeasurementChannelCount>& clipped = clipped_[part];
-    const std::uint64_t total = SamplesPerChannel;
+    const std::uint64_t total = config_.SamplesPerChannel;
     const auto begin = static_cast<std::uint32_t>(total * part / parts);
     const auto n = static_cast<std::uint32_t>(total * (part + 1) / parts);
-    if (ActiveChannelCount < 2) {
+    if (config_.ActiveChannelCount < 2) {
         // One channel is read in place in Data; only its range is checked.
         if (validCount_ == 1) {
             clipped[validChannels_[0]] = ReachesFullScale(data_.get() + begin, 1, n - begin);
@@ -612,7 +644,7 @@ void MeasurementCycle::Split(std::uint32_t part, std::uint32_t parts) noexcept
     // In blocks that stay in the cache, so that the interleaved frame is read
     // once for all channels rather than once per channel.
     constexpr std::uint32_t Block = 2048;
-    const std::size_t stride = ActiveChannelCount;
+    const std::size_t stride = config_.ActiveChannelCount;
     // The spectral method windows its samples here, on the way, rather than
     // in a pass of its own.
     const double* window = SplitWindows() ? window_.get() : nullptr;
@@ -621,7 +653,7 @@ void MeasurementCycle::Split(std::uint32_t part, std::uint32_t parts) noexcept
         for (std::size_t v = 0; v < validCount_; ++v) {
             const std::size_t c = validChannels_[v];
             double* to = ChannelSamples(c);
-            const double* from = data_.get() + static_cast<std::size_t>(FramePosition[c]);
+            const double* from = data_.get() + static_cast<std::size_t>(config_.FramePosition[c]);
             bool reached = false;
             if (window != nullptr) {
                 for (std::uint32_t i = start; i < end; ++i) {
@@ -654,15 +686,16 @@ void MeasurementCycle::Estimate(EstimationLane& lane, std::uint32_t index,
         const ChannelEstimate estimate = lane.Estimator->Estimate(lane.Buffers);
         switch (estimate.Outcome) {
         case EstimateOutcome::Ok:
-            Voltage[c] = estimate.Voltage;
-            Frequency[c] = estimate.Frequency;
-            Phase[c] = estimate.Phase;
-            ToneFound[c] = estimate.ToneFound;
-            InBand[c] = estimate.InBand;
+            readings_.Voltage[c] = estimate.Voltage;
+            readings_.Frequency[c] = estimate.Frequency;
+            readings_.Phase[c] = estimate.Phase;
+            readings_.ToneFound[c] = estimate.ToneFound;
+            readings_.InBand[c] = estimate.InBand;
             TakeSpectrum(lane, c, estimate.PeakCentre);
             TakeNoise(lane, c, estimate.PeakCentre);
-            peak_[c] = Amplitude == AmplitudeType::Rms ? estimate.Voltage * std::numbers::sqrt2
-                                                       : estimate.Voltage;
+            peak_[c] = config_.Amplitude == AmplitudeType::Rms
+                           ? estimate.Voltage * std::numbers::sqrt2
+                           : estimate.Voltage;
             centre_[c] = estimate.PeakCentre;
             break;
         case EstimateOutcome::NoSignal:
@@ -682,29 +715,29 @@ void MeasurementCycle::TakeSpectrum(EstimationLane& lane, std::size_t c, double 
 {
     const bool plotted =
         spectrumTap_ != nullptr && spectrumTap_->Request().Channel == static_cast<int>(c);
-    if ((!figuresWanted_ && !plotted) || Method != CalcMethod::Fft) {
+    if ((!figuresWanted_ && !plotted) || config_.Method != CalcMethod::Fft) {
         return;
     }
     // The spectrum the estimate has just made, still in the lane's buffer.
     ChannelEstimator& estimator = *lane.Estimator;
     SpectrumScale scale;
-    scale.Length = SamplesPerChannel;
+    scale.Length = config_.SamplesPerChannel;
     scale.HalfWidth = estimator.Analyzer()->PeakHalfWidth();
     scale.WindowSum = estimator.WindowSum();
     scale.WindowMeanSquare = estimator.WindowMeanSquare();
-    Figures[c] = ComputeSpectrumFigures(lane.Buffers.Spectrum, scale, centre);
+    readings_.Figures[c] = ComputeSpectrumFigures(lane.Buffers.Spectrum, scale, centre);
     if (plotted) {
-        spectrumTap_->Capture(lane.Buffers.Spectrum, scale, AdcRate, Figures[c]);
+        spectrumTap_->Capture(lane.Buffers.Spectrum, scale, config_.AdcRate, readings_.Figures[c]);
     }
 }
 
 void MeasurementCycle::TakeNoise(EstimationLane& lane, std::size_t c, double centre) noexcept
 {
-    if (Method != CalcMethod::Fft) {
+    if (config_.Method != CalcMethod::Fft) {
         return;
     }
     SpectrumScale scale;
-    scale.Length = SamplesPerChannel;
+    scale.Length = config_.SamplesPerChannel;
     scale.HalfWidth = lane.Estimator->Analyzer()->PeakHalfWidth();
     scale.WindowSum = lane.Estimator->WindowSum();
     scale.WindowMeanSquare = lane.Estimator->WindowMeanSquare();
@@ -718,11 +751,12 @@ void MeasurementCycle::RefineByFit() noexcept
     std::size_t openCount = 0;
     for (std::size_t v = 0; v < validCount_; ++v) {
         const std::size_t c = validChannels_[v];
-        if (ToneFound[c] && InBand[c] && !OverRange[c] && noise_[c].Valid && peak_[c] > 0.0) {
+        if (readings_.ToneFound[c] && readings_.InBand[c] && !readings_.OverRange[c] &&
+            noise_[c].Valid && peak_[c] > 0.0) {
             open[openCount++] = c;
         }
     }
-    const std::uint32_t n = SamplesPerChannel;
+    const std::uint32_t n = config_.SamplesPerChannel;
     const double toBins = n / (2.0 * std::numbers::pi);
     std::array<FitChannel, MeasurementChannelCount> group{};
     std::array<std::size_t, MeasurementChannelCount> members{};
@@ -755,8 +789,8 @@ void MeasurementCycle::RefineByFit() noexcept
             if (std::fabs(centre_[c] - centre_[leader]) <= tolerance) {
                 FitChannel& channel = group[count];
                 channel = FitChannel{};
-                channel.Samples = data_.get() + static_cast<std::size_t>(FramePosition[c]);
-                channel.Stride = ActiveChannelCount;
+                channel.Samples = data_.get() + static_cast<std::size_t>(config_.FramePosition[c]);
+                channel.Stride = config_.ActiveChannelCount;
                 channel.Variance = noise_[c].Variance;
                 channel.Noise = &noise_[c];
                 members[count++] = c;
@@ -782,18 +816,18 @@ void MeasurementCycle::RefineByFit() noexcept
             const std::size_t c = members[i];
             const FitChannel& fit = group[i];
             const double rms = fit.Amplitude / std::numbers::sqrt2;
-            Voltage[c] = Amplitude == AmplitudeType::Rms ? rms : fit.Amplitude;
-            Frequency[c] = omega * AdcRate / (2.0 * std::numbers::pi);
+            readings_.Voltage[c] = config_.Amplitude == AmplitudeType::Rms ? rms : fit.Amplitude;
+            readings_.Frequency[c] = omega * config_.AdcRate / (2.0 * std::numbers::pi);
             // The estimate's convention: the negated phase, here at the centre.
-            Phase[c] = -std::remainder(fit.PhaseCentre, 2.0 * std::numbers::pi) * 180.0 /
-                       std::numbers::pi;
+            readings_.Phase[c] =
+                -std::remainder(fit.PhaseCentre, 2.0 * std::numbers::pi) * 180.0 / std::numbers::pi;
             peak_[c] = fit.Amplitude;
             omegaVariance_[c] = information > 0.0 ? 1.0 / information : 0.0;
             fitted_[c] = true;
             if (fit.ResidualMeanSquare > 0.0) {
-                FitSinadDb[c] = 10.0 * std::log10(0.5 * fit.Amplitude * fit.Amplitude /
-                                                  fit.ResidualMeanSquare);
-                FitEnobBits[c] = EffectiveBits(std::sqrt(fit.ResidualMeanSquare));
+                readings_.FitSinadDb[c] =
+                    10.0 * std::log10(0.5 * fit.Amplitude * fit.Amplitude / fit.ResidualMeanSquare);
+                readings_.FitEnobBits[c] = EffectiveBits(std::sqrt(fit.ResidualMeanSquare));
             }
         }
     }
@@ -801,13 +835,14 @@ void MeasurementCycle::RefineByFit() noexcept
 
 void MeasurementCycle::TakeUncertainties() noexcept
 {
-    const std::uint32_t n = SamplesPerChannel;
-    const double toHz = AdcRate / (2.0 * std::numbers::pi);
+    const std::uint32_t n = config_.SamplesPerChannel;
+    const double toHz = config_.AdcRate / (2.0 * std::numbers::pi);
     const double toDegrees = 180.0 / std::numbers::pi;
-    const double voltageScale = Amplitude == AmplitudeType::Rms ? 1.0 : std::numbers::sqrt2;
+    const double voltageScale = config_.Amplitude == AmplitudeType::Rms ? 1.0 : std::numbers::sqrt2;
     for (std::size_t v = 0; v < validCount_; ++v) {
         const std::size_t c = validChannels_[v];
-        if (!ToneFound[c] || !InBand[c] || OverRange[c] || !noise_[c].Valid || !(peak_[c] > 0.0)) {
+        if (!readings_.ToneFound[c] || !readings_.InBand[c] || readings_.OverRange[c] ||
+            !noise_[c].Valid || !(peak_[c] > 0.0)) {
             continue;
         }
         const ReadingSpread spread =
@@ -817,28 +852,11 @@ void MeasurementCycle::TakeUncertainties() noexcept
         if (!std::isfinite(spread.Rms) || !std::isfinite(omega) || !std::isfinite(spread.Phase)) {
             continue;
         }
-        Uncertain[c] = true;
-        VoltageU[c] = spread.Rms * voltageScale;
-        FrequencyU[c] = omega * toHz;
-        PhaseU[c] = spread.Phase * toDegrees;
+        readings_.Uncertain[c] = true;
+        readings_.VoltageU[c] = spread.Rms * voltageScale;
+        readings_.FrequencyU[c] = omega * toHz;
+        readings_.PhaseU[c] = spread.Phase * toDegrees;
     }
-}
-
-std::int32_t MeasurementCycle::StatusOf(std::size_t c) const noexcept
-{
-    if (c >= MeasurementChannelCount || handle_.Channel[c].ChannelEnabled == 0) {
-        return -1;
-    }
-    std::size_t j = 0;
-    for (std::size_t k = 0; k < c; ++k) {
-        j += handle_.Channel[k].ChannelEnabled != 0 ? 1 : 0;
-    }
-    return ChannelStatus[j];
-}
-
-bool MeasurementCycle::ReadsTone(std::size_t c) const noexcept
-{
-    return StatusOf(c) == KSN48_STATUS_VALID && ToneFound[c];
 }
 
 }  // namespace measure

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "ChannelEstimator.h"
+#include "FrameReadings.h"
+#include "RunConfiguration.h"
 #include "SineFit.h"
 #include "SpectrumFigures.h"
 #include "SpectrumTap.h"
@@ -15,10 +17,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace measure {
-
-inline constexpr std::size_t MeasurementChannelCount = 8;
 
 // The module library calls the cycle makes. The library's own by default;
 // tests put stand-ins here.
@@ -29,7 +30,7 @@ struct ModuleApi {
     int (*Recv)(Ksn48Handle*, std::uint32_t*, std::uint32_t*, std::uint32_t,
                 std::uint32_t) = nullptr;
     int (*ProcessData)(Ksn48Handle*, const std::uint32_t*, double*, std::uint32_t*, std::uint32_t,
-                       std::int32_t[8]) = nullptr;
+                       std::int32_t[KSN48_CHANNEL_COUNT]) = nullptr;
     // Called from another thread: cuts short the receive the run waits in.
     int (*CancelRecv)(Ksn48Handle*) = nullptr;
     // Called from another thread: cuts short whatever call the run waits in,
@@ -40,24 +41,6 @@ struct ModuleApi {
 };
 
 ModuleApi LibraryModuleApi() noexcept;
-
-// The operator's choices taken over when a run starts.
-struct MeasurementSettings {
-    std::uint8_t DataFormat = 0;     // 0 = 20-bit, 1 = 24-bit
-    std::uint8_t CurrentSource = 0;  // 0 = 2.86 mA, 1 = 10 mA
-    // Texts of "АЦП. Метод расчёта" and "АЦП. Тип амплитуды" as the settings
-    // hold them; the cycle reads them once per run (SizeFrame).
-    std::string CalcMethod;
-    std::string AmplitudeType;
-    double MaxAcquisitionTime = 0.0;  // seconds
-};
-
-// What the ADC configuration reads from the window.
-struct AdcChoice {
-    std::array<bool, MeasurementChannelCount> ChannelTicked{};
-    int RateIndex = -1;                  // index into the ADC rate table
-    std::uint16_t ReferenceChannel = 0;  // the settings' reference channel, 0 .. 7
-};
 
 class MeasurementCycle;
 
@@ -80,8 +63,12 @@ public:
     // Start button to "stop", panels emptied; fills the run's settings.
     virtual void ShowMeasurementStarted(MeasurementSettings& settings) = 0;
     virtual AdcChoice ReadAdcChoice() = 0;
+    // The window's live inputs for the frame about to be shown: inputs hold
+    // the ones in force, the host changes what the window has changed. Called
+    // once per frame, just before ShowResults; by default nothing changes.
+    virtual void ReadFrameInputs(FrameInputs& inputs) { static_cast<void>(inputs); }
     // The frame's results and, 100 ms later, the panels' LEDs.
-    virtual void ShowResults(MeasurementCycle& cycle) = 0;
+    virtual void ShowResults(const MeasurementCycle& cycle) = 0;
     virtual void ShowChannelLeds(const MeasurementCycle& cycle) = 0;
     // Start button back, the window's idle flag set.
     virtual void ShowMeasurementStopped() = 0;
@@ -113,10 +100,6 @@ public:
     void ShowMeasurementStarted();
     void ConfigureAdc();
     void ShowMeasurementStopped();
-    // Method and Amplitude from the settings' texts, then the frame length
-    // and receive block from AdcRate, ActiveChannelCount and Settings (the
-    // end of ConfigureAdc).
-    void SizeFrame();
     // Allocates the buffers and builds the window for the sized frame; false
     // after a message or when stopped.
     bool PrepareBuffers();
@@ -151,17 +134,17 @@ public:
 
     // Status of physical channel c in the last frame (KSN48_STATUS_*, or -1
     // when the conversion gave none); -1 for a channel that is not enabled.
-    std::int32_t StatusOf(std::size_t c) const noexcept;
-    // Whether physical channel c read a tone in the last frame: enabled,
-    // valid status and, with "fft", a tone above its noise floor. Only then
-    // can phases be taken against it.
-    bool ReadsTone(std::size_t c) const noexcept;
+    std::int32_t StatusOf(std::size_t c) const noexcept
+    {
+        return c < MeasurementChannelCount ? readings_.Status[c] : -1;
+    }
+    // Whether physical channel c read a tone in the last frame.
+    bool ReadsTone(std::size_t c) const noexcept { return readings_.ReadsTone(c); }
 
     // Set before the run. With "fft", the distortion and noise figures of
     // every channel with a reading come after its estimate, from the same
     // spectrum (Figures).
     void ComputeFigures(bool on) noexcept { figuresWanted_ = on; }
-    bool FiguresComputed() const noexcept { return figuresWanted_; }
     // Set before the run, or null: the plot of one channel's spectrum, which
     // the cycle sizes with its buffers and fills after that channel's
     // estimate; it must outlive the cycle (the cycle frees its buffers). Its request may change
@@ -170,72 +153,17 @@ public:
     SpectrumTap* Spectrum() const noexcept { return spectrumTap_; }
 
     // Set before the run: the crate and module named in the data-rate refusal.
-    std::uint8_t CrateTypeCode = 0;
-    std::string CrateTypeName;
-    std::string ModuleName;
+    void SetModuleNames(ModuleNames names) { config_.Module = std::move(names); }
+    // A run set up without ConfigureAdc (the module's ADC already set, the
+    // handle's channels enabled as config's FramePosition says): takes config
+    // (all but its Module) and sizes the frame as ConfigureAdc's end does;
+    // the first frame is converted with phaseCorrection.
+    void Configure(const RunConfiguration& config, bool phaseCorrection = true);
 
-    // The run's state.
-    MeasurementSettings Settings;
-    // The method and amplitude type of the run, from Settings' texts: "fft"
-    // chooses the spectral method and any other text "sum" (whose text then
-    // becomes "sum"); "rms" keeps the RMS and any other text gives the peak
-    // amplitude.
-    CalcMethod Method = CalcMethod::Fft;
-    // The run's method is the precision one ("fit"): Method is Fft, whose
-    // estimate of every channel the sine fit then refines (RefineByFit).
-    bool SineFit = false;
-    AmplitudeType Amplitude = AmplitudeType::Rms;
-    bool PhaseCorrection = true;
-    double AdcRate = 0.0;
-    std::uint32_t ActiveChannelCount = 0;
-    std::array<std::int16_t, MeasurementChannelCount> FramePosition{};
-    std::uint16_t ReferenceChannel = 0;
-    std::uint32_t SamplesPerChannel = 0;
-    std::uint32_t FrameSampleCount = 0;
-    std::uint32_t ReceiveBlockSize = 0;
-    std::array<std::int32_t, MeasurementChannelCount> ChannelStatus{};
-    std::array<double, MeasurementChannelCount> Voltage{};
-    std::array<double, MeasurementChannelCount> Frequency{};
-    std::array<double, MeasurementChannelCount> Phase{};
-    // What the last frame's readings can be trusted for, per physical
-    // channel; all false for a channel without a valid reading in the frame.
-    // The values stay as estimated either way.
-    // - ToneFound: a tone stands clearly above the channel's noise floor
-    //   (ToneStandsOut). Without one the frequency and phase come from a
-    //   noise peak and mean nothing. Always true with "sum", which judges
-    //   no tone.
-    // - InBand: a tone was found and its centre lies in the bins where the
-    //   spectral estimate is exact, [15, N/2 - 8] (InExactBand); outside,
-    //   voltage, frequency and phase are all off. Always true with "sum".
-    // - OverRange: a sample of the channel's frame sits at full scale (the
-    //   module clips the input at +-5 V), so the voltage reads low.
-    std::array<bool, MeasurementChannelCount> ToneFound{};
-    std::array<bool, MeasurementChannelCount> InBand{};
-    std::array<bool, MeasurementChannelCount> OverRange{};
-    // The last frame's distortion and noise figures per physical channel
-    // (ComputeFigures, or the spectrum's channel); not Valid for a channel
-    // without them.
-    std::array<SpectrumFigures, MeasurementChannelCount> Figures{};
-    // The standard uncertainty (k = 1, type A: the noise of this frame, read
-    // from the spectrum's noise bins) of the last frame's readings, with
-    // "fft" and "fit" only, per physical channel: of Voltage (in its units),
-    // Frequency (Hz) and the channel's own Phase (degrees; the difference
-    // against the reference takes both channels'). Uncertain is false for a
-    // channel without a tone, out of band or over range: it has none.
-    std::array<bool, MeasurementChannelCount> Uncertain{};
-    std::array<double, MeasurementChannelCount> VoltageU{};
-    std::array<double, MeasurementChannelCount> FrequencyU{};
-    std::array<double, MeasurementChannelCount> PhaseU{};
-    // With "fit": SINAD (dB) and ENOB (bits) a second time, from the fit's
-    // residual (noise and distortion); NaN for a channel not fitted.
-    std::array<double, MeasurementChannelCount> FitSinadDb{};
-    std::array<double, MeasurementChannelCount> FitEnobBits{};
-    std::uint8_t WindowType = MeasurementWindowType;
-    double WindowSum = 0.0;
-    double WindowMeanSquare = 0.0;
-    // Frequency formats for values above 1000 and above 100 kHz.
-    std::string FrFormatAbove1000;
-    std::string FrFormatAbove100;
+    // The run's configuration; fixed once ConfigureAdc is done.
+    const RunConfiguration& Config() const noexcept { return config_; }
+    // The last frame's readings, per physical channel.
+    const FrameReadings& Readings() const noexcept { return readings_; }
 
     // Whether every buffer is gone (tests).
     bool BuffersFreed() const noexcept;
@@ -260,6 +188,11 @@ private:
     // From the worker: the message through the window's thread.
     void Show(std::string_view text);
     void FrameLoop();
+    // The method and amplitude from the settings' texts, then the frame
+    // length and receive block (the end of ConfigureAdc and of Configure).
+    void SizeFrame();
+    // The frame's inputs from the host, just before it is shown.
+    void TakeFrameInputs();
     void EstimateChannels();
     // TwoLaneEstimation::Work: the frame's samples of the valid channels,
     // channel after channel, and the estimates of every lanes-th of them.
@@ -284,6 +217,12 @@ private:
     void TakeUncertainties() noexcept;
 
     MeasurementHost& host_;
+    RunConfiguration config_;
+    FrameReadings readings_;
+    // The inputs in force; the phase correction applies to the next frame.
+    FrameInputs inputs_;
+    // The module's statuses in frame order, as the conversion gives them.
+    std::array<std::int32_t, MeasurementChannelCount> frameStatus_{};
     Ksn48Handle& handle_;
     const StopFlag& terminated_;
     const std::atomic<bool>& messageShown_;

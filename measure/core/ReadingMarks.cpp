@@ -6,25 +6,28 @@ namespace {
 
 // Below or above the band, for a reading whose tone is out of it: the band
 // is centred on N/4 bins, a quarter of the rate.
-MarkReason BandSide(const MeasurementCycle& cycle, std::size_t c)
+MarkReason BandSide(const RunConfiguration& config, const FrameReadings& readings, std::size_t c)
 {
-    return cycle.Frequency[c] < cycle.AdcRate / 4.0 ? MarkReason::BelowBand : MarkReason::AboveBand;
+    return readings.Frequency[c] < config.AdcRate / 4.0 ? MarkReason::BelowBand
+                                                        : MarkReason::AboveBand;
 }
 
 }  // namespace
 
-ReadingMarks MarkReading(const MeasurementCycle& cycle, std::size_t c, std::size_t reference)
+ReadingMarks MarkReading(const RunConfiguration& config, const FrameReadings& readings,
+                         std::size_t c)
 {
+    const std::size_t reference = readings.ReferenceChannel;
     ReadingMarks marks;
-    if (cycle.OverRange[c]) {
+    if (readings.OverRange[c]) {
         marks.Voltage.Reason = MarkReason::OverRange;
     }
-    if (cycle.Method != CalcMethod::Fft) {
+    if (config.Method != CalcMethod::Fft) {
         marks.Frequency.Dashed = true;
         marks.Phase.Dashed = true;
         return marks;
     }
-    if (!cycle.ToneFound[c]) {
+    if (!readings.ToneFound[c]) {
         if (marks.Voltage.Reason == MarkReason::None) {
             marks.Voltage.Reason = MarkReason::NoTone;
         }
@@ -32,17 +35,17 @@ ReadingMarks MarkReading(const MeasurementCycle& cycle, std::size_t c, std::size
         marks.Phase = {MarkReason::NoTone, true};
         return marks;
     }
-    if (!cycle.InBand[c]) {
-        const MarkReason side = BandSide(cycle, c);
+    if (!readings.InBand[c]) {
+        const MarkReason side = BandSide(config, readings, c);
         if (marks.Voltage.Reason == MarkReason::None) {
             marks.Voltage.Reason = side;
         }
         marks.Frequency.Reason = side;
         marks.Phase.Reason = side;
     }
-    if (reference >= MeasurementChannelCount || !cycle.ReadsTone(reference)) {
+    if (reference >= MeasurementChannelCount || !readings.ReadsTone(reference)) {
         marks.Phase = {MarkReason::ReferenceNoReading, true};
-    } else if (marks.Phase.Reason == MarkReason::None && !cycle.InBand[reference]) {
+    } else if (marks.Phase.Reason == MarkReason::None && !readings.InBand[reference]) {
         marks.Phase.Reason = MarkReason::ReferenceOutOfBand;
     }
     return marks;

@@ -33,14 +33,20 @@ struct ReadingMarks {
     ValueMark Phase;
 };
 
-// The marks of physical channel c, whose status in the cycle's last frame is
-// valid, with phases taken against reference:
+// The marks of physical channel c, whose status in the frame is valid, with
+// phases taken against the frame's reference channel:
 // - voltage: marked over range, else with no tone, else out of band;
 // - frequency: dashed with no tone, else marked out of band;
 // - phase: dashed with no tone or when the reference reads no tone, else
 //   marked when the channel's or the reference's tone is out of band.
 // The "sum" method gives neither frequency nor phase: both dashed, with no
 // reason; its voltage is marked over range only.
-ReadingMarks MarkReading(const MeasurementCycle& cycle, std::size_t c, std::size_t reference);
+ReadingMarks MarkReading(const RunConfiguration& config, const FrameReadings& readings,
+                         std::size_t c);
+// The same of the cycle's last frame.
+inline ReadingMarks MarkReading(const MeasurementCycle& cycle, std::size_t c)
+{
+    return MarkReading(cycle.Config(), cycle.Readings(), c);
+}
 
 }  // namespace measure

@@ -2,7 +2,7 @@
 
 #include "MeasurementTexts.h"
 #include "NumberText.h"
-#include "ResultsFormat.h"
+#include "ReadingText.h"
 
 #include <algorithm>
 #include <charconv>
@@ -52,6 +52,41 @@ constexpr std::array<Field, 3> UncertaintyFields = {Field::VoltageU, Field::Freq
 constexpr std::array<Field, 6> ConverterFields = {Field::Sinad, Field::Enob,
                                                   Field::Sfdr,  Field::SfdrFrequency,
                                                   Field::FitSinad, Field::FitEnob};
+
+// An acquired channel's columns in their order: the one list the header and
+// every row follow.
+struct ChannelColumns {
+    std::array<Field, Fields.size() + UncertaintyFields.size() + MetricFields.size() +
+                          ConverterFields.size()>
+        Order{};
+    std::size_t Count = 0;
+
+    template <std::size_t N>
+    void Add(const std::array<Field, N>& fields) noexcept
+    {
+        for (const Field field : fields) {
+            Order[Count++] = field;
+        }
+    }
+    const Field* begin() const noexcept { return Order.data(); }
+    const Field* end() const noexcept { return Order.data() + Count; }
+};
+
+ChannelColumns ColumnsOf(const ResultsLayout& layout) noexcept
+{
+    ChannelColumns columns;
+    columns.Add(Fields);
+    if (layout.Uncertainties) {
+        columns.Add(UncertaintyFields);
+    }
+    if (layout.Metrics) {
+        columns.Add(MetricFields);
+        if (layout.Uncertainties) {
+            columns.Add(ConverterFields);
+        }
+    }
+    return columns;
+}
 // The display's digits of ENOB: "12.34" bits.
 constexpr std::string_view BitsFormat = "0.00";
 // The display's digits of the figures: "1.000" %, "60.2" dB.
@@ -154,6 +189,12 @@ public:
         }
         Advance(end);
     }
+    // A value of the reading as the display shows it (ShowReading).
+    void Shown(const ReadingFormats& formats, const ChannelReading& reading,
+               ShownValue value) noexcept
+    {
+        Advance(ShowReadingTo(next_, last_, formats, reading, value));
+    }
     // UTC, ISO 8601 with milliseconds: 2024-05-01T12:34:56.789Z.
     void Time(std::chrono::system_clock::time_point time) noexcept
     {
@@ -241,24 +282,16 @@ ResultsWriter::ResultsWriter(ResultsLayout layout, ResultsFile file)
         if (!layout_.Channels[c]) {
             continue;
         }
-        for (const Field field : Fields) {
+        for (const Field field : ColumnsOf(layout_)) {
             names += ',';
             names += ColumnName(c, field);
         }
         // Each value quoted (display strings, status) and the in-band bit or null.
         channelRoom += valueRoom + LongestStatus() + Null.size() + 5 * 2;
         if (layout_.Uncertainties) {
-            for (const Field field : UncertaintyFields) {
-                names += ',';
-                names += ColumnName(c, field);
-            }
             channelRoom += valueRoom + 3 * std::max(MaxNumberLength, Null.size()) + 3 * 2;
         }
         if (layout_.Metrics) {
-            for (const Field field : MetricFields) {
-                names += ',';
-                names += ColumnName(c, field);
-            }
             const std::size_t figure =
                 layout_.Display ? std::max({MeasurementText::ValuePlaceholder.size(),
                                             NumberText::FormatFloatMaxLength(PercentFormat),
@@ -266,10 +299,6 @@ ResultsWriter::ResultsWriter(ResultsLayout layout, ResultsFile file)
                                 : std::max(MaxNumberLength, Null.size());
             channelRoom += 3 * (figure + 2);
             if (layout_.Uncertainties) {
-                for (const Field field : ConverterFields) {
-                    names += ',';
-                    names += ColumnName(c, field);
-                }
                 channelRoom += ConverterFields.size() *
                                (std::max({MaxNumberLength, Null.size(),
                                           MeasurementText::ValuePlaceholder.size()}) +
@@ -323,6 +352,7 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
             row.Put(Null);
         }
     };
+    // A figure in display mode: by its pattern, the placeholder where none.
     const auto shown = [&](const std::optional<double>& value, double scale,
                            std::string_view pattern) {
         if (json) {
@@ -336,6 +366,28 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
         if (json) {
             row.Put('"');
         }
+    };
+    const ReadingFormats formats{layout_.VoltageFormat, layout_.FrequencyFormat,
+                                 layout_.PhaseFormat, layout_.FrequencyFormatAbove100,
+                                 layout_.FrequencyFormatAbove1000};
+    // A value of the reading, full precision or as the panel shows it.
+    const auto value = [&](const ChannelReading& reading, ShownValue which,
+                           const std::optional<double>& full, double scale) {
+        if (!layout_.Display) {
+            number(full, scale);
+            return;
+        }
+        if (json) {
+            row.Put('"');
+        }
+        row.Shown(formats, reading, which);
+        if (json) {
+            row.Put('"');
+        }
+    };
+    const auto figure = [&](const std::optional<double>& full, double scale,
+                            std::string_view pattern) {
+        layout_.Display ? shown(full, scale, pattern) : number(full, scale);
     };
 
     if (json) {
@@ -358,85 +410,65 @@ std::string_view ResultsWriter::FormatRow(const FrameResult& frame) noexcept
         }
         const ChannelReading& reading = frame.Channels[c];
         const std::size_t n = c + 1;
-        const bool marked =
-            reading.Status == ReadingStatus::Short || reading.Status == ReadingStatus::Open;
-        column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Voltage);
-        if (!layout_.Display) {
-            number(reading.Voltage, MilliPerUnit);
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Frequency);
-            number(reading.Frequency, KiloPerUnit);
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Phase);
-            number(reading.Phase, 1.0);
-        } else {
-            if (marked) {
-                text(reading.Status == ReadingStatus::Short ? MeasurementText::ShortCircuitMark
-                                                            : MeasurementText::OpenCircuitMark);
-            } else {
-                shown(reading.Voltage, MilliPerUnit, layout_.VoltageFormat);
-            }
-            const std::optional<double> frequency = marked ? std::nullopt : reading.Frequency;
-            const double kHz = frequency ? *frequency * KiloPerUnit : 0.0;
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Frequency);
-            shown(frequency, KiloPerUnit,
-                  FrequencyFormat(kHz, layout_.FrequencyFormat, layout_.FrequencyFormatAbove100,
-                                  layout_.FrequencyFormatAbove1000));
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Phase);
-            shown(marked ? std::nullopt : reading.Phase, 1.0, layout_.PhaseFormat);
-        }
-        column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Status);
-        text(ReadingStatusText(reading.Status));
-        column(ResultsColumn::ChannelPrefix, n, ResultsColumn::InBand);
-        if (reading.Status != ReadingStatus::Lost) {
-            row.Put(reading.InBand ? '1' : '0');
-        } else if (json) {
-            row.Put(Null);  // no reading to lie in a band or not
-        }
-        if (layout_.Uncertainties) {
+        for (const Field field : ColumnsOf(layout_)) {
+            column(ResultsColumn::ChannelPrefix, n, FieldSuffix(field));
+            switch (field) {
+            case Field::Voltage:
+                value(reading, ShownValue::Voltage, reading.Voltage, MilliPerUnit);
+                break;
+            case Field::Frequency:
+                value(reading, ShownValue::Frequency, reading.Frequency, KiloPerUnit);
+                break;
+            case Field::Phase:
+                value(reading, ShownValue::Phase, reading.Phase, 1.0);
+                break;
+            case Field::Status:
+                text(ReadingStatusText(reading.Status));
+                break;
+            case Field::InBand:
+                if (reading.Status != ReadingStatus::Lost) {
+                    row.Put(reading.InBand ? '1' : '0');
+                } else if (json) {
+                    row.Put(Null);  // no reading to lie in a band or not
+                }
+                break;
             // Each uncertainty rounded like its value in display mode.
-            const std::optional<double> none;
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::VoltageU);
-            if (!layout_.Display) {
-                number(reading.VoltageU, MilliPerUnit);
-            } else {
-                shown(marked ? none : reading.VoltageU, MilliPerUnit, layout_.VoltageFormat);
-            }
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::FrequencyU);
-            if (!layout_.Display) {
-                number(reading.FrequencyU, KiloPerUnit);
-            } else {
-                const double kHz = reading.Frequency ? *reading.Frequency * KiloPerUnit : 0.0;
-                shown(marked ? none : reading.FrequencyU, KiloPerUnit,
-                      FrequencyFormat(kHz, layout_.FrequencyFormat, layout_.FrequencyFormatAbove100,
-                                      layout_.FrequencyFormatAbove1000));
-            }
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::PhaseU);
-            if (!layout_.Display) {
-                number(reading.PhaseU, 1.0);
-            } else {
-                shown(marked ? none : reading.PhaseU, 1.0, layout_.PhaseFormat);
-            }
-        }
-        if (layout_.Metrics) {
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Thd);
-            layout_.Display ? shown(reading.ThdPercent, 1.0, PercentFormat)
-                            : number(reading.ThdPercent, 1.0);
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::ThdN);
-            layout_.Display ? shown(reading.ThdNPercent, 1.0, PercentFormat)
-                            : number(reading.ThdNPercent, 1.0);
-            column(ResultsColumn::ChannelPrefix, n, ResultsColumn::Snr);
-            layout_.Display ? shown(reading.SnrDb, 1.0, DecibelFormat) : number(reading.SnrDb, 1.0);
-            if (layout_.Uncertainties) {
-                const auto figure = [&](std::string_view suffix, const std::optional<double>& value,
-                                        double scale, std::string_view pattern) {
-                    column(ResultsColumn::ChannelPrefix, n, suffix);
-                    layout_.Display ? shown(value, scale, pattern) : number(value, scale);
-                };
-                figure(ResultsColumn::Sinad, reading.SinadDb, 1.0, DecibelFormat);
-                figure(ResultsColumn::Enob, reading.EnobBits, 1.0, BitsFormat);
-                figure(ResultsColumn::Sfdr, reading.SfdrDbc, 1.0, DecibelFormat);
-                figure(ResultsColumn::SfdrFrequency, reading.SfdrHz, KiloPerUnit, PercentFormat);
-                figure(ResultsColumn::FitSinad, reading.FitSinadDb, 1.0, DecibelFormat);
-                figure(ResultsColumn::FitEnob, reading.FitEnobBits, 1.0, BitsFormat);
+            case Field::VoltageU:
+                value(reading, ShownValue::VoltageU, reading.VoltageU, MilliPerUnit);
+                break;
+            case Field::FrequencyU:
+                value(reading, ShownValue::FrequencyU, reading.FrequencyU, KiloPerUnit);
+                break;
+            case Field::PhaseU:
+                value(reading, ShownValue::PhaseU, reading.PhaseU, 1.0);
+                break;
+            case Field::Thd:
+                figure(reading.ThdPercent, 1.0, PercentFormat);
+                break;
+            case Field::ThdN:
+                figure(reading.ThdNPercent, 1.0, PercentFormat);
+                break;
+            case Field::Snr:
+                figure(reading.SnrDb, 1.0, DecibelFormat);
+                break;
+            case Field::Sinad:
+                figure(reading.SinadDb, 1.0, DecibelFormat);
+                break;
+            case Field::Enob:
+                figure(reading.EnobBits, 1.0, BitsFormat);
+                break;
+            case Field::Sfdr:
+                figure(reading.SfdrDbc, 1.0, DecibelFormat);
+                break;
+            case Field::SfdrFrequency:
+                figure(reading.SfdrHz, KiloPerUnit, PercentFormat);
+                break;
+            case Field::FitSinad:
+                figure(reading.FitSinadDb, 1.0, DecibelFormat);
+                break;
+            case Field::FitEnob:
+                figure(reading.FitEnobBits, 1.0, BitsFormat);
+                break;
             }
         }
     }

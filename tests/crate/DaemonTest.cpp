@@ -83,7 +83,7 @@ TEST(Daemon, ServesTheConfiguredPopulation)
     ASSERT_EQ(raw.size(), 20U);
     double volts[20];
     uint32_t size = 20;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     ASSERT_EQ(KSN48_ProcessData(&h, raw.data(), volts, &size, 0x81, status), KSN_OK);
     for (uint32_t i = 0; i < size; i += 2) {
         EXPECT_DOUBLE_EQ(volts[i], -2.5);

@@ -171,7 +171,7 @@ TEST_P(DefaultSignals, VoltsMatchTheConfiguredSines)
 
     std::vector<double> volts(words);
     uint32_t size = words;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     std::fill(std::begin(status), std::end(status), -1);
     ASSERT_EQ(KSN48_ProcessData(&h_, raw.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status),
               KSN_OK);
@@ -284,7 +284,7 @@ TEST_F(ModuleApi, ProcessDataKeepsEverySampleAndTheLastFaultOfLongFrames)
             }
         }
         std::vector<double> out(c.samples);
-        int32_t status[8];
+        int32_t status[KSN48_CHANNEL_COUNT];
         uint32_t size = static_cast<uint32_t>(words.size());
         ASSERT_EQ(KSN48_ProcessData(&h_, words.data(), out.data(), &size, 0x81, status), KSN_OK);
         ASSERT_EQ(size, c.samples);
@@ -312,7 +312,7 @@ TEST_F(ModuleApi, ProcessDataCountsAndChecksTheWords)
 {
     ASSERT_EQ(OpenModule(h_, "KSN5-0042", 3), KSN_OK);
     using namespace ksn::raw;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     double out[16];
 
     ASSERT_EQ(Configure(h_, 0b00000110, 0, 0), KSN_OK);  // channels 2 and 3, 20-bit
@@ -446,7 +446,7 @@ TEST_F(ModuleApi, SignalAndStatusChangesReachTheData)
     ASSERT_EQ(raw.size(), 400U);
     std::vector<double> volts(400);
     uint32_t size = 400;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     ASSERT_EQ(KSN48_ProcessData(&h_, raw.data(), volts.data(), &size, 0x81, status), KSN_OK);
     EXPECT_EQ(status[0], 0);
     EXPECT_EQ(status[1], 1);
@@ -489,7 +489,7 @@ TEST_F(ModuleApi, ModulesStreamToSeveralClientsAtOnce)
                     break;
                 }
                 uint32_t size = 16000;
-                int32_t status[8];
+                int32_t status[KSN48_CHANNEL_COUNT];
                 // Channel 3 starts at -2 V (2 V at -90 degrees) in every frame.
                 if (KSN48_ProcessData(&h, raw.data(), volts.data(), &size, 0x81, status) !=
                         KSN_OK ||

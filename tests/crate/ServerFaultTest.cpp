@@ -122,7 +122,7 @@ TEST_F(StreamingModule, StalledReceiveHonoursItsTimeout)
     ASSERT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 1000), 1024);
     std::vector<double> volts(512);
     uint32_t size = 1024;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     EXPECT_EQ(KSN48_ProcessData(&h_, words_.data(), volts.data(), &size, 0x81, status), KSN_OK);
     EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
 }
@@ -160,7 +160,7 @@ TEST_F(StreamingModule, ACancelledReceiveReturnsAtOnceAndLeavesTheModuleUsable)
     ASSERT_EQ(KSN48_Recv(&h_, words_.data(), nullptr, 1024, 1000), 1024);
     std::vector<double> volts(1024);
     uint32_t size = 1024;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     EXPECT_EQ(KSN48_ProcessData(&h_, words_.data(), volts.data(), &size, 0x81, status), KSN_OK);
     EXPECT_EQ(KSN48_Stop(&h_), KSN_OK);
     EXPECT_EQ(KSN48_Close(&h_), KSN_OK);
@@ -225,7 +225,7 @@ TEST_P(CancelledCall, ReturnsAtOnceAndTheModuleMeasuresOnceTheServerRunsAgain)
     ASSERT_EQ(frame.size(), 2048U);
     std::vector<double> volts(2048);
     uint32_t size = 2048;
-    int32_t status[8];
+    int32_t status[KSN48_CHANNEL_COUNT];
     EXPECT_EQ(KSN48_ProcessData(&h_, frame.data(), volts.data(), &size, 0x81, status), KSN_OK);
     EXPECT_EQ(size, 2048U);
 }

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
+// The last frame shown, by physical channel.
 struct FrameRecord {
-    std::array<double, 8> Voltage{};
-    std::array<double, 8> Frequency{};
-    std::array<double, 8> Phase{};
-    std::array<std::int32_t, 8> Status{};
+    std::array<double, measure::MeasurementChannelCount> Voltage{};
+    std::array<double, measure::MeasurementChannelCount> Frequency{};
+    std::array<double, measure::MeasurementChannelCount> Phase{};
+    std::array<std::int32_t, measure::MeasurementChannelCount> Status{};
 };
 
 class CycleHost : public measure::MeasurementHost {
@@ -37,14 +38,18 @@ public:
         settings = Settings;
     }
     measure::AdcChoice ReadAdcChoice() override { return Choice; }
-    void ShowResults(measure::MeasurementCycle& cycle) override
+    void ReadFrameInputs(measure::FrameInputs& inputs) override
+    {
+        inputs.PhaseCorrection = PhaseCorrectionBox;
+    }
+    void ShowResults(const measure::MeasurementCycle& cycle) override
     {
         ++Frames;
-        cycle.PhaseCorrection = PhaseCorrectionBox;
-        Last.Voltage = cycle.Voltage;
-        Last.Frequency = cycle.Frequency;
-        Last.Phase = cycle.Phase;
-        Last.Status = cycle.ChannelStatus;
+        const measure::FrameReadings& readings = cycle.Readings();
+        Last.Voltage = readings.Voltage;
+        Last.Frequency = readings.Frequency;
+        Last.Phase = readings.Phase;
+        Last.Status = readings.Status;
         if (OnFrame) {
             OnFrame(Frames);
         }

@@ -111,7 +111,7 @@ int Recv(Ksn48Handle* h, std::uint32_t* words, std::uint32_t*, std::uint32_t cou
 }
 
 int Process(Ksn48Handle* h, const std::uint32_t* words, double* samples, std::uint32_t* size,
-            std::uint32_t flags, std::int32_t status[8])
+            std::uint32_t flags, std::int32_t status[KSN48_CHANNEL_COUNT])
 {
     if (++module.ProcessCalls == 1) {
         module.FirstFlags = flags;

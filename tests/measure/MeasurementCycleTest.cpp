@@ -46,9 +46,7 @@ protected:
     {
         cycle = std::make_unique<MeasurementCycle>(host, handle, host.Terminated, host.MessageShown,
                                                    fake::Api());
-        cycle->CrateTypeCode = 40;
-        cycle->CrateTypeName = "KSN-P5";
-        cycle->ModuleName = "KSN48";
+        cycle->SetModuleNames({40, "KSN-P5", "KSN48"});
         return *cycle;
     }
 
@@ -81,10 +79,10 @@ TEST_F(Cycle, FftRunMeasuresEveryTickedChannelAndConfiguresTheModule)
     EXPECT_EQ(handle.Channel[5].ChannelEnabled, 1);
     EXPECT_EQ(handle.RateCode, 3);
     EXPECT_EQ(handle.CurrentSource, 1);
-    EXPECT_EQ(cycle->SamplesPerChannel, 8192u);  // 0.75 s at 9765.625 Hz
-    EXPECT_EQ(cycle->ReceiveBlockSize, 2929u);   // a tenth of a second of 3 channels
-    EXPECT_EQ(cycle->FramePosition[5], 2);
-    EXPECT_EQ(cycle->FramePosition[1], -1);
+    EXPECT_EQ(cycle->Config().SamplesPerChannel, 8192u);  // 0.75 s at 9765.625 Hz
+    EXPECT_EQ(cycle->Config().ReceiveBlockSize, 2929u);   // a tenth of a second of 3 channels
+    EXPECT_EQ(cycle->Config().FramePosition[5], 2);
+    EXPECT_EQ(cycle->Config().FramePosition[1], -1);
 
     const FrameRecord& r = host.Last;
     EXPECT_NEAR(r.Voltage[0], 0.70711, 1e-4);
@@ -114,10 +112,10 @@ TEST_F(Cycle, SumRunGivesVoltagesOnlyAndAnUnknownMethodRunsAsSum)
         host.Terminated = false;
         Make().RunMultimeter();
         ExpectCleanEnd();
-        EXPECT_EQ(cycle->Settings.CalcMethod, "sum");
-        EXPECT_EQ(cycle->Method, measure::CalcMethod::Sum);
-        EXPECT_EQ(cycle->Amplitude, measure::AmplitudeType::Amp);
-        EXPECT_EQ(cycle->SamplesPerChannel, 9765u);
+        EXPECT_EQ(cycle->Config().Settings.CalcMethod, "sum");
+        EXPECT_EQ(cycle->Config().Method, measure::CalcMethod::Sum);
+        EXPECT_EQ(cycle->Config().Amplitude, measure::AmplitudeType::Amp);
+        EXPECT_EQ(cycle->Config().SamplesPerChannel, 9765u);
         EXPECT_NEAR(host.Last.Voltage[0], 1.0, 2e-3);
         EXPECT_NEAR(host.Last.Voltage[5], 2.0, 4e-3);
         EXPECT_EQ(host.Last.Frequency[0], 0.0);
@@ -130,7 +128,7 @@ TEST_F(Cycle, TwentyFourBitFramesTakeTwoWordsPerSampleInUndoubledBlocks)
     host.Settings.DataFormat = 1;
     Make().RunMultimeter();
     ExpectCleanEnd();
-    EXPECT_EQ(cycle->ReceiveBlockSize, 2929u);
+    EXPECT_EQ(cycle->Config().ReceiveBlockSize, 2929u);
     EXPECT_EQ(fake::Current().LastBlock, (2u * 8192 * 3) % 2929);
     EXPECT_NEAR(host.Last.Voltage[2], 0.35355, 1e-4);
 }
@@ -141,7 +139,7 @@ TEST_F(Cycle, AChannelShortOrOpenInTheFrameKeepsZerosAndShiftsNoOtherChannel)
     Make().RunMultimeter();
     ExpectCleanEnd();
     EXPECT_TRUE(host.Messages.empty());
-    EXPECT_EQ(host.Last.Status[1], 1);
+    EXPECT_EQ(host.Last.Status[2], 1);
     EXPECT_EQ(host.Last.Voltage[2], 0.0);
     EXPECT_EQ(host.Last.Phase[2], 0.0);
     EXPECT_NEAR(host.Last.Voltage[0], 0.70711, 1e-4);
@@ -155,7 +153,7 @@ TEST_F(Cycle, ASingleChannelIsMeasuredOnItsOwn)
     Make().RunMultimeter();
     ExpectCleanEnd();
     EXPECT_TRUE(host.Messages.empty());
-    EXPECT_EQ(cycle->FramePosition[5], 0);
+    EXPECT_EQ(cycle->Config().FramePosition[5], 0);
     EXPECT_NEAR(host.Last.Voltage[5], 1.41421, 1e-4);
     EXPECT_NEAR(host.Last.Phase[5], 90.0, 1e-3);
     EXPECT_EQ(host.Last.Voltage[0], 0.0);
@@ -213,7 +211,7 @@ TEST_F(Cycle, AStopDuringTheStartEndsTheRunBeforeItsFirstReceive)
     EXPECT_TRUE(host.Messages.empty());
     EXPECT_EQ(host.Frames, 1);
     // The first frame's receives only.
-    const std::uint32_t block = cycle->ReceiveBlockSize;
+    const std::uint32_t block = cycle->Config().ReceiveBlockSize;
     ASSERT_GT(block, 0u);
     EXPECT_EQ(fake::Current().RecvCalls,
               static_cast<int>((cycle->WordsPerFrame() + block - 1) / block));
@@ -459,7 +457,7 @@ TEST_F(Cycle, TheCancelOfEveryCallIsTakenWhenThereIsOne)
     };
     cycle = std::make_unique<MeasurementCycle>(host, handle, host.Terminated, host.MessageShown,
                                                api);
-    cycle->CrateTypeCode = 40;
+    cycle->SetModuleNames({40, {}, {}});
     cycle->RunMultimeter();
     EXPECT_EQ(cancels.load(), 1);
     EXPECT_EQ(fake::CancelCalls(), 0);
@@ -503,7 +501,7 @@ TEST_F(Cycle, ReadingsCarryTheirMarks)
     ExpectCleanEnd();
     ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
     ASSERT_EQ(host.Frames, 1);
-    const MeasurementCycle& c = *cycle;
+    const measure::FrameReadings& c = cycle->Readings();
     const struct {
         std::size_t channel;
         bool tone, inBand, overRange;
@@ -517,15 +515,15 @@ TEST_F(Cycle, ReadingsCarryTheirMarks)
         EXPECT_EQ(c.ToneFound[e.channel], e.tone);
         EXPECT_EQ(c.InBand[e.channel], e.inBand);
         EXPECT_EQ(c.OverRange[e.channel], e.overRange);
-        EXPECT_EQ(c.ReadsTone(e.channel), e.tone);
+        EXPECT_EQ(cycle->ReadsTone(e.channel), e.tone);
     }
     // The values stay as estimated: a clipped sine reads low.
     EXPECT_GT(c.Voltage[5], 3.5);
     EXPECT_LT(c.Voltage[5], 8.0 / std::sqrt(2.0) - 0.5);
     EXPECT_NEAR(c.Frequency[5], 1000.0, 1e-3);
-    EXPECT_EQ(c.StatusOf(7), 1);
-    EXPECT_EQ(c.StatusOf(6), 0);
-    EXPECT_EQ(c.StatusOf(1), -1);
+    EXPECT_EQ(cycle->StatusOf(7), 1);
+    EXPECT_EQ(cycle->StatusOf(6), 0);
+    EXPECT_EQ(cycle->StatusOf(1), -1);
 }
 
 TEST_F(Cycle, TheSumMethodJudgesNoToneButSeesTheRange)
@@ -538,9 +536,9 @@ TEST_F(Cycle, TheSumMethodJudgesNoToneButSeesTheRange)
     Make().RunMultimeter();
     ExpectCleanEnd();
     for (const std::size_t channel : {0u, 2u, 5u}) {
-        EXPECT_TRUE(cycle->ToneFound[channel]);
-        EXPECT_TRUE(cycle->InBand[channel]);
-        EXPECT_EQ(cycle->OverRange[channel], channel == 5);
+        EXPECT_TRUE(cycle->Readings().ToneFound[channel]);
+        EXPECT_TRUE(cycle->Readings().InBand[channel]);
+        EXPECT_EQ(cycle->Readings().OverRange[channel], channel == 5);
     }
 }
 
@@ -554,13 +552,14 @@ TEST_F(Cycle, OneChannelAloneIsCheckedForItsRangeToo)
     Make().RunMultimeter();
     ExpectCleanEnd();
     EXPECT_TRUE(host.Messages.empty());
-    EXPECT_TRUE(cycle->OverRange[5]);
-    EXPECT_FALSE(cycle->ToneFound[5]);
+    EXPECT_TRUE(cycle->Readings().OverRange[5]);
+    EXPECT_FALSE(cycle->Readings().ToneFound[5]);
 }
 
 struct MarksCase {
     const char* name;
-    std::function<void(MeasurementCycle&, Ksn48Handle&)> arrange;  // channel 3 against channel 1
+    // Channel 3 against channel 1.
+    std::function<void(measure::RunConfiguration&, measure::FrameReadings&)> arrange;
     measure::ValueMark voltage, frequency, phase;
 };
 
@@ -569,23 +568,25 @@ void PrintTo(const MarksCase& c, std::ostream* os)
     *os << c.name;
 }
 
-class Marks : public Cycle, public ::testing::WithParamInterface<MarksCase> {};
+class Marks : public ::testing::TestWithParam<MarksCase> {};
 
 // Channel 3 (index 2) against the reference channel 1 (index 0), both
 // enabled with a valid tone in band unless the case says otherwise.
 TEST_P(Marks, OfAValidReading)
 {
-    MeasurementCycle& c = Make();
-    handle.Channel[0].ChannelEnabled = 1;
-    handle.Channel[2].ChannelEnabled = 1;
-    c.AdcRate = 78125.0;
-    c.ChannelStatus = {0, 0, -1, -1, -1, -1, -1, -1};
+    measure::RunConfiguration config;
+    measure::FrameReadings c;
+    config.FramePosition[0] = 0;
+    config.FramePosition[2] = 1;
+    config.AdcRate = 78125.0;
+    c.ReferenceChannel = 0;
+    c.Status[0] = c.Status[2] = KSN48_STATUS_VALID;
     for (const std::size_t k : {0u, 2u}) {
         c.ToneFound[k] = c.InBand[k] = true;
         c.Frequency[k] = 1000.0;
     }
-    GetParam().arrange(c, handle);
-    const measure::ReadingMarks marks = measure::MarkReading(c, 2, 0);
+    GetParam().arrange(config, c);
+    const measure::ReadingMarks marks = measure::MarkReading(config, c, 2);
     const auto expect = [](const measure::ValueMark& got, const measure::ValueMark& want,
                            const char* value) {
         EXPECT_EQ(got.Reason, want.Reason) << value;
@@ -609,50 +610,57 @@ constexpr measure::ValueMark Dashed(Reason reason)
 }
 
 const MarksCase marksCases[] = {
-    {"AllGood", [](MeasurementCycle&, Ksn48Handle&) {}, Shown, Shown, Shown},
-    {"OverRange", [](MeasurementCycle& c, Ksn48Handle&) { c.OverRange[2] = true; },
+    {"AllGood", [](measure::RunConfiguration&, measure::FrameReadings&) {}, Shown, Shown, Shown},
+    {"OverRange",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.OverRange[2] = true; },
      Marked(Reason::OverRange), Shown, Shown},
-    {"NoTone", [](MeasurementCycle& c, Ksn48Handle&) { c.ToneFound[2] = c.InBand[2] = false; },
+    {"NoTone",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) {
+         c.ToneFound[2] = c.InBand[2] = false;
+     },
      Marked(Reason::NoTone), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
     {"NoToneOverRange",
-     [](MeasurementCycle& c, Ksn48Handle&) {
+     [](measure::RunConfiguration&, measure::FrameReadings& c) {
          c.ToneFound[2] = c.InBand[2] = false;
          c.OverRange[2] = true;
      },
      Marked(Reason::OverRange), Dashed(Reason::NoTone), Dashed(Reason::NoTone)},
     {"BelowBand",
-     [](MeasurementCycle& c, Ksn48Handle&) {
+     [](measure::RunConfiguration&, measure::FrameReadings& c) {
          c.InBand[2] = false;
          c.Frequency[2] = 10.0;
      },
      Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
     {"AboveBand",
-     [](MeasurementCycle& c, Ksn48Handle&) {
+     [](measure::RunConfiguration&, measure::FrameReadings& c) {
          c.InBand[2] = false;
          c.Frequency[2] = 39060.0;
      },
      Marked(Reason::AboveBand), Marked(Reason::AboveBand), Marked(Reason::AboveBand)},
-    {"ReferenceOpen", [](MeasurementCycle& c, Ksn48Handle&) { c.ChannelStatus[0] = 2; }, Shown,
-     Shown, Dashed(Reason::ReferenceNoReading)},
-    {"ReferenceWithoutTone", [](MeasurementCycle& c, Ksn48Handle&) { c.ToneFound[0] = false; },
+    {"ReferenceOpen",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.Status[0] = KSN48_STATUS_OPEN; },
      Shown, Shown, Dashed(Reason::ReferenceNoReading)},
+    {"ReferenceWithoutTone",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.ToneFound[0] = false; }, Shown,
+     Shown, Dashed(Reason::ReferenceNoReading)},
     {"ReferenceOff",
-     [](MeasurementCycle& c, Ksn48Handle& h) {
-         h.Channel[0].ChannelEnabled = 0;
-         c.ChannelStatus = {0, -1, -1, -1, -1, -1, -1, -1};
+     [](measure::RunConfiguration& config, measure::FrameReadings& c) {
+         config.FramePosition = {-1, -1, 0, -1, -1, -1, -1, -1};
+         c.Status = {-1, -1, KSN48_STATUS_VALID, -1, -1, -1, -1, -1};
      },
      Shown, Shown, Dashed(Reason::ReferenceNoReading)},
-    {"ReferenceOutOfBand", [](MeasurementCycle& c, Ksn48Handle&) { c.InBand[0] = false; }, Shown,
+    {"ReferenceOutOfBand",
+     [](measure::RunConfiguration&, measure::FrameReadings& c) { c.InBand[0] = false; }, Shown,
      Shown, Marked(Reason::ReferenceOutOfBand)},
     {"BothOutOfBand",
-     [](MeasurementCycle& c, Ksn48Handle&) {
+     [](measure::RunConfiguration&, measure::FrameReadings& c) {
          c.InBand[0] = c.InBand[2] = false;
          c.Frequency[2] = 10.0;
      },
      Marked(Reason::BelowBand), Marked(Reason::BelowBand), Marked(Reason::BelowBand)},
     {"SumOverRange",
-     [](MeasurementCycle& c, Ksn48Handle&) {
-         c.Method = measure::CalcMethod::Sum;
+     [](measure::RunConfiguration& config, measure::FrameReadings& c) {
+         config.Method = measure::CalcMethod::Sum;
          c.OverRange[2] = true;
      },
      Marked(Reason::OverRange), Dashes, Dashes},
@@ -678,20 +686,22 @@ TEST_F(Cycle, ALongSumFrameOfEightWideChannelsKeepsItsWordCount)
 {
     MeasurementCycle& c = Make();
     handle.DataFormat = 1;
-    c.Settings.CalcMethod = "sum";
-    c.Settings.MaxAcquisitionTime = 1e6;
-    c.AdcRate = 78125.0;
-    c.ActiveChannelCount = 8;
-    c.SizeFrame();
-    EXPECT_EQ(c.SamplesPerChannel, 0xFFFFFFFFu / 16);
+    measure::RunConfiguration config;
+    config.Settings.CalcMethod = "sum";
+    config.Settings.MaxAcquisitionTime = 1e6;
+    config.AdcRate = 78125.0;
+    config.ActiveChannelCount = 8;
+    c.Configure(config);
+    const measure::RunConfiguration& sized = c.Config();
+    EXPECT_EQ(sized.SamplesPerChannel, 0xFFFFFFFFu / 16);
     EXPECT_EQ(static_cast<std::uint64_t>(c.WordsPerFrame()),
-              2ull * c.SamplesPerChannel * c.ActiveChannelCount);
-    EXPECT_EQ(c.FrameSampleCount, c.SamplesPerChannel * 8);
+              2ull * sized.SamplesPerChannel * sized.ActiveChannelCount);
+    EXPECT_EQ(sized.FrameSampleCount, sized.SamplesPerChannel * 8);
 
     handle.DataFormat = 0;
-    c.ActiveChannelCount = 1;
-    c.SizeFrame();
-    EXPECT_EQ(c.SamplesPerChannel, 0xFFFFFFFFu);
+    config.ActiveChannelCount = 1;
+    c.Configure(config);
+    EXPECT_EQ(c.Config().SamplesPerChannel, 0xFFFFFFFFu);
 }
 
 struct LengthCase {
@@ -858,10 +868,10 @@ TEST_F(Cycle, ASpectrumRunKeepsTheReadingsAndAllocatesNothingPerFrame)
         EXPECT_EQ(host.Last.Voltage[c], plain.Voltage[c]);
         EXPECT_EQ(host.Last.Frequency[c], plain.Frequency[c]);
         EXPECT_EQ(host.Last.Phase[c], plain.Phase[c]);
-        ASSERT_TRUE(run.Figures[c].Valid);
-        EXPECT_LT(run.Figures[c].ThdPercent, 1e-3) << "a pure tone";
+        ASSERT_TRUE(run.Readings().Figures[c].Valid);
+        EXPECT_LT(run.Readings().Figures[c].ThdPercent, 1e-3) << "a pure tone";
     }
-    EXPECT_FALSE(run.Figures[1].Valid) << "a channel not acquired";
+    EXPECT_FALSE(run.Readings().Figures[1].Valid) << "a channel not acquired";
     cycle.reset();  // before the tap it was given
 }
 

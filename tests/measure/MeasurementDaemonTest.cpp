@@ -77,9 +77,8 @@ protected:
         host.Messages.clear();
         cycle =
             std::make_unique<MeasurementCycle>(host, handle, host.Terminated, host.MessageShown);
-        cycle->CrateTypeCode = crateType_;
-        cycle->CrateTypeName = crateType_ == 21 ? "KSN-P1" : "KSN-P5";
-        cycle->ModuleName = handle.ModuleName;
+        cycle->SetModuleNames(
+            {crateType_, crateType_ == 21 ? "KSN-P1" : "KSN-P5", handle.ModuleName});
         cycle->RunMultimeter();
         EXPECT_EQ(host.StoppedShown, 1);
         EXPECT_TRUE(cycle->BuffersFreed());
@@ -253,7 +252,7 @@ TEST_F(DaemonCycle, AnEightVoltSineIsClippedAtFullScaleAndMarkedOverRange)
         ASSERT_EQ(KSN48_Stop(&h), 0);
         std::vector<double> volts(samples);
         std::uint32_t size = count;
-        std::int32_t status[8] = {};
+        std::int32_t status[KSN48_CHANNEL_COUNT] = {};
         ASSERT_EQ(
             KSN48_ProcessData(&h, words.data(), volts.data(), &size, KSN48_FLAG_CONVERT, status),
             0);
@@ -270,15 +269,17 @@ TEST_F(DaemonCycle, AnEightVoltSineIsClippedAtFullScaleAndMarkedOverRange)
         Run();
         ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
         for (std::size_t c = 0; c < 6; ++c) {
-            EXPECT_EQ(cycle->OverRange[c], c == 2) << "channel " << c + 1;
+            EXPECT_EQ(cycle->Readings().OverRange[c], c == 2) << "channel " << c + 1;
         }
-        EXPECT_TRUE(cycle->ToneFound[2]);
-        EXPECT_TRUE(cycle->InBand[2]);
+        EXPECT_TRUE(cycle->Readings().ToneFound[2]);
+        EXPECT_TRUE(cycle->Readings().InBand[2]);
         // A clipped sine keeps its frequency and phase; its voltage reads low.
-        EXPECT_EQ(KiloHertz(cycle->Frequency[2]), "1.00000");
-        EXPECT_EQ(Degrees(measure::PhaseDifference(cycle->Phase[0], cycle->Phase[2])), "-90.000");
-        EXPECT_LT(cycle->Voltage[2], 8.0 / std::sqrt(2.0));
-        EXPECT_GT(cycle->Voltage[2], 5.0 / std::sqrt(2.0));
+        EXPECT_EQ(KiloHertz(cycle->Readings().Frequency[2]), "1.00000");
+        EXPECT_EQ(Degrees(measure::PhaseDifference(cycle->Readings().Phase[0],
+                                                   cycle->Readings().Phase[2])),
+                  "-90.000");
+        EXPECT_LT(cycle->Readings().Voltage[2], 8.0 / std::sqrt(2.0));
+        EXPECT_GT(cycle->Readings().Voltage[2], 5.0 / std::sqrt(2.0));
     }
 }
 
@@ -294,7 +295,7 @@ TEST_F(DaemonCycle, ReadingsOutsideTheBandOrWithoutAToneAreMarked)
     host.StopAfterFrames = 1;
     Run();
     ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
-    const MeasurementCycle& c = *cycle;
+    const measure::FrameReadings& c = cycle->Readings();
     EXPECT_TRUE(c.InBand[0]);
     EXPECT_TRUE(c.ToneFound[1]);
     EXPECT_FALSE(c.InBand[1]);

@@ -5,6 +5,7 @@
 #include "CountingAllocator.h"
 #include "CycleResults.h"
 #include "MeasurementCycle.h"
+#include "QuietCycle.h"
 #include "ResultsFormat.h"
 
 #include <gtest/gtest.h>
@@ -21,67 +22,21 @@ namespace {
 
 constexpr double Pi = std::numbers::pi;
 
-std::vector<double> g_frame;
-
-int StandInSetAdc(Ksn48Handle*)
-{
-    return 0;
-}
-
-int StandInProcessData(Ksn48Handle*, const std::uint32_t*, double* destination,
-                       std::uint32_t* size, std::uint32_t, std::int32_t status[8])
-{
-    std::copy(g_frame.begin(), g_frame.end(), destination);
-    *size = static_cast<std::uint32_t>(g_frame.size());
-    std::fill_n(status, 8, KSN48_STATUS_VALID);
-    return 0;
-}
-
-class QuietHost : public measure::MeasurementHost {
-public:
-    void Synchronize(const std::function<void()>& step) override { step(); }
-    void Pause(unsigned) override {}
-    void ShowMeasurementStarted(measure::MeasurementSettings&) override {}
-    measure::AdcChoice ReadAdcChoice() override { return {}; }
-    void ShowResults(measure::MeasurementCycle&) override {}
-    void ShowChannelLeds(const measure::MeasurementCycle&) override {}
-    void ShowMeasurementStopped() override {}
-    void ShowThreadMessage(std::string_view) override { shown = true; }
-    std::atomic<bool> terminated{false};
-    std::atomic<bool> shown{false};
-};
-
-measure::ModuleApi StandInApi()
-{
-    measure::ModuleApi api;
-    api.SetADC = &StandInSetAdc;
-    api.ProcessData = &StandInProcessData;
-    return api;
-}
-
 // A cycle of one method over `channels` channels of N samples at 9765.625 Hz.
 struct MethodRun {
     MethodRun(const char* method, std::uint32_t channels, std::uint32_t n)
-        : cycle(host, handle, host.terminated, host.shown, StandInApi())
+        : cycle(host, handle, host.terminated, host.shown, ksn::test::StandInModuleApi())
     {
-        for (std::uint32_t k = 0; k < 8; ++k) {
-            handle.Channel[k].ChannelEnabled = k < channels ? 1 : 0;
-            cycle.FramePosition[k] = k < channels ? static_cast<std::int16_t>(k) : std::int16_t{-1};
-        }
-        cycle.ActiveChannelCount = channels;
-        cycle.AdcRate = Rate;
-        cycle.Settings.CalcMethod = method;
-        cycle.Settings.AmplitudeType = "rms";
-        cycle.Settings.MaxAcquisitionTime = (n - 0.5) / Rate;
-        cycle.PhaseCorrection = false;
-        cycle.SizeFrame();
+        cycle.Configure(ksn::test::FirstChannels(handle, channels, Rate, method, (n - 0.5) / Rate),
+                        false);
         // "sum" takes N = time x rate truncated, one sample short here.
-        ready = (cycle.SamplesPerChannel == n || cycle.Method == measure::CalcMethod::Sum) &&
+        ready = (cycle.Config().SamplesPerChannel == n ||
+                 cycle.Config().Method == measure::CalcMethod::Sum) &&
                 cycle.PrepareBuffers();
     }
 
     static constexpr double Rate = 9765.625;
-    QuietHost host;
+    ksn::test::QuietHost host;
     Ksn48Handle handle{};
     measure::MeasurementCycle cycle;
     bool ready = false;
@@ -98,13 +53,14 @@ void MakeFrame(std::uint32_t n, const std::vector<Tone>& tones, const std::vecto
                std::mt19937_64& random)
 {
     const std::size_t channels = tones.size();
-    g_frame.assign(channels * n, 0.0);
+    ksn::test::StandInFrame().assign(channels * n, 0.0);
     std::normal_distribution<double> gauss(0.0, 1.0);
     for (std::uint32_t i = 0; i < n; ++i) {
         for (std::size_t j = 0; j < channels; ++j) {
             const Tone& t = tones[j];
-            g_frame[i * channels + j] = t.amplitude * std::cos(2 * Pi * t.bin * i / n + t.phase) +
-                                        (sigma[j] > 0 ? sigma[j] * gauss(random) : 0.0);
+            ksn::test::StandInFrame()[i * channels + j] =
+                t.amplitude * std::cos(2 * Pi * t.bin * i / n + t.phase) +
+                (sigma[j] > 0 ? sigma[j] * gauss(random) : 0.0);
         }
     }
 }
@@ -113,11 +69,11 @@ TEST(SineFitMethod, RunsTheSpectralEstimateAndKeepsItsName)
 {
     MethodRun run("fit", 2, 1024);
     ASSERT_TRUE(run.ready);
-    EXPECT_TRUE(run.cycle.SineFit);
-    EXPECT_EQ(run.cycle.Method, measure::CalcMethod::Fft);
-    EXPECT_EQ(run.cycle.Settings.CalcMethod, measure::CalcMethodFitText);
+    EXPECT_TRUE(run.cycle.Config().SineFit);
+    EXPECT_EQ(run.cycle.Config().Method, measure::CalcMethod::Fft);
+    EXPECT_EQ(run.cycle.Config().Settings.CalcMethod, measure::CalcMethodFitText);
     MethodRun fft("fft", 2, 1024);
-    EXPECT_FALSE(fft.cycle.SineFit);
+    EXPECT_FALSE(fft.cycle.Config().SineFit);
 }
 
 // Without noise the fit reads what was put in; channels on one tone share
@@ -133,11 +89,14 @@ TEST(SineFitMethod, SharesTheFrequencyOfOneToneOnly)
     ASSERT_TRUE(run.cycle.ProcessFrame());
     for (std::size_t c = 0; c < 3; ++c) {
         const double f = tones[c].bin * MethodRun::Rate / n;
-        EXPECT_NEAR(run.cycle.Frequency[c], f, 1e-10 * f) << c;
-        EXPECT_NEAR(run.cycle.Voltage[c], tones[c].amplitude / std::numbers::sqrt2, 1e-11) << c;
+        EXPECT_NEAR(run.cycle.Readings().Frequency[c], f, 1e-10 * f) << c;
+        EXPECT_NEAR(run.cycle.Readings().Voltage[c], tones[c].amplitude / std::numbers::sqrt2,
+                    1e-11)
+            << c;
     }
     // The phases, taken at the frame's centre, differ as the tones do.
-    const double shown = measure::PhaseDifference(run.cycle.Phase[0], run.cycle.Phase[1]);
+    const double shown =
+        measure::PhaseDifference(run.cycle.Readings().Phase[0], run.cycle.Readings().Phase[1]);
     EXPECT_NEAR(shown, (1.5 - 0.5) * 180.0 / Pi, 1e-8);
 }
 
@@ -150,8 +109,8 @@ TEST(SineFitMethod, NoUncertaintyForAChannelWithoutATone)
         std::mt19937_64 random(3);
         MakeFrame(n, {{300.5, 1.0, 0.0}, {0.0, 0.0, 0.0}}, {1e-4, 1e-4}, random);
         ASSERT_TRUE(run.cycle.ProcessFrame());
-        EXPECT_TRUE(run.cycle.Uncertain[0]) << method;
-        EXPECT_FALSE(run.cycle.Uncertain[1]) << method;
+        EXPECT_TRUE(run.cycle.Readings().Uncertain[0]) << method;
+        EXPECT_FALSE(run.cycle.Readings().Uncertain[1]) << method;
         measure::FrameResult result;
         measure::FillFrameResult(run.cycle, result);
         EXPECT_TRUE(result.Channels[0].VoltageU.has_value()) << method;
@@ -163,9 +122,9 @@ TEST(SineFitMethod, NoUncertaintyForAChannelWithoutATone)
     MethodRun sum("sum", 1, 1000);
     ASSERT_TRUE(sum.ready);
     std::mt19937_64 random(3);
-    MakeFrame(sum.cycle.SamplesPerChannel, {{100.0, 1.0, 0.0}}, {1e-4}, random);
+    MakeFrame(sum.cycle.Config().SamplesPerChannel, {{100.0, 1.0, 0.0}}, {1e-4}, random);
     ASSERT_TRUE(sum.cycle.ProcessFrame());
-    EXPECT_FALSE(sum.cycle.Uncertain[0]) << "\"sum\" reads no noise";
+    EXPECT_FALSE(sum.cycle.Readings().Uncertain[0]) << "\"sum\" reads no noise";
 }
 
 TEST(SineFitMethod, FramesAllocateNothing)
@@ -219,11 +178,20 @@ TEST_P(Coverage, TwoUncertaintiesHoldNinetyFivePercent)
     for (int f = 0; f < Frames; ++f) {
         MakeFrame(n, tones, sigma, random);
         ASSERT_TRUE(run.cycle.ProcessFrame());
-        ASSERT_TRUE(run.cycle.Uncertain[0] && run.cycle.Uncertain[1]);
-        const double uP = std::hypot(run.cycle.PhaseU[0], run.cycle.PhaseU[1]);
-        inV += std::fabs(run.cycle.Voltage[1] - trueV) <= 2 * run.cycle.VoltageU[1] ? 1 : 0;
-        inF += std::fabs(run.cycle.Frequency[1] - trueF) <= 2 * run.cycle.FrequencyU[1] ? 1 : 0;
-        const double dP = measure::PhaseDifference(run.cycle.Phase[0], run.cycle.Phase[1]) - trueP;
+        ASSERT_TRUE(run.cycle.Readings().Uncertain[0] && run.cycle.Readings().Uncertain[1]);
+        const double uP =
+            std::hypot(run.cycle.Readings().PhaseU[0], run.cycle.Readings().PhaseU[1]);
+        inV += std::fabs(run.cycle.Readings().Voltage[1] - trueV) <=
+                       2 * run.cycle.Readings().VoltageU[1]
+                   ? 1
+                   : 0;
+        inF += std::fabs(run.cycle.Readings().Frequency[1] - trueF) <=
+                       2 * run.cycle.Readings().FrequencyU[1]
+                   ? 1
+                   : 0;
+        const double dP =
+            measure::PhaseDifference(run.cycle.Readings().Phase[0], run.cycle.Readings().Phase[1]) -
+            trueP;
         inP += std::fabs(dP) <= 2 * uP ? 1 : 0;
     }
     const double tolerance = 3.5 * std::sqrt(0.95 * 0.05 / Frames);

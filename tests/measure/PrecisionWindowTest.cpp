@@ -115,7 +115,7 @@ protected:
     bool RunSineFit() const
     {
         const TMainThread* worker = Worker();
-        return worker != nullptr && worker->Cycle().SineFit;
+        return worker != nullptr && worker->Cycle().Config().SineFit;
     }
     std::uint64_t FramesShown() const
     {

@@ -608,7 +608,7 @@ TEST_F(ResultsFileTest, RowsAfterTheFirstAllocateNothing)
 // The record filled from the measurement cycle where the window's display runs.
 class FillingHost : public CycleHost {
 public:
-    void ShowResults(measure::MeasurementCycle& cycle) override
+    void ShowResults(const measure::MeasurementCycle& cycle) override
     {
         measure::FillFrameResult(cycle, Result);
         CycleHost::ShowResults(cycle);
@@ -636,7 +636,7 @@ protected:
     {
         measure::MeasurementCycle cycle(host, handle, host.Terminated, host.MessageShown,
                                         fake::Api());
-        cycle.CrateTypeCode = 40;
+        cycle.SetModuleNames({40, {}, {}});
         cycle.RunMultimeter();
         ASSERT_TRUE(host.Messages.empty()) << host.Messages[0];
         ASSERT_EQ(host.Frames, 1);

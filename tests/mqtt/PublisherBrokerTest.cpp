@@ -320,7 +320,7 @@ TEST(Publisher, BadSetupIsRefusedBeforeConnecting)
 // A host of the cycle that publishes each frame as the headless tool does.
 class PublishingHost : public CycleHost {
 public:
-    void ShowResults(measure::MeasurementCycle& cycle) override
+    void ShowResults(const measure::MeasurementCycle& cycle) override
     {
         if (!begun) {
             begun = true;

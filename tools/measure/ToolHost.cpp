@@ -111,11 +111,15 @@ bool ToolHost::WriteRow()
     return true;
 }
 
-void ToolHost::ShowResults(measure::MeasurementCycle& cycle)
+void ToolHost::ReadFrameInputs(measure::FrameInputs& inputs)
+{
+    // The window's phase correction box is hidden and never ticked.
+    inputs.PhaseCorrection = false;
+}
+
+void ToolHost::ShowResults(const measure::MeasurementCycle& cycle)
 {
     configuring_ = false;
-    // The window's phase correction box is hidden and never ticked.
-    cycle.PhaseCorrection = false;
     if (!writeError_.empty()) {
         return;
     }

@@ -60,7 +60,8 @@ public:
     void Pause(unsigned ms) override;
     void ShowMeasurementStarted(measure::MeasurementSettings& settings) override;
     measure::AdcChoice ReadAdcChoice() override;
-    void ShowResults(measure::MeasurementCycle& cycle) override;
+    void ReadFrameInputs(measure::FrameInputs& inputs) override;
+    void ShowResults(const measure::MeasurementCycle& cycle) override;
     void ShowChannelLeds(const measure::MeasurementCycle& cycle) override;
     void ShowMeasurementStopped() override;
     void ShowThreadMessage(std::string_view text) override;

@@ -154,9 +154,8 @@ private:
     {
         host_.BeginCycle();
         measure::MeasurementCycle cycle(host_, handle_, stop_.Flag(), host_.MessageShown);
-        cycle.CrateTypeCode = module_.CrateType;
-        cycle.CrateTypeName = std::string(module_.CrateTypeName);
-        cycle.ModuleName = module_.ModuleName;
+        cycle.SetModuleNames(
+            {module_.CrateType, std::string(module_.CrateTypeName), module_.ModuleName});
         cycle.ComputeFigures(options_.Metrics);
         bool escaped = false;
         stop_.Arm(&cycle);

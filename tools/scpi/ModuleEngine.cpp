@@ -72,19 +72,23 @@ public:
         return setup_.Choice;
     }
 
-    void ShowResults(measure::MeasurementCycle& cycle) override
+    void ReadFrameInputs(measure::FrameInputs& inputs) override
+    {
+        // The window's phase correction box is hidden and never ticked.
+        inputs.PhaseCorrection = false;
+    }
+
+    void ShowResults(const measure::MeasurementCycle& cycle) override
     {
         configuring_ = false;
         resultsShown_ = true;
-        // The window's phase correction box is hidden and never ticked.
-        cycle.PhaseCorrection = false;
         FrameReading reading;
         measure::FillFrameResult(cycle, reading.Result);
         reading.Result.Time = std::chrono::system_clock::now();
         for (std::size_t c = 0; c < measure::FrameResult::ChannelCount; ++c) {
             reading.Acquired[c] = cycle.Handle().Channel[c].ChannelEnabled != 0;
             if (reading.Acquired[c] && cycle.StatusOf(c) == KSN48_STATUS_VALID) {
-                reading.Marks[c] = measure::MarkReading(cycle, c, cycle.ReferenceChannel);
+                reading.Marks[c] = measure::MarkReading(cycle, c);
             }
         }
         const std::lock_guard lock(engine_.mutex_);
@@ -341,9 +345,8 @@ void ModuleEngine::RunCycle(const tool::MeasureSetup& setup, std::uint64_t versi
 {
     Host host(*this, setup);
     measure::MeasurementCycle cycle(host, handle_, runStop_, host.MessageShown);
-    cycle.CrateTypeCode = module_.CrateType;
-    cycle.CrateTypeName = std::string(module_.CrateTypeName);
-    cycle.ModuleName = module_.ModuleName;
+    cycle.SetModuleNames(
+        {module_.CrateType, std::string(module_.CrateTypeName), module_.ModuleName});
     {
         const std::lock_guard lock(mutex_);
         armed_ = &cycle;

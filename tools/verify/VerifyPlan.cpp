@@ -422,8 +422,7 @@ Plan ReadPlan(const std::string& path, std::string* text)
 
 bool PlanPoint::ReadsSpectrum() const
 {
-    return measure::CalcMethodFromText(Method) == measure::CalcMethod::Fft ||
-           measure::IsSineFitText(Method);
+    return measure::RunMethodFromText(Method).Estimate == measure::CalcMethod::Fft;
 }
 
 }  // namespace verify

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ToolOptions.h"
+#include "ksn48api.h"
 
 #include <array>
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace verify {
 
-inline constexpr std::size_t ChannelCount = 8;
+inline constexpr std::size_t ChannelCount = KSN48_CHANNEL_COUNT;
 
 // The signal the calibrator applies to one channel: A * sin(2 pi f t + phase),
 // with the expanded uncertainties (k = 2) of its certificate.

@@ -84,7 +84,7 @@ public:
         Request(0);
     }
 
-    void ShowResults(measure::MeasurementCycle& cycle) override
+    void ShowResults(const measure::MeasurementCycle& cycle) override
     {
         const std::uint64_t before = FramesWritten();
         ToolHost::ShowResults(cycle);
@@ -96,7 +96,7 @@ public:
         frame.Time = std::chrono::system_clock::now();
         frame.Frame = FramesWritten();
         data_.Frames.push_back(frame);
-        data_.SamplesPerChannel = cycle.SamplesPerChannel;
+        data_.SamplesPerChannel = cycle.Config().SamplesPerChannel;
 
         const int plotted = tap_.Request().Channel;
         const measure::SpectrumFrame& spectrum = tap_.Frame();
@@ -261,9 +261,8 @@ RunOutcome MeasurePlan(const Plan& plan, const VerifyOptions& options, std::ostr
         const char* failedCall = nullptr;
         {
             measure::MeasurementCycle cycle(host, handle, stop->Flag(), host.MessageShown);
-            cycle.CrateTypeCode = module.CrateType;
-            cycle.CrateTypeName = std::string(module.CrateTypeName);
-            cycle.ModuleName = module.ModuleName;
+            cycle.SetModuleNames(
+                {module.CrateType, std::string(module.CrateTypeName), module.ModuleName});
             cycle.ComputeFigures(true);
             cycle.AttachSpectrum(&tap);
             stop->Arm(&cycle);
