@@ -168,6 +168,9 @@ class FleetPage(unittest.TestCase):
                  "--duration", "300", "--output", cls.csv[key],
                  "--mqtt", f"127.0.0.1:{cls.mqtt_port}", "--topic", TOPIC_PREFIX],
                 f"measure-{crate}-{slot}.log", env={"KSN_CRATE_PORT": str(cls.crate_port)})
+            # One tool at a time: a tool's detection opens every module of the
+            # server for a moment, which would make the other's open busy.
+            cls.wait_log(f"measure-{crate}-{slot}.log", f"in slot {slot} of crate {crate}")
         options = Options()
         for arg in ("--headless=new", "--no-sandbox", "--disable-gpu",
                     "--disable-dev-shm-usage", "--window-size=1366,768"):
@@ -201,6 +204,16 @@ class FleetPage(unittest.TestCase):
             text += "\nuser root\n"
         with open(cls.config, "w") as f:
             f.write(text)
+
+    @classmethod
+    def wait_log(cls, log, text, timeout=20.0):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            with open(os.path.join(cls.dir, log), errors="replace") as f:
+                if text in f.read():
+                    return
+            time.sleep(0.05)
+        raise AssertionError(f"'{text}' not in {log}")
 
     @classmethod
     def spawn(cls, argv, log, env=None):
