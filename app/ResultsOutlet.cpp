@@ -14,6 +14,7 @@
 #include "ResultsPublisher.h"
 #include "ResultsRecorder.h"
 #include "RunDescription.h"
+#include "SectionValue.h"
 #include "StateMove.h"
 #include "WindowTexts.h"
 
@@ -306,13 +307,14 @@ void TResultsOutlet::ReadFeedSettings()
         off({});
         return;
     }
-    if (section.Enabled.empty() || section.Enabled == "0") {
-        off({});
+    const std::optional<bool> enabled = ReadSwitch(section.Enabled);
+    if (!enabled) {
+        off(WindowTexts::FeedBadValue.arg(path, Text(std::string(MqttSettingsNames::Enabled)),
+                                          Text(SwitchProblem(section.Enabled))));
         return;
     }
-    if (section.Enabled != "1") {
-        off(WindowTexts::FeedBadValue.arg(path, Text(std::string(MqttSettingsNames::Enabled)),
-                                          "'" + Text(section.Enabled) + "' is not 0 or 1"));
+    if (!*enabled) {
+        off({});
         return;
     }
     mqtt::BrokerSetup setup;

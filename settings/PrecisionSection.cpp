@@ -35,10 +35,10 @@ PrecisionSection ReadPrecisionSection(const IniFile& file)
                                std::string(Names::MethodSettings));
     }
     const std::string uncertainty = ReadSectionValue(file, Names::Section, Names::Uncertainty);
-    if (uncertainty == "1") {
-        section.Uncertainty = true;
-    } else if (!uncertainty.empty() && uncertainty != "0") {
-        bad(Names::Uncertainty, "'" + uncertainty + "' is not 0 or 1");
+    if (const std::optional<bool> on = ReadSwitch(uncertainty)) {
+        section.Uncertainty = *on;
+    } else {
+        bad(Names::Uncertainty, SwitchProblem(uncertainty));
     }
     return section;
 }

@@ -10,3 +10,22 @@ std::string ReadSectionValue(const IniFile& file, std::string_view section, std:
     const std::size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
 }
+
+std::optional<bool> ReadSwitch(std::string_view value)
+{
+    if (value == "1") {
+        return true;
+    }
+    if (value.empty() || value == "0") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+std::string SwitchProblem(std::string_view value)
+{
+    std::string text = "'";
+    text.append(value);
+    text.append("' is not 0 or 1");
+    return text;
+}

@@ -3,6 +3,7 @@
 #include "IniFile.h"
 #include "MqttSection.h"
 #include "PrecisionSection.h"
+#include "SectionValue.h"
 #include "Settings.h"
 #include "SettingsNames.h"
 #include "TestDirectory.h"
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <csignal>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -533,6 +535,24 @@ TEST_F(SettingsFileTest, ThePrecisionSectionStaysAsItStandsThroughEveryWriter)
     EXPECT_TRUE(section.SineFit);
     EXPECT_TRUE(section.Uncertainty);
     EXPECT_EQ(IniFile(path).ReadString(names::ModuleSection, names::CalcMethodKey, ""), method);
+}
+
+// The feed's Enabled and the precision section's Uncertainty are switches of
+// one rule: "1" on, "0" or nothing off, anything else refused by name.
+TEST(SectionSwitch, OneIsOnZeroOrNothingIsOffAndAnythingElseIsRefused)
+{
+    struct Case {
+        const char* value;
+        std::optional<bool> on;
+    };
+    const Case cases[] = {
+        {"1", true}, {"0", false}, {"", false}, {"yes", std::nullopt}, {"on", std::nullopt},
+        {"01", std::nullopt}, {"1.0", std::nullopt}, {"-1", std::nullopt}, {"2", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadSwitch(c.value), c.on) << "'" << c.value << "'";
+    }
+    EXPECT_EQ(SwitchProblem("yes"), "'yes' is not 0 or 1");
 }
 
 TEST_F(SettingsFileTest, ThePrecisionSectionReadsItsValuesAndNamesTheFirstBadKey)
